@@ -1,0 +1,27 @@
+// list_file.h -- list files: the 24-byte record, its order, and the reader.
+#ifndef PELLUMIN_ENGINE_LIST_FILE_H_
+#define PELLUMIN_ENGINE_LIST_FILE_H_
+
+#include <cstdint>
+
+#include "corvane.h"
+
+static_assert(sizeof(QxListRecord) == 24, "a list record is 24 bytes in files and in memory");
+
+namespace corvane {
+
+// Reads a list file. On success (QX_OK) *records is a new array (free with
+// std::free) holding *count records, those whose categories meet mask (all
+// when mask is 0). On failure nothing is handed over and the code says why.
+int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count);
+
+// Negative, zero or positive as a's digest is below, equal to or above b's
+// (unsigned bytes, first byte first).
+int CompareListRecords(const QxListRecord& a, const QxListRecord& b);
+
+// Sorts records into the list order.
+void SortListRecords(QxListRecord* records, std::int32_t count);
+
+}  // namespace corvane
+
+#endif  // PELLUMIN_ENGINE_LIST_FILE_H_

@@ -1,0 +1,33 @@
+// md4.h -- the MD4 message digest (RFC 1320), used for list keys.
+#ifndef PELLUMIN_ENGINE_MD4_MD4_H_
+#define PELLUMIN_ENGINE_MD4_MD4_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+constexpr std::size_t kMd4DigestSize = 16;
+
+// Incremental MD4. Init, Update any number of times, Final once.
+class Md4 {
+ public:
+  Md4() { Reset(); }
+  void Reset();
+  void Update(const void* data, std::size_t length);
+  void Final(std::uint8_t digest[kMd4DigestSize]);
+
+ private:
+  void Transform(const std::uint8_t block[64]);
+
+  std::uint32_t state_[4];
+  std::uint64_t length_;  // bytes hashed so far
+  std::uint8_t buffer_[64];
+};
+
+// The digest of length bytes in one call.
+void Md4Digest(const void* data, std::size_t length, std::uint8_t digest[kMd4DigestSize]);
+
+}  // namespace corvane
+
+#endif  // PELLUMIN_ENGINE_MD4_MD4_H_

@@ -1,0 +1,32 @@
+// url_key.h -- the key strings of a parsed URL, their digests, and the
+// binary search of a list.
+#ifndef PELLUMIN_ENGINE_URL_KEY_H_
+#define PELLUMIN_ENGINE_URL_KEY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "corvane.h"
+
+namespace corvane {
+
+// Longest key: host, then "/" and a segment for each of 20 segments.
+constexpr std::size_t kMaxKeyLength = (QX_HOST_SIZE - 1) + QX_MAX_SEGMENTS * QX_SEGMENT_SIZE;
+
+// Builds the key of the host and the first n segments (or, with personal,
+// the personal-page key), stores its digest in url->digest and copies the
+// key text (cut to 1023 characters) into keyText when given. Returns the
+// key's full length.
+std::size_t BuildPathKey(QxUrl* url, int n, bool personal, char* keyText);
+
+// Builds the domain key. Returns false, touching nothing, when the host has
+// none.
+bool BuildDomainKey(QxUrl* url, char* keyText);
+
+// Binary search for url->digest. On a match writes the record's categories,
+// kind and approved mark into url and returns the record; else null.
+const QxListRecord* FindListRecord(QxUrl* url, const QxListRecord* records, std::int32_t count);
+
+}  // namespace corvane
+
+#endif  // PELLUMIN_ENGINE_URL_KEY_H_

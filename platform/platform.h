@@ -1,0 +1,110 @@
+// platform.h -- what the rest of Pellumin needs from the operating system.
+//
+// One interface, two implementations: platform_win32.cpp and
+// platform_posix.cpp. Nothing outside platform/ includes <windows.h> or POSIX
+// headers (the configuration interface's Win32 code excepted). OS errors are
+// turned into this layer's own values here.
+#ifndef PELLUMIN_PLATFORM_PLATFORM_H_
+#define PELLUMIN_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Name resolution, with the contract of gethostbyname: addresses in resolver
+// order, each as dotted text the way inet_ntoa writes it ("10.0.0.1").
+// ---------------------------------------------------------------------------
+
+constexpr int kMaxHostAddresses = 32;
+
+struct HostAddressList {
+  int count = 0;
+  char dotted[kMaxHostAddresses][16];  // "255.255.255.255" and a NUL
+};
+
+enum class ResolveStatus {
+  kOk,        // out holds count (possibly 0) addresses
+  kTryAgain,  // a temporary failure; another attempt may succeed
+  kFailed,    // any other failure
+};
+
+ResolveStatus ResolveHostName(const char* name, HostAddressList* out);
+
+// ---------------------------------------------------------------------------
+// Local calendar time: weekday 0 = Sunday to 6, hour 0 to 23.
+// ---------------------------------------------------------------------------
+
+struct WeekdayHour {
+  int weekday;
+  int hour;
+};
+
+WeekdayHour CurrentLocalWeekdayHour();
+
+// Tests replace the resolver and the clock, so that they neither depend on
+// the network nor wait for an hour. Pass null to restore the real one. Each
+// returns the hook it replaced. Not for use while other threads resolve.
+using ResolveHook = ResolveStatus (*)(const char* name, HostAddressList* out);
+using ClockHook = WeekdayHour (*)();
+ResolveHook SetResolveHookForTesting(ResolveHook hook);
+ClockHook SetClockHookForTesting(ClockHook hook);
+
+// ---------------------------------------------------------------------------
+// Sockets: send on a socket the host owns (a Winsock SOCKET on Windows, a
+// file descriptor elsewhere). Returns the bytes sent, 0 when the peer stopped
+// accepting, or a negative value on error. Never raises SIGPIPE.
+// ---------------------------------------------------------------------------
+
+using SocketHandle = std::uintptr_t;
+int SendOnSocket(SocketHandle socket, const void* data, int length);
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+// Moves from over to, replacing to if it exists, atomically where the OS
+// allows. Returns true on success.
+bool ReplaceFile(const char* from, const char* to);
+
+// ---------------------------------------------------------------------------
+// Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
+// Windows: the real registry. POSIX: a REGEDIT4 text file named by the
+// environment variable TARNWICK_HKLM (default $XDG_CONFIG_HOME/tarnwick/
+// hklm.reg, else ~/.config/tarnwick/hklm.reg). Key paths are relative to
+// HKEY_LOCAL_MACHINE, separated by "\", and compare without regard to case.
+// ---------------------------------------------------------------------------
+
+enum class RegStatus {
+  kOk = 0,
+  kNotFound,      // no such key or value
+  kAccessDenied,
+  kMoreData,      // the value is larger than the caller's buffer
+  kBadFormat,     // the store cannot be read (malformed file)
+  kIoError,       // the store cannot be written
+  kInvalid,       // a bad argument
+};
+
+enum class RegAccess { kRead, kSetValue, kAll };
+
+constexpr std::uint32_t kRegSz = 1;     // REG_SZ
+constexpr std::uint32_t kRegDword = 4;  // REG_DWORD
+
+struct RegKey;  // an open key; close with CloseRegistryKey
+
+RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key);
+// Creates the key (and its parents) if missing, as a non-volatile key with
+// the given class string, and opens it with full access.
+RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key);
+// Reads a value. On entry *size is the room in data; on return the value's
+// stored size (also on kMoreData). data may be null to ask for the size.
+RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size);
+RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
+                           std::uint32_t size);
+RegStatus CloseRegistryKey(RegKey* key);
+
+}  // namespace platform
+
+#endif  // PELLUMIN_PLATFORM_PLATFORM_H_

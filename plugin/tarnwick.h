@@ -1,0 +1,68 @@
+/*
+ * tarnwick.h -- the host interface of Tarnwick, the proxy filter plug-in.
+ *
+ * A host proxy server loads the plug-in and calls, in this order:
+ *   HXInit     once after loading, with the configuration key path;
+ *   HXProcURL  once for every client request;
+ *   HXConfig   whenever the administrator opens the filter's settings;
+ *   HXUnInit   once before unloading.
+ * On Windows the entry points use __stdcall and are exported undecorated
+ * with the ordinals 1 HXConfig, 2 HXInit, 3 HXProcURL, 4 HXUnInit.
+ *
+ * Buffers the host hands over (the plug-in never writes past these sizes):
+ *   - the message buffer of HXInit: at least TARNWICK_MESSAGE_BUFFER_SIZE
+ *     bytes;
+ *   - the URL buffer of HXProcURL: at least TARNWICK_URL_BUFFER_SIZE bytes.
+ */
+#ifndef PELLUMIN_PLUGIN_TARNWICK_H_
+#define PELLUMIN_PLUGIN_TARNWICK_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define HX_CALL __stdcall
+#else
+#define HX_CALL
+#endif
+
+#define TARNWICK_MESSAGE_BUFFER_SIZE 1024
+#define TARNWICK_URL_BUFFER_SIZE 2048
+
+/* The host's record of one client connection. The plug-in reads and writes
+ * only the three named fields, at fixed byte offsets; the rest belongs to
+ * the host. */
+#define TARNWICK_CLIENT_ADDRESS_SIZE 568 /* room from offset 1828 to 2396 */
+
+typedef struct HostConnection {
+  uint8_t hostPrivate0[1800];
+  uint32_t clientSocket;   /* offset 1800: the socket connected to the client */
+  uint8_t hostPrivate1[24];
+  char clientAddress[TARNWICK_CLIENT_ADDRESS_SIZE]; /* offset 1828: NUL-terminated client text */
+  int32_t bytesSent;       /* offset 2396: bytes sent to the client */
+  uint8_t hostPrivate2[100];
+} HostConnection;
+
+/* Reads the settings below HKEY_LOCAL_MACHINE\<message>, loads the control
+ * list and the deny and alert sets. message holds the key path on entry and
+ * a one-line status on return. Returns 1 when ready, 0 otherwise. */
+int HX_CALL HXInit(char* message);
+
+/* Filters one request. url holds the requested URL; it may be replaced by
+ * an access log line (which begins with "~"). Returns 1 when the host goes
+ * on with the request, 0 when the plug-in has answered the client with the
+ * denial page. */
+int HX_CALL HXProcURL(HostConnection* connection, char* url);
+
+/* Releases everything HXInit made. Always returns 1. */
+int HX_CALL HXUnInit(int unused);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* PELLUMIN_PLUGIN_TARNWICK_H_ */
