@@ -1,0 +1,86 @@
+// service.cpp -- the service record: creation, release, the resolution
+// option, and the handle checks every operation makes.
+#include <cstdlib>
+#include <cstring>
+#include <cstddef>
+
+#include "corvane.h"
+#include "handles.h"
+
+static_assert(offsetof(QxService, magic) == 0, "the magic opens the service record");
+static_assert(offsetof(QxTypes, magic) == 0, "the magic opens the set record");
+static_assert(sizeof(QxTypes) == 12, "a set is a magic and two 32-bit words");
+
+namespace corvane {
+
+int ValidateService(const QxService* service) {
+  if (service == nullptr) return QX_ERR_NULL_HANDLE;
+  if (std::memcmp(service->magic, kServiceMagic, sizeof(kServiceMagic)) != 0) {
+    return QX_ERR_BAD_HANDLE;
+  }
+  return QX_OK;
+}
+
+int ValidateTypes(const QxTypes* set) {
+  if (set == nullptr) return QX_ERR_NULL_HANDLE;
+  if (std::memcmp(set->magic, kTypesMagic, sizeof(kTypesMagic)) != 0) return QX_ERR_BAD_HANDLE;
+  return QX_OK;
+}
+
+namespace {
+
+template <typename Entry>
+void FreeEntries(Entry* entry) {
+  while (entry != nullptr) {
+    Entry* next = entry->next;
+    std::free(entry);
+    entry = next;
+  }
+}
+
+// A restriction set is released as QX_FreeTypes would: only when it carries
+// its magic, so that a damaged pointer is not handed to free.
+void FreeOwnedTypes(QxTypes* set) {
+  if (ValidateTypes(set) == QX_OK) std::free(set);
+}
+
+}  // namespace
+}  // namespace corvane
+
+extern "C" {
+
+QxService* QX_CALL QX_Init(void) {
+  auto* service = static_cast<QxService*>(std::calloc(1, sizeof(QxService)));
+  if (service == nullptr) return nullptr;
+  std::memcpy(service->magic, corvane::kServiceMagic, sizeof(service->magic));
+  return service;
+}
+
+int QX_CALL QX_FreeService(QxService* service) {
+  const int status = corvane::ValidateService(service);
+  if (status != QX_OK) return status;
+  std::free(service->controlRecords);
+  std::free(service->siteRecords);
+  corvane::FreeOwnedTypes(service->regularRestrictions);
+  corvane::FreeOwnedTypes(service->nonBusinessRestrictions);
+  corvane::FreeEntries(service->newsBackDoorList);
+  corvane::FreeEntries(service->searchSiteList);
+  corvane::FreeEntries(service->exemptedDomainList);
+  corvane::FreeEntries(service->restrictedSearchWordList);
+  corvane::FreeEntries(service->restrictedExtensionList);
+  // Clear the magic so that a stale handle used by mistake is more likely
+  // to be refused than to be read as a live service.
+  std::memset(service->magic, 0, sizeof(service->magic));
+  std::free(service);
+  return QX_OK;
+}
+
+int QX_CALL QX_SetIPOption(QxService* service, int tries) {
+  const int status = corvane::ValidateService(service);
+  if (status != QX_OK) return status;
+  service->options |= QX_OPTION_RESOLVE_HOSTS;
+  service->resolveTries = tries;
+  return QX_OK;
+}
+
+}  // extern "C"

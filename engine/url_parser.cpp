@@ -1,0 +1,176 @@
+// url_parser.cpp -- splits a URL text into the upper-case host, path
+// segments and attributes from which the lookup keys are built.
+//
+// The parser works in one stack buffer: the text after "://" (or "news:"),
+// cut to 511 characters. The host is its front part, the path the rest, and
+// both are normalised in place before they are copied into the record's
+// fixed fields.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "corvane.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kWorkSize = 512;  // 511 characters and a NUL
+constexpr std::size_t kMaxHostLength = QX_HOST_SIZE - 1;
+constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
+
+inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void UpperCase(char* text) {
+  for (; *text != '\0'; ++text) *text = ToUpper(*text);
+}
+
+// Copies at most kWorkSize - 1 characters of text and terminates them.
+std::size_t CopyCut(char* work, const char* text) {
+  std::size_t length = 0;
+  while (length < kWorkSize - 1 && text[length] != '\0') {
+    work[length] = text[length];
+    ++length;
+  }
+  work[length] = '\0';
+  return length;
+}
+
+bool StartsWithNews(const char* text) {
+  static const char kNews[] = "NEWS:";
+  for (std::size_t i = 0; i < sizeof(kNews) - 1; ++i) {
+    if (ToUpper(text[i]) != kNews[i]) return false;  // also stops at the NUL
+  }
+  return true;
+}
+
+// Removes trailing dots (never the first character), upper-cases, and marks
+// and tidies a numeric dotted address. Returns the new length.
+std::size_t NormaliseHost(char* host, std::size_t length, std::uint8_t* flags) {
+  while (length > 1 && host[length - 1] == '.') host[--length] = '\0';
+  UpperCase(host);
+  if (length == 0) return 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (host[i] != '.' && !IsDigit(host[i])) return length;
+  }
+  *flags |= QX_URL_NUMERIC;
+  // Leading zeros of the components after the first: at most two go per
+  // component, and never a component's last digit.
+  for (std::size_t dot = 0; dot < length; ++dot) {
+    if (host[dot] != '.') continue;
+    for (int round = 0; round < 2; ++round) {
+      if (host[dot + 1] == '0' && IsDigit(host[dot + 2])) {
+        std::memmove(host + dot + 1, host + dot + 2, length - (dot + 1));  // with the NUL
+        --length;
+      }
+    }
+  }
+  return length;
+}
+
+void StoreField(char* field, std::size_t room, const char* text, std::size_t length) {
+  if (length > room - 1) length = room - 1;
+  std::memcpy(field, text, length);
+  field[length] = '\0';
+}
+
+void SplitPath(QxUrl* url, char* path) {
+  UpperCase(path);
+  url->segmentCount = 0;
+  if (char* query = std::strchr(path, '?')) {
+    *query = '\0';
+    url->flags |= QX_URL_QUERY;
+  }
+  char* rest = path;
+  while (*rest != '\0') {
+    if (rest[0] == '%' && rest[1] == '7' && rest[2] == 'E') {
+      rest += 2;
+      *rest = '~';
+    }
+    if (*rest == '~') {
+      url->flags |= QX_URL_PERSONAL;
+      url->tildeIndex = url->segmentCount;
+    }
+    char* slash = std::strchr(rest, '/');
+    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - rest)
+                                                : std::strlen(rest);
+    StoreField(url->segments[url->segmentCount], QX_SEGMENT_SIZE, rest, length);
+    ++url->segmentCount;
+    if (url->segmentCount >= QX_MAX_SEGMENTS || slash == nullptr) break;
+    rest = slash + 1;
+  }
+}
+
+}  // namespace
+}  // namespace corvane
+
+extern "C" {
+
+int QX_CALL qxprsurl(QxUrl* url, const char* text) {
+  using namespace corvane;
+  url->flags = 0;
+  char work[kWorkSize];
+  char* host = work;
+  char* path = nullptr;  // null: no path
+  std::size_t hostLength = 0;
+
+  if (const char* scheme_end = std::strstr(text, "://")) {
+    const std::size_t length = CopyCut(work, scheme_end + 3);
+    std::size_t i = 0;
+    for (; i < length; ++i) {
+      const char c = work[i];
+      if (c == ' ' || c == '/') {
+        work[i] = '\0';
+        path = work + i + 1;
+        break;
+      }
+      if (c == '?') {
+        work[i] = '\0';  // a query straight after the host leaves no path
+        break;
+      }
+    }
+    hostLength = i;
+    if (char* colon = std::strchr(host, ':')) {
+      *colon = '\0';
+      hostLength = static_cast<std::size_t>(colon - host);
+    }
+  } else if (StartsWithNews(text)) {
+    const std::size_t length = CopyCut(work, text + 5);
+    hostLength = length;
+    if (char* dot = std::strchr(work, '.')) {
+      *dot = '\0';
+      hostLength = static_cast<std::size_t>(dot - work);
+      path = dot + 1;
+      for (char* p = path; *p != '\0'; ++p) {
+        if (*p == '.') *p = '/';
+      }
+    }
+  } else {
+    url->segmentCount = 0;
+    url->host[0] = '\0';
+    return 0;
+  }
+
+  hostLength = NormaliseHost(host, hostLength, &url->flags);
+  // A host beyond the field's 255 characters is cut to fit.
+  StoreField(url->host, QX_HOST_SIZE, host, hostLength);
+
+  url->segmentCount = 0;
+  if (path != nullptr) SplitPath(url, path);
+  return 1;
+}
+
+char* QX_CALL stristr(const char* text, const char* find) {
+  using corvane::ToUpper;
+  if (*find == '\0') return const_cast<char*>(text);
+  const char first = ToUpper(*find);
+  for (; *text != '\0'; ++text) {
+    if (ToUpper(*text) != first) continue;
+    std::size_t i = 1;
+    while (find[i] != '\0' && ToUpper(text[i]) == ToUpper(find[i])) ++i;
+    if (find[i] == '\0') return const_cast<char*>(text);
+  }
+  return nullptr;
+}
+
+}  // extern "C"
