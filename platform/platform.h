@@ -65,7 +65,10 @@ int SendOnSocket(SocketHandle socket, const void* data, int length);
 // ---------------------------------------------------------------------------
 
 // Moves from over to, replacing to if it exists, atomically where the OS
-// allows. Returns true on success.
+// allows, and makes the move durable (POSIX: the file and its folder are
+// synced; Windows: MOVEFILE_WRITE_THROUGH). Returns true on success.
+// <windows.h> defines ReplaceFile as a macro: a file that includes both
+// must include <windows.h> first and #undef ReplaceFile.
 bool ReplaceFile(const char* from, const char* to);
 
 // ---------------------------------------------------------------------------
@@ -104,6 +107,11 @@ RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type,
 RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
                            std::uint32_t size);
 RegStatus CloseRegistryKey(RegKey* key);
+
+// Why the calling thread's last registry operation failed, in words (for a
+// malformed POSIX file: the file and "line N: what is wrong"); "" after a
+// success. Valid until the thread's next registry call.
+const char* LastRegistryError();
 
 }  // namespace platform
 

@@ -1,0 +1,338 @@
+// The registry on POSIX: HKEY_LOCAL_MACHINE is one REGEDIT4 text file.
+//
+// Every open reads the file as it is now; a key handle keeps the values it
+// saw then. Every change re-reads the file under an advisory lock on a file
+// beside it ("<file>.lock", flock), applies the one change and replaces the
+// whole file by a complete new copy (temporary file, fsync, rename), so a
+// reader never sees half a file, two writers never lose each other's values,
+// and a crash leaves the old file whole. A file that does not parse is
+// never written.
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "platform.h"
+#include "platform_internal.h"
+#include "regedit_format.h"
+
+namespace platform {
+
+struct RegKey {
+  std::string file;
+  std::string path;
+  RegAccess access;
+  regedit::Key snapshot;
+};
+
+namespace {
+
+using internal::SetRegistryError;
+
+RegStatus Fail(RegStatus status, std::string text) {
+  SetRegistryError(std::move(text));
+  return status;
+}
+
+RegStatus FromErrno(int error) {
+  return (error == EACCES || error == EPERM || error == EROFS) ? RegStatus::kAccessDenied
+                                                                : RegStatus::kIoError;
+}
+
+RegStatus IoFail(const std::string& what, const std::string& file, int error) {
+  return Fail(FromErrno(error), file + ": " + what + ": " + std::strerror(error));
+}
+
+const char* NonEmptyEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+// TARNWICK_HKLM, else $XDG_CONFIG_HOME/tarnwick/hklm.reg, else
+// ~/.config/tarnwick/hklm.reg. Looked up at every open, so a change of the
+// environment takes effect at once.
+bool StoreFile(std::string* out) {
+  if (const char* file = NonEmptyEnv("TARNWICK_HKLM")) {
+    *out = file;
+    return true;
+  }
+  const char* xdg = NonEmptyEnv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
+    *out = std::string(xdg) + "/tarnwick/hklm.reg";
+    return true;
+  }
+  const char* home = NonEmptyEnv("HOME");
+  if (home == nullptr) {
+    if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir;
+  }
+  if (home == nullptr || *home == '\0') return false;
+  *out = std::string(home) + "/.config/tarnwick/hklm.reg";
+  return true;
+}
+
+// Reads the whole file. *missing tells a file that is not there from one
+// that cannot be read.
+RegStatus ReadFile(const std::string& file, std::string* text, bool* missing) {
+  text->clear();
+  *missing = false;
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      *missing = true;
+      return RegStatus::kOk;
+    }
+    return IoFail("cannot open", file, errno);
+  }
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int error = errno;
+      close(fd);
+      return IoFail("cannot read", file, error);
+    }
+    if (n == 0) break;
+    text->append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return RegStatus::kOk;
+}
+
+RegStatus LoadDocument(const std::string& file, regedit::Document* doc, bool* missing) {
+  std::string text;
+  RegStatus status = ReadFile(file, &text, missing);
+  if (status != RegStatus::kOk) return status;
+  std::string why;
+  if (!regedit::Parse(text, doc, &why)) return Fail(RegStatus::kBadFormat, file + ": " + why);
+  return RegStatus::kOk;
+}
+
+std::string FolderOf(const std::string& file) {
+  std::size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+RegStatus MakeFolders(const std::string& file) {
+  std::string folder = FolderOf(file);
+  for (std::size_t i = 1; i <= folder.size(); ++i) {
+    if (i != folder.size() && folder[i] != '/') continue;
+    std::string part = folder.substr(0, i);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+      return IoFail("cannot create folder " + part, file, errno);
+  }
+  return RegStatus::kOk;
+}
+
+// Holds flock on "<file>.lock" for its lifetime. flock locks belong to an
+// open file description, so they also keep threads of one process apart.
+class FileLock {
+ public:
+  RegStatus Acquire(const std::string& file) {
+    std::string lockFile = file + ".lock";
+    fd_ = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return IoFail("cannot open lock file " + lockFile, file, errno);
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) return IoFail("cannot lock " + lockFile, file, errno);
+    }
+    return RegStatus::kOk;
+  }
+  ~FileLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+// Writes a complete new copy beside the file and renames it over the file.
+// The new copy keeps the permissions of the one it replaces.
+RegStatus WriteAtomically(const std::string& file, const std::string& text) {
+  mode_t mode = 0666;
+  struct stat st;
+  bool keepMode = stat(file.c_str(), &st) == 0;
+  if (keepMode) mode = st.st_mode & 07777;
+  std::string temp = file + ".tmp." + std::to_string(getpid()) + "." +
+                     std::to_string(g_tempCounter.fetch_add(1));
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return IoFail("cannot create " + temp, file, errno);
+  if (keepMode) fchmod(fd, mode);
+  bool written = WriteAll(fd, text);
+  int error = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    unlink(temp.c_str());
+    return IoFail("cannot write " + temp, file, error);
+  }
+  if (!ReplaceFile(temp.c_str(), file.c_str())) {
+    error = errno;
+    unlink(temp.c_str());
+    return IoFail("cannot replace the file", file, error);
+  }
+  return RegStatus::kOk;
+}
+
+// Re-reads the file under the lock, lets change() alter it, and writes it
+// back when change() says it altered something.
+RegStatus ModifyFile(const std::string& file,
+                     const std::function<bool(regedit::Document&)>& change) {
+  RegStatus status = MakeFolders(file);
+  if (status != RegStatus::kOk) return status;
+  FileLock lock;
+  status = lock.Acquire(file);
+  if (status != RegStatus::kOk) return status;
+  regedit::Document doc;
+  bool missing = false;
+  status = LoadDocument(file, &doc, &missing);
+  if (status != RegStatus::kOk) return status;
+  if (!change(doc)) return RegStatus::kOk;
+  return WriteAtomically(file, regedit::Write(doc));
+}
+
+RegStatus NormalizePath(const char* path, std::string* out) {
+  if (path == nullptr) return Fail(RegStatus::kInvalid, "no key path given");
+  std::string why;
+  if (!regedit::NormalizeKeyPath(path, out, &why)) return Fail(RegStatus::kInvalid, why);
+  return RegStatus::kOk;
+}
+
+regedit::Key SnapshotOf(const regedit::Document& doc, const std::string& path) {
+  if (const regedit::Key* key = doc.FindKey(path)) return *key;
+  return regedit::Key{path, {}};
+}
+
+}  // namespace
+
+RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
+  internal::ClearRegistryError();
+  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
+  *key = nullptr;
+  std::string normalized;
+  RegStatus status = NormalizePath(path, &normalized);
+  if (status != RegStatus::kOk) return status;
+  std::string file;
+  if (!StoreFile(&file))
+    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+  regedit::Document doc;
+  bool missing = false;
+  status = LoadDocument(file, &doc, &missing);
+  if (status != RegStatus::kOk) return status;
+  if (!doc.KeyExists(normalized))
+    return Fail(RegStatus::kNotFound, file + ": no key HKEY_LOCAL_MACHINE\\" + normalized);
+  *key = new RegKey{file, normalized, access, SnapshotOf(doc, normalized)};
+  return RegStatus::kOk;
+}
+
+RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key) {
+  // The class string has no place in a .reg file (regedit neither writes nor
+  // reads one), so it is not kept here.
+  (void)className;
+  internal::ClearRegistryError();
+  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
+  *key = nullptr;
+  std::string normalized;
+  RegStatus status = NormalizePath(path, &normalized);
+  if (status != RegStatus::kOk) return status;
+  std::string file;
+  if (!StoreFile(&file))
+    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+  regedit::Key snapshot;
+  status = ModifyFile(file, [&](regedit::Document& doc) {
+    bool exists = doc.KeyExists(normalized);
+    if (!exists) doc.AddKey(normalized);
+    snapshot = SnapshotOf(doc, normalized);
+    return !exists;
+  });
+  if (status != RegStatus::kOk) return status;
+  *key = new RegKey{file, normalized, RegAccess::kAll, std::move(snapshot)};
+  return RegStatus::kOk;
+}
+
+RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size) {
+  internal::ClearRegistryError();
+  if (key == nullptr || size == nullptr)
+    return Fail(RegStatus::kInvalid, "no key handle or no size given");
+  if (key->access == RegAccess::kSetValue)
+    return Fail(RegStatus::kAccessDenied, "the key was opened for setting values only");
+  const regedit::Value* value =
+      regedit::Document::FindValue(key->snapshot, name != nullptr ? name : "");
+  if (value == nullptr)
+    return Fail(RegStatus::kNotFound, "no value \"" + std::string(name ? name : "") + "\"");
+  if (type != nullptr) *type = value->type;
+  std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
+  if (data == nullptr) {
+    *size = needed;
+    return RegStatus::kOk;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return Fail(RegStatus::kMoreData, "the value is larger than the buffer");
+  }
+  if (needed > 0) std::memcpy(data, value->data.data(), needed);
+  *size = needed;
+  return RegStatus::kOk;
+}
+
+RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
+                           std::uint32_t size) {
+  internal::ClearRegistryError();
+  if (key == nullptr) return Fail(RegStatus::kInvalid, "no key handle given");
+  if (data == nullptr && size > 0) return Fail(RegStatus::kInvalid, "no data given");
+  if (key->access == RegAccess::kRead)
+    return Fail(RegStatus::kAccessDenied, "the key was opened for reading only");
+  std::string valueName = name != nullptr ? name : "";
+  for (char c : valueName) {
+    // A .reg line cannot carry these in a name in a form regedit reads.
+    if (static_cast<unsigned char>(c) < 0x20)
+      return Fail(RegStatus::kInvalid, "a value name holds a control character");
+  }
+  std::string bytes(static_cast<const char*>(data), size);
+  regedit::Key snapshot;
+  RegStatus status = ModifyFile(key->file, [&](regedit::Document& doc) {
+    // A key that another process removed meanwhile is made again: the value
+    // must not be lost.
+    regedit::Key& target = doc.AddKey(key->path);
+    regedit::Document::SetValue(target, valueName, type, bytes);
+    snapshot = target;
+    return true;
+  });
+  if (status != RegStatus::kOk) return status;
+  key->snapshot = std::move(snapshot);
+  return RegStatus::kOk;
+}
+
+RegStatus CloseRegistryKey(RegKey* key) {
+  internal::ClearRegistryError();
+  if (key == nullptr) return Fail(RegStatus::kInvalid, "no key handle given");
+  delete key;
+  return RegStatus::kOk;
+}
+
+}  // namespace platform
