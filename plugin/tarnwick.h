@@ -13,6 +13,22 @@
  *   - the message buffer of HXInit: at least TARNWICK_MESSAGE_BUFFER_SIZE
  *     bytes;
  *   - the URL buffer of HXProcURL: at least TARNWICK_URL_BUFFER_SIZE bytes.
+ * Messages and log lines that would not fit are cut and always terminated
+ * (none does with the sizes the store allows). The client text is read for
+ * at most TARNWICK_CLIENT_ADDRESS_SIZE bytes, terminated or not.
+ *
+ * Threads. A host may call HXProcURL from any number of threads at once,
+ * each with its own connection record and URL buffer. Every call works on
+ * result sets, key text and denial page of its own; the shared settings
+ * and engine service are only read, under the shared side of a
+ * reader/writer lock that is held for the categorisation and set tests
+ * alone, never while the denial page is being sent, so one slow client
+ * does not hold up the others. The alert batch is guarded by a mutex of
+ * its own. HXInit and HXUnInit take the lock exclusively: they wait for
+ * the categorisations in progress and hold new ones back until they are
+ * done, so they may be called while requests are being filtered (a
+ * request that arrives after HXUnInit simply passes). The host must not
+ * unload the plug-in while any call is still running.
  */
 #ifndef PELLUMIN_PLUGIN_TARNWICK_H_
 #define PELLUMIN_PLUGIN_TARNWICK_H_
