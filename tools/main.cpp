@@ -1,0 +1,59 @@
+// corvane -- the list tool: compiles, inspects and imports list files and
+// shows how the engine categorises URLs. Only dispatch lives here; each
+// command is in its own file, listed in commands.h.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace {
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: corvane COMMAND [ARGS...]\n"
+               "       corvane help COMMAND | corvane COMMAND --help\n\ncommands:\n");
+  for (const corvane_tool::Command& command : corvane_tool::kCommands) {
+    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  }
+}
+
+const corvane_tool::Command* FindCommand(const char* name) {
+  for (const corvane_tool::Command& command : corvane_tool::kCommands) {
+    if (std::strcmp(command.name, name) == 0) return &command;
+  }
+  return nullptr;
+}
+
+int UnknownCommand(const char* name) {
+  std::fprintf(stderr, "corvane: unknown command \"%s\"\n\n", name);
+  PrintUsage(stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  const char* name = argv[1];
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (std::strcmp(name, "help") == 0) {
+    if (argc < 3) {
+      PrintUsage(stdout);
+      return 0;
+    }
+    const corvane_tool::Command* command = FindCommand(argv[2]);
+    if (command == nullptr) return UnknownCommand(argv[2]);
+    char help[] = "--help";
+    char* helpArgs[] = {argv[2], help, nullptr};
+    return command->run(2, helpArgs);
+  }
+  const corvane_tool::Command* command = FindCommand(name);
+  if (command == nullptr) return UnknownCommand(name);
+  return command->run(argc - 1, argv + 1);
+}
