@@ -464,6 +464,7 @@ bool Parse(std::string_view text, Document* doc, std::string* error) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
+    if (end == text.size() && line.empty()) break;  // after the last line end
     ++st.lineNumber;
     if (!headerSeen) {
       std::string_view header = TrimRight(line);
