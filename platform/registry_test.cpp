@@ -1,0 +1,368 @@
+// The registry subset through the public interface. The shared tests run
+// against the REGEDIT4 file on POSIX and against the real registry (below
+// HKLM\SOFTWARE\PelluminTest, removed afterwards) on Windows.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "regedit_format.h"
+#endif
+
+namespace platform {
+namespace {
+
+constexpr char kBase[] = "SOFTWARE\\PelluminTest";
+
+class RegistryTest : public ::testing::Test {
+ protected:
+#ifdef _WIN32
+  void SetUp() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
+  void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
+#else
+  void SetUp() override {
+    char pattern[] = "/tmp/pellumin-registry-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    file_ = dir_ + "/conf/hklm.reg";
+    setenv("TARNWICK_HKLM", file_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TARNWICK_HKLM");
+    std::string command = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+  }
+  std::string ReadStore() const {
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void WriteStore(const std::string& text) const {
+    mkdir((dir_ + "/conf").c_str(), 0777);
+    std::ofstream(file_, std::ios::binary) << text;
+  }
+  std::string dir_;
+  std::string file_;
+#endif
+
+  static std::string Path(const char* sub) { return std::string(kBase) + "\\" + sub; }
+
+  static void SetString(RegKey* key, const char* name, const std::string& text) {
+    ASSERT_EQ(SetRegistryValue(key, name, kRegSz, text.c_str(),
+                               static_cast<std::uint32_t>(text.size() + 1)),
+              RegStatus::kOk)
+        << LastRegistryError();
+  }
+  static void SetDword(RegKey* key, const char* name, std::uint32_t number) {
+    ASSERT_EQ(SetRegistryValue(key, name, kRegDword, &number, 4), RegStatus::kOk)
+        << LastRegistryError();
+  }
+  static RegKey* Create(const std::string& path) {
+    RegKey* key = nullptr;
+    EXPECT_EQ(CreateRegistryKey(path.c_str(), "Zelmar Global Data", &key), RegStatus::kOk)
+        << LastRegistryError();
+    return key;
+  }
+};
+
+TEST_F(RegistryTest, QueryFollowsRegQueryValueEx) {
+  RegKey* key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  SetString(key, "ControlFile", "C:\\lists\\control");
+  SetDword(key, "Log", 0xFFFFFFFFu);
+  ASSERT_EQ(CloseRegistryKey(key), RegStatus::kOk);
+
+  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
+  const std::uint32_t textSize = sizeof("C:\\lists\\control");
+  struct Case {
+    const char* label;
+    const char* name;
+    bool withData;
+    std::uint32_t room;
+    RegStatus status;
+    std::uint32_t size;
+  };
+  const Case cases[] = {
+      {"size only", "ControlFile", false, 0, RegStatus::kOk, textSize},
+      {"exact room", "ControlFile", true, textSize, RegStatus::kOk, textSize},
+      {"one byte short", "ControlFile", true, textSize - 1, RegStatus::kMoreData, textSize},
+      {"dword", "Log", true, 4, RegStatus::kOk, 4},
+      {"dword, no room", "Log", true, 3, RegStatus::kMoreData, 4},
+      {"name in another case", "controlfile", true, 64, RegStatus::kOk, textSize},
+      {"missing value", "SiteFile", true, 64, RegStatus::kNotFound, 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    char buffer[64];
+    std::memset(buffer, '#', sizeof buffer);
+    std::uint32_t type = 0;
+    std::uint32_t size = c.room;
+    EXPECT_EQ(QueryRegistryValue(key, c.name, &type, c.withData ? buffer : nullptr, &size),
+              c.status);
+    EXPECT_EQ(size, c.size);
+    if (c.status == RegStatus::kOk && c.withData) {
+      if (type == kRegSz) {
+        EXPECT_STREQ(buffer, "C:\\lists\\control");
+      } else {
+        std::uint32_t number = 0;
+        std::memcpy(&number, buffer, 4);
+        EXPECT_EQ(type, kRegDword);
+        EXPECT_EQ(number, 0xFFFFFFFFu);
+      }
+    }
+  }
+  // A read-only handle refuses writes.
+  std::uint32_t one = 1;
+  EXPECT_EQ(SetRegistryValue(key, "Log", kRegDword, &one, 4), RegStatus::kAccessDenied);
+  EXPECT_EQ(CloseRegistryKey(key), RegStatus::kOk);
+}
+
+TEST_F(RegistryTest, KeysAreFoundWithoutRegardToCase) {
+  RegKey* key = Create(Path("Main\\Deny"));
+  ASSERT_NE(key, nullptr);
+  SetDword(key, "SexState", 1);
+  CloseRegistryKey(key);
+  struct Case {
+    std::string path;
+    RegStatus status;
+  };
+  const Case cases[] = {
+      {"software\\pellumintest\\MAIN\\deny", RegStatus::kOk},
+      {Path("Main\\Deny\\"), RegStatus::kOk},  // the main key path ends in a backslash
+      {Path("Main"), RegStatus::kOk},          // parents exist too
+      {Path("Main\\Alert"), RegStatus::kNotFound},
+      {Path("Mai"), RegStatus::kNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RegKey* opened = nullptr;
+    EXPECT_EQ(OpenRegistryKey(c.path.c_str(), RegAccess::kSetValue, &opened), c.status);
+    EXPECT_EQ(opened != nullptr, c.status == RegStatus::kOk);
+    if (opened != nullptr) CloseRegistryKey(opened);
+  }
+}
+
+TEST_F(RegistryTest, TextWithLineEndsSurvives) {
+  std::string text = "<BODY bgcolor=\"#FF0000\">\r\n<p><B>Access to this site is restricted.</B></p>\r\n</BODY>";
+#ifndef _WIN32
+  text += "\t\x01\x7f caf\xe9 \x80\xff";  // the file keeps any byte
+#endif
+  RegKey* key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  SetString(key, "ErrorMsg", text);
+  CloseRegistryKey(key);
+  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
+  char buffer[4096];
+  std::uint32_t size = sizeof buffer;
+  std::uint32_t type = 0;
+  ASSERT_EQ(QueryRegistryValue(key, "ErrorMsg", &type, buffer, &size), RegStatus::kOk);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(std::string(buffer, size), text + '\0');
+  CloseRegistryKey(key);
+}
+
+TEST_F(RegistryTest, RefusesBadArguments) {
+  RegKey* key = nullptr;
+  EXPECT_EQ(OpenRegistryKey(nullptr, RegAccess::kRead, &key), RegStatus::kInvalid);
+  EXPECT_EQ(OpenRegistryKey(kBase, RegAccess::kRead, nullptr), RegStatus::kInvalid);
+  key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(SetRegistryValue(key, "x", kRegSz, nullptr, 4), RegStatus::kInvalid);
+  EXPECT_EQ(QueryRegistryValue(key, "x", nullptr, nullptr, nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(CloseRegistryKey(nullptr), RegStatus::kInvalid);
+  CloseRegistryKey(key);
+}
+
+#ifndef _WIN32
+
+TEST_F(RegistryTest, MissingFileMeansMissingKeys) {
+  RegKey* key = nullptr;
+  EXPECT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kNotFound);
+  EXPECT_EQ(key, nullptr);
+  struct stat st;
+  EXPECT_NE(stat(file_.c_str(), &st), 0) << "reading must not create the file";
+  // Creating a key makes the folder and the file.
+  key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  CloseRegistryKey(key);
+  EXPECT_EQ(ReadStore(),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\PelluminTest]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\PelluminTest\\Main]\r\n\r\n");
+}
+
+TEST_F(RegistryTest, EveryOpenSeesTheFileAsItIsNow) {
+  RegKey* writer = Create(Path("Main"));
+  ASSERT_NE(writer, nullptr);
+  SetDword(writer, "Mail", 0);
+  RegKey* reader = nullptr;
+  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
+  // Another program edits the file by hand.
+  std::string text = ReadStore();
+  std::size_t at = text.find("dword:00000000");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 14, "dword:00000001");
+  WriteStore(text);
+  CloseRegistryKey(reader);
+  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
+  std::uint32_t number = 0, size = 4;
+  EXPECT_EQ(QueryRegistryValue(reader, "Mail", nullptr, &number, &size), RegStatus::kOk);
+  EXPECT_EQ(number, 1u);
+  // A write through an older handle keeps the other program's edit.
+  SetDword(writer, "Log", 1);
+  EXPECT_NE(ReadStore().find("\"Mail\"=dword:00000001"), std::string::npos);
+  CloseRegistryKey(reader);
+  CloseRegistryKey(writer);
+}
+
+TEST_F(RegistryTest, MalformedFileIsReportedAndNeverOverwritten) {
+  RegKey* key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  const std::string broken =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\PelluminTest\\Main]\r\n\"Log\"=dword:1x\r\n";
+  WriteStore(broken);
+
+  std::uint32_t one = 1;
+  EXPECT_EQ(SetRegistryValue(key, "Mail", kRegDword, &one, 4), RegStatus::kBadFormat);
+  EXPECT_NE(std::string(LastRegistryError()).find("line 4"), std::string::npos)
+      << LastRegistryError();
+  EXPECT_NE(std::string(LastRegistryError()).find(file_), std::string::npos);
+  CloseRegistryKey(key);
+
+  RegKey* other = nullptr;
+  EXPECT_EQ(CreateRegistryKey(Path("Other").c_str(), "", &other), RegStatus::kBadFormat);
+  EXPECT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &other), RegStatus::kBadFormat);
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(ReadStore(), broken);
+}
+
+TEST_F(RegistryTest, WritesLeaveNoTemporaryFiles) {
+  RegKey* key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  for (int i = 0; i < 5; ++i) SetDword(key, ("v" + std::to_string(i)).c_str(), i);
+  CloseRegistryKey(key);
+  std::vector<std::string> names;
+  DIR* dir = opendir((dir_ + "/conf").c_str());
+  ASSERT_NE(dir, nullptr);
+  while (dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+  closedir(dir);
+  for (const std::string& name : names)
+    EXPECT_TRUE(name == "." || name == ".." || name == "hklm.reg" || name == "hklm.reg.lock")
+        << name;
+}
+
+// Each writer sets its own values; afterwards every one of them is there.
+void SetMany(const std::string& path, int writer, int count) {
+  RegKey* key = nullptr;
+  if (CreateRegistryKey(path.c_str(), "", &key) != RegStatus::kOk) return;
+  for (int i = 0; i < count; ++i) {
+    std::string name = "w" + std::to_string(writer) + "v" + std::to_string(i);
+    std::uint32_t number = static_cast<std::uint32_t>(writer * 1000 + i);
+    SetRegistryValue(key, name.c_str(), kRegDword, &number, 4);
+  }
+  CloseRegistryKey(key);
+}
+
+void ExpectAllValues(const std::string& path, int writers, int count) {
+  RegKey* key = nullptr;
+  ASSERT_EQ(OpenRegistryKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
+      << LastRegistryError();
+  int found = 0;
+  for (int w = 0; w < writers; ++w) {
+    for (int i = 0; i < count; ++i) {
+      std::string name = "w" + std::to_string(w) + "v" + std::to_string(i);
+      std::uint32_t number = 0, size = 4;
+      if (QueryRegistryValue(key, name.c_str(), nullptr, &number, &size) == RegStatus::kOk &&
+          number == static_cast<std::uint32_t>(w * 1000 + i))
+        ++found;
+    }
+  }
+  EXPECT_EQ(found, writers * count);
+  CloseRegistryKey(key);
+}
+
+TEST_F(RegistryTest, ProcessesWritingAtOnceLoseNothing) {
+  constexpr int kWriters = 4, kValues = 40;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      SetMany(Path("Shared"), w, kValues);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ExpectAllValues(Path("Shared"), kWriters, kValues);
+}
+
+TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
+  constexpr int kWriters = 4, kValues = 25;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) threads.emplace_back(SetMany, Path("Shared"), w, kValues);
+  for (std::thread& t : threads) t.join();
+  ExpectAllValues(Path("Shared"), kWriters, kValues);
+}
+
+TEST_F(RegistryTest, DefaultFileLocation) {
+  unsetenv("TARNWICK_HKLM");
+  const char* oldHome = getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  struct Case {
+    const char* xdg;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {nullptr, dir_ + "/home/.config/tarnwick/hklm.reg"},
+      {"", dir_ + "/home/.config/tarnwick/hklm.reg"},
+      {"relative/config", dir_ + "/home/.config/tarnwick/hklm.reg"},
+      {"XDG", dir_ + "/xdg/tarnwick/hklm.reg"},
+  };
+  setenv("HOME", (dir_ + "/home").c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    if (c.xdg == nullptr) {
+      unsetenv("XDG_CONFIG_HOME");
+    } else if (std::string(c.xdg) == "XDG") {
+      setenv("XDG_CONFIG_HOME", (dir_ + "/xdg").c_str(), 1);
+    } else {
+      setenv("XDG_CONFIG_HOME", c.xdg, 1);
+    }
+    RegKey* key = nullptr;
+    ASSERT_EQ(CreateRegistryKey("SOFTWARE\\Where", "", &key), RegStatus::kOk)
+        << LastRegistryError();
+    CloseRegistryKey(key);
+    struct stat st;
+    EXPECT_EQ(stat(c.expected.c_str(), &st), 0);
+    unlink(c.expected.c_str());
+  }
+  unsetenv("XDG_CONFIG_HOME");
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1);
+}
+
+#endif  // !_WIN32
+
+}  // namespace
+}  // namespace platform
