@@ -1,0 +1,154 @@
+// The resolver and clock hooks, sending on a socket and replacing a file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+namespace {
+
+int g_resolveCalls = 0;
+
+ResolveStatus TwoAddresses(const char* name, HostAddressList* out) {
+  ++g_resolveCalls;
+  if (std::strcmp(name, "busy.example") == 0) return ResolveStatus::kTryAgain;
+  std::strcpy(out->dotted[0], "10.0.0.1");
+  std::strcpy(out->dotted[1], "192.168.100.200");
+  out->count = 2;
+  return ResolveStatus::kOk;
+}
+
+ResolveStatus TooMany(const char*, HostAddressList* out) {
+  out->count = 1000;
+  return ResolveStatus::kOk;
+}
+
+WeekdayHour SundayNine() { return WeekdayHour{0, 9}; }
+
+TEST(Hooks, ResolveHookStandsInForTheResolver) {
+  g_resolveCalls = 0;
+  EXPECT_EQ(SetResolveHookForTesting(TwoAddresses), nullptr);
+  HostAddressList list;
+  EXPECT_EQ(ResolveHostName("www.example.com", &list), ResolveStatus::kOk);
+  ASSERT_EQ(list.count, 2);
+  EXPECT_STREQ(list.dotted[1], "192.168.100.200");
+  EXPECT_EQ(ResolveHostName("busy.example", &list), ResolveStatus::kTryAgain);
+  EXPECT_EQ(list.count, 0);
+  EXPECT_EQ(g_resolveCalls, 2);
+  // A double that claims more addresses than the list holds is cut back.
+  EXPECT_EQ(SetResolveHookForTesting(TooMany), TwoAddresses);
+  EXPECT_EQ(ResolveHostName("x", &list), ResolveStatus::kOk);
+  EXPECT_EQ(list.count, kMaxHostAddresses);
+  EXPECT_EQ(SetResolveHookForTesting(nullptr), TooMany);
+  // Bad arguments fail before any hook or resolver runs.
+  EXPECT_EQ(SetResolveHookForTesting(TwoAddresses), nullptr);
+  EXPECT_EQ(ResolveHostName(nullptr, &list), ResolveStatus::kFailed);
+  EXPECT_EQ(ResolveHostName("x", nullptr), ResolveStatus::kFailed);
+  EXPECT_EQ(g_resolveCalls, 2);
+  SetResolveHookForTesting(nullptr);
+}
+
+TEST(Hooks, ClockHookStandsInForTheClock) {
+  EXPECT_EQ(SetClockHookForTesting(SundayNine), nullptr);
+  WeekdayHour now = CurrentLocalWeekdayHour();
+  EXPECT_EQ(now.weekday, 0);
+  EXPECT_EQ(now.hour, 9);
+  EXPECT_EQ(SetClockHookForTesting(nullptr), SundayNine);
+  now = CurrentLocalWeekdayHour();
+  EXPECT_GE(now.weekday, 0);
+  EXPECT_LE(now.weekday, 6);
+  EXPECT_GE(now.hour, 0);
+  EXPECT_LE(now.hour, 23);
+}
+
+#ifdef _WIN32
+struct WinsockStarted {
+  WinsockStarted() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~WinsockStarted() { WSACleanup(); }
+};
+#endif
+
+TEST(Resolver, NumericNamesComeBackAsInetNtoaWritesThem) {
+#ifdef _WIN32
+  WinsockStarted winsock;
+#endif
+  struct Case {
+    const char* name;
+    const char* dotted;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", "127.0.0.1"},
+      {"10.20.30.40", "10.20.30.40"},
+      {"255.255.255.255", "255.255.255.255"},
+      {"0.0.0.0", "0.0.0.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostAddressList list;
+    ASSERT_EQ(ResolveHostName(c.name, &list), ResolveStatus::kOk);
+    ASSERT_EQ(list.count, 1) << "each address once";
+    EXPECT_STREQ(list.dotted[0], c.dotted);
+  }
+}
+
+#ifndef _WIN32
+TEST(SendOnSocket, SendsAndReportsAClosedPeer) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  const char message[] = "HTTP/1.0 200 OK\r\n\r\n";
+  const int length = static_cast<int>(sizeof message - 1);
+  EXPECT_EQ(SendOnSocket(static_cast<SocketHandle>(pair[0]), message, length), length);
+  char received[64] = {};
+  EXPECT_EQ(read(pair[1], received, sizeof received), length);
+  EXPECT_STREQ(received, message);
+  EXPECT_EQ(SendOnSocket(static_cast<SocketHandle>(pair[0]), message, 0), 0);
+  EXPECT_LT(SendOnSocket(static_cast<SocketHandle>(pair[0]), message, -1), 0);
+  EXPECT_LT(SendOnSocket(static_cast<SocketHandle>(pair[0]), nullptr, 4), 0);
+
+  // The peer is gone: an error, and the process lives on (no SIGPIPE).
+  close(pair[1]);
+  EXPECT_LT(SendOnSocket(static_cast<SocketHandle>(pair[0]), message, length), 0);
+  close(pair[0]);
+  EXPECT_LT(SendOnSocket(static_cast<SocketHandle>(pair[0]), message, length), 0);
+}
+#endif
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ReplaceFile, ReplacesAnExistingFile) {
+  std::string base = testing::TempDir() + "pellumin-replace";
+  std::string from = base + ".new", to = base + ".reg";
+  std::ofstream(to, std::ios::binary) << "old contents";
+  std::ofstream(from, std::ios::binary) << "new contents";
+  ASSERT_TRUE(ReplaceFile(from.c_str(), to.c_str()));
+  EXPECT_EQ(ReadAll(to), "new contents");
+  EXPECT_FALSE(std::ifstream(from).good());
+  // A missing source fails and leaves the target alone.
+  EXPECT_FALSE(ReplaceFile(from.c_str(), to.c_str()));
+  EXPECT_EQ(ReadAll(to), "new contents");
+  EXPECT_FALSE(ReplaceFile(nullptr, to.c_str()));
+  std::remove(to.c_str());
+}
+
+}  // namespace
+}  // namespace platform
