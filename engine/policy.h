@@ -1,0 +1,85 @@
+// policy.h -- the engine's policy side inside the library: the site list
+// store, the period test, the matching rules of the policy lists, and the
+// allocator hook that lets tests make memory run out.
+#ifndef PELLUMIN_ENGINE_POLICY_H_
+#define PELLUMIN_ENGINE_POLICY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "corvane.h"
+
+namespace corvane {
+
+// ---------------------------------------------------------------------------
+// Allocation. Everything the service owns is released with std::free, so the
+// policy side allocates zero-filled with std::calloc, through this hook.
+// ---------------------------------------------------------------------------
+
+using PolicyAllocator = void* (*)(std::size_t count, std::size_t size);
+
+// Allocates count * size zero-filled bytes through the current allocator.
+void* PolicyCalloc(std::size_t count, std::size_t size);
+
+// Replaces the allocator used for site arrays, restriction sets and policy
+// entries (null restores std::calloc). Returns the one it replaced. Not for
+// use while other threads call the engine.
+PolicyAllocator SetPolicyAllocatorForTesting(PolicyAllocator allocator);
+
+// ---------------------------------------------------------------------------
+// Site list update
+// ---------------------------------------------------------------------------
+
+// Stores one record for url's full path key (built here, its digest left in
+// url->digest) into a new site array and installs it. On QX_ERR_NO_MEMORY
+// the site list is as it was.
+int AddSiteRecord(QxService* service, QxUrl* url);
+
+// records holds count records in list order and has room for count + 1.
+// Overwrites the record whose digest equals url->digest, or else inserts a
+// new one at its place in the order. Returns the new count (count or
+// count + 1); the array stays strictly ascending.
+std::int32_t StoreSiteRecord(const QxUrl* url, QxListRecord* records, std::int32_t count);
+
+// The kind a site record gets from controls 10, 11 and 12 of a request.
+std::uint8_t SiteRecordKind(std::uint32_t requestControls);
+
+// ---------------------------------------------------------------------------
+// Period test
+// ---------------------------------------------------------------------------
+
+// 1 during business hours (and always when the hours table is off), 0 in the
+// other hours.
+int IsBusinessHours(const QxService* service);
+
+// ---------------------------------------------------------------------------
+// Matching rules of the policy lists (ASCII letters compare without regard
+// to case).
+// ---------------------------------------------------------------------------
+
+// Whether an entry of the given stored mode takes part in a check made in
+// the given period (1 business hours, 0 other hours).
+bool EntryTakesPart(std::int32_t mode, int businessHours);
+
+// "*REST" matches hosts ending with REST; "PRE*SUF" hosts beginning with PRE
+// whose remainder ends with SUF; a pattern without "*" the equal host.
+bool MatchSitePattern(const char* pattern, const char* host);
+
+// The first position in query where a parameter begins with name (at the
+// start or right after an "&"), or null. An empty name is found at the start.
+const char* FindQueryParameter(const char* query, const char* name);
+
+// Splits terms at every "&" and "+" and matches each word against the
+// restricted search-word list under restriction. Every matching entry's
+// controls are added to reason and reason's categories are emptied. Returns
+// true when at least one entry matched.
+bool MatchSearchTerms(const QxService* service, const char* terms, const QxTypes* restriction,
+                      QxTypes* reason);
+
+// The extension of a path segment: the text after its last ".", where that
+// "." is not the segment's first character; null when there is none.
+const char* SegmentExtension(const char* segment);
+
+}  // namespace corvane
+
+#endif  // PELLUMIN_ENGINE_POLICY_H_

@@ -1,0 +1,154 @@
+// site_update.cpp -- changes to the site list held in memory: one record per
+// full path key, added or replaced, the array kept sorted and unique.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "corvane.h"
+#include "handles.h"
+#include "list_file.h"
+#include "policy.h"
+#include "resolve.h"
+#include "url_key.h"
+
+namespace corvane {
+
+namespace {
+
+// Request controls that choose the kind of the stored record.
+constexpr std::uint32_t kApproveControl = 0x001;  // control 1
+constexpr std::uint32_t kKindControl10 = 0x200;
+constexpr std::uint32_t kKindControl11 = 0x400;
+constexpr std::uint32_t kKindControl12 = 0x800;
+
+void* SystemCalloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+
+PolicyAllocator g_allocator = SystemCalloc;
+
+int CompareDigest(const std::uint8_t* a, const std::uint8_t* b) {
+  return std::memcmp(a, b, sizeof(QxListRecord::digest));
+}
+
+}  // namespace
+
+void* PolicyCalloc(std::size_t count, std::size_t size) { return g_allocator(count, size); }
+
+PolicyAllocator SetPolicyAllocatorForTesting(PolicyAllocator allocator) {
+  PolicyAllocator previous = g_allocator;
+  g_allocator = allocator != nullptr ? allocator : SystemCalloc;
+  return previous;
+}
+
+std::uint8_t SiteRecordKind(std::uint32_t requestControls) {
+  // Tested in the order 10, 12, 11; each one found overrides the one before.
+  std::uint8_t kind = 0;
+  if (requestControls & kKindControl10) kind = 1;
+  if (requestControls & kKindControl12) kind = 2;
+  if (requestControls & kKindControl11) kind = 3;
+  return kind;
+}
+
+std::int32_t StoreSiteRecord(const QxUrl* url, QxListRecord* records, std::int32_t count) {
+  // The array is in list order, so the record for this digest, or the place
+  // where it belongs, is found by binary search; inserting there keeps the
+  // order without sorting the whole array again.
+  std::int32_t low = 0;
+  std::int32_t high = count;
+  while (low < high) {
+    const std::int32_t middle = low + (high - low) / 2;
+    if (CompareDigest(records[middle].digest, url->digest) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  QxListRecord* record = &records[low];
+  std::int32_t newCount = count;
+  if (low == count || CompareDigest(record->digest, url->digest) != 0) {
+    std::memmove(record + 1, record, static_cast<std::size_t>(count - low) * sizeof(QxListRecord));
+    std::memset(record, 0, sizeof(QxListRecord));
+    newCount = count + 1;
+  }
+  // An existing record keeps its reserved bytes and the mark bits that carry
+  // no meaning; every meaningful field is replaced.
+  record->kind = url->kind;
+  record->markFlags = static_cast<std::uint8_t>((record->markFlags & ~1u) | (url->markFlags & 1u));
+  record->categories = url->categories;
+  std::memcpy(record->digest, url->digest, sizeof(record->digest));
+  return newCount;
+}
+
+int AddSiteRecord(QxService* service, QxUrl* url) {
+  const std::int32_t count =
+      (service->siteRecords != nullptr && service->siteCount > 0) ? service->siteCount : 0;
+  if (count == std::numeric_limits<std::int32_t>::max()) return QX_ERR_NO_MEMORY;
+
+  // A new array for every update: when it cannot be had, the old list stays
+  // in place, whole and usable.
+  auto* records = static_cast<QxListRecord*>(
+      PolicyCalloc(static_cast<std::size_t>(count) + 1, sizeof(QxListRecord)));
+  if (records == nullptr) return QX_ERR_NO_MEMORY;
+  if (count > 0) {
+    std::memcpy(records, service->siteRecords, static_cast<std::size_t>(count) * sizeof(QxListRecord));
+  }
+
+  BuildPathKey(url, QX_MAX_SEGMENTS, false, nullptr);
+  const std::int32_t newCount = StoreSiteRecord(url, records, count);
+
+  std::free(service->siteRecords);
+  service->siteRecords = records;
+  service->siteCount = newCount;
+  return QX_OK;
+}
+
+}  // namespace corvane
+
+extern "C" {
+
+int QX_CALL QX_UpdateSiteList(QxService* service, const char* url, QxTypes* request) {
+  QxUrl parsed;
+  std::memset(&parsed, 0, sizeof(parsed));
+
+  int status = corvane::ValidateService(service);
+  if (status != QX_OK) return status;
+  status = corvane::ValidateTypes(request);
+  if (status != QX_OK) return status;
+  if (url == nullptr) return QX_ERR_BAD_URL;
+
+  parsed.categories = 0;
+  parsed.kind = corvane::SiteRecordKind(request->controls);
+
+  if (request->controls & corvane::kApproveControl) {
+    // Approving takes the URL as it is categorised now; the request set shows
+    // the caller that categorisation afterwards. Whether the URL was found
+    // does not matter: an unknown URL is approved with no categories.
+    QX_CategorizeUrl(service, url, request, nullptr, 0);
+    parsed.markFlags |= 1u;
+  }
+  parsed.categories |= request->categories;
+
+  if (qxprsurl(&parsed, url) == 0) return QX_ERR_BAD_URL;
+
+  if ((service->options & QX_OPTION_RESOLVE_HOSTS) && !(parsed.flags & QX_URL_NUMERIC)) {
+    platform::HostAddressList addresses;
+    status = corvane::ResolveForLookup(service, parsed.host, &addresses);
+    if (status != QX_OK) return status;
+    // One record per address, as categorisation looks a resolved host up by
+    // each of its addresses.
+    for (int i = 0; i < addresses.count && i < platform::kMaxHostAddresses; ++i) {
+      std::size_t length = 0;
+      while (length + 1 < sizeof(addresses.dotted[i]) && addresses.dotted[i][length] != '\0') {
+        ++length;
+      }
+      std::memcpy(parsed.host, addresses.dotted[i], length);
+      parsed.host[length] = '\0';
+      status = corvane::AddSiteRecord(service, &parsed);
+      if (status != QX_OK) return status;
+    }
+    return QX_OK;
+  }
+  return corvane::AddSiteRecord(service, &parsed);
+}
+
+}  // extern "C"
