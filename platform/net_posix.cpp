@@ -1,0 +1,351 @@
+// net_posix.cpp -- sockets, library loading and stop signals on POSIX.
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+int Fd(SocketHandle h) { return static_cast<int>(h); }
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+NetStatus StatusFromErrno(int err) {
+  switch (err) {
+    case EADDRINUSE: return NetStatus::kAddressInUse;
+    case ECONNREFUSED: return NetStatus::kRefused;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case EHOSTDOWN: return NetStatus::kUnreachable;
+    case ETIMEDOUT:
+    case EAGAIN: return NetStatus::kTimeout;
+    case EPIPE:
+    case ECONNRESET: return NetStatus::kClosed;
+    case EINVAL:
+    case EBADF:
+    case EADDRNOTAVAIL: return NetStatus::kInvalid;
+    default: return NetStatus::kError;
+  }
+}
+
+// poll() that restarts after a signal, keeping to the overall deadline.
+int PollRetry(struct pollfd* fds, nfds_t count, int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    int rc = poll(fds, count, timeout_ms);
+    if (rc >= 0 || errno != EINTR) return rc;
+    if (timeout_ms >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      timeout_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+  }
+}
+
+std::string AddressText(const sockaddr* sa) {
+  char host[INET6_ADDRSTRLEN] = "";
+  unsigned port = 0;
+  if (sa->sa_family == AF_INET) {
+    auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+    inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+    port = ntohs(in->sin_port);
+    return std::string(host) + ":" + std::to_string(port);
+  }
+  if (sa->sa_family == AF_INET6) {
+    auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+    port = ntohs(in6->sin6_port);
+    return "[" + std::string(host) + "]:" + std::to_string(port);
+  }
+  return "unknown";
+}
+
+std::atomic<bool> g_stop_requested{false};
+
+extern "C" void OnStopSignal(int) { g_stop_requested.store(true); }
+
+}  // namespace
+
+const char* NetStatusText(NetStatus status) {
+  switch (status) {
+    case NetStatus::kOk: return "ok";
+    case NetStatus::kTimeout: return "timed out";
+    case NetStatus::kClosed: return "connection closed";
+    case NetStatus::kAddressInUse: return "address in use";
+    case NetStatus::kRefused: return "connection refused";
+    case NetStatus::kUnreachable: return "host unreachable";
+    case NetStatus::kInvalid: return "invalid argument";
+    case NetStatus::kError: return "socket error";
+  }
+  return "socket error";
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.Release();
+  }
+  return *this;
+}
+
+void Socket::Close() {
+  if (handle_ != kNoSocket) {
+    ::close(Fd(handle_));
+    handle_ = kNoSocket;
+  }
+}
+
+bool StartSocketLibrary(std::string* error) {
+  // A client that goes away must not kill the process through SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+NetStatus ListenTcp(const std::string& address, uint16_t port, Socket* out, std::string* error) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (inet_pton(AF_INET, address.c_str(), &in->sin_addr) == 1) {
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    length = sizeof *in;
+  } else if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    length = sizeof *in6;
+  } else {
+    if (error) *error = "not a numeric IP address: " + address;
+    return NetStatus::kInvalid;
+  }
+  Socket s(static_cast<SocketHandle>(socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)));
+  if (Fd(s.handle()) < 0) {
+    s.Release();
+    int err = errno;
+    if (error) *error = ErrnoText(err);
+    return StatusFromErrno(err);
+  }
+  int on = 1;
+  setsockopt(Fd(s.handle()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (bind(Fd(s.handle()), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+      listen(Fd(s.handle()), SOMAXCONN) != 0) {
+    int err = errno;
+    if (error) *error = ErrnoText(err);
+    return StatusFromErrno(err);
+  }
+  *out = std::move(s);
+  return NetStatus::kOk;
+}
+
+uint16_t LocalPort(const Socket& socket) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (getsockname(Fd(socket.handle()), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
+  if (storage.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+  if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
+  return 0;
+}
+
+NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::string* peer) {
+  SocketHandle h = listener.handle();
+  int ready = WaitReadable(&h, 1, timeout_ms);
+  if (ready == -1) return NetStatus::kTimeout;
+  if (ready < 0) return NetStatus::kError;
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  int fd = accept4(Fd(h), reinterpret_cast<sockaddr*>(&storage), &length, SOCK_CLOEXEC);
+  if (fd < 0) {
+    // The client may have gone between the wait and the accept.
+    if (errno == EAGAIN || errno == ECONNABORTED || errno == EINTR) return NetStatus::kTimeout;
+    return StatusFromErrno(errno);
+  }
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  *out = Socket(static_cast<SocketHandle>(fd));
+  if (peer) *peer = AddressText(reinterpret_cast<sockaddr*>(&storage));
+  return NetStatus::kOk;
+}
+
+NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Socket* out,
+                     std::string* error) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0) {
+    if (error) *error = std::string("cannot resolve ") + host + ": " + gai_strerror(rc);
+    return NetStatus::kUnreachable;
+  }
+  NetStatus last = NetStatus::kUnreachable;
+  std::string last_error = "no address for " + host;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+      last = StatusFromErrno(errno);
+      last_error = ErrnoText(errno);
+      continue;
+    }
+    Socket s(static_cast<SocketHandle>(fd));
+    int err = 0;
+    if (connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      err = errno;
+      if (err == EINPROGRESS) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLOUT, 0};
+        int ready = PollRetry(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready == 0) {
+          last = NetStatus::kTimeout;
+          last_error = "connect timed out";
+          break;  // the time is used up; no point trying further addresses
+        }
+        socklen_t len = sizeof err;
+        if (ready < 0) err = errno;
+        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      }
+    }
+    if (err != 0) {
+      last = StatusFromErrno(err);
+      if (last == NetStatus::kInvalid) last = NetStatus::kUnreachable;
+      last_error = ErrnoText(err);
+      continue;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    freeaddrinfo(list);
+    *out = std::move(s);
+    return NetStatus::kOk;
+  }
+  freeaddrinfo(list);
+  if (error) *error = last_error;
+  return last;
+}
+
+NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received) {
+  *received = 0;
+  if (timeout_ms >= 0) {
+    SocketHandle h = socket.handle();
+    int ready = WaitReadable(&h, 1, timeout_ms);
+    if (ready == -1) return NetStatus::kTimeout;
+    if (ready < 0) return NetStatus::kError;
+  }
+  for (;;) {
+    ssize_t n = recv(Fd(socket.handle()), data, size, 0);
+    if (n > 0) {
+      *received = static_cast<size_t>(n);
+      return NetStatus::kOk;
+    }
+    if (n == 0) return NetStatus::kClosed;
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET) return NetStatus::kClosed;
+    return StatusFromErrno(errno);
+  }
+}
+
+NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    if (timeout_ms >= 0) {
+      pollfd pfd{Fd(socket.handle()), POLLOUT, 0};
+      int ready = PollRetry(&pfd, 1, timeout_ms);
+      if (ready == 0) return NetStatus::kTimeout;
+      if (ready < 0) return NetStatus::kError;
+    }
+    // Non-blocking here, so that a send never waits past the poll above.
+    ssize_t n = send(Fd(socket.handle()), p, size, MSG_NOSIGNAL | (timeout_ms >= 0 ? MSG_DONTWAIT : 0));
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return StatusFromErrno(errno) == NetStatus::kTimeout ? NetStatus::kError : StatusFromErrno(errno);
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return NetStatus::kOk;
+}
+
+void ShutdownWrite(const Socket& socket) { shutdown(Fd(socket.handle()), SHUT_WR); }
+
+void ShutdownBoth(SocketHandle socket) { shutdown(Fd(socket), SHUT_RDWR); }
+
+int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
+  constexpr int kMax = 16;
+  if (count <= 0 || count > kMax) return -2;
+  pollfd fds[kMax];
+  for (int i = 0; i < count; ++i) fds[i] = pollfd{Fd(sockets[i]), POLLIN, 0};
+  int rc = PollRetry(fds, static_cast<nfds_t>(count), timeout_ms);
+  if (rc == 0) return -1;
+  if (rc < 0) return -2;
+  for (int i = 0; i < count; ++i) {
+    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) return i;
+    if (fds[i].revents & POLLNVAL) return -2;
+  }
+  return -1;
+}
+
+SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
+  if (this != &other) {
+    Unload();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+bool SharedLibrary::Load(const std::string& path, std::string* error) {
+  Unload();
+  // A bare name would be searched on the library path; a plug-in is named by
+  // its file, so make a relative name relative to the working directory.
+  std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char* text = dlerror();
+    if (error) *error = text ? text : "cannot load " + path;
+    return false;
+  }
+  return true;
+}
+
+void* SharedLibrary::Symbol(const char* name) const {
+  return handle_ ? dlsym(handle_, name) : nullptr;
+}
+
+void SharedLibrary::Unload() {
+  if (handle_) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+}
+
+void InstallStopHandler() {
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: let a blocked call see EINTR
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() { return g_stop_requested.load(); }
+
+void SetStopRequestedForTesting(bool requested) { g_stop_requested.store(requested); }
+
+}  // namespace platform

@@ -1,0 +1,383 @@
+// net_win32.cpp -- sockets (Winsock 2), library loading and console stop
+// requests on Windows.
+#include "net.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+SOCKET Sock(SocketHandle h) { return static_cast<SOCKET>(h); }
+
+std::string SystemText(DWORD code) {
+  char buffer[512] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                           0, buffer, sizeof buffer, nullptr);
+  while (n > 0 && (buffer[n - 1] == '\n' || buffer[n - 1] == '\r' || buffer[n - 1] == ' ')) --n;
+  std::string text(buffer, n);
+  if (text.empty()) text = "error " + std::to_string(code);
+  return text;
+}
+
+NetStatus StatusFromWsa(int err) {
+  switch (err) {
+    case WSAEADDRINUSE:
+    case WSAEACCES: return NetStatus::kAddressInUse;
+    case WSAECONNREFUSED: return NetStatus::kRefused;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAEHOSTDOWN: return NetStatus::kUnreachable;
+    case WSAETIMEDOUT:
+    case WSAEWOULDBLOCK: return NetStatus::kTimeout;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAESHUTDOWN: return NetStatus::kClosed;
+    case WSAEINVAL:
+    case WSAENOTSOCK:
+    case WSAEADDRNOTAVAIL: return NetStatus::kInvalid;
+    default: return NetStatus::kError;
+  }
+}
+
+// select() on one socket for reading or writing; 1 ready, 0 timeout, -1 error.
+int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr) {
+  fd_set set, except;
+  FD_ZERO(&set);
+  FD_ZERO(&except);
+  FD_SET(s, &set);
+  FD_SET(s, &except);
+  timeval tv{};
+  timeval* ptv = nullptr;
+  if (timeout_ms >= 0) {
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+    ptv = &tv;
+  }
+  int rc = select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, &except, ptv);
+  if (rc == SOCKET_ERROR) return -1;
+  if (rc == 0) return 0;
+  // A failed non-blocking connect is reported in the exception set.
+  if (failed) *failed = FD_ISSET(s, &except) != 0;
+  return 1;
+}
+
+std::string AddressText(const sockaddr* sa) {
+  char host[INET6_ADDRSTRLEN] = "";
+  if (sa->sa_family == AF_INET) {
+    auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+    inet_ntop(AF_INET, const_cast<in_addr*>(&in->sin_addr), host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+  }
+  if (sa->sa_family == AF_INET6) {
+    auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    inet_ntop(AF_INET6, const_cast<in6_addr*>(&in6->sin6_addr), host, sizeof host);
+    return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+  }
+  return "unknown";
+}
+
+void SetBlocking(SOCKET s, bool blocking) {
+  u_long mode = blocking ? 0 : 1;
+  ioctlsocket(s, FIONBIO, &mode);
+}
+
+std::atomic<bool> g_stop_requested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      g_stop_requested.store(true);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+const char* NetStatusText(NetStatus status) {
+  switch (status) {
+    case NetStatus::kOk: return "ok";
+    case NetStatus::kTimeout: return "timed out";
+    case NetStatus::kClosed: return "connection closed";
+    case NetStatus::kAddressInUse: return "address in use";
+    case NetStatus::kRefused: return "connection refused";
+    case NetStatus::kUnreachable: return "host unreachable";
+    case NetStatus::kInvalid: return "invalid argument";
+    case NetStatus::kError: return "socket error";
+  }
+  return "socket error";
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.Release();
+  }
+  return *this;
+}
+
+void Socket::Close() {
+  if (handle_ != kNoSocket) {
+    closesocket(Sock(handle_));
+    handle_ = kNoSocket;
+  }
+}
+
+bool StartSocketLibrary(std::string* error) {
+  WSADATA data;
+  int rc = WSAStartup(MAKEWORD(2, 2), &data);
+  if (rc != 0) {
+    if (error) *error = "WSAStartup failed: " + SystemText(static_cast<DWORD>(rc));
+    return false;
+  }
+  return true;
+}
+
+NetStatus ListenTcp(const std::string& address, uint16_t port, Socket* out, std::string* error) {
+  sockaddr_storage storage{};
+  int length = 0;
+  auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (inet_pton(AF_INET, address.c_str(), &in->sin_addr) == 1) {
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    length = sizeof *in;
+  } else if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    length = sizeof *in6;
+  } else {
+    if (error) *error = "not a numeric IP address: " + address;
+    return NetStatus::kInvalid;
+  }
+  SOCKET raw = socket(storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
+  if (raw == INVALID_SOCKET) {
+    int err = WSAGetLastError();
+    if (error) *error = SystemText(static_cast<DWORD>(err));
+    return StatusFromWsa(err);
+  }
+  Socket s(static_cast<SocketHandle>(raw));
+  // Windows lets SO_REUSEADDR steal a live port; exclusive use is what makes
+  // "address in use" reliable there.
+  BOOL on = TRUE;
+  setsockopt(raw, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  if (bind(raw, reinterpret_cast<sockaddr*>(&storage), length) == SOCKET_ERROR ||
+      listen(raw, SOMAXCONN) == SOCKET_ERROR) {
+    int err = WSAGetLastError();
+    if (error) *error = SystemText(static_cast<DWORD>(err));
+    return StatusFromWsa(err);
+  }
+  *out = std::move(s);
+  return NetStatus::kOk;
+}
+
+uint16_t LocalPort(const Socket& socket) {
+  sockaddr_storage storage{};
+  int length = sizeof storage;
+  if (getsockname(Sock(socket.handle()), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
+  if (storage.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+  if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
+  return 0;
+}
+
+NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::string* peer) {
+  int ready = WaitOne(Sock(listener.handle()), false, timeout_ms);
+  if (ready == 0) return NetStatus::kTimeout;
+  if (ready < 0) return StatusFromWsa(WSAGetLastError());
+  sockaddr_storage storage{};
+  int length = sizeof storage;
+  SOCKET s = accept(Sock(listener.handle()), reinterpret_cast<sockaddr*>(&storage), &length);
+  if (s == INVALID_SOCKET) {
+    int err = WSAGetLastError();
+    if (err == WSAEWOULDBLOCK || err == WSAECONNRESET || err == WSAEINTR) return NetStatus::kTimeout;
+    return StatusFromWsa(err);
+  }
+  BOOL on = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  *out = Socket(static_cast<SocketHandle>(s));
+  if (peer) *peer = AddressText(reinterpret_cast<sockaddr*>(&storage));
+  return NetStatus::kOk;
+}
+
+NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Socket* out,
+                     std::string* error) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0) {
+    if (error) *error = "cannot resolve " + host + ": " + SystemText(static_cast<DWORD>(rc));
+    return NetStatus::kUnreachable;
+  }
+  NetStatus last = NetStatus::kUnreachable;
+  std::string last_error = "no address for " + host;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    SOCKET raw = socket(ai->ai_family, SOCK_STREAM, IPPROTO_TCP);
+    if (raw == INVALID_SOCKET) {
+      int err = WSAGetLastError();
+      last = StatusFromWsa(err);
+      last_error = SystemText(static_cast<DWORD>(err));
+      continue;
+    }
+    Socket s(static_cast<SocketHandle>(raw));
+    SetBlocking(raw, false);
+    int err = 0;
+    if (connect(raw, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == SOCKET_ERROR) {
+      err = WSAGetLastError();
+      if (err == WSAEWOULDBLOCK) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        bool failed = false;
+        int ready = WaitOne(raw, true, left.count() > 0 ? static_cast<int>(left.count()) : 0, &failed);
+        if (ready == 0) {
+          last = NetStatus::kTimeout;
+          last_error = "connect timed out";
+          break;
+        }
+        err = 0;
+        if (ready < 0) {
+          err = WSAGetLastError();
+        } else if (failed) {
+          int len = sizeof err;
+          getsockopt(raw, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
+          if (err == 0) err = WSAECONNREFUSED;
+        }
+      }
+    }
+    if (err != 0) {
+      last = StatusFromWsa(err);
+      if (last == NetStatus::kInvalid) last = NetStatus::kUnreachable;
+      last_error = SystemText(static_cast<DWORD>(err));
+      continue;
+    }
+    SetBlocking(raw, true);
+    BOOL on = TRUE;
+    setsockopt(raw, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    freeaddrinfo(list);
+    *out = std::move(s);
+    return NetStatus::kOk;
+  }
+  freeaddrinfo(list);
+  if (error) *error = last_error;
+  return last;
+}
+
+NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received) {
+  *received = 0;
+  if (timeout_ms >= 0) {
+    int ready = WaitOne(Sock(socket.handle()), false, timeout_ms);
+    if (ready == 0) return NetStatus::kTimeout;
+    if (ready < 0) return StatusFromWsa(WSAGetLastError());
+  }
+  int want = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
+  int n = recv(Sock(socket.handle()), static_cast<char*>(data), want, 0);
+  if (n > 0) {
+    *received = static_cast<size_t>(n);
+    return NetStatus::kOk;
+  }
+  if (n == 0) return NetStatus::kClosed;
+  NetStatus status = StatusFromWsa(WSAGetLastError());
+  return status == NetStatus::kTimeout ? NetStatus::kError : status;
+}
+
+NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms) {
+  const char* p = static_cast<const char*>(data);
+  SOCKET s = Sock(socket.handle());
+  while (size > 0) {
+    if (timeout_ms >= 0) {
+      int ready = WaitOne(s, true, timeout_ms);
+      if (ready == 0) return NetStatus::kTimeout;
+      if (ready < 0) return StatusFromWsa(WSAGetLastError());
+    }
+    // select() said there is room, so a blocking send of what fits returns
+    // at once; keep each piece small so that it does fit.
+    int piece = size > 16384 ? 16384 : static_cast<int>(size);
+    int n = send(s, p, piece, 0);
+    if (n == SOCKET_ERROR) {
+      NetStatus status = StatusFromWsa(WSAGetLastError());
+      return status == NetStatus::kTimeout ? NetStatus::kError : status;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return NetStatus::kOk;
+}
+
+void ShutdownWrite(const Socket& socket) { shutdown(Sock(socket.handle()), SD_SEND); }
+
+void ShutdownBoth(SocketHandle socket) { shutdown(Sock(socket), SD_BOTH); }
+
+int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
+  if (count <= 0 || count > 16) return -2;
+  fd_set set;
+  FD_ZERO(&set);
+  for (int i = 0; i < count; ++i) FD_SET(Sock(sockets[i]), &set);
+  timeval tv{};
+  timeval* ptv = nullptr;
+  if (timeout_ms >= 0) {
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+    ptv = &tv;
+  }
+  int rc = select(0, &set, nullptr, nullptr, ptv);
+  if (rc == SOCKET_ERROR) return -2;
+  if (rc == 0) return -1;
+  for (int i = 0; i < count; ++i) {
+    if (FD_ISSET(Sock(sockets[i]), &set)) return i;
+  }
+  return -1;
+}
+
+SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
+  if (this != &other) {
+    Unload();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+bool SharedLibrary::Load(const std::string& path, std::string* error) {
+  Unload();
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module) {
+    if (error) *error = SystemText(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<void*>(module);
+  return true;
+}
+
+void* SharedLibrary::Symbol(const char* name) const {
+  if (!handle_) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void SharedLibrary::Unload() {
+  if (handle_) {
+    FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+  }
+}
+
+void InstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+bool StopRequested() { return g_stop_requested.load(); }
+
+void SetStopRequestedForTesting(bool requested) { g_stop_requested.store(requested); }
+
+}  // namespace platform
