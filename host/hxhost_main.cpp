@@ -1,0 +1,85 @@
+// hxhost -- the reference proxy host for the filter plug-in.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "log.h"
+#include "net.h"
+#include "options.h"
+#include "plugin_host.h"
+#include "proxy_server.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "hxhost: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace hxhost;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  HostOptions options;
+  std::string error;
+  if (!ParseOptions(args, &options, &error)) {
+    std::fprintf(stderr, "hxhost: %s\n%s", error.c_str(), UsageText());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(UsageText(), stdout);
+    return 0;
+  }
+
+  PluginHost plugin;
+  if (!plugin.Load(options.plugin_path, !options.config_mode, &error)) return Fail(error);
+  if (options.config_mode) {
+    if (!plugin.has_config()) {
+      return Fail("the plug-in " + options.plugin_path +
+                  " has no configuration interface (it does not export HXConfig)");
+    }
+    if (!plugin.Config(options.config_key)) return Fail("configuration key path too long");
+    return 0;
+  }
+
+  LineLog access_log;
+  LineLog diagnostics;
+  if (!options.log_path.empty() && !access_log.OpenFile(options.log_path, &error)) {
+    return Fail("cannot open log file " + options.log_path + ": " + error);
+  }
+  if (!platform::StartSocketLibrary(&error)) return Fail(error);
+  // Before HXInit, so that a stop request during a slow start is not lost.
+  platform::InstallStopHandler();
+
+  std::string message;
+  int ready = plugin.Init(options.key_path, &message);
+  if (ready < 0) return Fail(message);
+  std::fprintf(stderr, "hxhost: plug-in: %s\n", message.c_str());
+  if (ready == 0) {
+    if (!options.allow_unfiltered) {
+      plugin.UnInit();
+      return Fail("the plug-in is not ready, so requests would pass unfiltered; not serving "
+                  "(use --allow-unfiltered to serve anyway)");
+    }
+    std::fprintf(stderr, "hxhost: WARNING: the plug-in is not ready; requests pass UNFILTERED\n");
+  }
+
+  ProxyServer server(options.proxy, &plugin, &access_log, &diagnostics);
+  platform::NetStatus status = server.Listen(&error);
+  if (status != platform::NetStatus::kOk) {
+    plugin.UnInit();
+    std::string where = options.proxy.listen_address + ":" + std::to_string(options.proxy.listen_port);
+    if (status == platform::NetStatus::kAddressInUse) {
+      return Fail("cannot listen on " + where + ": address in use (is another proxy running?)");
+    }
+    return Fail("cannot listen on " + where + ": " + error);
+  }
+  std::fprintf(stderr, "hxhost: listening on %s:%u\n", options.proxy.listen_address.c_str(),
+               static_cast<unsigned>(server.port()));
+  std::fflush(stderr);
+  server.Run();
+  std::fprintf(stderr, "hxhost: stopping\n");
+  plugin.UnInit();
+  return 0;
+}

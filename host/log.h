@@ -1,0 +1,39 @@
+// log.h -- a line log shared by all connection threads.
+#ifndef PELLUMIN_HOST_LOG_H_
+#define PELLUMIN_HOST_LOG_H_
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace hxhost {
+
+// Writes whole lines, each prefixed with a UTC timestamp
+// ("2024-05-01T12:00:00Z "), one writer at a time. Control characters in a
+// line are shown as '?', so that one request always gives one line.
+class LineLog {
+ public:
+  // Logs to stderr.
+  LineLog();
+  ~LineLog();
+  LineLog(const LineLog&) = delete;
+  LineLog& operator=(const LineLog&) = delete;
+
+  // Appends to the file from now on; false with the reason when it cannot
+  // be opened.
+  bool OpenFile(const std::string& path, std::string* error);
+  void Write(std::string_view line);
+
+  // The line as Write puts it, for a given time (seconds since 1970).
+  static std::string Format(long long unix_seconds, std::string_view line);
+
+ private:
+  std::mutex mutex_;
+  std::FILE* file_;
+  bool owned_ = false;
+};
+
+}  // namespace hxhost
+
+#endif  // PELLUMIN_HOST_LOG_H_

@@ -1,0 +1,78 @@
+// hxhost's command line: accepted forms, defaults and clear refusals.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace hxhost {
+namespace {
+
+TEST(OptionsTest, AcceptedCommandLines) {
+  HostOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--key", "SOFTWARE\\X", "--listen", "127.0.0.1:8080",
+                            "--log", "a.log", "--upstream-timeout", "5", "--max-connections=10",
+                            "--allow-unfiltered", "--resolve", "*=127.0.0.1", "--client-timeout=7"},
+                           &o, &error))
+      << error;
+  EXPECT_EQ(o.plugin_path, "p.so");
+  EXPECT_EQ(o.key_path, "SOFTWARE\\X");
+  EXPECT_EQ(o.proxy.listen_address, "127.0.0.1");
+  EXPECT_EQ(o.proxy.listen_port, 8080);
+  EXPECT_EQ(o.log_path, "a.log");
+  EXPECT_EQ(o.proxy.upstream_timeout_ms, 5000);
+  EXPECT_EQ(o.proxy.client_idle_timeout_ms, 7000);
+  EXPECT_EQ(o.proxy.max_connections, 10);
+  EXPECT_TRUE(o.allow_unfiltered);
+  ASSERT_EQ(o.proxy.host_map.size(), 1u);
+  EXPECT_EQ(o.proxy.host_map[0].first, "*");
+  EXPECT_EQ(o.proxy.host_map[0].second, "127.0.0.1");
+  EXPECT_FALSE(o.config_mode);
+
+  ASSERT_TRUE(ParseOptions({"--plugin=p.so"}, &o, &error));
+  EXPECT_EQ(o.key_path, "SOFTWARE\\Pellumin\\Filter");
+  EXPECT_EQ(o.proxy.listen_address, "127.0.0.1");
+  EXPECT_EQ(o.proxy.listen_port, 3128);
+
+  ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--config", "SOFTWARE\\Y"}, &o, &error));
+  EXPECT_TRUE(o.config_mode);
+  EXPECT_EQ(o.config_key, "SOFTWARE\\Y");
+
+  ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--listen", "[::1]:0"}, &o, &error)) << error;
+  EXPECT_EQ(o.proxy.listen_address, "::1");
+  EXPECT_EQ(o.proxy.listen_port, 0);
+
+  ASSERT_TRUE(ParseOptions({"--help"}, &o, &error));
+  EXPECT_TRUE(o.help);
+}
+
+TEST(OptionsTest, RefusedCommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string mentions;
+  } cases[] = {
+      {{}, "--plugin"},
+      {{"--plugin"}, "--plugin needs"},
+      {{"--plugin", "p", "--bogus"}, "--bogus"},
+      {{"--plugin", "p", "stray"}, "stray"},
+      {{"--plugin", "p", "--listen", "127.0.0.1"}, "--listen"},
+      {{"--plugin", "p", "--listen", "127.0.0.1:99999"}, "--listen"},
+      {{"--plugin", "p", "--upstream-timeout", "0"}, "--upstream-timeout"},
+      {{"--plugin", "p", "--upstream-timeout", "2s"}, "--upstream-timeout"},
+      {{"--plugin", "p", "--max-connections", "-1"}, "--max-connections"},
+      {{"--plugin", "p", "--resolve", "a.test"}, "--resolve"},
+      {{"--plugin", "p", "--allow-unfiltered=yes"}, "takes no value"},
+      {{"--plugin", "p", "--config", "K", "--listen", "127.0.0.1:1"}, "--config"},
+  };
+  for (const Case& c : cases) {
+    HostOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseOptions(c.args, &o, &error)) << ::testing::PrintToString(c.args);
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace hxhost

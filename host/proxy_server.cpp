@@ -1,0 +1,578 @@
+// proxy_server.cpp -- accepting clients, filtering and relaying requests.
+#include "proxy_server.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "http.h"
+
+namespace hxhost {
+
+using platform::NetStatus;
+using platform::Socket;
+
+namespace {
+
+constexpr size_t kMaxHeadBytes = 64 * 1024;
+constexpr size_t kIoChunk = 16 * 1024;
+constexpr int kAcceptSliceMs = 200;     // how often the accept loop looks at the stop flag
+constexpr int kIdleSliceMs = 200;       // the same for an idle keep-alive client
+constexpr int kLingerMs = 2000;         // reading what a client still sends after we close
+constexpr size_t kLingerBytes = 1 << 20;
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// The error page hxhost itself sends: a short HTML body, then close.
+std::string ErrorResponse(int status, const char* reason, std::string_view detail) {
+  std::string title = std::to_string(status) + " " + reason;
+  std::string body = "<html><head><title>" + title + "</title></head><body><h1>" + title +
+                     "</h1><p>" + HtmlEscape(detail) + "</p><hr><address>hxhost</address>" +
+                     "</body></html>\r\n";
+  return "HTTP/1.1 " + title + "\r\nContent-Type: text/html\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+enum class ReadHeadResult { kOk, kIdleEnd, kClosed, kTimeout, kTooLarge, kError };
+
+}  // namespace
+
+std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host) {
+  for (const auto& entry : options.host_map) {
+    if (entry.first == "*") return entry.second;
+    if (entry.first.size() != host.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < host.size() && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(host[i])) ==
+             std::tolower(static_cast<unsigned char>(entry.first[i]));
+    }
+    if (same) return entry.second;
+  }
+  return host;
+}
+
+// One client connection, served on its own thread.
+class ProxyServer::Connection {
+ public:
+  Connection(ProxyServer* server, Socket client, const std::string& peer)
+      : server_(server), client_(std::move(client)), peer_(peer) {
+    std::memset(&record_, 0, sizeof record_);
+    record_.clientSocket = static_cast<uint32_t>(client_.handle());
+    std::strncpy(record_.clientAddress, peer.c_str(), sizeof record_.clientAddress - 1);
+    server_->Track(client_.handle());
+  }
+
+  ~Connection() {
+    server_->Untrack(client_.handle());
+  }
+
+  void Serve();
+
+ private:
+  // Reads one head from socket into *head, keeping surplus bytes in buffer.
+  // With idle_wait, the wait for the first byte also ends (kIdleEnd) when
+  // the server drains or the client stays silent for the idle time.
+  ReadHeadResult ReadHead(const Socket& socket, std::string* buffer, int timeout_ms, bool idle_wait,
+                          std::string* head);
+  // Returns whether the connection may carry another request.
+  bool HandleRequest(const RequestHead& request);
+  void HandleConnect(const RequestHead& request);
+  // Runs the URL through the filter; false when the filter answered the
+  // client and the request must not be forwarded.
+  bool Filter(const std::string& url);
+  bool SendToClient(std::string_view data);
+  void SendError(int status, const char* reason, std::string_view detail) {
+    SendToClient(ErrorResponse(status, reason, detail));
+  }
+  // Copies one body from (from, buffer) to to. Returns false on any failure;
+  // *to_failed tells whether writing was what failed.
+  bool RelayBody(const Socket& from, std::string* buffer, const Socket& to, const BodyFraming& framing,
+                 bool decode_chunked, int read_timeout_ms, bool to_client);
+  bool Write(const Socket& to, bool to_client, std::string_view data);
+  void LingeringClose();
+
+  ProxyServer* server_;
+  Socket client_;
+  std::string peer_;
+  std::string client_buffer_;  // read from the client, not used yet
+  HostConnection record_;
+};
+
+ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::string* buffer,
+                                                 int timeout_ms, bool idle_wait,
+                                                 std::string* head) {
+  int idle_ms = 0;
+  char chunk[kIoChunk];
+  for (;;) {
+    size_t end = FindHeadEnd(*buffer);
+    if (end != std::string::npos) {
+      if (end > kMaxHeadBytes) return ReadHeadResult::kTooLarge;
+      head->assign(*buffer, 0, end);
+      buffer->erase(0, end);
+      return ReadHeadResult::kOk;
+    }
+    if (buffer->size() > kMaxHeadBytes) return ReadHeadResult::kTooLarge;
+    bool waiting_idle = idle_wait && buffer->empty();
+    if (waiting_idle && (server_->draining_.load() || idle_ms >= timeout_ms)) {
+      return ReadHeadResult::kIdleEnd;
+    }
+    size_t n = 0;
+    NetStatus status =
+        platform::Receive(socket, chunk, sizeof chunk, waiting_idle ? kIdleSliceMs : timeout_ms, &n);
+    if (status == NetStatus::kTimeout) {
+      if (waiting_idle) {
+        idle_ms += kIdleSliceMs;
+        continue;
+      }
+      return ReadHeadResult::kTimeout;
+    }
+    if (status == NetStatus::kClosed) {
+      return buffer->empty() ? ReadHeadResult::kIdleEnd : ReadHeadResult::kClosed;
+    }
+    if (status != NetStatus::kOk) return ReadHeadResult::kError;
+    buffer->append(chunk, n);
+  }
+}
+
+bool ProxyServer::Connection::Write(const Socket& to, bool to_client, std::string_view data) {
+  if (data.empty()) return true;
+  if (to_client) return SendToClient(data);
+  return platform::SendAll(to, data.data(), data.size(), server_->options_.upstream_timeout_ms) ==
+         NetStatus::kOk;
+}
+
+bool ProxyServer::Connection::SendToClient(std::string_view data) {
+  NetStatus status = platform::SendAll(client_, data.data(), data.size(),
+                                       server_->options_.client_idle_timeout_ms);
+  if (status != NetStatus::kOk) return false;
+  // bytesSent is the plug-in's 32-bit count; it stops at the largest value
+  // rather than wrapping to a negative one.
+  long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
+  record_.bytesSent = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+  return true;
+}
+
+bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer, const Socket& to,
+                                        const BodyFraming& framing, bool decode_chunked,
+                                        int read_timeout_ms, bool to_client) {
+  if (framing.kind == BodyKind::kNone) return true;
+  ChunkedDecoder decoder;
+  uint64_t remaining = framing.length;
+  char chunk[kIoChunk];
+  for (;;) {
+    // Use what is buffered first.
+    if (!buffer->empty()) {
+      switch (framing.kind) {
+        case BodyKind::kLength: {
+          size_t take = buffer->size() < remaining ? buffer->size() : static_cast<size_t>(remaining);
+          if (!Write(to, to_client, std::string_view(*buffer).substr(0, take))) return false;
+          buffer->erase(0, take);
+          remaining -= take;
+          if (remaining == 0) return true;
+          break;
+        }
+        case BodyKind::kChunked: {
+          std::string payload;
+          size_t used = decoder.Feed(buffer->data(), buffer->size(), decode_chunked ? &payload : nullptr);
+          if (decoder.failed()) return false;
+          std::string_view out = decode_chunked ? std::string_view(payload)
+                                                : std::string_view(*buffer).substr(0, used);
+          if (!Write(to, to_client, out)) return false;
+          buffer->erase(0, used);
+          if (decoder.done()) return true;
+          break;
+        }
+        case BodyKind::kUntilClose:
+          if (!Write(to, to_client, *buffer)) return false;
+          buffer->clear();
+          break;
+        case BodyKind::kNone:
+          return true;
+      }
+    }
+    size_t n = 0;
+    NetStatus status = platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n);
+    if (status == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) return true;
+    if (status != NetStatus::kOk) return false;
+    buffer->append(chunk, n);
+  }
+}
+
+void ProxyServer::Connection::LingeringClose() {
+  // Closing with unread input makes the OS reset the connection, and the
+  // client may then lose the response it has not read yet. So stop sending,
+  // read and drop what still comes for a short while, and only then close.
+  platform::ShutdownWrite(client_);
+  char chunk[kIoChunk];
+  size_t total = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+  while (total < kLingerBytes) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    size_t n = 0;
+    if (platform::Receive(client_, chunk, sizeof chunk, static_cast<int>(left.count()), &n) !=
+        NetStatus::kOk) {
+      break;
+    }
+    total += n;
+  }
+}
+
+bool ProxyServer::Connection::Filter(const std::string& url) {
+  char buffer[TARNWICK_URL_BUFFER_SIZE];
+  std::memset(buffer, 0, sizeof buffer);
+  std::memcpy(buffer, url.data(), url.size());  // the caller checked the length
+  bool go_on = server_->filter_->ProcessUrl(&record_, buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  if (buffer[0] == '~') server_->access_log_->Write(buffer);
+  return go_on;
+}
+
+void ProxyServer::Connection::Serve() {
+  bool keep_alive = true;
+  while (keep_alive) {
+    std::string head;
+    ReadHeadResult result =
+        ReadHead(client_, &client_buffer_, server_->options_.client_idle_timeout_ms, true, &head);
+    if (result == ReadHeadResult::kTooLarge) {
+      SendError(431, "Request Header Fields Too Large", "The request head is too large.");
+      break;
+    }
+    if (result == ReadHeadResult::kTimeout) {
+      SendError(408, "Request Timeout", "The request was not completed in time.");
+      break;
+    }
+    if (result != ReadHeadResult::kOk) break;
+    RequestHead request;
+    std::string error;
+    if (!ParseRequestHead(head, &request, &error)) {
+      SendError(400, "Bad Request", "Malformed request: " + error + ".");
+      break;
+    }
+    if (request.method == "CONNECT") {
+      HandleConnect(request);
+      break;
+    }
+    keep_alive = HandleRequest(request);
+  }
+  LingeringClose();
+}
+
+bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
+  const ProxyOptions& options = server_->options_;
+  AbsoluteUrl url;
+  std::string error;
+  if (!SplitAbsoluteUrl(request.target, &url, &error)) {
+    if (request.target.find("://") == std::string::npos) {
+      SendError(400, "Bad Request",
+                "This is a proxy: requests must name an absolute http:// URL.");
+    } else {
+      SendError(501, "Not Implemented", "Cannot forward this URL: " + error + ".");
+    }
+    return false;
+  }
+  if (request.target.size() >= TARNWICK_URL_BUFFER_SIZE) {
+    SendError(414, "URI Too Long",
+              "The URL is longer than " + std::to_string(TARNWICK_URL_BUFFER_SIZE - 1) +
+                  " characters.");
+    return false;
+  }
+  BodyFraming request_body;
+  if (!RequestFraming(request, &request_body, &error)) {
+    SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
+    return false;
+  }
+  if (!Filter(request.target)) return false;  // the filter has answered the client
+
+  bool client_keep_alive = ClientWantsKeepAlive(request);
+  bool expects_continue = HeaderHasToken(request.headers, "Expect", "100-continue");
+
+  Socket upstream;
+  NetStatus status =
+      platform::ConnectTcp(MapUpstreamHost(options, url.host), url.port, options.upstream_timeout_ms, &upstream, &error);
+  if (status == NetStatus::kTimeout) {
+    SendError(504, "Gateway Timeout", "No answer from " + url.authority + " in time.");
+    return false;
+  }
+  if (status != NetStatus::kOk) {
+    SendError(502, "Bad Gateway", "Cannot connect to " + url.authority + ": " + error + ".");
+    return false;
+  }
+  server_->Track(upstream.handle());
+  struct Untracker {
+    ProxyServer* server;
+    platform::SocketHandle handle;
+    ~Untracker() { server->Untrack(handle); }
+  } untracker{server_, upstream.handle()};
+
+  // The origin gets origin form, its own Host, and one request per
+  // connection.
+  RequestHead forward;
+  forward.method = request.method;
+  forward.target = url.path;
+  forward.version = "HTTP/1.1";
+  forward.headers = request.headers;
+  RemoveHopByHopHeaders(&forward.headers);
+  RemoveHeader(&forward.headers, "Host");
+  RemoveHeader(&forward.headers, "Expect");
+  forward.headers.insert(forward.headers.begin(), Header{"Host", url.authority});
+  forward.headers.push_back(Header{"Connection", "close"});
+
+  // The client waits for a go-ahead before it sends its body; give it here,
+  // now that the origin is reachable.
+  if (expects_continue && request_body.kind != BodyKind::kNone && request.version == "HTTP/1.1") {
+    if (!SendToClient("HTTP/1.1 100 Continue\r\n\r\n")) return false;
+  }
+  if (!Write(upstream, false, SerializeRequestHead(forward)) ||
+      !RelayBody(client_, &client_buffer_, upstream, request_body, false,
+                 options.client_idle_timeout_ms, false)) {
+    SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
+    return false;
+  }
+
+  std::string upstream_buffer;
+  ResponseHead response;
+  for (;;) {
+    std::string head;
+    ReadHeadResult result =
+        ReadHead(upstream, &upstream_buffer, options.upstream_timeout_ms, false, &head);
+    if (result == ReadHeadResult::kTimeout) {
+      SendError(504, "Gateway Timeout", url.authority + " did not answer in time.");
+      return false;
+    }
+    if (result != ReadHeadResult::kOk) {
+      SendError(502, "Bad Gateway", url.authority + " closed the connection without an answer.");
+      return false;
+    }
+    if (!ParseResponseHead(head, &response, &error) || response.status == 101) {
+      SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ".");
+      return false;
+    }
+    if (response.status >= 200) break;
+    // Interim answers go on to HTTP/1.1 clients only.
+    if (request.version == "HTTP/1.1" && !SendToClient(head)) return false;
+  }
+
+  BodyFraming response_body;
+  if (!ResponseFraming(response, request.method, &response_body, &error)) {
+    SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ": " + error + ".");
+    return false;
+  }
+  bool keep_alive = client_keep_alive;
+  bool decode_chunked = false;
+  ResponseHead reply = response;
+  reply.version = "HTTP/1.1";
+  RemoveHopByHopHeaders(&reply.headers);
+  if (response_body.kind == BodyKind::kChunked) {
+    RemoveHeader(&reply.headers, "Content-Length");
+    if (request.version != "HTTP/1.1") {
+      // An HTTP/1.0 client cannot read chunks: send the plain body and let
+      // the end of the connection mark its end.
+      RemoveHeader(&reply.headers, "Transfer-Encoding");
+      decode_chunked = true;
+      keep_alive = false;
+    }
+  } else if (response_body.kind == BodyKind::kUntilClose) {
+    keep_alive = false;
+  }
+  reply.headers.push_back(Header{"Connection", keep_alive ? "keep-alive" : "close"});
+  if (!SendToClient(SerializeResponseHead(reply))) return false;
+  if (!RelayBody(upstream, &upstream_buffer, client_, response_body, decode_chunked,
+                 options.upstream_timeout_ms, true)) {
+    // Part of the answer has gone out; closing is the only honest signal left.
+    return false;
+  }
+  return keep_alive;
+}
+
+void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
+  const ProxyOptions& options = server_->options_;
+  std::string host, error;
+  uint16_t port = 0;
+  if (!SplitHostPort(request.target, &host, &port, &error)) {
+    SendError(400, "Bad Request", "CONNECT needs host:port (" + error + ").");
+    return;
+  }
+  // The filter sees a tunnel as the https URL of the site's root.
+  std::string url = "https://" + request.target + "/";
+  if (url.size() >= TARNWICK_URL_BUFFER_SIZE) {
+    SendError(414, "URI Too Long", "The CONNECT target is too long.");
+    return;
+  }
+  if (!Filter(url)) return;
+
+  Socket upstream;
+  NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port, options.upstream_timeout_ms, &upstream, &error);
+  if (status == NetStatus::kTimeout) {
+    SendError(504, "Gateway Timeout", "No answer from " + request.target + " in time.");
+    return;
+  }
+  if (status != NetStatus::kOk) {
+    SendError(502, "Bad Gateway", "Cannot connect to " + request.target + ": " + error + ".");
+    return;
+  }
+  server_->Track(upstream.handle());
+  struct Untracker {
+    ProxyServer* server;
+    platform::SocketHandle handle;
+    ~Untracker() { server->Untrack(handle); }
+  } untracker{server_, upstream.handle()};
+
+  if (!SendToClient("HTTP/1.1 200 Connection established\r\n\r\n")) return;
+  // Bytes the client sent right behind its request belong to the tunnel.
+  if (!client_buffer_.empty()) {
+    if (!Write(upstream, false, client_buffer_)) return;
+    client_buffer_.clear();
+  }
+  // Relay both ways. When one side ends its stream, pass the end on and keep
+  // relaying the other way until it ends too (or stays silent too long).
+  bool client_open = true, upstream_open = true;
+  char chunk[kIoChunk];
+  while (client_open || upstream_open) {
+    platform::SocketHandle handles[2];
+    bool from_client[2];
+    int count = 0;
+    if (client_open) {
+      handles[count] = client_.handle();
+      from_client[count++] = true;
+    }
+    if (upstream_open) {
+      handles[count] = upstream.handle();
+      from_client[count++] = false;
+    }
+    int ready = platform::WaitReadable(handles, count, options.client_idle_timeout_ms);
+    if (ready < 0) break;
+    const Socket& from = from_client[ready] ? client_ : upstream;
+    const Socket& to = from_client[ready] ? upstream : client_;
+    size_t n = 0;
+    status = platform::Receive(from, chunk, sizeof chunk, 0, &n);
+    if (status == NetStatus::kTimeout) continue;
+    if (status != NetStatus::kOk) {
+      if (status != NetStatus::kClosed) break;
+      platform::ShutdownWrite(to);
+      (from_client[ready] ? client_open : upstream_open) = false;
+      continue;
+    }
+    if (!Write(to, !from_client[ready], std::string_view(chunk, n))) break;
+  }
+}
+
+ProxyServer::ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* access_log,
+                         LineLog* diagnostics)
+    : options_(options), filter_(filter), access_log_(access_log), diagnostics_(diagnostics) {}
+
+ProxyServer::~ProxyServer() {
+  Stop();
+  draining_.store(true);
+  ShutdownTracked();
+  ReapWorkers(true);
+}
+
+NetStatus ProxyServer::Listen(std::string* error) {
+  NetStatus status =
+      platform::ListenTcp(options_.listen_address, options_.listen_port, &listener_, error);
+  if (status == NetStatus::kOk) port_ = platform::LocalPort(listener_);
+  return status;
+}
+
+void ProxyServer::Track(platform::SocketHandle socket) {
+  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  tracked_.insert(socket);
+}
+
+void ProxyServer::Untrack(platform::SocketHandle socket) {
+  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  tracked_.erase(socket);
+}
+
+void ProxyServer::ShutdownTracked() {
+  // Under the lock: a tracked socket is still open (owners untrack before
+  // they close), so no handle here can have been reused by now.
+  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  for (platform::SocketHandle s : tracked_) platform::ShutdownBoth(s);
+}
+
+void ProxyServer::ReapWorkers(bool all) {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (all || (*it)->done.load()) {
+      (*it)->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void ProxyServer::RefuseOverLimit(Socket client, const std::string& peer) {
+  diagnostics_->Write("hxhost: connection limit of " + std::to_string(options_.max_connections) +
+                      " reached; refusing " + peer);
+  std::string page = ErrorResponse(503, "Service Unavailable",
+                                   "Too many connections; try again shortly.");
+  // A short wait only: the accept loop must not stall on one client.
+  platform::SendAll(client, page.data(), page.size(), 1000);
+  platform::ShutdownWrite(client);
+}
+
+void ProxyServer::Run() {
+  if (!listener_.valid()) return;
+  while (!Stopping()) {
+    Socket client;
+    std::string peer;
+    NetStatus status = platform::AcceptTcp(listener_, kAcceptSliceMs, &client, &peer);
+    ReapWorkers(false);
+    if (status == NetStatus::kTimeout) continue;
+    if (status != NetStatus::kOk) {
+      diagnostics_->Write(std::string("hxhost: accept failed: ") + platform::NetStatusText(status));
+      continue;
+    }
+    if (active_.load() >= options_.max_connections) {
+      RefuseOverLimit(std::move(client), peer);
+      continue;
+    }
+    active_.fetch_add(1);
+    auto worker = std::make_unique<Worker>();
+    Worker* w = worker.get();
+    auto connection = std::make_shared<Connection>(this, std::move(client), peer);
+    try {
+      w->thread = std::thread([this, w, connection]() mutable {
+        connection->Serve();
+        connection.reset();  // untracks and closes before the count drops
+        active_.fetch_sub(1);
+        w->done.store(true);
+      });
+    } catch (const std::system_error& e) {
+      active_.fetch_sub(1);
+      diagnostics_->Write(std::string("hxhost: cannot start a connection thread: ") + e.what());
+      continue;
+    }
+    workers_.push_back(std::move(worker));
+  }
+
+  // Stop accepting, let running requests finish, then close what is left.
+  listener_.Close();
+  draining_.store(true);
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(options_.shutdown_grace_ms);
+  while (active_.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ReapWorkers(false);
+  }
+  ShutdownTracked();
+  ReapWorkers(true);
+}
+
+}  // namespace hxhost

@@ -1,0 +1,94 @@
+// proxy_server.h -- a multi-threaded HTTP/1.1 forward proxy that asks a URL
+// filter before it forwards each request.
+#ifndef PELLUMIN_HOST_PROXY_SERVER_H_
+#define PELLUMIN_HOST_PROXY_SERVER_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "log.h"
+#include "net.h"
+#include "plugin_host.h"
+
+namespace hxhost {
+
+struct ProxyOptions {
+  std::string listen_address = "127.0.0.1";
+  uint16_t listen_port = 3128;   // 0 picks a free port
+  int upstream_timeout_ms = 30000;  // connect, and each wait for the origin
+  int client_idle_timeout_ms = 60000;  // a keep-alive client that sends nothing
+  int max_connections = 256;
+  int shutdown_grace_ms = 3000;  // for running requests when stopping
+  // Origin host names to connect to at another address (name, address);
+  // the name "*" stands for every host. For demos and tests that must stay
+  // on one machine; the request itself is not changed.
+  std::vector<std::pair<std::string, std::string>> host_map;
+};
+
+// The address hxhost connects to for an origin host.
+std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host);
+
+class ProxyServer {
+ public:
+  // filter, access_log and diagnostics must outlive the server.
+  ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* access_log,
+              LineLog* diagnostics);
+  ~ProxyServer();
+  ProxyServer(const ProxyServer&) = delete;
+  ProxyServer& operator=(const ProxyServer&) = delete;
+
+  // Binds the listening socket.
+  platform::NetStatus Listen(std::string* error);
+  uint16_t port() const { return port_; }
+
+  // Accepts and serves until Stop() or a console stop request; then stops
+  // accepting, gives running requests the grace time, closes what is left
+  // and returns when every connection thread has ended.
+  void Run();
+  void Stop() { stop_.store(true); }
+
+  // Connections being served now.
+  int active_connections() const { return active_.load(); }
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+  class Connection;
+
+  bool Stopping() const { return stop_.load() || platform::StopRequested(); }
+  void ReapWorkers(bool all);
+  void RefuseOverLimit(platform::Socket client, const std::string& peer);
+
+  // Sockets that a stop may have to shut down to wake their thread.
+  void Track(platform::SocketHandle socket);
+  void Untrack(platform::SocketHandle socket);
+  void ShutdownTracked();
+
+  ProxyOptions options_;
+  UrlFilter* filter_;
+  LineLog* access_log_;
+  LineLog* diagnostics_;
+  platform::Socket listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> draining_{false};
+  std::atomic<int> active_{0};
+  std::list<std::unique_ptr<Worker>> workers_;
+  std::mutex tracked_mutex_;
+  std::set<platform::SocketHandle> tracked_;
+};
+
+}  // namespace hxhost
+
+#endif  // PELLUMIN_HOST_PROXY_SERVER_H_

@@ -1,0 +1,549 @@
+// End-to-end tests: a client, the proxy with the stub plug-in, and a tiny
+// origin server, all on 127.0.0.1 in this process.
+#include "proxy_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http.h"
+#include "log.h"
+#include "net.h"
+#include "plugin_host.h"
+
+namespace hxhost {
+namespace {
+
+using platform::NetStatus;
+using platform::Socket;
+
+constexpr int kWaitMs = 10000;  // generous bound for every wait in a test
+
+struct StubStatsRecord {
+  int init_calls;
+  int uninit_calls;
+  int proc_calls;
+  int max_concurrent_proc;
+};
+
+StubStatsRecord ReadStubStats() {
+  static platform::SharedLibrary* library = [] {
+    auto* lib = new platform::SharedLibrary;
+    std::string error;
+    EXPECT_TRUE(lib->Load(HXHOST_STUB_PLUGIN, &error)) << error;
+    return lib;
+  }();
+  StubStatsRecord stats{};
+  auto fn = reinterpret_cast<void (*)(StubStatsRecord*)>(library->Symbol("StubStats"));
+  if (fn) fn(&stats);
+  return stats;
+}
+
+// Reads one head from a socket, keeping surplus bytes in *buffer.
+bool ReadHeadFrom(const Socket& s, std::string* buffer, std::string* head) {
+  char chunk[4096];
+  for (;;) {
+    size_t end = FindHeadEnd(*buffer);
+    if (end != std::string::npos) {
+      *head = buffer->substr(0, end);
+      buffer->erase(0, end);
+      return true;
+    }
+    size_t n = 0;
+    if (platform::Receive(s, chunk, sizeof chunk, kWaitMs, &n) != NetStatus::kOk) return false;
+    buffer->append(chunk, n);
+  }
+}
+
+// Reads a body framed as described; chunked bodies are decoded.
+bool ReadBody(const Socket& s, std::string* buffer, const BodyFraming& framing, std::string* body) {
+  char chunk[4096];
+  ChunkedDecoder decoder;
+  for (;;) {
+    if (framing.kind == BodyKind::kNone) return true;
+    if (framing.kind == BodyKind::kLength && buffer->size() >= framing.length) {
+      *body = buffer->substr(0, framing.length);
+      buffer->erase(0, framing.length);
+      return true;
+    }
+    if (framing.kind == BodyKind::kChunked && !buffer->empty()) {
+      size_t used = decoder.Feed(buffer->data(), buffer->size(), body);
+      buffer->erase(0, used);
+      if (decoder.done()) return true;
+      if (decoder.failed()) return false;
+    }
+    size_t n = 0;
+    NetStatus st = platform::Receive(s, chunk, sizeof chunk, kWaitMs, &n);
+    if (st == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) {
+      *body = *buffer;
+      buffer->clear();
+      return true;
+    }
+    if (st != NetStatus::kOk) return false;
+    buffer->append(chunk, n);
+  }
+}
+
+std::string ReadUntilClose(const Socket& s) {
+  std::string all;
+  char chunk[4096];
+  size_t n = 0;
+  while (platform::Receive(s, chunk, sizeof chunk, kWaitMs, &n) == NetStatus::kOk) all.append(chunk, n);
+  return all;
+}
+
+// The origin: one request per connection (the proxy asks for that), an
+// answer that echoes what arrived. Paths choose the answer's framing.
+class TestOrigin {
+ public:
+  TestOrigin() {
+    std::string error;
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, &error), NetStatus::kOk) << error;
+    port_ = platform::LocalPort(listener_);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+  ~TestOrigin() {
+    stop_ = true;
+    acceptor_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& t : threads_) t.join();
+  }
+  uint16_t port() const { return port_; }
+  int requests() const { return requests_.load(); }
+
+ private:
+  void AcceptLoop() {
+    while (!stop_) {
+      Socket s;
+      if (platform::AcceptTcp(listener_, 50, &s, nullptr) != NetStatus::kOk) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      threads_.emplace_back([this, c = std::make_shared<Socket>(std::move(s))] { Serve(*c); });
+    }
+  }
+
+  void Serve(const Socket& s) {
+    std::string buffer, head, error, body;
+    RequestHead request;
+    BodyFraming framing;
+    if (!ReadHeadFrom(s, &buffer, &head) || !ParseRequestHead(head, &request, &error) ||
+        !RequestFraming(request, &framing, &error) || !ReadBody(s, &buffer, framing, &body)) {
+      return;
+    }
+    requests_.fetch_add(1);
+    std::string echo = request.method + " " + request.target + " " + request.version + "\n";
+    for (const Header& h : request.headers) echo += h.name + ": " + h.value + "\n";
+    echo += "body=" + body + "\n";
+    std::string reply;
+    if (request.target == "/slow") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nslow";
+    } else if (request.target == "/chunked") {
+      reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+      for (size_t i = 0; i < echo.size(); i += 7) {
+        std::string piece = echo.substr(i, 7);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        reply += size + piece + "\r\n";
+      }
+      reply += "0\r\n\r\n";
+    } else if (request.target == "/close") {
+      reply = "HTTP/1.0 200 OK\r\n\r\n" + echo;
+    } else {
+      reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(echo.size()) +
+              "\r\nConnection: keep-alive\r\nKeep-Alive: timeout=5\r\n\r\n" + echo;
+    }
+    platform::SendAll(s, reply.data(), reply.size(), kWaitMs);
+    platform::ShutdownWrite(s);
+    ReadUntilClose(s);
+  }
+
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::vector<std::thread> threads_;
+};
+
+// Echoes bytes until the peer ends its stream, then ends its own.
+class EchoServer {
+ public:
+  EchoServer() {
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, nullptr), NetStatus::kOk);
+    port_ = platform::LocalPort(listener_);
+    thread_ = std::thread([this] {
+      Socket s;
+      if (platform::AcceptTcp(listener_, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+      char chunk[4096];
+      size_t n = 0;
+      while (platform::Receive(s, chunk, sizeof chunk, kWaitMs, &n) == NetStatus::kOk) {
+        platform::SendAll(s, chunk, n, kWaitMs);
+      }
+    });
+  }
+  ~EchoServer() { thread_.join(); }
+  uint16_t port() const { return port_; }
+
+ private:
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+struct Reply {
+  bool ok = false;
+  ResponseHead head;
+  std::string body;
+};
+
+class ProxyTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(platform::StartSocketLibrary(&error)) << error;
+  }
+
+  void StartProxy(ProxyOptions options = ProxyOptions()) {
+    std::string error, message;
+    ASSERT_TRUE(plugin_.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
+    ASSERT_EQ(plugin_.Init("SOFTWARE\\Pellumin\\Test", &message), 1);
+    EXPECT_EQ(message, "Stub plug-in ready");
+    log_path_ = ::testing::TempDir() + "hxhost_proxy_test_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+    std::remove(log_path_.c_str());
+    ASSERT_TRUE(access_log_.OpenFile(log_path_, &error)) << error;
+    options.listen_address = "127.0.0.1";
+    options.listen_port = 0;
+    server_ = std::make_unique<ProxyServer>(options, &plugin_, &access_log_, &diagnostics_);
+    ASSERT_EQ(server_->Listen(&error), NetStatus::kOk) << error;
+    runner_ = std::thread([this] { server_->Run(); });
+  }
+
+  void TearDown() override {
+    if (server_) {
+      server_->Stop();
+      runner_.join();
+      server_.reset();
+    }
+    plugin_.UnInit();
+    std::remove(log_path_.c_str());
+  }
+
+  Socket Connect() {
+    Socket s;
+    std::string error;
+    EXPECT_EQ(platform::ConnectTcp("127.0.0.1", server_->port(), kWaitMs, &s, &error), NetStatus::kOk)
+        << error;
+    return s;
+  }
+
+  // Sends one request and reads its reply on a connection.
+  static Reply Exchange(const Socket& s, std::string* buffer, const std::string& request,
+                        const std::string& method = "GET") {
+    Reply reply;
+    std::string head, error;
+    BodyFraming framing;
+    if (platform::SendAll(s, request.data(), request.size(), kWaitMs) != NetStatus::kOk) return reply;
+    do {
+      if (!ReadHeadFrom(s, buffer, &head) || !ParseResponseHead(head, &reply.head, &error)) return reply;
+    } while (reply.head.status < 200);
+    if (!ResponseFraming(reply.head, method, &framing, &error)) return reply;
+    reply.ok = ReadBody(s, buffer, framing, &reply.body);
+    return reply;
+  }
+
+  Reply Fetch(const std::string& request, const std::string& method = "GET") {
+    Socket s = Connect();
+    std::string buffer;
+    return Exchange(s, &buffer, request, method);
+  }
+
+  std::string OriginUrl(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(origin_.port()) + path;
+  }
+
+  std::string LogText() {
+    std::ifstream in(log_path_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  TestOrigin origin_;
+  PluginHost plugin_;
+  LineLog access_log_;
+  LineLog diagnostics_;
+  std::string log_path_;
+  std::unique_ptr<ProxyServer> server_;
+  std::thread runner_;
+};
+
+TEST_F(ProxyTest, AllowedRequestIsForwardedInOriginFormWithHeadersAdjusted) {
+  StartProxy();
+  Reply r = Fetch("GET " + OriginUrl("/hello?x=1") +
+                  " HTTP/1.1\r\nHost: 127.0.0.1\r\nProxy-Connection: keep-alive\r\n"
+                  "Connection: X-Drop\r\nX-Drop: secret\r\nX-Keep: 1\r\n\r\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.head.status, 200);
+  EXPECT_EQ(r.body.rfind("GET /hello?x=1 HTTP/1.1\n", 0), 0u) << r.body;
+  EXPECT_NE(r.body.find("Host: 127.0.0.1:" + std::to_string(origin_.port()) + "\n"), std::string::npos);
+  EXPECT_NE(r.body.find("X-Keep: 1\n"), std::string::npos);
+  EXPECT_NE(r.body.find("Connection: close\n"), std::string::npos);
+  EXPECT_EQ(r.body.find("X-Drop"), std::string::npos);
+  EXPECT_EQ(r.body.find("Proxy-Connection"), std::string::npos);
+  // The origin's own hop-by-hop fields stay between it and the proxy.
+  EXPECT_EQ(FindHeader(r.head.headers, "Keep-Alive"), nullptr);
+  EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(ProxyTest, AlertedRequestIsLoggedAndForwarded) {
+  StartProxy();
+  std::string url = OriginUrl("/alert/page");
+  Reply r = Fetch("GET " + url + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.head.status, 200);
+  EXPECT_NE(r.body.find("GET /alert/page"), std::string::npos);
+  std::string log = LogText();
+  EXPECT_NE(log.find("Z ~stub alert: " + url + " client=127.0.0.1:"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+}
+
+TEST_F(ProxyTest, DeniedRequestGetsThePluginsPageAndTheConnectionCloses) {
+  StartProxy();
+  Socket s = Connect();
+  std::string request = "GET " + OriginUrl("/deny/this") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  // A second request behind it must not be served either.
+  request += "GET " + OriginUrl("/other") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  std::string all = ReadUntilClose(s);
+  EXPECT_EQ(all, "HTTP/1.0 200 OK\r\nServer: Stub\r\nContent-type: text/html\r\n\r\n"
+                 "<HTML><BODY>stub denied</BODY></HTML>\r\n");
+  EXPECT_EQ(origin_.requests(), 0);
+}
+
+TEST_F(ProxyTest, KeepAliveCarriesSeveralRequestsAndCountsBytesSent) {
+  StartProxy();
+  Socket s = Connect();
+  std::string buffer;
+  std::string host = "Host: 127.0.0.1\r\n";
+
+  Reply get = Exchange(s, &buffer, "GET " + OriginUrl("/one") + " HTTP/1.1\r\n" + host + "\r\n");
+  ASSERT_TRUE(get.ok);
+  EXPECT_NE(get.body.find("GET /one"), std::string::npos);
+  const Header* connection = FindHeader(get.head.headers, "Connection");
+  ASSERT_NE(connection, nullptr);
+  EXPECT_EQ(connection->value, "keep-alive");
+
+  Reply post = Exchange(s, &buffer, "POST " + OriginUrl("/form") + " HTTP/1.1\r\n" + host +
+                                        "Content-Length: 11\r\n\r\nhello=world");
+  ASSERT_TRUE(post.ok);
+  EXPECT_NE(post.body.find("body=hello=world\n"), std::string::npos) << post.body;
+
+  Reply chunked_post = Exchange(s, &buffer, "POST " + OriginUrl("/up") + " HTTP/1.1\r\n" + host +
+                                                "Transfer-Encoding: chunked\r\n\r\n"
+                                                "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n");
+  ASSERT_TRUE(chunked_post.ok);
+  EXPECT_NE(chunked_post.body.find("body=abcdefg\n"), std::string::npos) << chunked_post.body;
+
+  Reply expect = Exchange(s, &buffer, "PUT " + OriginUrl("/put") + " HTTP/1.1\r\n" + host +
+                                          "Expect: 100-continue\r\nContent-Length: 2\r\n\r\nok");
+  ASSERT_TRUE(expect.ok);
+  EXPECT_NE(expect.body.find("body=ok\n"), std::string::npos);
+  EXPECT_EQ(expect.body.find("Expect"), std::string::npos);
+
+  Reply chunked_get = Exchange(s, &buffer, "GET " + OriginUrl("/chunked") + " HTTP/1.1\r\n" + host + "\r\n");
+  ASSERT_TRUE(chunked_get.ok);
+  EXPECT_EQ(chunked_get.body.rfind("GET /chunked HTTP/1.1\n", 0), 0u);
+
+  Reply head = Exchange(s, &buffer, "HEAD " + OriginUrl("/h") + " HTTP/1.1\r\n" + host + "\r\n", "HEAD");
+  ASSERT_TRUE(head.ok);
+  EXPECT_EQ(head.head.status, 200);
+  EXPECT_TRUE(head.body.empty());
+
+  // The stub writes the connection's running byte count into its log line.
+  Reply alert = Exchange(s, &buffer, "GET " + OriginUrl("/alert") + " HTTP/1.1\r\n" + host + "\r\n");
+  ASSERT_TRUE(alert.ok);
+  std::string log = LogText();
+  size_t at = log.find(" sent=");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_GT(std::stoi(log.substr(at + 6)), 500);
+
+  // A close-delimited answer ends the connection after it.
+  Reply closing = Exchange(s, &buffer, "GET " + OriginUrl("/close") + " HTTP/1.1\r\n" + host + "\r\n");
+  ASSERT_TRUE(closing.ok);
+  EXPECT_NE(closing.body.find("GET /close"), std::string::npos);
+  EXPECT_EQ(ReadUntilClose(s), "");
+  EXPECT_EQ(origin_.requests(), 8);
+}
+
+TEST_F(ProxyTest, Http10ClientGetsAPlainBodyForAChunkedAnswer) {
+  StartProxy();
+  Socket s = Connect();
+  std::string request = "GET " + OriginUrl("/chunked") + " HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  std::string all = ReadUntilClose(s);
+  size_t end = FindHeadEnd(all);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(all.find("Transfer-Encoding"), std::string::npos);
+  EXPECT_EQ(all.substr(end).rfind("GET /chunked HTTP/1.1\n", 0), 0u) << all;
+}
+
+TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
+  EchoServer echo;
+  ProxyOptions options;
+  options.host_map = {{"alert.test", "127.0.0.1"}};
+  StartProxy(options);
+  Socket s = Connect();
+  std::string target = "alert.test:" + std::to_string(echo.port());
+  std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\nearly ";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  std::string buffer, head;
+  ASSERT_TRUE(ReadHeadFrom(s, &buffer, &head));
+  EXPECT_EQ(head, "HTTP/1.1 200 Connection established\r\n\r\n");
+  ASSERT_EQ(platform::SendAll(s, "ping", 4, kWaitMs), NetStatus::kOk);
+  platform::ShutdownWrite(s);
+  EXPECT_EQ(buffer + ReadUntilClose(s), "early ping");
+  // The filter saw the tunnel as an https URL.
+  EXPECT_NE(LogText().find("~stub alert: https://" + target + "/ client="), std::string::npos);
+}
+
+TEST_F(ProxyTest, DeniedConnectGetsThePageOnly) {
+  StartProxy();
+  Socket s = Connect();
+  std::string request = "CONNECT deny.test:443 HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  EXPECT_NE(ReadUntilClose(s).find("stub denied"), std::string::npos);
+}
+
+TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
+  ProxyOptions options;
+  options.upstream_timeout_ms = 300;
+  StartProxy(options);
+  uint16_t closed_port = 0;
+  {
+    Socket l;
+    ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &l, nullptr), NetStatus::kOk);
+    closed_port = platform::LocalPort(l);
+  }
+  const int before = ReadStubStats().proc_calls;
+  struct Case {
+    std::string request;
+    int status;
+    bool reaches_filter;
+  } cases[] = {
+      {"GET http://127.0.0.1:" + std::to_string(closed_port) + "/ HTTP/1.1\r\n\r\n", 502, true},
+      {"GET " + OriginUrl("/slow") + " HTTP/1.1\r\n\r\n", 504, true},
+      {"GET " + OriginUrl("/" + std::string(2100, 'a')) + " HTTP/1.1\r\n\r\n", 414, false},
+      {"GET /origin-form HTTP/1.1\r\nHost: a\r\n\r\n", 400, false},
+      {"GET ftp://a.test/ HTTP/1.1\r\n\r\n", 501, false},
+      {"GET " + OriginUrl("/") + " HTTP/1.1\r\nBad Header: x\r\n\r\n", 400, false},
+      {"POST " + OriginUrl("/") + " HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
+       400, false},
+      {"CONNECT nowhere HTTP/1.1\r\n\r\n", 400, false},
+      {"GET " + OriginUrl("/") + " HTTP/1.1\r\nX: " + std::string(70000, 'x') + "\r\n\r\n", 431, false},
+  };
+  int filtered = 0;
+  for (const Case& c : cases) {
+    Reply r = Fetch(c.request);
+    ASSERT_TRUE(r.ok) << c.request.substr(0, 60);
+    EXPECT_EQ(r.head.status, c.status) << c.request.substr(0, 60);
+    EXPECT_NE(r.body.find("<html>"), std::string::npos);
+    const Header* connection = FindHeader(r.head.headers, "Connection");
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(connection->value, "close");
+    filtered += c.reaches_filter ? 1 : 0;
+  }
+  EXPECT_EQ(ReadStubStats().proc_calls - before, filtered);
+}
+
+TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap) {
+  StartProxy();
+  constexpr int kThreads = 50;
+  constexpr int kRequests = 20;
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < kThreads; ++t) {
+    clients.emplace_back([&, t] {
+      Socket s;
+      std::string buffer;
+      for (int i = 0; i < kRequests; ++i) {
+        // Half the clients keep one connection; the others open one each time.
+        if (!s.valid() || t % 2) {
+          s = Connect();
+          buffer.clear();
+        }
+        std::string path = "/c" + std::to_string(t) + "/r" + std::to_string(i);
+        Reply r = Exchange(s, &buffer, "GET " + OriginUrl(path) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        if (r.ok && r.head.status == 200 && r.body.rfind("GET " + path + " ", 0) == 0) {
+          answered.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(answered.load(), kThreads * kRequests);
+  EXPECT_EQ(origin_.requests(), kThreads * kRequests);
+  EXPECT_EQ(ReadStubStats().max_concurrent_proc, 1);
+}
+
+TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
+  ProxyOptions options;
+  options.max_connections = 2;
+  StartProxy(options);
+  Socket a = Connect();
+  Socket b = Connect();
+  for (int i = 0; i < 500 && server_->active_connections() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(server_->active_connections(), 2);
+  Reply refused = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(refused.ok);
+  EXPECT_EQ(refused.head.status, 503);
+  // The two admitted connections still work.
+  std::string buffer;
+  Reply r = Exchange(a, &buffer, "GET " + OriginUrl("/a") + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(r.head.status, 200);
+}
+
+TEST_F(ProxyTest, StopEndsIdleConnectionsAndUnInitRunsOnce) {
+  StartProxy();
+  Socket idle = Connect();
+  std::string buffer;
+  ASSERT_TRUE(Exchange(idle, &buffer, "GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n").ok);
+  const int uninit_before = ReadStubStats().uninit_calls;
+  server_->Stop();
+  runner_.join();
+  server_.reset();
+  EXPECT_EQ(ReadUntilClose(idle), "");  // the proxy closed the idle client
+  plugin_.UnInit();
+  plugin_.UnInit();
+  EXPECT_EQ(ReadStubStats().uninit_calls - uninit_before, 1);
+}
+
+TEST(PluginHostTest, LoadFailuresAreExplained) {
+  PluginHost host;
+  std::string error;
+  EXPECT_FALSE(host.Load("no-such-plugin.so", true, &error));
+  EXPECT_NE(error.find("cannot load plug-in no-such-plugin.so: "), std::string::npos) << error;
+  EXPECT_GT(error.size(), std::string("cannot load plug-in no-such-plugin.so: ").size());
+
+  ASSERT_TRUE(host.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
+  EXPECT_FALSE(host.has_config());
+  EXPECT_FALSE(host.Config("SOFTWARE\\X"));
+  std::string message;
+  EXPECT_EQ(host.Init("SOFTWARE\\fail", &message), 0);
+  EXPECT_EQ(message, "Stub Error: told to fail");
+  EXPECT_EQ(host.Init(std::string(TARNWICK_MESSAGE_BUFFER_SIZE, 'k'), &message), -1);
+  EXPECT_NE(message.find("longer than 1023"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hxhost
