@@ -15,6 +15,7 @@ int RunCompileCommand(int argc, char** argv);
 int RunDumpCommand(int argc, char** argv);
 int RunLookupCommand(int argc, char** argv);
 int RunImportCommand(int argc, char** argv);
+int RunCheckCommand(int argc, char** argv);
 
 struct Command {
   const char* name;
@@ -27,6 +28,7 @@ inline constexpr Command kCommands[] = {
     {"dump", RunDumpCommand, "show a list file as text and check its order"},
     {"lookup", RunLookupCommand, "categorise URLs and show every key tried"},
     {"import", RunImportCommand, "import one-category-per-folder lists (such as UT1)"},
+    {"check", RunCheckCommand, "run the complete URL check with restrictions and policy lists"},
 };
 
 }  // namespace corvane_tool

@@ -83,12 +83,24 @@ class Importer {
       ++report->overlong;
       return;
     }
-    // A host entry holds no path; no entry holds white space; a fragment
-    // never reaches a proxy, so a key holding one could never match.
-    if ((domain && entry.find('/') != std::string::npos) ||
-        entry.find_first_of(" \t#") != std::string::npos) {
+    // A host entry holds no path, and no entry holds white space.
+    if ((domain && entry.find_first_of("/#") != std::string::npos) ||
+        entry.find_first_of(" \t") != std::string::npos) {
       ++report->invalid;
       return;
+    }
+    // A fragment never reaches a proxy, so the page without it is what the
+    // entry names. Where nothing of the path is left the entry would widen
+    // to the whole host; it is refused instead.
+    std::size_t fragment = entry.find('#');
+    if (fragment != std::string::npos) {
+      entry.erase(fragment);
+      std::size_t slash = entry.find('/');
+      if (slash == std::string::npos || entry.find_first_not_of('/', slash) == std::string::npos) {
+        ++report->invalid;
+        return;
+      }
+      ++result_->fragmentsDropped;
     }
     ListKey key;
     std::string error;
@@ -346,7 +358,8 @@ void PrintReport(const ImportResult& result, std::ostream& report) {
          << " entries merged into a key given before; domains covering the hosts below them: "
          << result.coveredBelow << ", covering only the host itself: " << result.hostOnly
          << " (" << result.numericHosts << " numeric); URL entries whose query was dropped: "
-         << result.queriesDropped << '\n';
+         << result.queriesDropped << ", whose fragment was dropped: " << result.fragmentsDropped
+         << '\n';
 }
 
 }  // namespace

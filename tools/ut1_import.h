@@ -11,7 +11,9 @@
 // www.example.com, 192.0.2.1) only the host itself is covered; adding the
 // entry's own domain key would wrongly cover its parent's other hosts.
 // A URL entry "host/path" becomes its full path key, which covers the path
-// and everything below it.
+// and everything below it. A "#fragment" is cut off (no client sends one);
+// an entry that would be left with no path is refused rather than widened
+// to the whole host.
 #ifndef PELLUMIN_TOOLS_UT1_IMPORT_H_
 #define PELLUMIN_TOOLS_UT1_IMPORT_H_
 
@@ -68,6 +70,7 @@ struct ImportResult {
   long hostOnly = 0;           // domain entries that cover only the host itself
   long numericHosts = 0;       // of those, numeric addresses
   long queriesDropped = 0;     // URL entries with a query, which no key holds
+  long fragmentsDropped = 0;   // URL entries with a "#" fragment, cut off
 };
 
 // Imports the folders below dir. Diagnostics (unreadable files, progress)

@@ -59,7 +59,8 @@ class ImportTreeTest : public ::testing::Test {
     WriteFile(root / "games" / "urls",
               "www.example.org/games/\n"
               "www.example.org/play?id=3\n"
-              "www.example.org/page#frag\n");
+              "www.example.org/page#frag\n"   // the fragment is cut off
+              "www.example.net/#top\n");       // would widen to the host: refused
     WriteFile(root / "mystery" / "domains", "mystery.example.com\n");
     WriteFile(root / "notes" / "README", "not a list folder\n");
   }
@@ -82,8 +83,9 @@ TEST_F(ImportTreeTest, MapsFoldersMergesEntriesAndCountsOddLines) {
   EXPECT_EQ(gambling.ignored, 2);
   EXPECT_EQ(gambling.invalid, 1);
   EXPECT_EQ(gambling.overlong, 1);
-  EXPECT_EQ(games.urls, 2);
-  EXPECT_EQ(games.invalid, 1);  // the fragment
+  EXPECT_EQ(games.urls, 3);
+  EXPECT_EQ(games.invalid, 1);
+  EXPECT_EQ(result.fragmentsDropped, 1);
   EXPECT_EQ(result.unmapped, std::vector<std::string>{"mystery"});
   EXPECT_EQ(result.merged, 1);  // shared.example.org
   EXPECT_EQ(result.queriesDropped, 1);
@@ -134,6 +136,8 @@ TEST_F(ImportTreeTest, TextAndListOutputsCategoriseAlike) {
       {"http://shared.example.org/", gambling | games},   // merged from two folders
       {"http://www.example.org/games/x", games},
       {"http://www.example.org/play?id=4", games},        // the query was dropped
+      {"http://www.example.org/page", games},             // the fragment was dropped
+      {"http://www.example.net/other", gambling},         // example.net and below only
       {"http://mystery.example.com/", 0},                 // unmapped folder
   };
   std::vector<std::string> urls;
