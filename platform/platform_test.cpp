@@ -7,14 +7,15 @@
 #include <sstream>
 #include <string>
 
-#include "platform.h"
-
 #ifdef _WIN32
 #include <winsock2.h>
+#undef ReplaceFile  // <windows.h>'s macro would hide the layer's function
 #else
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+
+#include "platform.h"
 
 namespace platform {
 namespace {
