@@ -274,7 +274,8 @@ std::string ParseOptions(int argc, char** argv, CheckOptions* options, bool* hel
       options->urls.push_back(args.Current());
     }
   }
-  if (problem.empty()) problem = args.Problem();
+  // A missing value explains itself better than what was made of it.
+  if (!args.Problem().empty()) problem = args.Problem();
   if (problem.empty() && options->controlPath.empty()) problem = "no control list";
   return problem;
 }
