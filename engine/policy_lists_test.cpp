@@ -9,6 +9,7 @@
 #include "corvane.h"
 #include "policy.h"
 #include "policy_testing.h"
+#include "testing/list_builder.h"
 
 namespace corvane {
 namespace {
@@ -294,6 +295,40 @@ TEST(MatchingTest, ExtensionOfASegment) {
       EXPECT_STREQ(c.extension, extension) << c.segment;
     }
   }
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Run under LeakSanitizer or valgrind, this shows that releasing the service
+// releases everything the policy side allocated for it.
+TEST(PolicyListsTest, ReleasingAFullServiceLeavesNothingBehind) {
+  testing::TempDir dir;
+  const std::string list = dir.WriteList(
+      "list.lst", {testing::UrlRecord("http://a.example.com/", CategoryBit(1)),
+                   testing::UrlRecord("http://b.example.com/", CategoryBit(2))});
+  QxService* service = QX_Init();
+  ASSERT_NE(nullptr, service);
+  ASSERT_EQ(QX_OK, QX_LoadControlList(service, nullptr, list.c_str()));
+  ASSERT_EQ(QX_OK, QX_LoadSiteList(service, list.c_str()));
+  auto set = NewSet({3, 4}, {1, 5});
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "entry" + std::to_string(i);
+    ASSERT_EQ(QX_OK, QX_UpdateSiteList(service, ("http://" + name + ".org/").c_str(), set.get()));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service, name.c_str(), "g=", 8));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service, name.c_str(), "q=", 7));
+    ASSERT_EQ(QX_OK, QX_Env_ExemptedDomain(service, name.c_str(), 1));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service, name.c_str(), 8));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service, name.c_str(), set.get(), 8));
+  }
+  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service, set.get(), 1));
+  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service, set.get(), 1));
+  unsigned char hours[QX_HOURS_SIZE] = {1};
+  ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service, hours));
+  EXPECT_EQ(QX_OK, QX_FreeService(service));
 }
 
 }  // namespace
