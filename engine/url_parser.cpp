@@ -36,6 +36,14 @@ std::size_t CopyCut(char* work, const char* text) {
   return length;
 }
 
+// The first "://" in text, or null.
+const char* FindSchemeEnd(const char* text) {
+  for (const char* p = std::strchr(text, ':'); p != nullptr; p = std::strchr(p + 1, ':')) {
+    if (p[1] == '/' && p[2] == '/') return p;
+  }
+  return nullptr;
+}
+
 bool StartsWithNews(const char* text) {
   static const char kNews[] = "NEWS:";
   for (std::size_t i = 0; i < sizeof(kNews) - 1; ++i) {
@@ -114,7 +122,7 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
   char* path = nullptr;  // null: no path
   std::size_t hostLength = 0;
 
-  if (const char* scheme_end = std::strstr(text, "://")) {
+  if (const char* scheme_end = FindSchemeEnd(text)) {
     const std::size_t length = CopyCut(work, scheme_end + 3);
     std::size_t i = 0;
     for (; i < length; ++i) {
