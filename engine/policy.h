@@ -13,26 +13,30 @@ namespace corvane {
 
 // ---------------------------------------------------------------------------
 // Allocation. Everything the service owns is released with std::free, so the
-// policy side allocates zero-filled with std::calloc, through this hook.
+// policy side allocates with std::calloc and std::realloc, through these two
+// functions, where tests can make memory run out.
 // ---------------------------------------------------------------------------
 
-using PolicyAllocator = void* (*)(std::size_t count, std::size_t size);
-
-// Allocates count * size zero-filled bytes through the current allocator.
+// count * size zero-filled bytes, or null.
 void* PolicyCalloc(std::size_t count, std::size_t size);
 
-// Replaces the allocator used for site arrays, restriction sets and policy
-// entries (null restores std::calloc). Returns the one it replaced. Not for
-// use while other threads call the engine.
-PolicyAllocator SetPolicyAllocatorForTesting(PolicyAllocator allocator);
+// std::realloc: on failure null, and block is left as it was.
+void* PolicyRealloc(void* block, std::size_t size);
+
+// Tests install a hook that returns true for each allocation that is to
+// fail (null restores normal allocation). Returns the hook it replaced. Not
+// for use while other threads call the engine.
+using AllocationFailureHook = bool (*)();
+AllocationFailureHook SetAllocationFailureHookForTesting(AllocationFailureHook hook);
 
 // ---------------------------------------------------------------------------
 // Site list update
 // ---------------------------------------------------------------------------
 
 // Stores one record for url's full path key (built here, its digest left in
-// url->digest) into a new site array and installs it. On QX_ERR_NO_MEMORY
-// the site list is as it was.
+// url->digest) in the site list: an existing record for the key is replaced
+// where it stands, a new one is inserted at its place in the order after the
+// array has grown by one. On QX_ERR_NO_MEMORY the site list is as it was.
 int AddSiteRecord(QxService* service, QxUrl* url);
 
 // records holds count records in list order and has room for count + 1.

@@ -143,18 +143,18 @@ TEST(PolicyListsTest, BadArgumentsChangeNothing) {
   EXPECT_EQ(nullptr, service->restrictedSearchWordList);
 }
 
-void* FailingCalloc(std::size_t, std::size_t) { return nullptr; }
+bool AlwaysFail() { return true; }
 
 TEST(PolicyListsTest, OutOfMemoryAddsNothingButUpdatesStillWork) {
   auto service = NewService();
   auto set = NewSet({4});
   ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search.ab", "q=", 8));
   ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "dice", set.get(), 0));
-  const PolicyAllocator previous = SetPolicyAllocatorForTesting(&FailingCalloc);
+  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
   const int newSite = QX_Env_SearchSite(service.get(), "other.ab", "q=", 8);
   const int oldSite = QX_Env_SearchSite(service.get(), "SEARCH.AB", "p=", 6);
   const int newWord = QX_Env_RestrictedSearchWord(service.get(), "cards", set.get(), 0);
-  SetPolicyAllocatorForTesting(previous);
+  SetAllocationFailureHookForTesting(previous);
   EXPECT_EQ(QX_ERR_NO_MEMORY, newSite);
   EXPECT_EQ(QX_OK, oldSite);
   EXPECT_EQ(QX_ERR_NO_MEMORY, newWord);

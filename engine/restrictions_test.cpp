@@ -101,14 +101,14 @@ TEST(RestrictionsTest, HandlesAreCheckedServiceFirst) {
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
 }
 
-void* FailingCalloc(std::size_t, std::size_t) { return nullptr; }
+bool AlwaysFail() { return true; }
 
 TEST(RestrictionsTest, OutOfMemoryOnFirstUseLeavesNoSetAndMayBeRetried) {
   auto service = NewService();
   auto set = NewSet({3});
-  const PolicyAllocator previous = SetPolicyAllocatorForTesting(&FailingCalloc);
+  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
   const int failed = QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1);
-  SetPolicyAllocatorForTesting(previous);
+  SetAllocationFailureHookForTesting(previous);
   EXPECT_EQ(QX_ERR_NO_MEMORY, failed);
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
   ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1));

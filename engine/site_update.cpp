@@ -22,21 +22,43 @@ constexpr std::uint32_t kKindControl10 = 0x200;
 constexpr std::uint32_t kKindControl11 = 0x400;
 constexpr std::uint32_t kKindControl12 = 0x800;
 
-void* SystemCalloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+AllocationFailureHook g_failureHook = nullptr;
 
-PolicyAllocator g_allocator = SystemCalloc;
+bool AllocationShouldFail() { return g_failureHook != nullptr && g_failureHook(); }
 
 int CompareDigest(const std::uint8_t* a, const std::uint8_t* b) {
   return std::memcmp(a, b, sizeof(QxListRecord::digest));
 }
 
+// The index of the record with this digest, or of the first record above it.
+std::int32_t FindSitePosition(const QxListRecord* records, std::int32_t count,
+                              const std::uint8_t* digest) {
+  std::int32_t low = 0;
+  std::int32_t high = count;
+  while (low < high) {
+    const std::int32_t middle = low + (high - low) / 2;
+    if (CompareDigest(records[middle].digest, digest) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
 }  // namespace
 
-void* PolicyCalloc(std::size_t count, std::size_t size) { return g_allocator(count, size); }
+void* PolicyCalloc(std::size_t count, std::size_t size) {
+  return AllocationShouldFail() ? nullptr : std::calloc(count, size);
+}
 
-PolicyAllocator SetPolicyAllocatorForTesting(PolicyAllocator allocator) {
-  PolicyAllocator previous = g_allocator;
-  g_allocator = allocator != nullptr ? allocator : SystemCalloc;
+void* PolicyRealloc(void* block, std::size_t size) {
+  return AllocationShouldFail() ? nullptr : std::realloc(block, size);
+}
+
+AllocationFailureHook SetAllocationFailureHookForTesting(AllocationFailureHook hook) {
+  AllocationFailureHook previous = g_failureHook;
+  g_failureHook = hook;
   return previous;
 }
 
@@ -53,16 +75,7 @@ std::int32_t StoreSiteRecord(const QxUrl* url, QxListRecord* records, std::int32
   // The array is in list order, so the record for this digest, or the place
   // where it belongs, is found by binary search; inserting there keeps the
   // order without sorting the whole array again.
-  std::int32_t low = 0;
-  std::int32_t high = count;
-  while (low < high) {
-    const std::int32_t middle = low + (high - low) / 2;
-    if (CompareDigest(records[middle].digest, url->digest) < 0) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
+  const std::int32_t low = FindSitePosition(records, count, url->digest);
   QxListRecord* record = &records[low];
   std::int32_t newCount = count;
   if (low == count || CompareDigest(record->digest, url->digest) != 0) {
@@ -80,25 +93,28 @@ std::int32_t StoreSiteRecord(const QxUrl* url, QxListRecord* records, std::int32
 }
 
 int AddSiteRecord(QxService* service, QxUrl* url) {
-  const std::int32_t count =
-      (service->siteRecords != nullptr && service->siteCount > 0) ? service->siteCount : 0;
-  if (count == std::numeric_limits<std::int32_t>::max()) return QX_ERR_NO_MEMORY;
-
-  // A new array for every update: when it cannot be had, the old list stays
-  // in place, whole and usable.
-  auto* records = static_cast<QxListRecord*>(
-      PolicyCalloc(static_cast<std::size_t>(count) + 1, sizeof(QxListRecord)));
-  if (records == nullptr) return QX_ERR_NO_MEMORY;
-  if (count > 0) {
-    std::memcpy(records, service->siteRecords, static_cast<std::size_t>(count) * sizeof(QxListRecord));
-  }
+  QxListRecord* records = service->siteRecords;
+  const std::int32_t count = (records != nullptr && service->siteCount > 0) ? service->siteCount : 0;
 
   BuildPathKey(url, QX_MAX_SEGMENTS, false, nullptr);
-  const std::int32_t newCount = StoreSiteRecord(url, records, count);
+  const std::int32_t position = FindSitePosition(records, count, url->digest);
+  if (position < count && CompareDigest(records[position].digest, url->digest) == 0) {
+    // The key is listed already: its record is replaced where it stands, and
+    // no memory is needed.
+    StoreSiteRecord(url, records, count);
+    return QX_OK;
+  }
 
-  std::free(service->siteRecords);
-  service->siteRecords = records;
-  service->siteCount = newCount;
+  // Growing the array by one record in place of copying it into a fresh one
+  // keeps an update cheap on a long list (the allocator can extend or remap
+  // the block), and a failed realloc leaves the old array untouched, so the
+  // list stays whole and usable when memory runs out.
+  if (count == std::numeric_limits<std::int32_t>::max()) return QX_ERR_NO_MEMORY;
+  auto* grown = static_cast<QxListRecord*>(
+      PolicyRealloc(records, (static_cast<std::size_t>(count) + 1) * sizeof(QxListRecord)));
+  if (grown == nullptr) return QX_ERR_NO_MEMORY;
+  service->siteRecords = grown;
+  service->siteCount = StoreSiteRecord(url, grown, count);
   return QX_OK;
 }
 

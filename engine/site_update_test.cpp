@@ -241,7 +241,7 @@ TEST(SiteUpdateTest, FailuresLeaveTheListAsItWas) {
   EXPECT_EQ(before, service->siteRecords);
 }
 
-void* FailingCalloc(std::size_t, std::size_t) { return nullptr; }
+bool AlwaysFail() { return true; }
 
 TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   auto service = NewService();
@@ -250,20 +250,28 @@ TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://two.example.com/", request.get()));
   const std::vector<QxListRecord> before(service->siteRecords, service->siteRecords + 2);
 
-  const PolicyAllocator previous = SetPolicyAllocatorForTesting(&FailingCalloc);
+  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
   auto other = NewSet({6});
   const int added = QX_UpdateSiteList(service.get(), "http://three.example.com/", other.get());
+  const std::vector<QxListRecord> afterFailure(service->siteRecords, service->siteRecords + service->siteCount);
+  // Replacing a listed key needs no memory.
   const int replaced = QX_UpdateSiteList(service.get(), "http://one.example.com/", other.get());
-  SetPolicyAllocatorForTesting(previous);
+  SetAllocationFailureHookForTesting(previous);
 
   EXPECT_EQ(QX_ERR_NO_MEMORY, added);
-  EXPECT_EQ(QX_ERR_NO_MEMORY, replaced);
+  ASSERT_EQ(2u, afterFailure.size());
+  EXPECT_EQ(0, std::memcmp(before.data(), afterFailure.data(), 2 * sizeof(QxListRecord)));
+  EXPECT_EQ(QX_OK, replaced);
   ASSERT_EQ(2, service->siteCount);
-  EXPECT_EQ(0, std::memcmp(before.data(), service->siteRecords, 2 * sizeof(QxListRecord)));
   auto result = NewSet();
   EXPECT_EQ(QX_CATEGORIZED, QX_CategorizeUrl(service.get(), "http://one.example.com/", result.get(), nullptr, 0));
+  EXPECT_EQ(CategoryBit(6), result->categories);
+  EXPECT_EQ(QX_CATEGORIZED, QX_CategorizeUrl(service.get(), "http://two.example.com/", result.get(), nullptr, 0));
   EXPECT_EQ(CategoryBit(5), result->categories);
   EXPECT_EQ(QX_UNCATEGORIZED, QX_CategorizeUrl(service.get(), "http://three.example.com/", result.get(), nullptr, 0));
+  // Once memory is back, the same update succeeds.
+  EXPECT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://three.example.com/", other.get()));
+  EXPECT_EQ(3, service->siteCount);
 }
 
 // A resolver that knows one name with two addresses and one that fails.
