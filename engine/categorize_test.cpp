@@ -148,7 +148,9 @@ TEST_F(CategorizeTest, KeyTextFollowsTheCallersLimit) {
         << c.limit;
     const std::string expected = std::string("ABCDEF.COM").substr(0, c.terminated ? 10 : c.written);
     EXPECT_EQ(std::string(buffer, std::min(c.written, expected.size())), expected) << c.limit;
-    if (c.terminated) EXPECT_EQ(buffer[10], '\0') << c.limit;
+    if (c.terminated) {
+      EXPECT_EQ(buffer[10], '\0') << c.limit;
+    }
     EXPECT_EQ(buffer[c.written], '#') << c.limit;
     EXPECT_EQ(result_->categories, Categories({2})) << c.limit;
   }

@@ -109,7 +109,9 @@ TEST(UrlParserTest, LongHostIsCutTo255AndLeavesTheOtherFieldsIntact) {
     EXPECT_EQ(p.url.host[255], '\0');
     // A host of 511 or more characters leaves no room for the path.
     EXPECT_EQ(p.url.segmentCount, length < 511 ? 1 : 0) << length;
-    if (length < 511) EXPECT_STREQ(p.url.segments[0], "SEG");
+    if (length < 511) {
+      EXPECT_STREQ(p.url.segments[0], "SEG");
+    }
     EXPECT_EQ(p.url.matchedLevel, 0);
     EXPECT_EQ(p.url.categories, 0u);
   }
