@@ -41,7 +41,7 @@ check_dll() {
       echo "$dll: export $n missing or decorated"; status=1
     fi
   done
-  echo "$(basename "$dll") exports: $(grep -c '\] ' <<<"$exports") names"
+  echo "$(basename "$dll") exports: $(grep -Ec "^\s*\[ *[0-9]+\] " <<<"$exports") names"
 }
 
 check_dll "$bin/Corvane.dll" "$root/engine/corvane.def"
