@@ -2,8 +2,9 @@
 // readiness wait, loading a shared library, and a stop request from the
 // console (SIGINT/SIGTERM, or Ctrl-C on Windows).
 //
-// Implemented in net_posix.cpp and net_win32.cpp. The host starts the socket
-// library once (StartSocketLibrary); the plug-in and the engine never do.
+// Implemented in net_posix.cpp and net_win32.cpp, with what both share in
+// common_net.cpp. The host starts the socket library once
+// (StartSocketLibrary); the plug-in and the engine never do.
 #ifndef PELLUMIN_PLATFORM_NET_H_
 #define PELLUMIN_PLATFORM_NET_H_
 

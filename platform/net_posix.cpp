@@ -1,5 +1,6 @@
 // net_posix.cpp -- sockets, library loading and stop signals on POSIX.
 #include "net.h"
+#include "net_internal.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -14,7 +15,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -58,51 +58,9 @@ int PollRetry(struct pollfd* fds, nfds_t count, int timeout_ms) {
   }
 }
 
-std::string AddressText(const sockaddr* sa) {
-  char host[INET6_ADDRSTRLEN] = "";
-  unsigned port = 0;
-  if (sa->sa_family == AF_INET) {
-    auto* in = reinterpret_cast<const sockaddr_in*>(sa);
-    inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
-    port = ntohs(in->sin_port);
-    return std::string(host) + ":" + std::to_string(port);
-  }
-  if (sa->sa_family == AF_INET6) {
-    auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
-    inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
-    port = ntohs(in6->sin6_port);
-    return "[" + std::string(host) + "]:" + std::to_string(port);
-  }
-  return "unknown";
-}
-
-std::atomic<bool> g_stop_requested{false};
-
-extern "C" void OnStopSignal(int) { g_stop_requested.store(true); }
+extern "C" void OnStopSignal(int) { internal::RequestStop(); }
 
 }  // namespace
-
-const char* NetStatusText(NetStatus status) {
-  switch (status) {
-    case NetStatus::kOk: return "ok";
-    case NetStatus::kTimeout: return "timed out";
-    case NetStatus::kClosed: return "connection closed";
-    case NetStatus::kAddressInUse: return "address in use";
-    case NetStatus::kRefused: return "connection refused";
-    case NetStatus::kUnreachable: return "host unreachable";
-    case NetStatus::kInvalid: return "invalid argument";
-    case NetStatus::kError: return "socket error";
-  }
-  return "socket error";
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.Release();
-  }
-  return *this;
-}
 
 void Socket::Close() {
   if (handle_ != kNoSocket) {
@@ -118,22 +76,10 @@ bool StartSocketLibrary(std::string* error) {
 }
 
 NetStatus ListenTcp(const std::string& address, uint16_t port, Socket* out, std::string* error) {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  auto* in = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (inet_pton(AF_INET, address.c_str(), &in->sin_addr) == 1) {
-    in->sin_family = AF_INET;
-    in->sin_port = htons(port);
-    length = sizeof *in;
-  } else if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    length = sizeof *in6;
-  } else {
-    if (error) *error = "not a numeric IP address: " + address;
-    return NetStatus::kInvalid;
-  }
+  sockaddr_storage storage;
+  int length = 0;
+  NetStatus parsed = internal::NumericSocketAddress(address, port, &storage, &length, error);
+  if (parsed != NetStatus::kOk) return parsed;
   Socket s(static_cast<SocketHandle>(socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)));
   if (Fd(s.handle()) < 0) {
     s.Release();
@@ -143,7 +89,7 @@ NetStatus ListenTcp(const std::string& address, uint16_t port, Socket* out, std:
   }
   int on = 1;
   setsockopt(Fd(s.handle()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (bind(Fd(s.handle()), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+  if (bind(Fd(s.handle()), reinterpret_cast<sockaddr*>(&storage), static_cast<socklen_t>(length)) != 0 ||
       listen(Fd(s.handle()), SOMAXCONN) != 0) {
     int err = errno;
     if (error) *error = ErrnoText(err);
@@ -157,9 +103,7 @@ uint16_t LocalPort(const Socket& socket) {
   sockaddr_storage storage{};
   socklen_t length = sizeof storage;
   if (getsockname(Fd(socket.handle()), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
-  if (storage.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-  if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
-  return 0;
+  return internal::SocketAddressPort(reinterpret_cast<sockaddr*>(&storage));
 }
 
 NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::string* peer) {
@@ -178,7 +122,7 @@ NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::st
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   *out = Socket(static_cast<SocketHandle>(fd));
-  if (peer) *peer = AddressText(reinterpret_cast<sockaddr*>(&storage));
+  if (peer) *peer = internal::SocketAddressText(reinterpret_cast<sockaddr*>(&storage));
   return NetStatus::kOk;
 }
 
@@ -301,15 +245,6 @@ int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
   return -1;
 }
 
-SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 bool SharedLibrary::Load(const std::string& path, std::string* error) {
   Unload();
   // A bare name would be searched on the library path; a plug-in is named by
@@ -343,9 +278,5 @@ void InstallStopHandler() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
-
-bool StopRequested() { return g_stop_requested.load(); }
-
-void SetStopRequestedForTesting(bool requested) { g_stop_requested.store(requested); }
 
 }  // namespace platform

@@ -1,12 +1,12 @@
 // net_win32.cpp -- sockets (Winsock 2), library loading and console stop
 // requests on Windows.
 #include "net.h"
+#include "net_internal.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -68,27 +68,10 @@ int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr) {
   return 1;
 }
 
-std::string AddressText(const sockaddr* sa) {
-  char host[INET6_ADDRSTRLEN] = "";
-  if (sa->sa_family == AF_INET) {
-    auto* in = reinterpret_cast<const sockaddr_in*>(sa);
-    inet_ntop(AF_INET, const_cast<in_addr*>(&in->sin_addr), host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
-  }
-  if (sa->sa_family == AF_INET6) {
-    auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
-    inet_ntop(AF_INET6, const_cast<in6_addr*>(&in6->sin6_addr), host, sizeof host);
-    return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
-  }
-  return "unknown";
-}
-
 void SetBlocking(SOCKET s, bool blocking) {
   u_long mode = blocking ? 0 : 1;
   ioctlsocket(s, FIONBIO, &mode);
 }
-
-std::atomic<bool> g_stop_requested{false};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
@@ -96,7 +79,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      g_stop_requested.store(true);
+      internal::RequestStop();
       return TRUE;
     default:
       return FALSE;
@@ -104,28 +87,6 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }
 
 }  // namespace
-
-const char* NetStatusText(NetStatus status) {
-  switch (status) {
-    case NetStatus::kOk: return "ok";
-    case NetStatus::kTimeout: return "timed out";
-    case NetStatus::kClosed: return "connection closed";
-    case NetStatus::kAddressInUse: return "address in use";
-    case NetStatus::kRefused: return "connection refused";
-    case NetStatus::kUnreachable: return "host unreachable";
-    case NetStatus::kInvalid: return "invalid argument";
-    case NetStatus::kError: return "socket error";
-  }
-  return "socket error";
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.Release();
-  }
-  return *this;
-}
 
 void Socket::Close() {
   if (handle_ != kNoSocket) {
@@ -145,22 +106,10 @@ bool StartSocketLibrary(std::string* error) {
 }
 
 NetStatus ListenTcp(const std::string& address, uint16_t port, Socket* out, std::string* error) {
-  sockaddr_storage storage{};
+  sockaddr_storage storage;
   int length = 0;
-  auto* in = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (inet_pton(AF_INET, address.c_str(), &in->sin_addr) == 1) {
-    in->sin_family = AF_INET;
-    in->sin_port = htons(port);
-    length = sizeof *in;
-  } else if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    length = sizeof *in6;
-  } else {
-    if (error) *error = "not a numeric IP address: " + address;
-    return NetStatus::kInvalid;
-  }
+  NetStatus parsed = internal::NumericSocketAddress(address, port, &storage, &length, error);
+  if (parsed != NetStatus::kOk) return parsed;
   SOCKET raw = socket(storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
   if (raw == INVALID_SOCKET) {
     int err = WSAGetLastError();
@@ -186,9 +135,7 @@ uint16_t LocalPort(const Socket& socket) {
   sockaddr_storage storage{};
   int length = sizeof storage;
   if (getsockname(Sock(socket.handle()), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
-  if (storage.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-  if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
-  return 0;
+  return internal::SocketAddressPort(reinterpret_cast<sockaddr*>(&storage));
 }
 
 NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::string* peer) {
@@ -206,7 +153,7 @@ NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::st
   BOOL on = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   *out = Socket(static_cast<SocketHandle>(s));
-  if (peer) *peer = AddressText(reinterpret_cast<sockaddr*>(&storage));
+  if (peer) *peer = internal::SocketAddressText(reinterpret_cast<sockaddr*>(&storage));
   return NetStatus::kOk;
 }
 
@@ -342,15 +289,6 @@ int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
   return -1;
 }
 
-SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 bool SharedLibrary::Load(const std::string& path, std::string* error) {
   Unload();
   HMODULE module = LoadLibraryA(path.c_str());
@@ -375,9 +313,5 @@ void SharedLibrary::Unload() {
 }
 
 void InstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-
-bool StopRequested() { return g_stop_requested.load(); }
-
-void SetStopRequestedForTesting(bool requested) { g_stop_requested.store(requested); }
 
 }  // namespace platform
