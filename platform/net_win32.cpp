@@ -46,6 +46,14 @@ NetStatus StatusFromWsa(int err) {
   }
 }
 
+// select()'s time limit for timeout_ms: tv filled in, or null (-1: for ever).
+timeval* SelectTimeout(int timeout_ms, timeval* tv) {
+  if (timeout_ms < 0) return nullptr;
+  tv->tv_sec = timeout_ms / 1000;
+  tv->tv_usec = (timeout_ms % 1000) * 1000;
+  return tv;
+}
+
 // select() on one socket for reading or writing; 1 ready, 0 timeout, -1 error.
 int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr) {
   fd_set set, except;
@@ -54,12 +62,7 @@ int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr) {
   FD_SET(s, &set);
   FD_SET(s, &except);
   timeval tv{};
-  timeval* ptv = nullptr;
-  if (timeout_ms >= 0) {
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = (timeout_ms % 1000) * 1000;
-    ptv = &tv;
-  }
+  timeval* ptv = SelectTimeout(timeout_ms, &tv);
   int rc = select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, &except, ptv);
   if (rc == SOCKET_ERROR) return -1;
   if (rc == 0) return 0;
@@ -274,12 +277,7 @@ int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
   FD_ZERO(&set);
   for (int i = 0; i < count; ++i) FD_SET(Sock(sockets[i]), &set);
   timeval tv{};
-  timeval* ptv = nullptr;
-  if (timeout_ms >= 0) {
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = (timeout_ms % 1000) * 1000;
-    ptv = &tv;
-  }
+  timeval* ptv = SelectTimeout(timeout_ms, &tv);
   int rc = select(0, &set, nullptr, nullptr, ptv);
   if (rc == SOCKET_ERROR) return -2;
   if (rc == 0) return -1;
