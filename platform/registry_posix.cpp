@@ -222,6 +222,20 @@ RegStatus NormalizePath(const char* path, std::string* out) {
   return RegStatus::kOk;
 }
 
+// What opening and creating a key both do first: checks that there is a
+// place for the handle (and empties it), normalises the key path and finds
+// the registry file.
+RegStatus PrepareKeyHandle(const char* path, RegKey** key, std::string* normalized,
+                           std::string* file) {
+  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
+  *key = nullptr;
+  RegStatus status = NormalizePath(path, normalized);
+  if (status != RegStatus::kOk) return status;
+  if (!StoreFile(file))
+    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+  return RegStatus::kOk;
+}
+
 regedit::Key SnapshotOf(const regedit::Document& doc, const std::string& path) {
   if (const regedit::Key* key = doc.FindKey(path)) return *key;
   return regedit::Key{path, {}};
@@ -231,14 +245,10 @@ regedit::Key SnapshotOf(const regedit::Document& doc, const std::string& path) {
 
 RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
   internal::ClearRegistryError();
-  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
-  *key = nullptr;
   std::string normalized;
-  RegStatus status = NormalizePath(path, &normalized);
-  if (status != RegStatus::kOk) return status;
   std::string file;
-  if (!StoreFile(&file))
-    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+  RegStatus status = PrepareKeyHandle(path, key, &normalized, &file);
+  if (status != RegStatus::kOk) return status;
   regedit::Document doc;
   bool missing = false;
   status = LoadDocument(file, &doc, &missing);
@@ -254,14 +264,10 @@ RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** ke
   // reads one), so it is not kept here.
   (void)className;
   internal::ClearRegistryError();
-  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
-  *key = nullptr;
   std::string normalized;
-  RegStatus status = NormalizePath(path, &normalized);
-  if (status != RegStatus::kOk) return status;
   std::string file;
-  if (!StoreFile(&file))
-    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+  RegStatus status = PrepareKeyHandle(path, key, &normalized, &file);
+  if (status != RegStatus::kOk) return status;
   regedit::Key snapshot;
   status = ModifyFile(file, [&](regedit::Document& doc) {
     bool exists = doc.KeyExists(normalized);
