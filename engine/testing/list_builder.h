@@ -1,6 +1,10 @@
 // list_builder.h -- building list files for tests: records from key texts or
 // URLs (with the engine's own key rules and digest), sorted and written to
 // a temporary folder that is removed afterwards.
+//
+// UrlRecord, DomainRecord and TempDir::WriteList use the engine's own code
+// (corvane_testing, with the static engine); the rest needs only its digest
+// (corvane_testing_base), for test programs that link the shared engine.
 #ifndef PELLUMIN_ENGINE_TESTING_LIST_BUILDER_H_
 #define PELLUMIN_ENGINE_TESTING_LIST_BUILDER_H_
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "corvane.h"
-#include "md4/md4.h"
 
 namespace tarnwick {
 namespace testing {
@@ -38,29 +36,6 @@ std::string HexByte(unsigned value) {
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  std::random_device random;
-  path_ = std::filesystem::temp_directory_path() /
-          ("tarnwick-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::File(const std::string& name) const { return (path_ / name).string(); }
-
-std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::string file = File(name);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  EXPECT_TRUE(out.good()) << file;
-  return file;
-}
 
 std::string Dword(const std::string& name, std::uint32_t value) {
   char digits[9];
@@ -128,27 +103,17 @@ void Registry::Import(
 std::string ControlListBytes(const std::vector<ListEntry>& entries) {
   std::vector<QxListRecord> records;
   for (const ListEntry& entry : entries) {
-    QxListRecord record{};
-    for (int category : entry.categories) record.categories |= 1u << (category + 1);
-    corvane::Md4Digest(entry.key.data(), entry.key.size(), record.digest);
-    records.push_back(record);
+    std::uint32_t categories = 0;
+    for (int category : entry.categories) categories |= corvane::testing::Categories({category});
+    records.push_back(corvane::testing::RawKeyRecord(entry.key, categories));
   }
+  // In list order, by digest; sorted here, since the engine's own sort sits
+  // beside its exported loader, which this program takes from the shared
+  // library.
   std::sort(records.begin(), records.end(), [](const QxListRecord& a, const QxListRecord& b) {
     return std::memcmp(a.digest, b.digest, sizeof(a.digest)) < 0;
   });
-  std::string bytes;
-  const std::uint32_t count = static_cast<std::uint32_t>(records.size());
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(count >> shift));
-  for (const QxListRecord& record : records) {
-    bytes.push_back(static_cast<char>(record.kind));
-    bytes.push_back(static_cast<char>(record.markFlags));
-    bytes.append(2, '\0');
-    for (int shift = 0; shift < 32; shift += 8) {
-      bytes.push_back(static_cast<char>(record.categories >> shift));
-    }
-    bytes.append(reinterpret_cast<const char*>(record.digest), sizeof(record.digest));
-  }
-  return bytes;
+  return corvane::testing::ListFileBytes(records);
 }
 
 ClientPair::ClientPair(const std::string& clientText) : connection_(new HostConnection()) {

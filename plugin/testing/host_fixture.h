@@ -5,7 +5,6 @@
 #define PELLUMIN_PLUGIN_TESTING_HOST_FIXTURE_H_
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,24 +12,14 @@
 
 #include "net.h"
 #include "tarnwick.h"
+#include "testing/list_builder.h"
 
 namespace tarnwick {
 namespace testing {
 
 // A folder below the system's temporary folder, removed when the object
-// goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const;
-  std::string Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::filesystem::path path_;
-};
+// goes: the engine tests' own.
+using corvane::testing::TempDir;
 
 // Value lines of a REGEDIT4 section, as an administrator writes them.
 std::string Dword(const std::string& name, std::uint32_t value);
