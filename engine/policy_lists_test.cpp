@@ -16,6 +16,7 @@ namespace {
 
 using testing::CategoryBit;
 using testing::ControlBit;
+using testing::FailingAllocations;
 using testing::NewService;
 using testing::NewSet;
 
@@ -143,18 +144,16 @@ TEST(PolicyListsTest, BadArgumentsChangeNothing) {
   EXPECT_EQ(nullptr, service->restrictedSearchWordList);
 }
 
-bool AlwaysFail() { return true; }
-
 TEST(PolicyListsTest, OutOfMemoryAddsNothingButUpdatesStillWork) {
   auto service = NewService();
   auto set = NewSet({4});
   ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search.ab", "q=", 8));
   ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "dice", set.get(), 0));
-  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
+  FailingAllocations failing;
   const int newSite = QX_Env_SearchSite(service.get(), "other.ab", "q=", 8);
   const int oldSite = QX_Env_SearchSite(service.get(), "SEARCH.AB", "p=", 6);
   const int newWord = QX_Env_RestrictedSearchWord(service.get(), "cards", set.get(), 0);
-  SetAllocationFailureHookForTesting(previous);
+  failing.End();
   EXPECT_EQ(QX_ERR_NO_MEMORY, newSite);
   EXPECT_EQ(QX_OK, oldSite);
   EXPECT_EQ(QX_ERR_NO_MEMORY, newWord);

@@ -1,6 +1,6 @@
 // policy_testing.h -- small helpers shared by the tests of the policy side:
-// owning handles for services and sets, a fixed clock, and a resolver that
-// answers from a table.
+// owning handles for services and sets, a fixed clock, allocations made to
+// fail, and a resolver that answers from a table.
 #ifndef PELLUMIN_ENGINE_POLICY_TESTING_H_
 #define PELLUMIN_ENGINE_POLICY_TESTING_H_
 
@@ -10,6 +10,7 @@
 
 #include "corvane.h"
 #include "platform.h"
+#include "policy.h"
 
 namespace corvane {
 namespace testing {
@@ -55,6 +56,28 @@ class FixedClock {
   static platform::WeekdayHour Now() { return now_; }
   static inline platform::WeekdayHour now_{0, 0};
   platform::ClockHook previous_;
+};
+
+// Makes every allocation of the policy side fail, as if memory had run out,
+// from construction until End() (or destruction, whichever comes first).
+class FailingAllocations {
+ public:
+  FailingAllocations() : previous_(SetAllocationFailureHookForTesting(&Fail)) {}
+  ~FailingAllocations() { End(); }
+  FailingAllocations(const FailingAllocations&) = delete;
+  FailingAllocations& operator=(const FailingAllocations&) = delete;
+
+  // Restores the allocation hook that was there before.
+  void End() {
+    if (!active_) return;
+    SetAllocationFailureHookForTesting(previous_);
+    active_ = false;
+  }
+
+ private:
+  static bool Fail() { return true; }
+  AllocationFailureHook previous_;
+  bool active_ = true;
 };
 
 // A business-hours table with the given hours of the given weekdays set.

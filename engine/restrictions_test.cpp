@@ -14,6 +14,7 @@ namespace {
 
 using testing::CategoryBit;
 using testing::ControlBit;
+using testing::FailingAllocations;
 using testing::FixedClock;
 using testing::NewService;
 using testing::NewSet;
@@ -101,14 +102,12 @@ TEST(RestrictionsTest, HandlesAreCheckedServiceFirst) {
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
 }
 
-bool AlwaysFail() { return true; }
-
 TEST(RestrictionsTest, OutOfMemoryOnFirstUseLeavesNoSetAndMayBeRetried) {
   auto service = NewService();
   auto set = NewSet({3});
-  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
+  FailingAllocations failing;
   const int failed = QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1);
-  SetAllocationFailureHookForTesting(previous);
+  failing.End();
   EXPECT_EQ(QX_ERR_NO_MEMORY, failed);
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
   ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1));

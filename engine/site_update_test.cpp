@@ -19,6 +19,7 @@ namespace {
 
 using testing::CategoryBit;
 using testing::ControlBit;
+using testing::FailingAllocations;
 using testing::NewService;
 using testing::NewSet;
 
@@ -241,8 +242,6 @@ TEST(SiteUpdateTest, FailuresLeaveTheListAsItWas) {
   EXPECT_EQ(before, service->siteRecords);
 }
 
-bool AlwaysFail() { return true; }
-
 TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   auto service = NewService();
   auto request = NewSet({5});
@@ -250,13 +249,13 @@ TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://two.example.com/", request.get()));
   const std::vector<QxListRecord> before(service->siteRecords, service->siteRecords + 2);
 
-  const AllocationFailureHook previous = SetAllocationFailureHookForTesting(&AlwaysFail);
+  FailingAllocations failing;
   auto other = NewSet({6});
   const int added = QX_UpdateSiteList(service.get(), "http://three.example.com/", other.get());
   const std::vector<QxListRecord> afterFailure(service->siteRecords, service->siteRecords + service->siteCount);
   // Replacing a listed key needs no memory.
   const int replaced = QX_UpdateSiteList(service.get(), "http://one.example.com/", other.get());
-  SetAllocationFailureHookForTesting(previous);
+  failing.End();
 
   EXPECT_EQ(QX_ERR_NO_MEMORY, added);
   ASSERT_EQ(2u, afterFailure.size());
