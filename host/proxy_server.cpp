@@ -97,6 +97,27 @@ class ProxyServer::Connection {
   void SendError(int status, const char* reason, std::string_view detail) {
     SendToClient(ErrorResponse(status, reason, detail));
   }
+  // Connects to host:port (or where the options map the host) within the
+  // upstream timeout. On failure answers the client 504 (timed out) or 502,
+  // naming target, and returns false.
+  bool ConnectUpstream(const std::string& host, uint16_t port, const std::string& target,
+                       Socket* upstream);
+
+  // Tracks an upstream socket for as long as it lives; declared after the
+  // socket, so that it untracks before the socket closes.
+  class Tracked {
+   public:
+    Tracked(ProxyServer* server, platform::SocketHandle handle) : server_(server), handle_(handle) {
+      server_->Track(handle_);
+    }
+    ~Tracked() { server_->Untrack(handle_); }
+    Tracked(const Tracked&) = delete;
+    Tracked& operator=(const Tracked&) = delete;
+
+   private:
+    ProxyServer* server_;
+    platform::SocketHandle handle_;
+  };
   // Copies one body from (from, buffer) to to. Returns false on any failure;
   // *to_failed tells whether writing was what failed.
   bool RelayBody(const Socket& from, std::string* buffer, const Socket& to, const BodyFraming& framing,
@@ -162,6 +183,23 @@ bool ProxyServer::Connection::SendToClient(std::string_view data) {
   // rather than wrapping to a negative one.
   long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
   record_.bytesSent = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+  return true;
+}
+
+bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t port,
+                                              const std::string& target, Socket* upstream) {
+  const ProxyOptions& options = server_->options_;
+  std::string error;
+  NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port,
+                                          options.upstream_timeout_ms, upstream, &error);
+  if (status == NetStatus::kTimeout) {
+    SendError(504, "Gateway Timeout", "No answer from " + target + " in time.");
+    return false;
+  }
+  if (status != NetStatus::kOk) {
+    SendError(502, "Bad Gateway", "Cannot connect to " + target + ": " + error + ".");
+    return false;
+  }
   return true;
 }
 
@@ -302,22 +340,8 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   bool expects_continue = HeaderHasToken(request.headers, "Expect", "100-continue");
 
   Socket upstream;
-  NetStatus status =
-      platform::ConnectTcp(MapUpstreamHost(options, url.host), url.port, options.upstream_timeout_ms, &upstream, &error);
-  if (status == NetStatus::kTimeout) {
-    SendError(504, "Gateway Timeout", "No answer from " + url.authority + " in time.");
-    return false;
-  }
-  if (status != NetStatus::kOk) {
-    SendError(502, "Bad Gateway", "Cannot connect to " + url.authority + ": " + error + ".");
-    return false;
-  }
-  server_->Track(upstream.handle());
-  struct Untracker {
-    ProxyServer* server;
-    platform::SocketHandle handle;
-    ~Untracker() { server->Untrack(handle); }
-  } untracker{server_, upstream.handle()};
+  if (!ConnectUpstream(url.host, url.port, url.authority, &upstream)) return false;
+  Tracked tracked(server_, upstream.handle());
 
   // The origin gets origin form, its own Host, and one request per
   // connection.
@@ -416,21 +440,8 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
   if (!Filter(url)) return;
 
   Socket upstream;
-  NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port, options.upstream_timeout_ms, &upstream, &error);
-  if (status == NetStatus::kTimeout) {
-    SendError(504, "Gateway Timeout", "No answer from " + request.target + " in time.");
-    return;
-  }
-  if (status != NetStatus::kOk) {
-    SendError(502, "Bad Gateway", "Cannot connect to " + request.target + ": " + error + ".");
-    return;
-  }
-  server_->Track(upstream.handle());
-  struct Untracker {
-    ProxyServer* server;
-    platform::SocketHandle handle;
-    ~Untracker() { server->Untrack(handle); }
-  } untracker{server_, upstream.handle()};
+  if (!ConnectUpstream(host, port, request.target, &upstream)) return;
+  Tracked tracked(server_, upstream.handle());
 
   if (!SendToClient("HTTP/1.1 200 Connection established\r\n\r\n")) return;
   // Bytes the client sent right behind its request belong to the tunnel.
@@ -459,7 +470,7 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
     const Socket& from = from_client[ready] ? client_ : upstream;
     const Socket& to = from_client[ready] ? upstream : client_;
     size_t n = 0;
-    status = platform::Receive(from, chunk, sizeof chunk, 0, &n);
+    NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n);
     if (status == NetStatus::kTimeout) continue;
     if (status != NetStatus::kOk) {
       if (status != NetStatus::kClosed) break;
