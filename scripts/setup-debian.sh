@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Pellumin needs on a fresh Debian machine:
-# the native toolchain and test libraries, the MinGW-w64 cross compiler for
-# the 32-bit Windows build, Wine and Xvfb to run the Windows programs, and
+# the native toolchain and test libraries, the MinGW-w64 cross compilers (the
+# 32-bit product build, and a 64-bit build whose tests run under 64-bit Wine
+# where the kernel cannot run 32-bit programs), Wine and Xvfb, and
 # curl and python3 for the end-to-end proxy tests. Safe to run again: it
 # only calls apt-get when something is missing.
 set -euo pipefail
@@ -10,7 +11,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 xvfb x11-utils
   curl python3 valgrind
 )
 

@@ -106,12 +106,22 @@ if want windows; then
       i686)
         run_ctest windows-i686 --preset windows-i686 ;;
       x86_64)
+        echo "This kernel cannot run 32-bit programs: the Windows tests run from the"
+        echo "x86_64 build under 64-bit Wine (the 32-bit DLLs were checked above)."
         if run_step "windows x86_64 build" build_preset windows-x86_64; then
           run_ctest windows-x86_64 --preset windows-x86_64
         fi ;;
       *)
         echo "Wine cannot run Windows programs on this machine; the Windows tests were built but not run." ;;
     esac
+    if [ -n "${PELLUMIN_WINE_ARCH:-}" ] && [ -f host/e2e_curl.sh ] &&
+       grep -q -- '--windows' host/e2e_curl.sh; then
+      banner "end to end under Wine: curl through hxhost.exe"
+      run_step "e2e curl (Wine)" bash host/e2e_curl.sh --windows "$root/build/windows-$PELLUMIN_WINE_ARCH" \
+          --list "$root/build/native/data/sample.lst" \
+        && total_passed=$((total_passed + 1))
+    fi
+    declare -F pellumin_wine_stop >/dev/null && pellumin_wine_stop
   fi
 fi
 
