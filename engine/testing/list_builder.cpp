@@ -14,17 +14,6 @@ namespace testing {
 
 namespace {
 
-QxListRecord FromParsed(QxUrl& parsed, std::uint32_t categories, std::uint8_t kind,
-                        std::uint8_t markFlags) {
-  QxListRecord record;
-  std::memset(&record, 0, sizeof(record));
-  record.kind = kind;
-  record.markFlags = markFlags;
-  record.categories = categories;
-  std::memcpy(record.digest, parsed.digest, sizeof(record.digest));
-  return record;
-}
-
 void Parse(const std::string& url, QxUrl* parsed) {
   std::memset(parsed, 0, sizeof(*parsed));
   if (qxprsurl(parsed, url.c_str()) != 1) {
@@ -39,7 +28,7 @@ QxListRecord UrlRecord(const std::string& url, std::uint32_t categories, std::ui
   QxUrl parsed;
   Parse(url, &parsed);
   BuildPathKey(&parsed, QX_MAX_SEGMENTS, false, nullptr);
-  return FromParsed(parsed, categories, kind, markFlags);
+  return DigestRecord(parsed.digest, categories, kind, markFlags);
 }
 
 QxListRecord DomainRecord(const std::string& url, std::uint32_t categories, std::uint8_t kind,
@@ -49,7 +38,7 @@ QxListRecord DomainRecord(const std::string& url, std::uint32_t categories, std:
   if (!BuildDomainKey(&parsed, nullptr)) {
     throw std::invalid_argument("the host of " + url + " has no domain key");
   }
-  return FromParsed(parsed, categories, kind, markFlags);
+  return DigestRecord(parsed.digest, categories, kind, markFlags);
 }
 
 std::string TempDir::WriteList(const std::string& name, std::vector<QxListRecord> records) const {

@@ -21,6 +21,10 @@ namespace testing {
 // The category word of the given category numbers (1 to 27).
 std::uint32_t Categories(std::initializer_list<int> numbers);
 
+// A record with the given digest.
+QxListRecord DigestRecord(const std::uint8_t (&digest)[16], std::uint32_t categories,
+                          std::uint8_t kind = 0, std::uint8_t markFlags = 0);
+
 // A record for the exact bytes of key (no case change).
 QxListRecord RawKeyRecord(const std::string& key, std::uint32_t categories, std::uint8_t kind = 0,
                           std::uint8_t markFlags = 0);

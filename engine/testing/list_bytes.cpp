@@ -23,15 +23,22 @@ std::uint32_t Categories(std::initializer_list<int> numbers) {
   return word;
 }
 
-QxListRecord RawKeyRecord(const std::string& key, std::uint32_t categories, std::uint8_t kind,
-                          std::uint8_t markFlags) {
+QxListRecord DigestRecord(const std::uint8_t (&digest)[16], std::uint32_t categories,
+                          std::uint8_t kind, std::uint8_t markFlags) {
   QxListRecord record;
   std::memset(&record, 0, sizeof(record));
   record.kind = kind;
   record.markFlags = markFlags;
   record.categories = categories;
-  Md4Digest(key.data(), key.size(), record.digest);
+  std::memcpy(record.digest, digest, sizeof(record.digest));
   return record;
+}
+
+QxListRecord RawKeyRecord(const std::string& key, std::uint32_t categories, std::uint8_t kind,
+                          std::uint8_t markFlags) {
+  std::uint8_t digest[16];
+  Md4Digest(key.data(), key.size(), digest);
+  return DigestRecord(digest, categories, kind, markFlags);
 }
 
 QxListRecord KeyRecord(const std::string& key, std::uint32_t categories, std::uint8_t kind,
