@@ -178,6 +178,35 @@ TEST_F(RegistryTest, TextWithLineEndsSurvives) {
   CloseRegistryKey(key);
 }
 
+// Only each name is limited (255 characters), not the path: a path of
+// several hundred characters reaches its key, and a name longer than the
+// limit is refused rather than cut or stored.
+TEST_F(RegistryTest, LongPathsReachTheirKeysAndOverlongNamesAreRefused) {
+  std::string path = Path("Long");
+  while (path.size() < 600) path += "\\Component";
+  RegKey* key = Create(path);
+  ASSERT_NE(key, nullptr);
+  SetDword(key, "Log", 7);
+  CloseRegistryKey(key);
+  key = nullptr;
+  ASSERT_EQ(OpenRegistryKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
+      << LastRegistryError();
+  std::uint32_t number = 0;
+  std::uint32_t size = sizeof number;
+  EXPECT_EQ(QueryRegistryValue(key, "Log", nullptr, &number, &size), RegStatus::kOk);
+  EXPECT_EQ(number, 7u);
+  CloseRegistryKey(key);
+
+  // Directly below an existing key: Windows may make the missing parents of
+  // a key it then refuses, the settings file makes none.
+  const std::string overlong = Path(std::string(300, 'n').c_str());
+  key = nullptr;
+  EXPECT_EQ(CreateRegistryKey(overlong.c_str(), nullptr, &key), RegStatus::kInvalid);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(OpenRegistryKey(overlong.c_str(), RegAccess::kRead, &key), RegStatus::kInvalid);
+  EXPECT_EQ(key, nullptr);
+}
+
 TEST_F(RegistryTest, RefusesBadArguments) {
   RegKey* key = nullptr;
   EXPECT_EQ(OpenRegistryKey(nullptr, RegAccess::kRead, &key), RegStatus::kInvalid);

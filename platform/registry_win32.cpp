@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "platform_internal.h"
@@ -49,29 +50,53 @@ REGSAM SamFor(RegAccess access) {
   return KEY_READ;
 }
 
+// Key paths go through the wide functions: the ANSI ones convert the path
+// into a fixed buffer of MAX_PATH + 1 characters on some systems and fail
+// with ERROR_MORE_DATA for a longer path, although the registry itself limits
+// only each name (255 characters), not the path. The conversion is the one
+// the ANSI functions make (the ANSI code page).
+bool ToWide(const char* text, std::wstring* out) {
+  out->clear();
+  if (text[0] == '\0') return true;
+  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 0) return false;
+  std::vector<wchar_t> wide(static_cast<std::size_t>(length));
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length) != length) return false;
+  out->assign(wide.data(), static_cast<std::size_t>(length) - 1);
+  return true;
+}
+
 }  // namespace
 
 RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
   internal::ClearRegistryError();
   if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExA");
   *key = nullptr;
+  std::wstring widePath;
+  if (!ToWide(path, &widePath)) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExW");
   HKEY handle = nullptr;
-  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, SamFor(access), &handle);
-  if (rc != ERROR_SUCCESS) return Report(rc, "RegOpenKeyExA");
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, SamFor(access), &handle);
+  if (rc != ERROR_SUCCESS) return Report(rc, "RegOpenKeyExW");
   *key = new RegKey{handle};
   return RegStatus::kOk;
 }
 
 RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key) {
   internal::ClearRegistryError();
-  if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExA");
+  if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
   *key = nullptr;
+  std::wstring widePath;
+  std::wstring wideClass;
+  if (!ToWide(path, &widePath) || (className != nullptr && !ToWide(className, &wideClass))) {
+    return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
+  }
   HKEY handle = nullptr;
   DWORD disposition = 0;
-  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, const_cast<char*>(className),
+  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0,
+                            className != nullptr ? &wideClass[0] : nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
                             &disposition);
-  if (rc != ERROR_SUCCESS) return Report(rc, "RegCreateKeyExA");
+  if (rc != ERROR_SUCCESS) return Report(rc, "RegCreateKeyExW");
   *key = new RegKey{handle};
   return RegStatus::kOk;
 }
