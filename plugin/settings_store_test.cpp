@@ -104,9 +104,23 @@ TEST_F(SettingsStoreTest, WritingCreatesAMissingKeyAndReportsAKeyItCannotMake) {
   EXPECT_NE(key, nullptr);
   CloseSettingsKey(key);
 
-  // An empty name between two backslashes is no key anywhere.
+  // A name longer than 255 characters is no key on either system: the
+  // message is shown once and nothing is made.
+  const std::string overlong(300, 'n');
+  EXPECT_EQ(OpenSettingsKeyForWriting(overlong.c_str()), nullptr);
+  EXPECT_EQ(g_shown, std::vector<std::string>{"Error saving settings to registry."});
+  EXPECT_EQ(OpenSettingsKey(overlong.c_str(), KeyAccess::kRead), nullptr);
+  EXPECT_EQ(OpenSettingsKey(overlong.substr(0, 255).c_str(), KeyAccess::kRead), nullptr);
+  EXPECT_EQ(g_shown.size(), 1u);
+
+#ifndef _WIN32
+  // The settings file also refuses an empty name between two backslashes
+  // (the Windows registry makes a key of such a path, so there it is no
+  // failure to report).
+  g_shown.clear();
   EXPECT_EQ(OpenSettingsKeyForWriting("Bad\\\\Name"), nullptr);
   EXPECT_EQ(g_shown, std::vector<std::string>{"Error saving settings to registry."});
+#endif
 }
 
 // A path that does not fit is refused, never cut to a different key.
