@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "category_names.h"
@@ -118,10 +119,10 @@ bool ParseDay(const std::string& text, int* day) {
   if (ParseNumber(name, 0, 6, day)) return true;
   for (int i = 0; i < 7; ++i) {
     // "Mon", "Monday" and anything between.
-    static const char* const kFull[7] = {"SUNDAY", "MONDAY", "TUESDAY", "WEDNESDAY",
-                                         "THURSDAY", "FRIDAY", "SATURDAY"};
-    if (name.size() >= 3 && std::strncmp(kFull[i], name.c_str(), name.size()) == 0 &&
-        name.size() <= std::strlen(kFull[i])) {
+    static const std::string_view kFull[7] = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
+                                              "THURSDAY", "FRIDAY", "SATURDAY"};
+    if (name.size() >= 3 && name.size() <= kFull[i].size() &&
+        kFull[i].compare(0, name.size(), name) == 0) {
       *day = i;
       return true;
     }

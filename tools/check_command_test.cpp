@@ -45,7 +45,7 @@ TEST(CheckHoursTest, TextFormsFillTheTable) {
 TEST(CheckHoursTest, BadTextIsRefusedWithAReason) {
   const char* const bad[] = {"Mon-Fri",      "Mon-Fri 17-09", "Mon-Fri 09-25", "Moon 09-17",
                              "Mon-Fri 9",    "Mon-Fri 09-17-18", "Mo 09-17",  "Mon-Fri x-y",
-                             "7 09-17",      "Mon-Fri 09-09"};
+                             "7 09-17",      "Mon-Fri 09-09", "Mondays-Fri 09-17"};
   for (const char* text : bad) {
     unsigned char table[QX_HOURS_SIZE];
     std::string error;
