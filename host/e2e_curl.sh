@@ -4,10 +4,25 @@
 # hxhost runs with --resolve '*=127.0.0.1', so the sample's host names all
 # reach the local origin.
 #
-# Usage: e2e_curl.sh BUILD_DIR [--strict]
-#   Skips (prints "skipped: ..." and exits 0) when the plug-in or the sample
-#   list is not built, or curl/python3 are missing; --strict makes that a
-#   failure.
+# Usage: e2e_curl.sh BUILD_DIR [--list FILE] [--strict]
+#        e2e_curl.sh --windows BUILD_DIR [--list FILE] [--strict]
+#   BUILD_DIR is a native build (bin/hxhost, bin/libtarnwick.so) or, with
+#   --windows, a Windows cross build whose hxhost.exe, Tarnwick.dll and
+#   Corvane.dll run under Wine (cmake/wine-env.sh is sourced when WINE is
+#   not set). --list names the compiled control list (default
+#   BUILD_DIR/data/sample.lst; a cross build has none, so give the native
+#   one).
+#   Skips (prints "skipped: ..." and exits 0) when something is not built,
+#   curl/python3 are missing or no Wine can run the Windows build; --strict
+#   makes that a failure.
+#
+# With --windows the settings go into Wine's registry (regedit /S, below
+# HKEY_LOCAL_MACHINE, removed again at the end), every path given to the
+# Windows programs is a Windows path (Wine maps / to Z:\), and the stop is
+# SIGINT: Wine turns it into a Ctrl-C event for the console control handler,
+# while SIGTERM ends a Wine process at once (status 143, no handler runs) and
+# "taskkill" without /f only closes windows, which a console program has
+# none of.
 set -uo pipefail
 # Only the proxy named with -x may be used.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
@@ -25,16 +40,21 @@ DENY_CATEGORY=${DENY_CATEGORY:-Gambling}
 KEY='SOFTWARE\Pellumin\E2E'
 DENIAL_BODY='<BODY><P>e2e: this site is restricted</P></BODY>'
 
-usage() { echo "Usage: $0 BUILD_DIR [--strict]"; }
+usage() { echo "Usage: $0 [--windows] BUILD_DIR [--list FILE] [--strict]"; }
 build=""
+list=""
 strict=0
-for arg in "$@"; do
-  case "$arg" in
+windows=0
+while [ $# -gt 0 ]; do
+  case "$1" in
     --strict) strict=1 ;;
+    --windows) windows=1 ;;
+    --list) [ $# -ge 2 ] || { usage >&2; exit 2; }; list=$2; shift ;;
     -h|--help) usage; exit 0 ;;
     -*) usage >&2; exit 2 ;;
-    *) build=$arg ;;
+    *) [ -z "$build" ] || { usage >&2; exit 2; }; build=$1 ;;
   esac
+  shift
 done
 [ -n "$build" ] || { usage >&2; exit 2; }
 
@@ -52,41 +72,96 @@ fail() {
   exit 1
 }
 
-hxhost=$build/bin/hxhost
-plugin=$build/bin/libtarnwick.so
-list=$build/data/sample.lst
-[ -x "$hxhost" ] || skip "hxhost is not built ($hxhost)"
-[ -f "$plugin" ] || skip "the plug-in is not built ($plugin)"
-[ -f "$list" ] || skip "the sample list is not built ($list)"
+[ -n "$list" ] || list=$build/data/sample.lst
+if [ "$windows" = 1 ]; then
+  hxhost=$build/bin/hxhost.exe
+  plugin=$build/bin/Tarnwick.dll
+  [ -f "$hxhost" ] || skip "hxhost.exe is not built ($hxhost)"
+  [ -f "$plugin" ] || skip "the plug-in is not built ($plugin)"
+  [ -f "$build/bin/Corvane.dll" ] || skip "the engine is not built ($build/bin/Corvane.dll)"
+else
+  hxhost=$build/bin/hxhost
+  plugin=$build/bin/libtarnwick.so
+  [ -x "$hxhost" ] || skip "hxhost is not built ($hxhost)"
+  [ -f "$plugin" ] || skip "the plug-in is not built ($plugin)"
+fi
+[ -f "$list" ] || skip "the control list is not built ($list); give one with --list"
 command -v curl >/dev/null || skip "curl is not installed"
 command -v python3 >/dev/null || skip "python3 is not installed"
+list=$(cd "$(dirname "$list")" && pwd)/$(basename "$list")
+
+# A Windows path for a Unix one: Wine's drive Z: is the Unix root.
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+# The machine a PE file is built for: 8664 (x86_64) or 014c (i686).
+pe_machine() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+if data[:2] != b"MZ":
+    sys.exit(1)
+offset = struct.unpack_from("<I", data, 0x3C)[0]
+if data[offset:offset + 4] != b"PE\0\0":
+    sys.exit(1)
+print("%04x" % struct.unpack_from("<H", data, offset + 4)[0])
+PY
+}
+
+if [ "$windows" = 1 ]; then
+  if [ -z "${WINE:-}" ]; then
+    here=$(cd "$(dirname "$0")/.." && pwd)
+    # shellcheck source=/dev/null
+    . "$here/cmake/wine-env.sh" >/dev/null 2>&1 || skip "no Wine that can run Windows programs here (cmake/wine-env.sh failed)"
+  fi
+  machine=$(pe_machine "$hxhost") || skip "$hxhost is no Windows program"
+  case "$machine:${PELLUMIN_WINE_ARCH:-x86_64}" in
+    8664:x86_64 | 014c:i686) ;;
+    014c:x86_64) skip "$hxhost is a 32-bit build, and this Wine ($WINE) runs 64-bit programs only" ;;
+    *) skip "$hxhost (machine $machine) does not match this Wine (${PELLUMIN_WINE_ARCH:-?})" ;;
+  esac
+  KEY="$KEY$$"   # Wine's registry is shared: a key of this run's own
+fi
 
 work=$(mktemp -d)
 origin_pid=""
 host_pid=""
+key_imported=0
 cleanup() {
   [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
   [ -n "$origin_pid" ] && kill "$origin_pid" 2>/dev/null
   wait 2>/dev/null
+  if [ "$key_imported" = 1 ]; then
+    "$WINE" reg delete "HKEY_LOCAL_MACHINE\\$KEY" /f </dev/null >/dev/null 2>&1
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 # The settings, as the plug-in reads them from HKEY_LOCAL_MACHINE.
-export TARNWICK_HKLM=$work/hklm.reg
+if [ "$windows" = 1 ]; then
+  control_file=$(winpath "$list")
+else
+  control_file=$list
+fi
 {
-  echo "REGEDIT4"
-  echo
-  echo "[HKEY_LOCAL_MACHINE\\$KEY]"
-  echo "\"ControlFile\"=\"$(cd "$(dirname "$list")" && pwd)/$(basename "$list")\""
-  echo "\"ErrorMsg\"=\"$DENIAL_BODY\""
-  echo
-  echo "[HKEY_LOCAL_MACHINE\\$KEY\\Deny]"
-  echo "\"${DENY_CATEGORY}State\"=dword:00000001"
-  echo
-  echo "[HKEY_LOCAL_MACHINE\\$KEY\\Alert]"
-  echo "\"${ALERT_CATEGORY}State\"=dword:00000001"
-} >"$TARNWICK_HKLM"
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\%s]\r\n' "$KEY"
+  printf '"ControlFile"="%s"\r\n' "$(printf '%s' "$control_file" | sed 's/\\/\\\\/g')"
+  printf '"ErrorMsg"="%s"\r\n\r\n' "$DENIAL_BODY"
+  printf '[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n' "$KEY"
+  printf '"%sState"=dword:00000001\r\n\r\n' "$DENY_CATEGORY"
+  printf '[HKEY_LOCAL_MACHINE\\%s\\Alert]\r\n' "$KEY"
+  printf '"%sState"=dword:00000001\r\n\r\n' "$ALERT_CATEGORY"
+} >"$work/hklm.reg"
+if [ "$windows" = 1 ]; then
+  key_imported=1
+  "$WINE" regedit /S "$(winpath "$work/hklm.reg")" </dev/null >"$work/regedit.out" 2>&1 ||
+    fail "regedit /S could not import the settings: $(cat "$work/regedit.out")"
+  # regedit reports nothing on a failed import: look for the value itself.
+  "$WINE" reg query "HKEY_LOCAL_MACHINE\\$KEY\\Deny" /v "${DENY_CATEGORY}State" </dev/null \
+    >"$work/reg.out" 2>&1 || fail "the settings are not in Wine's registry: $(tr -d '\r' <"$work/reg.out")"
+else
+  export TARNWICK_HKLM=$work/hklm.reg
+fi
 
 # The origin: a directory served by python's http.server.
 mkdir -p "$work/www/$(dirname "${DENY_PATH#/}")"
@@ -97,14 +172,25 @@ origin_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
   >"$work/origin.log" 2>&1 &
 origin_pid=$!
 
-"$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 --log "$work/access.log" \
-  --resolve '*=127.0.0.1' --upstream-timeout 5 2>"$work/hxhost.err" &
-host_pid=$!
+if [ "$windows" = 1 ]; then
+  # Started from its own folder, where Windows looks for Corvane.dll.
+  (cd "$(dirname "$hxhost")" &&
+    exec "$WINE" "$(basename "$hxhost")" --plugin "$(winpath "$(pwd)/$(basename "$plugin")")" \
+      --key "$KEY" --listen 127.0.0.1:0 --log "$(winpath "$work/access.log")" \
+      --resolve '*=127.0.0.1' --upstream-timeout 5) </dev/null >"$work/hxhost.out" 2>"$work/hxhost.err" &
+  host_pid=$!
+  start_tries=300   # the first Wine program of a session starts slowly
+else
+  "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 --log "$work/access.log" \
+    --resolve '*=127.0.0.1' --upstream-timeout 5 2>"$work/hxhost.err" &
+  host_pid=$!
+  start_tries=100
+fi
 
-# Wait for both to listen.
+# Wait for both to listen. (Windows programs end lines with CR LF.)
 proxy_port=""
-for _ in $(seq 1 100); do
-  proxy_port=$(sed -n 's/^hxhost: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/hxhost.err")
+for _ in $(seq 1 "$start_tries"); do
+  proxy_port=$(tr -d '\r' <"$work/hxhost.err" | sed -n 's/^hxhost: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
   if [ -n "$proxy_port" ] && curl -s --noproxy "*" -o /dev/null "http://127.0.0.1:$origin_port/hello.txt"; then
     break
   fi
@@ -140,12 +226,14 @@ esac
 grep -q "GET $DENY_PATH " "$work/origin.log" && fail "denied request reached the origin"
 echo "ok: denied   http://$DENY_HOST$DENY_PATH"
 
-# 4. SIGTERM: a clean stop with exit status 0.
-kill -TERM "$host_pid"
+# 4. A clean stop with exit status 0: SIGTERM, or under Wine SIGINT, which
+# reaches the console control handler as Ctrl-C.
+if [ "$windows" = 1 ]; then stop_signal=INT; else stop_signal=TERM; fi
+kill -"$stop_signal" "$host_pid"
 wait "$host_pid"
 rc=$?
 host_pid=""
-[ "$rc" -eq 0 ] || fail "hxhost exited with $rc after SIGTERM"
+[ "$rc" -eq 0 ] || fail "hxhost exited with $rc after SIG$stop_signal"
 grep -q "^hxhost: stopping" "$work/hxhost.err" || fail "hxhost did not report stopping"
-echo "ok: SIGTERM, exit 0"
+echo "ok: SIG$stop_signal, exit 0"
 echo "e2e passed"
