@@ -41,7 +41,10 @@ function(pellumin_add_test_program name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  # The timeout turns a hang (say, a Windows program whose wineserver went
+  # away) into a failure instead of a stalled run.
   set_tests_properties(${name} PROPERTIES
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-    ENVIRONMENT "WINEDEBUG=-all")
+    ENVIRONMENT "WINEDEBUG=-all"
+    TIMEOUT 600)
 endfunction()
