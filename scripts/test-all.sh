@@ -129,6 +129,12 @@ if want windows; then
           --list "$root/build/native/data/sample.lst" \
         && total_passed=$((total_passed + 1))
     fi
+    if [ -n "${PELLUMIN_WINE_ARCH:-}" ]; then
+      banner "registry file against Wine's regedit, both ways"
+      run_step "registry vs regedit" sh platform/wine_registry_roundtrip.sh \
+          "$root/build/native/bin/pellumin_regfile" \
+        && total_passed=$((total_passed + 1))
+    fi
     declare -F pellumin_wine_stop >/dev/null && pellumin_wine_stop
   fi
 fi
