@@ -14,10 +14,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# libgcc, libstdc++ and winpthread go into every binary, so that the DLLs
-# import only system DLLs and each other.
+# libgcc, libstdc++ and winpthread go into every binary (programs, DLLs and
+# loadable modules alike), so that each imports only system DLLs and the
+# project's own. A module left out would import libgcc_s_dw2-1.dll on i686,
+# whose DWARF-2 unwinding needs it, and fail to load with "module not found";
+# scripts/check-windows-dlls.sh checks every binary for this.
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 # ctest and add_test run the Windows programs through Wine.
 find_program(PELLUMIN_WINE NAMES wine wine32 wine-stable)
