@@ -84,6 +84,7 @@ const char* NetStatusText(NetStatus status) {
     case NetStatus::kUnreachable: return "host unreachable";
     case NetStatus::kInvalid: return "invalid argument";
     case NetStatus::kError: return "socket error";
+    case NetStatus::kWoken: return "stopped";
   }
   return "socket error";
 }

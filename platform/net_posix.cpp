@@ -60,7 +60,48 @@ int PollRetry(struct pollfd* fds, nfds_t count, int timeout_ms) {
 
 extern "C" void OnStopSignal(int) { internal::RequestStop(); }
 
+// Fills fds[count] with the waker's handle when there is one; the number of
+// entries to poll.
+nfds_t AddWaker(pollfd* fds, nfds_t count, const Waker* waker) {
+  if (!waker || !waker->valid()) return count;
+  fds[count] = pollfd{Fd(waker->wait_handle()), POLLIN, 0};
+  return count + 1;
+}
+
+bool WokenIn(const pollfd* fds, nfds_t count, const Waker* waker) {
+  return waker && waker->valid() && count > 0 && (fds[count - 1].revents & POLLIN) != 0;
+}
+
+bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
+
 }  // namespace
+
+Waker::~Waker() {
+  if (wait_handle_ != kNoSocket) ::close(Fd(wait_handle_));
+  if (wake_handle_ != kNoSocket) ::close(Fd(wake_handle_));
+}
+
+bool Waker::Open(std::string* error) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (error) *error = ErrnoText(errno);
+    return false;
+  }
+  wait_handle_ = static_cast<SocketHandle>(fds[0]);
+  wake_handle_ = static_cast<SocketHandle>(fds[1]);
+  return true;
+}
+
+void Waker::Wake() {
+  if (woken_.exchange(true, std::memory_order_acq_rel)) return;
+  // One byte that nobody reads keeps the pipe readable for good.
+  if (wake_handle_ != kNoSocket) {
+    ssize_t n;
+    do {
+      n = ::write(Fd(wake_handle_), "w", 1);
+    } while (n < 0 && errno == EINTR);
+  }
+}
 
 void Socket::Close() {
   if (handle_ != kNoSocket) {
@@ -127,7 +168,8 @@ NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::st
 }
 
 NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Socket* out,
-                     std::string* error) {
+                     std::string* error, const Waker* waker) {
+  if (IsWoken(waker)) return NetStatus::kWoken;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   addrinfo hints{};
@@ -154,8 +196,13 @@ NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Soc
       err = errno;
       if (err == EINPROGRESS) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd, POLLOUT, 0};
-        int ready = PollRetry(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        pollfd p[2] = {{fd, POLLOUT, 0}, {}};
+        nfds_t count = AddWaker(p, 1, waker);
+        int ready = PollRetry(p, count, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0 && WokenIn(p, count, waker)) {
+          freeaddrinfo(list);
+          return NetStatus::kWoken;
+        }
         if (ready == 0) {
           last = NetStatus::kTimeout;
           last_error = "connect timed out";
@@ -184,12 +231,14 @@ NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Soc
   return last;
 }
 
-NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received) {
+NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received,
+                  const Waker* waker) {
   *received = 0;
-  if (timeout_ms >= 0) {
+  if (timeout_ms >= 0 || waker) {
     SocketHandle h = socket.handle();
-    int ready = WaitReadable(&h, 1, timeout_ms);
+    int ready = WaitReadable(&h, 1, timeout_ms, waker);
     if (ready == -1) return NetStatus::kTimeout;
+    if (ready == -3) return NetStatus::kWoken;
     if (ready < 0) return NetStatus::kError;
   }
   for (;;) {
@@ -205,17 +254,22 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   }
 }
 
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms) {
+NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                  const Waker* waker) {
   const char* p = static_cast<const char*>(data);
+  const bool wait_first = timeout_ms >= 0 || waker;
   while (size > 0) {
-    if (timeout_ms >= 0) {
-      pollfd pfd{Fd(socket.handle()), POLLOUT, 0};
-      int ready = PollRetry(&pfd, 1, timeout_ms);
+    if (IsWoken(waker)) return NetStatus::kWoken;
+    if (wait_first) {
+      pollfd pfd[2] = {{Fd(socket.handle()), POLLOUT, 0}, {}};
+      nfds_t count = AddWaker(pfd, 1, waker);
+      int ready = PollRetry(pfd, count, timeout_ms);
       if (ready == 0) return NetStatus::kTimeout;
       if (ready < 0) return NetStatus::kError;
+      if (WokenIn(pfd, count, waker)) return NetStatus::kWoken;
     }
     // Non-blocking here, so that a send never waits past the poll above.
-    ssize_t n = send(Fd(socket.handle()), p, size, MSG_NOSIGNAL | (timeout_ms >= 0 ? MSG_DONTWAIT : 0));
+    ssize_t n = send(Fd(socket.handle()), p, size, MSG_NOSIGNAL | (wait_first ? MSG_DONTWAIT : 0));
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       return StatusFromErrno(errno) == NetStatus::kTimeout ? NetStatus::kError : StatusFromErrno(errno);
@@ -230,14 +284,17 @@ void ShutdownWrite(const Socket& socket) { shutdown(Fd(socket.handle()), SHUT_WR
 
 void ShutdownBoth(SocketHandle socket) { shutdown(Fd(socket), SHUT_RDWR); }
 
-int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
+int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms, const Waker* waker) {
   constexpr int kMax = 16;
   if (count <= 0 || count > kMax) return -2;
-  pollfd fds[kMax];
+  if (IsWoken(waker)) return -3;
+  pollfd fds[kMax + 1];
   for (int i = 0; i < count; ++i) fds[i] = pollfd{Fd(sockets[i]), POLLIN, 0};
-  int rc = PollRetry(fds, static_cast<nfds_t>(count), timeout_ms);
+  nfds_t polled = AddWaker(fds, static_cast<nfds_t>(count), waker);
+  int rc = PollRetry(fds, polled, timeout_ms);
   if (rc == 0) return -1;
   if (rc < 0) return -2;
+  if (WokenIn(fds, polled, waker)) return -3;
   for (int i = 0; i < count; ++i) {
     if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) return i;
     if (fds[i].revents & POLLNVAL) return -2;
@@ -259,8 +316,18 @@ bool SharedLibrary::Load(const std::string& path, std::string* error) {
   return true;
 }
 
-void* SharedLibrary::Symbol(const char* name) const {
-  return handle_ ? dlsym(handle_, name) : nullptr;
+void* SharedLibrary::Symbol(const char* name, std::string* error) const {
+  if (!handle_) {
+    if (error) *error = "no library loaded";
+    return nullptr;
+  }
+  dlerror();  // clear an earlier text
+  void* address = dlsym(handle_, name);
+  if (!address && error) {
+    const char* text = dlerror();
+    *error = text ? text : std::string("no symbol ") + name;
+  }
+  return address;
 }
 
 void SharedLibrary::Unload() {

@@ -54,18 +54,27 @@ timeval* SelectTimeout(int timeout_ms, timeval* tv) {
   return tv;
 }
 
-// select() on one socket for reading or writing; 1 ready, 0 timeout, -1 error.
-int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr) {
-  fd_set set, except;
-  FD_ZERO(&set);
+bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
+
+// select() on one socket for reading or writing, and on the waker's socket
+// for reading; 1 ready, 0 timeout, -1 error, -3 woken.
+int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr,
+            const Waker* waker = nullptr) {
+  if (IsWoken(waker)) return -3;
+  fd_set readable, writable, except;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
   FD_ZERO(&except);
-  FD_SET(s, &set);
+  FD_SET(s, for_write ? &writable : &readable);
   FD_SET(s, &except);
+  const bool with_waker = waker && waker->valid();
+  if (with_waker) FD_SET(Sock(waker->wait_handle()), &readable);
   timeval tv{};
   timeval* ptv = SelectTimeout(timeout_ms, &tv);
-  int rc = select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, &except, ptv);
+  int rc = select(0, &readable, for_write ? &writable : nullptr, &except, ptv);
   if (rc == SOCKET_ERROR) return -1;
   if (rc == 0) return 0;
+  if (with_waker && FD_ISSET(Sock(waker->wait_handle()), &readable)) return -3;
   // A failed non-blocking connect is reported in the exception set.
   if (failed) *failed = FD_ISSET(s, &except) != 0;
   return 1;
@@ -90,6 +99,39 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }
 
 }  // namespace
+
+Waker::~Waker() {
+  if (wait_handle_ != kNoSocket) closesocket(Sock(wait_handle_));
+}
+
+bool Waker::Open(std::string* error) {
+  // A UDP socket on loopback, connected to its own address: a datagram sent
+  // to itself makes it readable, and nobody reads it.
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) {
+    if (error) *error = SystemText(static_cast<DWORD>(WSAGetLastError()));
+    return false;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR ||
+      connect(s, reinterpret_cast<sockaddr*>(&address), length) == SOCKET_ERROR) {
+    if (error) *error = SystemText(static_cast<DWORD>(WSAGetLastError()));
+    closesocket(s);
+    return false;
+  }
+  SetBlocking(s, false);
+  wait_handle_ = static_cast<SocketHandle>(s);
+  return true;
+}
+
+void Waker::Wake() {
+  if (woken_.exchange(true, std::memory_order_acq_rel)) return;
+  if (wait_handle_ != kNoSocket) send(Sock(wait_handle_), "w", 1, 0);
+}
 
 void Socket::Close() {
   if (handle_ != kNoSocket) {
@@ -161,7 +203,8 @@ NetStatus AcceptTcp(const Socket& listener, int timeout_ms, Socket* out, std::st
 }
 
 NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Socket* out,
-                     std::string* error) {
+                     std::string* error, const Waker* waker) {
+  if (IsWoken(waker)) return NetStatus::kWoken;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   addrinfo hints{};
@@ -192,7 +235,12 @@ NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Soc
       if (err == WSAEWOULDBLOCK) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         bool failed = false;
-        int ready = WaitOne(raw, true, left.count() > 0 ? static_cast<int>(left.count()) : 0, &failed);
+        int ready =
+            WaitOne(raw, true, left.count() > 0 ? static_cast<int>(left.count()) : 0, &failed, waker);
+        if (ready == -3) {
+          freeaddrinfo(list);
+          return NetStatus::kWoken;
+        }
         if (ready == 0) {
           last = NetStatus::kTimeout;
           last_error = "connect timed out";
@@ -226,11 +274,13 @@ NetStatus ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, Soc
   return last;
 }
 
-NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received) {
+NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms, size_t* received,
+                  const Waker* waker) {
   *received = 0;
-  if (timeout_ms >= 0) {
-    int ready = WaitOne(Sock(socket.handle()), false, timeout_ms);
+  if (timeout_ms >= 0 || waker) {
+    int ready = WaitOne(Sock(socket.handle()), false, timeout_ms, nullptr, waker);
     if (ready == 0) return NetStatus::kTimeout;
+    if (ready == -3) return NetStatus::kWoken;
     if (ready < 0) return StatusFromWsa(WSAGetLastError());
   }
   int want = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
@@ -244,13 +294,15 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   return status == NetStatus::kTimeout ? NetStatus::kError : status;
 }
 
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms) {
+NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                  const Waker* waker) {
   const char* p = static_cast<const char*>(data);
   SOCKET s = Sock(socket.handle());
   while (size > 0) {
-    if (timeout_ms >= 0) {
-      int ready = WaitOne(s, true, timeout_ms);
+    if (timeout_ms >= 0 || waker) {
+      int ready = WaitOne(s, true, timeout_ms, nullptr, waker);
       if (ready == 0) return NetStatus::kTimeout;
+      if (ready == -3) return NetStatus::kWoken;
       if (ready < 0) return StatusFromWsa(WSAGetLastError());
     }
     // select() said there is room, so a blocking send of what fits returns
@@ -271,36 +323,92 @@ void ShutdownWrite(const Socket& socket) { shutdown(Sock(socket.handle()), SD_SE
 
 void ShutdownBoth(SocketHandle socket) { shutdown(Sock(socket), SD_BOTH); }
 
-int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms) {
+int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms, const Waker* waker) {
   if (count <= 0 || count > 16) return -2;
+  if (IsWoken(waker)) return -3;
   fd_set set;
   FD_ZERO(&set);
   for (int i = 0; i < count; ++i) FD_SET(Sock(sockets[i]), &set);
+  const bool with_waker = waker && waker->valid();
+  if (with_waker) FD_SET(Sock(waker->wait_handle()), &set);
   timeval tv{};
   timeval* ptv = SelectTimeout(timeout_ms, &tv);
   int rc = select(0, &set, nullptr, nullptr, ptv);
   if (rc == SOCKET_ERROR) return -2;
   if (rc == 0) return -1;
+  if (with_waker && FD_ISSET(Sock(waker->wait_handle()), &set)) return -3;
   for (int i = 0; i < count; ++i) {
     if (FD_ISSET(Sock(sockets[i]), &set)) return i;
   }
   return -1;
 }
 
+namespace {
+
+// The DLLs that the library at path imports and that the loader cannot find
+// (beside it, or on the search path), as "a.dll, b.dll"; empty when all are
+// there or the file cannot be read. ERROR_MOD_NOT_FOUND alone does not say
+// whether the library itself or one of its imports is missing.
+std::string MissingImports(const std::string& path) {
+  HMODULE image = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (!image) return "";
+  std::string folder = path;
+  size_t slash = folder.find_last_of("\\/");
+  folder = slash == std::string::npos ? "." : folder.substr(0, slash);
+  std::string missing;
+  const auto* base = reinterpret_cast<const unsigned char*>(image);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (dos->e_magic == IMAGE_DOS_SIGNATURE && nt->Signature == IMAGE_NT_SIGNATURE &&
+      directory.VirtualAddress != 0) {
+    const auto* entry =
+        reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; entry->Name != 0; ++entry) {
+      const char* name = reinterpret_cast<const char*>(base + entry->Name);
+      char found[MAX_PATH];
+      if (GetModuleHandleA(name) ||
+          SearchPathA(folder.c_str(), name, nullptr, MAX_PATH, found, nullptr) ||
+          SearchPathA(nullptr, name, nullptr, MAX_PATH, found, nullptr)) {
+        continue;
+      }
+      if (!missing.empty()) missing += ", ";
+      missing += name;
+    }
+  }
+  FreeLibrary(image);
+  return missing;
+}
+
+}  // namespace
+
 bool SharedLibrary::Load(const std::string& path, std::string* error) {
   Unload();
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) {
-    if (error) *error = SystemText(GetLastError());
+    DWORD code = GetLastError();
+    if (error) {
+      *error = SystemText(code);
+      if (code == ERROR_MOD_NOT_FOUND) {
+        std::string missing = MissingImports(path);
+        if (!missing.empty()) *error += " (it imports " + missing + ", not found)";
+      }
+    }
     return false;
   }
   handle_ = reinterpret_cast<void*>(module);
   return true;
 }
 
-void* SharedLibrary::Symbol(const char* name) const {
-  if (!handle_) return nullptr;
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+void* SharedLibrary::Symbol(const char* name, std::string* error) const {
+  if (!handle_) {
+    if (error) *error = "no library loaded";
+    return nullptr;
+  }
+  void* address = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+  if (!address && error) *error = SystemText(GetLastError());
+  return address;
 }
 
 void SharedLibrary::Unload() {
