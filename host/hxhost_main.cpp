@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
   if (options.config_mode) {
     if (!plugin.has_config()) {
       return Fail("the plug-in " + options.plugin_path +
-                  " has no configuration interface (it does not export HXConfig)");
+                  " has no configuration interface (it does not export HXConfig: " +
+                  plugin.config_missing_reason() + ")");
     }
     if (!plugin.Config(options.config_key)) return Fail("configuration key path too long");
     return 0;

@@ -10,8 +10,10 @@ namespace {
 
 // A __stdcall export is plain "HXInit" when the plug-in has a .def file, but
 // a build without one decorates it ("_HXInit@4"); accept both.
-void* FindEntryPoint(const platform::SharedLibrary& library, const char* name, int arg_bytes) {
-  if (void* p = library.Symbol(name)) return p;
+// *why receives the loader's text for the plain name when none is found.
+void* FindEntryPoint(const platform::SharedLibrary& library, const char* name, int arg_bytes,
+                     std::string* why) {
+  if (void* p = library.Symbol(name, why)) return p;
 #if defined(_WIN32)
   std::string decorated = std::string(name) + "@" + std::to_string(arg_bytes);
   if (void* p = library.Symbol(decorated.c_str())) return p;
@@ -30,22 +32,31 @@ bool PluginHost::Load(const std::string& path, bool require_filter, std::string*
     *error = "cannot load plug-in " + path + ": " + why;
     return false;
   }
-  init_ = reinterpret_cast<InitFn>(FindEntryPoint(library_, "HXInit", 4));
-  proc_url_ = reinterpret_cast<ProcUrlFn>(FindEntryPoint(library_, "HXProcURL", 8));
-  uninit_ = reinterpret_cast<UnInitFn>(FindEntryPoint(library_, "HXUnInit", 4));
-  config_ = reinterpret_cast<ConfigFn>(FindEntryPoint(library_, "HXConfig", 4));
-  if (require_filter) {
-    std::string missing;
-    if (!init_) missing += " HXInit";
-    if (!proc_url_) missing += " HXProcURL";
-    if (!uninit_) missing += " HXUnInit";
-    if (!missing.empty()) {
-      *error = "plug-in " + path + " does not export:" + missing;
-      library_.Unload();
-      return false;
-    }
-  }
-  return true;
+  std::string why_init, why_proc, why_uninit, why_config;
+  init_ = reinterpret_cast<InitFn>(FindEntryPoint(library_, "HXInit", 4, &why_init));
+  proc_url_ = reinterpret_cast<ProcUrlFn>(FindEntryPoint(library_, "HXProcURL", 8, &why_proc));
+  uninit_ = reinterpret_cast<UnInitFn>(FindEntryPoint(library_, "HXUnInit", 4, &why_uninit));
+  config_ = reinterpret_cast<ConfigFn>(FindEntryPoint(library_, "HXConfig", 4, &why_config));
+  config_missing_reason_ = config_ ? "" : why_config;
+  if (!require_filter) return true;
+  // Each missing entry point with the loader's reason: "HXInit (reason)".
+  std::string missing;
+  auto note = [&missing](bool found, const char* name, const std::string& why) {
+    if (found) return;
+    if (!missing.empty()) missing += ", ";
+    missing += std::string(name) + " (" + why + ")";
+  };
+  note(init_ != nullptr, "HXInit", why_init);
+  note(proc_url_ != nullptr, "HXProcURL", why_proc);
+  note(uninit_ != nullptr, "HXUnInit", why_uninit);
+  if (missing.empty()) return true;
+  *error = "plug-in " + path + " lacks the entry point " + missing;
+  init_ = nullptr;
+  proc_url_ = nullptr;
+  uninit_ = nullptr;
+  config_ = nullptr;
+  library_.Unload();
+  return false;
 }
 
 int PluginHost::Init(const std::string& key_path, std::string* message) {

@@ -30,10 +30,13 @@ class PluginHost : public UrlFilter {
   PluginHost& operator=(const PluginHost&) = delete;
 
   // Loads the library and binds its entry points. With require_filter, a
-  // plug-in without HXInit, HXProcURL or HXUnInit is refused.
+  // plug-in without HXInit, HXProcURL or HXUnInit is refused. Every failure
+  // names the library, each missing entry point, and the OS's reason.
   bool Load(const std::string& path, bool require_filter, std::string* error);
 
   bool has_config() const { return config_ != nullptr; }
+  // Without HXConfig: the loader's reason for not finding it.
+  const std::string& config_missing_reason() const { return config_missing_reason_; }
 
   // Calls HXInit with the key path in a message buffer of
   // TARNWICK_MESSAGE_BUFFER_SIZE bytes; *message receives the plug-in's
@@ -64,6 +67,7 @@ class PluginHost : public UrlFilter {
   ProcUrlFn proc_url_ = nullptr;
   UnInitFn uninit_ = nullptr;
   ConfigFn config_ = nullptr;
+  std::string config_missing_reason_;
   bool initialised_ = false;
   std::mutex mutex_;
 };

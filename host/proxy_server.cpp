@@ -152,7 +152,8 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
     }
     size_t n = 0;
     NetStatus status =
-        platform::Receive(socket, chunk, sizeof chunk, waiting_idle ? kIdleSliceMs : timeout_ms, &n);
+        platform::Receive(socket, chunk, sizeof chunk, waiting_idle ? kIdleSliceMs : timeout_ms, &n,
+                          &server_->stop_waker_);
     if (status == NetStatus::kTimeout) {
       if (waiting_idle) {
         idle_ms += kIdleSliceMs;
@@ -171,13 +172,14 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
 bool ProxyServer::Connection::Write(const Socket& to, bool to_client, std::string_view data) {
   if (data.empty()) return true;
   if (to_client) return SendToClient(data);
-  return platform::SendAll(to, data.data(), data.size(), server_->options_.upstream_timeout_ms) ==
-         NetStatus::kOk;
+  return platform::SendAll(to, data.data(), data.size(), server_->options_.upstream_timeout_ms,
+                           &server_->stop_waker_) == NetStatus::kOk;
 }
 
 bool ProxyServer::Connection::SendToClient(std::string_view data) {
   NetStatus status = platform::SendAll(client_, data.data(), data.size(),
-                                       server_->options_.client_idle_timeout_ms);
+                                       server_->options_.client_idle_timeout_ms,
+                                       &server_->stop_waker_);
   if (status != NetStatus::kOk) return false;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
@@ -191,7 +193,8 @@ bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t 
   const ProxyOptions& options = server_->options_;
   std::string error;
   NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port,
-                                          options.upstream_timeout_ms, upstream, &error);
+                                          options.upstream_timeout_ms, upstream, &error,
+                                          &server_->stop_waker_);
   if (status == NetStatus::kTimeout) {
     SendError(504, "Gateway Timeout", "No answer from " + target + " in time.");
     return false;
@@ -242,7 +245,8 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
       }
     }
     size_t n = 0;
-    NetStatus status = platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n);
+    NetStatus status =
+        platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n, &server_->stop_waker_);
     if (status == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) return true;
     if (status != NetStatus::kOk) return false;
     buffer->append(chunk, n);
@@ -262,8 +266,8 @@ void ProxyServer::Connection::LingeringClose() {
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     size_t n = 0;
-    if (platform::Receive(client_, chunk, sizeof chunk, static_cast<int>(left.count()), &n) !=
-        NetStatus::kOk) {
+    if (platform::Receive(client_, chunk, sizeof chunk, static_cast<int>(left.count()), &n,
+                          &server_->stop_waker_) != NetStatus::kOk) {
       break;
     }
     total += n;
@@ -465,12 +469,13 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
       handles[count] = upstream.handle();
       from_client[count++] = false;
     }
-    int ready = platform::WaitReadable(handles, count, options.client_idle_timeout_ms);
+    int ready = platform::WaitReadable(handles, count, options.client_idle_timeout_ms,
+                                       &server_->stop_waker_);
     if (ready < 0) break;
     const Socket& from = from_client[ready] ? client_ : upstream;
     const Socket& to = from_client[ready] ? upstream : client_;
     size_t n = 0;
-    NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n);
+    NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n, &server_->stop_waker_);
     if (status == NetStatus::kTimeout) continue;
     if (status != NetStatus::kOk) {
       if (status != NetStatus::kClosed) break;
@@ -494,6 +499,7 @@ ProxyServer::~ProxyServer() {
 }
 
 NetStatus ProxyServer::Listen(std::string* error) {
+  if (!stop_waker_.valid() && !stop_waker_.Open(error)) return NetStatus::kError;
   NetStatus status =
       platform::ListenTcp(options_.listen_address, options_.listen_port, &listener_, error);
   if (status == NetStatus::kOk) port_ = platform::LocalPort(listener_);
@@ -511,6 +517,9 @@ void ProxyServer::Untrack(platform::SocketHandle socket) {
 }
 
 void ProxyServer::ShutdownTracked() {
+  // The waker ends every wait of the connection threads, on every OS; the
+  // shutdown also tells each peer that the connection is over.
+  stop_waker_.Wake();
   // Under the lock: a tracked socket is still open (owners untrack before
   // they close), so no handle here can have been reused by now.
   std::lock_guard<std::mutex> lock(tracked_mutex_);

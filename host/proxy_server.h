@@ -46,7 +46,7 @@ class ProxyServer {
   ProxyServer(const ProxyServer&) = delete;
   ProxyServer& operator=(const ProxyServer&) = delete;
 
-  // Binds the listening socket.
+  // Binds the listening socket (and makes the waker a stop uses).
   platform::NetStatus Listen(std::string* error);
   uint16_t port() const { return port_; }
 
@@ -70,7 +70,8 @@ class ProxyServer {
   void ReapWorkers(bool all);
   void RefuseOverLimit(platform::Socket client, const std::string& peer);
 
-  // Sockets that a stop may have to shut down to wake their thread.
+  // Sockets that a stop shuts down, and the waker that ends their threads'
+  // waits (shutdown alone does not, under Wine).
   void Track(platform::SocketHandle socket);
   void Untrack(platform::SocketHandle socket);
   void ShutdownTracked();
@@ -87,6 +88,7 @@ class ProxyServer {
   std::list<std::unique_ptr<Worker>> workers_;
   std::mutex tracked_mutex_;
   std::set<platform::SocketHandle> tracked_;
+  platform::Waker stop_waker_;
 };
 
 }  // namespace hxhost

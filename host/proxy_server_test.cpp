@@ -287,7 +287,7 @@ class ProxyTest : public ::testing::Test {
 };
 
 TEST_F(ProxyTest, AllowedRequestIsForwardedInOriginFormWithHeadersAdjusted) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Reply r = Fetch("GET " + OriginUrl("/hello?x=1") +
                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nProxy-Connection: keep-alive\r\n"
                   "Connection: X-Drop\r\nX-Drop: secret\r\nX-Keep: 1\r\n\r\n");
@@ -305,7 +305,7 @@ TEST_F(ProxyTest, AllowedRequestIsForwardedInOriginFormWithHeadersAdjusted) {
 }
 
 TEST_F(ProxyTest, AlertedRequestIsLoggedAndForwarded) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   std::string url = OriginUrl("/alert/page");
   Reply r = Fetch("GET " + url + " HTTP/1.1\r\nHost: x\r\n\r\n");
   ASSERT_TRUE(r.ok);
@@ -317,7 +317,7 @@ TEST_F(ProxyTest, AlertedRequestIsLoggedAndForwarded) {
 }
 
 TEST_F(ProxyTest, DeniedRequestGetsThePluginsPageAndTheConnectionCloses) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket s = Connect();
   std::string request = "GET " + OriginUrl("/deny/this") + " HTTP/1.1\r\nHost: x\r\n\r\n";
   // A second request behind it must not be served either.
@@ -330,7 +330,7 @@ TEST_F(ProxyTest, DeniedRequestGetsThePluginsPageAndTheConnectionCloses) {
 }
 
 TEST_F(ProxyTest, KeepAliveCarriesSeveralRequestsAndCountsBytesSent) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket s = Connect();
   std::string buffer;
   std::string host = "Host: 127.0.0.1\r\n";
@@ -385,7 +385,7 @@ TEST_F(ProxyTest, KeepAliveCarriesSeveralRequestsAndCountsBytesSent) {
 }
 
 TEST_F(ProxyTest, Http10ClientGetsAPlainBodyForAChunkedAnswer) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket s = Connect();
   std::string request = "GET " + OriginUrl("/chunked") + " HTTP/1.0\r\n\r\n";
   ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
@@ -400,7 +400,7 @@ TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
   EchoServer echo;
   ProxyOptions options;
   options.host_map = {{"alert.test", "127.0.0.1"}};
-  StartProxy(options);
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   Socket s = Connect();
   std::string target = "alert.test:" + std::to_string(echo.port());
   std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\nearly ";
@@ -416,7 +416,7 @@ TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
 }
 
 TEST_F(ProxyTest, DeniedConnectGetsThePageOnly) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket s = Connect();
   std::string request = "CONNECT deny.test:443 HTTP/1.1\r\n\r\n";
   ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
@@ -426,7 +426,7 @@ TEST_F(ProxyTest, DeniedConnectGetsThePageOnly) {
 TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
   ProxyOptions options;
   options.upstream_timeout_ms = 300;
-  StartProxy(options);
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   uint16_t closed_port = 0;
   {
     Socket l;
@@ -465,7 +465,7 @@ TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
 }
 
 TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   constexpr int kThreads = 50;
   constexpr int kRequests = 20;
   std::atomic<int> answered{0};
@@ -497,7 +497,7 @@ TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap)
 TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
   ProxyOptions options;
   options.max_connections = 2;
-  StartProxy(options);
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   Socket a = Connect();
   Socket b = Connect();
   for (int i = 0; i < 500 && server_->active_connections() < 2; ++i) {
@@ -513,8 +513,37 @@ TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
   EXPECT_EQ(r.head.status, 200);
 }
 
+// A tunnel waits for either side for the whole idle time; a stop must end it
+// after the grace time, not after the idle time (under Wine, shutdown() does
+// not wake that wait).
+TEST_F(ProxyTest, StopEndsASilentTunnelWithoutWaitingForItsIdleTime) {
+  EchoServer echo;
+  ProxyOptions options;
+  options.host_map = {{"tunnel.test", "127.0.0.1"}};
+  options.client_idle_timeout_ms = 60000;
+  options.shutdown_grace_ms = 100;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  Socket s = Connect();
+  std::string target = "tunnel.test:" + std::to_string(echo.port());
+  std::string request = "CONNECT " + target + " HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  std::string buffer, head;
+  ASSERT_TRUE(ReadHeadFrom(s, &buffer, &head));
+  ASSERT_EQ(head, "HTTP/1.1 200 Connection established\r\n\r\n");
+
+  auto started = std::chrono::steady_clock::now();
+  server_->Stop();
+  runner_.join();
+  auto took = std::chrono::steady_clock::now() - started;
+  server_.reset();
+  // Not a speed check: half the idle time is far more than a stop needs,
+  // and far less than a stop that waits for the idle time takes.
+  EXPECT_LT(took, std::chrono::milliseconds(options.client_idle_timeout_ms / 2));
+  EXPECT_EQ(ReadUntilClose(s), "");
+}
+
 TEST_F(ProxyTest, StopEndsIdleConnectionsAndUnInitRunsOnce) {
-  StartProxy();
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket idle = Connect();
   std::string buffer;
   ASSERT_TRUE(Exchange(idle, &buffer, "GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n").ok);
@@ -534,6 +563,29 @@ TEST(PluginHostTest, LoadFailuresAreExplained) {
   EXPECT_FALSE(host.Load("no-such-plugin.so", true, &error));
   EXPECT_NE(error.find("cannot load plug-in no-such-plugin.so: "), std::string::npos) << error;
   EXPECT_GT(error.size(), std::string("cannot load plug-in no-such-plugin.so: ").size());
+
+  // A plug-in without two of the entry points: both are named, each with the
+  // loader's reason.
+  EXPECT_FALSE(host.Load(HXHOST_PARTIAL_PLUGIN, true, &error));
+  EXPECT_NE(error.find(std::string("plug-in ") + HXHOST_PARTIAL_PLUGIN + " lacks the entry point "),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(error.find("HXInit"), std::string::npos) << error;
+  EXPECT_NE(error.find("HXProcURL ("), std::string::npos) << error;
+  EXPECT_NE(error.find("HXUnInit ("), std::string::npos) << error;
+  EXPECT_EQ(error.find("()"), std::string::npos) << error;
+  // Without require_filter (hxhost --config), HXInit alone is enough.
+  EXPECT_TRUE(host.Load(HXHOST_PARTIAL_PLUGIN, false, &error)) << error;
+  EXPECT_FALSE(host.has_config());
+  EXPECT_FALSE(host.config_missing_reason().empty());
+
+#ifdef HXHOST_ORPHAN_PLUGIN
+  // The OS says only "module not found"; the message names the DLL.
+  EXPECT_FALSE(host.Load(HXHOST_ORPHAN_PLUGIN, true, &error));
+  EXPECT_NE(error.find(std::string("cannot load plug-in ") + HXHOST_ORPHAN_PLUGIN), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("pellumin_absent.dll"), std::string::npos) << error;
+#endif
 
   ASSERT_TRUE(host.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
   EXPECT_FALSE(host.has_config());

@@ -6,6 +6,10 @@
 //   else     returns 1.
 // HXInit fails when the key path contains "fail". StubStats reports how it
 // was called, so that tests can see that calls never overlapped.
+//
+// Built twice more for the loader's messages: with STUB_INIT_ONLY it exports
+// HXInit alone; with STUB_IMPORTS_ABSENT_DLL (Windows) it also imports a
+// function from pellumin_absent.dll, which exists nowhere.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +54,8 @@ STUB_EXPORT int HX_CALL HXInit(char* message) {
   return fail ? 0 : 1;
 }
 
+#ifndef STUB_INIT_ONLY
+
 STUB_EXPORT int HX_CALL HXProcURL(HostConnection* connection, char* url) {
   g_proc_calls.fetch_add(1);
   int now = g_in_proc.fetch_add(1) + 1;
@@ -78,10 +84,20 @@ STUB_EXPORT int HX_CALL HXProcURL(HostConnection* connection, char* url) {
   return result;
 }
 
+#ifdef STUB_IMPORTS_ABSENT_DLL
+__declspec(dllimport) int PelluminAbsentFunction(void);
+#endif
+
 STUB_EXPORT int HX_CALL HXUnInit(int) {
   g_uninit_calls.fetch_add(1);
+#ifdef STUB_IMPORTS_ABSENT_DLL
+  return PelluminAbsentFunction();
+#else
   return 1;
+#endif
 }
+
+#endif  // STUB_INIT_ONLY
 
 STUB_EXPORT void StubStats(StubStatsRecord* out) {
   out->init_calls = g_init_calls.load();
