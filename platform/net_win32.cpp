@@ -57,7 +57,11 @@ timeval* SelectTimeout(int timeout_ms, timeval* tv) {
 bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
 
 // select() on one socket for reading or writing, and on the waker's socket
-// for reading; 1 ready, 0 timeout, -1 error, -3 woken.
+// for reading; 1 ready, 0 timeout, -1 error, -3 woken. Only a connect (which
+// passes failed) also asks for the exception set: Wine 8's wineserver,
+// given the same socket in two sets of many concurrent selects, corrupted
+// its heap or failed an assertion in its poll code within minutes, and every
+// Wine process of the prefix then hung.
 int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr,
             const Waker* waker = nullptr) {
   if (IsWoken(waker)) return -3;
@@ -66,12 +70,12 @@ int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr,
   FD_ZERO(&writable);
   FD_ZERO(&except);
   FD_SET(s, for_write ? &writable : &readable);
-  FD_SET(s, &except);
+  if (failed) FD_SET(s, &except);
   const bool with_waker = waker && waker->valid();
   if (with_waker) FD_SET(Sock(waker->wait_handle()), &readable);
   timeval tv{};
   timeval* ptv = SelectTimeout(timeout_ms, &tv);
-  int rc = select(0, &readable, for_write ? &writable : nullptr, &except, ptv);
+  int rc = select(0, &readable, for_write ? &writable : nullptr, failed ? &except : nullptr, ptv);
   if (rc == SOCKET_ERROR) return -1;
   if (rc == 0) return 0;
   if (with_waker && FD_ISSET(Sock(waker->wait_handle()), &readable)) return -3;
