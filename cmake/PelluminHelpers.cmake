@@ -46,5 +46,24 @@ function(pellumin_add_test_program name)
   set_tests_properties(${name} PROPERTIES
     WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
     ENVIRONMENT "WINEDEBUG=-all"
+    LABELS unit
     TIMEOUT 600)
+endfunction()
+
+# A check that a shell script runs against the built tree (end to end, load,
+# registry round trip, DLL checks), registered with ctest under a label so
+# that "ctest -L e2e" runs one kind:
+#   pellumin_add_script_test(NAME n LABEL l [TIMEOUT s] COMMAND script args...)
+# The script runs with bash from the build's bin folder; ctest's timeout
+# (default 900 s) ends one that hangs.
+function(pellumin_add_script_test)
+  cmake_parse_arguments(ARG "" "NAME;LABEL;TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 900)
+  endif()
+  add_test(NAME ${ARG_NAME} COMMAND bash ${ARG_COMMAND})
+  set_tests_properties(${ARG_NAME} PROPERTIES
+    WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+    LABELS ${ARG_LABEL}
+    TIMEOUT ${ARG_TIMEOUT})
 endfunction()
