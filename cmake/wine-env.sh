@@ -11,7 +11,12 @@
 #
 # and defines the shell function pellumin_wine_stop (ends the wineserver and
 # the Xvfb started here). When nothing works it exports none of these, prints
-# why, and returns 1.
+# why, and returns 1. Either way it also exports
+#
+#   PELLUMIN_WINE_WHY   why the choices before the one taken (or all of them)
+#                       were not taken, one "arch: reason" a line
+#
+# so that a test run can say why it skipped the 32-bit tests.
 #
 # Choices, in order:
 #   i686    32-bit Wine (package wine32:i386), only where the kernel runs
@@ -123,6 +128,8 @@ _pw_setup() {
         fi
     fi
 
+    PELLUMIN_WINE_WHY=$(printf '%s\n' "$_pw_why" | sed '/^$/d; s/^  //')
+    export PELLUMIN_WINE_WHY
     if [ -z "$_pw_arch" ]; then
         echo "wine-env: no Wine that can run Windows programs here:$_pw_why" >&2
         return 1

@@ -1,145 +1,217 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine, builds both targets and runs every test:
-#   - natively, under AddressSanitizer/UBSan and under ThreadSanitizer;
-#   - the proxy end to end with curl through hxhost;
-#   - the 32-bit Windows build: export and import checks of the DLLs, and the
-#     Windows test programs under Wine where Wine can run on this machine.
-# Ends with one line "N passed, M failed" over every ctest run.
-# Environment: SKIP_SETUP=1 skips the apt-get step; STAGES="native asan"
-# runs only some stages (native asan tsan e2e windows).
+#   native    the native build and its unit tests (and the setup script's
+#             own test, against stand-ins for apt-get and dpkg)
+#   asan      the unit tests under AddressSanitizer and UBSan
+#   tsan      the unit tests under ThreadSanitizer
+#   e2e       curl through hxhost and the real plug-in, and a load test
+#   windows   the 32-bit Windows build and the checks of all its binaries;
+#             its test programs and the end-to-end check under 32-bit Wine
+#             where the kernel runs 32-bit programs and wine32 is installed,
+#             else the same sources built for 64-bit Windows and run under
+#             64-bit Wine; the registry file against Wine's regedit
+# Every check is a ctest test with a label (unit, setup, e2e, load,
+# dllcheck, regedit), so "ctest --preset native -L e2e" runs one kind.
+# The summary lists each stage that ran and each that was skipped, with
+# why, and the last line is "N passed, M failed" over every test.
+#
+# Usage: test-all.sh [--help]
+# Environment: SKIP_SETUP=1 skips scripts/setup-debian.sh; STAGES="native e2e"
+# runs only some stages (default: native asan tsan e2e windows).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+case "${1:-}" in
+  -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+  "") ;;
+  *) echo "unknown argument: $1 (try --help)" >&2; exit 2 ;;
+esac
+
 stages=${STAGES:-"native asan tsan e2e windows"}
 want() { [[ " $stages " == *" $1 "* ]]; }
-
-if [ "${SKIP_SETUP:-0}" != 1 ]; then
-  bash scripts/setup-debian.sh || { echo "setup failed"; exit 1; }
-fi
 
 total_passed=0
 total_failed=0
 failures=()
+report=()   # one line a stage: "name: ran (...)" or "name: skipped, why"
 
 banner() { printf '\n==== %s ====\n' "$*"; }
+ran() { report+=("$1: ran${2:+ ($2)}"); }
+skipped() { report+=("$1: skipped, $2"); echo "skipped: $1: $2"; }
 
-# Runs a command; a failure is counted once under the given name.
-run_step() {
-  local name=$1; shift
-  if ! "$@"; then
-    failures+=("$name")
-    total_failed=$((total_failed + 1))
-    return 1
+setup_log=$(mktemp)
+trap 'rm -f "$setup_log"' EXIT
+if [ "${SKIP_SETUP:-0}" != 1 ]; then
+  banner "setup"
+  setup_mode=--all
+  want windows || setup_mode=--native
+  bash scripts/setup-debian.sh "$setup_mode" 2>&1 | tee "$setup_log"
+  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+    echo "setup failed"
+    echo "0 passed, 1 failed"
+    exit 1
   fi
+fi
+
+# Counts a failure that is not a test (a build that failed).
+step_failed() {
+  failures+=("$1")
+  total_failed=$((total_failed + 1))
 }
 
-# Runs ctest and adds its counts to the totals.
+build_preset() {
+  local preset=$1; shift
+  cmake --preset "$preset" "$@" >/dev/null && cmake --build --preset "$preset"
+}
+
+# Runs ctest and adds its counts to the totals; "$ctest_counts" receives
+# "P passed, F failed" for the report.
+ctest_counts=""
 run_ctest() {
   local name=$1; shift
-  local log
+  local log rc line failed total
   log=$(mktemp)
-  ctest "$@" 2>&1 | tee "$log"
-  local rc=${PIPESTATUS[0]}
-  local line
+  ctest --no-tests=error "$@" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   rm -f "$log"
   if [ -n "$line" ]; then
-    local failed total
     failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
     total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
     total_passed=$((total_passed + total - failed))
     total_failed=$((total_failed + failed))
+    ctest_counts="$((total - failed)) passed, $failed failed"
     [ "$failed" -eq 0 ] || failures+=("$name")
   elif [ "$rc" -ne 0 ]; then
-    failures+=("$name")
-    total_failed=$((total_failed + 1))
+    step_failed "$name"
+    ctest_counts="ctest failed with status $rc"
+  else
+    ctest_counts="no tests"
   fi
 }
 
-build_preset() {
-  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
-}
+native_built=0
+if want native || want e2e || want windows; then
+  banner "native build"
+  if build_preset native; then
+    native_built=1
+  else
+    step_failed "native build"
+  fi
+fi
 
 if want native; then
-  banner "native build and tests"
-  if run_step "native build" build_preset native; then
-    run_ctest native --preset native -j "$(nproc)"
+  banner "native unit tests"
+  if [ "$native_built" = 1 ]; then
+    run_ctest native --preset native -j "$(nproc)" -L 'unit|setup'
+    ran "native unit tests" "$ctest_counts"
+  else
+    skipped "native unit tests" "the native build failed"
   fi
 fi
 
-if want asan; then
-  banner "AddressSanitizer and UBSan"
-  if run_step "asan build" build_preset native-asan; then
-    run_ctest native-asan --preset native-asan -j "$(nproc)"
+for sanitizer in asan tsan; do
+  want "$sanitizer" || continue
+  preset=native-$sanitizer
+  title=$([ "$sanitizer" = asan ] && echo "AddressSanitizer and UBSan" || echo "ThreadSanitizer")
+  banner "$title"
+  if build_preset "$preset"; then
+    run_ctest "$preset" --preset "$preset" -j "$(nproc)" -L unit
+    ran "unit tests under $title" "$ctest_counts"
+  else
+    step_failed "$preset build"
+    skipped "unit tests under $title" "the $preset build failed"
   fi
-fi
-
-if want tsan; then
-  banner "ThreadSanitizer"
-  if run_step "tsan build" build_preset native-tsan; then
-    run_ctest native-tsan --preset native-tsan -j "$(nproc)"
-  fi
-fi
+done
 
 if want e2e; then
-  banner "end to end: curl through hxhost"
-  if [ -f host/e2e_curl.sh ]; then
-    run_step "e2e curl" bash host/e2e_curl.sh "$root/build/native" --strict \
-      && total_passed=$((total_passed + 1))
+  banner "end to end: curl through hxhost, and the load test"
+  if [ "$native_built" = 1 ]; then
+    run_ctest "native e2e" --preset native -L 'e2e|load'
+    ran "end to end and load (native)" "$ctest_counts"
   else
-    echo "no end-to-end script yet"
-  fi
-  banner "load: concurrent clients through hxhost"
-  if [ -f host/load_test.sh ]; then
-    run_step "load test" bash host/load_test.sh "$root/build/native" --strict \
-      && total_passed=$((total_passed + 1))
+    skipped "end to end and load (native)" "the native build failed"
   fi
 fi
 
 if want windows; then
+  # The cross builds compile the sample list with the native tool, for the
+  # end-to-end check under Wine.
+  host_tool=()
+  [ "$native_built" = 1 ] && host_tool=(-DPELLUMIN_HOST_CORVANE="$root/build/native/bin/corvane")
+
   banner "32-bit Windows build"
-  if run_step "windows build" build_preset windows-i686; then
-    run_step "windows dll check" bash scripts/check-windows-dlls.sh build/windows-i686/bin \
-      && total_passed=$((total_passed + 1))
-    banner "Windows tests under Wine"
-    # A Wine prefix of this checkout's own: a wineserver that another run
-    # stops in a shared prefix would leave these tests waiting for it.
-    export XDG_CACHE_HOME="$root/build/cache"
-    if [ -f cmake/wine-env.sh ]; then
-      # shellcheck disable=SC1091
-      source cmake/wine-env.sh || true
-    fi
-    case "${PELLUMIN_WINE_ARCH:-}" in
-      i686)
-        run_ctest windows-i686 --preset windows-i686 ;;
-      x86_64)
-        echo "This kernel cannot run 32-bit programs: the Windows tests run from the"
-        echo "x86_64 build under 64-bit Wine (the 32-bit DLLs were checked above)."
-        if run_step "windows x86_64 build" build_preset windows-x86_64; then
-          run_ctest windows-x86_64 --preset windows-x86_64
-        fi ;;
-      *)
-        echo "Wine cannot run Windows programs on this machine; the Windows tests were built but not run." ;;
-    esac
-    if [ -n "${PELLUMIN_WINE_ARCH:-}" ] && [ -f host/e2e_curl.sh ] &&
-       grep -q -- '--windows' host/e2e_curl.sh; then
-      banner "end to end under Wine: curl through hxhost.exe"
-      run_step "e2e curl (Wine)" bash host/e2e_curl.sh --windows "$root/build/windows-$PELLUMIN_WINE_ARCH" \
-          --list "$root/build/native/data/sample.lst" \
-        && total_passed=$((total_passed + 1))
-    fi
-    if [ -n "${PELLUMIN_WINE_ARCH:-}" ]; then
-      banner "registry file against Wine's regedit, both ways"
-      run_step "registry vs regedit" sh platform/wine_registry_roundtrip.sh \
-          "$root/build/native/bin/pellumin_regfile" \
-        && total_passed=$((total_passed + 1))
-    fi
-    declare -F pellumin_wine_stop >/dev/null && pellumin_wine_stop
+  i686_built=0
+  if build_preset windows-i686 "${host_tool[@]}"; then
+    i686_built=1
+    run_ctest "windows-i686 binaries" --preset windows-i686 -L dllcheck
+    ran "windows-i686 build and checks of its binaries" "$ctest_counts"
+  else
+    step_failed "windows-i686 build"
+    skipped "windows-i686 checks of its binaries" "the windows-i686 build failed"
   fi
+
+  banner "Windows tests under Wine"
+  # A Wine prefix of this checkout's own: a wineserver that another run
+  # stops in a shared prefix would leave these tests waiting for it.
+  export XDG_CACHE_HOME="$root/build/cache"
+  # shellcheck disable=SC1091
+  source cmake/wine-env.sh || true
+  # Why there is no 32-bit run: setup's own line when it gave one.
+  # ("setup: skipped: 32-bit Wine (wine32:i386) not installable: REASON; ..."
+  # or "setup: skipped: 32-bit Wine (wine32:i386): REASON; ...")
+  no_i686=$(sed -n 's/^setup: skipped: 32-bit Wine (wine32:i386)//p' "$setup_log" |
+            sed 's/; the Windows tests will run.*//' | tail -n 1)
+  if [[ "$no_i686" == " not installable: "* ]]; then
+    no_i686="wine32:i386 not installable (${no_i686# not installable: })"
+  elif [ -n "$no_i686" ]; then
+    no_i686=${no_i686#: }
+  else
+    no_i686=$(sed -n 's/^i686: //p' <<<"${PELLUMIN_WINE_WHY:-}" | head -n 1)
+    no_i686=${no_i686:-no 32-bit Wine here}
+  fi
+  case "${PELLUMIN_WINE_ARCH:-}" in
+    i686)
+      if [ "$i686_built" = 1 ]; then
+        run_ctest windows-i686 --preset windows-i686 -LE dllcheck
+        ran "windows-i686 under 32-bit Wine" "$ctest_counts"
+      else
+        skipped "windows-i686 under 32-bit Wine" "the windows-i686 build failed"
+      fi
+      skipped "windows-x86_64 under 64-bit Wine" "not needed: 32-bit Wine runs the product build itself" ;;
+    x86_64)
+      skipped "windows-i686 under 32-bit Wine" "$no_i686"
+      banner "64-bit Windows build, tested under 64-bit Wine"
+      if build_preset windows-x86_64 "${host_tool[@]}"; then
+        run_ctest windows-x86_64 --preset windows-x86_64
+        ran "windows-x86_64 under 64-bit Wine" "$ctest_counts"
+      else
+        step_failed "windows-x86_64 build"
+        skipped "windows-x86_64 under 64-bit Wine" "the windows-x86_64 build failed"
+      fi ;;
+    *)
+      why=$(tr '\n' ';' <<<"${PELLUMIN_WINE_WHY:-no Wine}" | sed 's/;$//; s/;/; /g')
+      skipped "windows-i686 under 32-bit Wine" "$no_i686"
+      skipped "windows-x86_64 under 64-bit Wine" "no Wine that runs Windows programs here ($why)" ;;
+  esac
+  if [ "$native_built" != 1 ]; then
+    skipped "registry file against Wine's regedit" "the native build failed"
+  elif [ -n "${PELLUMIN_WINE_ARCH:-}" ]; then
+    banner "registry file against Wine's regedit, both ways"
+    run_ctest "registry vs regedit" --preset native -L regedit
+    ran "registry file against Wine's regedit" "$ctest_counts"
+  else
+    skipped "registry file against Wine's regedit" "no Wine that runs Windows programs here"
+  fi
+  declare -F pellumin_wine_stop >/dev/null && pellumin_wine_stop
 fi
 
 banner "summary"
+for stage in native asan tsan e2e windows; do
+  want "$stage" || report+=("$stage: skipped, not in STAGES=\"$stages\"")
+done
+for line in "${report[@]}"; do echo "  $line"; done
 if [ ${#failures[@]} -gt 0 ]; then
   echo "failed: ${failures[*]}"
 fi
