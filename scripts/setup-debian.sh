@@ -118,8 +118,12 @@ update_lists() {
       failed_indexes=()
       return 0
     fi
-    # "Err:6 http://host/debian-security bookworm-security/main i386 Packages"
+    # "Err:6 http://host/debian-security bookworm-security/main i386 Packages",
+    # else the URL of "E: Failed to fetch URL  reason".
     mapfile -t failed_indexes < <(sed -n 's/^Err:[0-9]* //p' "$log" | sort -u)
+    if [ ${#failed_indexes[@]} -eq 0 ]; then
+      mapfile -t failed_indexes < <(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | sort -u)
+    fi
     [ "$try" -lt "$tries" ] && sleep "$delay"
   done
   if [ ${#failed_indexes[@]} -gt 0 ]; then
@@ -215,7 +219,7 @@ if [ "$wine32_failed" = 1 ]; then
   grep -E '^(E:| .* : Depends:)' "$work/wine32.log" | head -n 8 | sed 's/^/setup:   apt: /'
   note=""
   for idx in "${failed_indexes[@]}"; do
-    [[ "$idx" == *" i386 "* ]] && note=" (today's lists lack the index $idx)"
+    [[ "$idx" == *" i386 "* || "$idx" == *binary-i386* ]] && note=" (today's lists lack the index $idx)"
   done
   say "skipped: 32-bit Wine ($wine32_package) not installable: $wine32_why$note; $wine32_fallback"
 elif [ -n "$wine32_why" ]; then

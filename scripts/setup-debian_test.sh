@@ -54,6 +54,10 @@ case "$verb" in
     echo "$n" >"$FAKE_STATE/updates"
     case "${FAKE_UPDATE:-ok}" in
       partial) broken_index ;;
+      terse)  # only apt's closing errors, no "Err:" lines
+        echo "E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  Hash Sum mismatch"
+        echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
+        exit 100 ;;
       flaky) [ "$n" -ge 2 ] || broken_index ;;
     esac
     echo "Hit:1 http://deb.example/debian bookworm InRelease"
@@ -146,6 +150,13 @@ fi
 check partial "never allows removals or downgrades" \
   bash -c "! grep -E 'apt-get install' '$FAKE_STATE/calls' | grep -vq -- '--no-remove' &&
            ! grep -q -- '--allow-downgrades' '$FAKE_STATE/calls'"
+
+# 1b. The same when apt names the failed index only in its closing errors.
+run terse FAKE_UPDATE=terse FAKE_I386=refuse PELLUMIN_WINE32=force
+check terse "exits 0" [ "$rc" = 0 ]
+check terse "installs the core set" all_core_installed
+check terse "names the index that failed" has "setup:   http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz"
+check terse "says why 32-bit Wine is missing" has "setup: skipped: 32-bit Wine (wine32:i386) not installable: "
 
 # 2. --native: the native set only, nothing of Wine, MinGW or i386.
 run native -- --native
