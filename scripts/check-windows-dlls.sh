@@ -75,7 +75,8 @@ shopt -s nullglob nocaseglob
 for file in "$bin"/*.dll "$bin"/*.exe; do
   name=$(basename "$file")
   if ! dump=$("$objdump" -p "$file" 2>&1); then
-    problem "$name: objdump cannot read it: $dump"
+    # The other machine's images are unreadable to this machine's objdump.
+    problem "$name: not a $kind image that $(basename "$objdump") can read: ${dump##*: }"
     continue
   fi
   checked=$((checked + 1))
