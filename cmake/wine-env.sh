@@ -49,18 +49,17 @@ pellumin_wine_stop() {
     fi
 }
 
-# True when an enabled binfmt_misc entry hands i386 ELF programs to an
-# emulator (then a working 32-bit loader proves nothing about the kernel).
-_pw_i386_emulated() {
-    for _pw_f in /proc/sys/fs/binfmt_misc/*; do
-        [ -f "$_pw_f" ] || continue
-        case "$_pw_f" in */register|*/status) continue ;; esac
-        if grep -qx enabled "$_pw_f" 2>/dev/null &&
-           grep -q '^magic 7f454c46010101.*0300$' "$_pw_f" 2>/dev/null; then
-            return 0
-        fi
-    done
-    return 1
+# Whether the kernel runs 32-bit programs itself: scripts/kernel-runs-i386.sh
+# (which also counts a binfmt_misc entry that hands i386 programs to an
+# emulator as "no": then a working 32-bit loader proves nothing). Prints its
+# reason when not; when the script cannot be found, says yes and leaves it to
+# the loader's own check.
+_pw_self=${BASH_SOURCE:-}
+[ -n "$_pw_self" ] || _pw_self=cmake/wine-env.sh
+_pw_scripts=$(cd "$(dirname "$_pw_self")/../scripts" 2>/dev/null && pwd) || _pw_scripts=""
+_pw_kernel_runs_i386() {
+    [ -n "$_pw_scripts" ] && [ -f "$_pw_scripts/kernel-runs-i386.sh" ] || return 0
+    bash "$_pw_scripts/kernel-runs-i386.sh"
 }
 
 _pw_first_exe() {
@@ -91,9 +90,9 @@ _pw_setup() {
         if [ -z "$_pw_l32" ]; then
             _pw_why="$_pw_why
   i686: no 32-bit Wine loader (packages: wine wine32:i386, after dpkg --add-architecture i386)"
-        elif _pw_i386_emulated; then
+        elif ! _pw_out=$(_pw_kernel_runs_i386 2>&1); then
             _pw_why="$_pw_why
-  i686: i386 programs go to an emulator through binfmt_misc (qemu); too slow and unstable for Wine"
+  i686: $_pw_out"
         elif ! _pw_out=$("$_pw_l32" --version 2>&1); then
             _pw_why="$_pw_why
   i686: the kernel cannot run 32-bit programs: $_pw_l32 --version says \"${_pw_out##*: }\""
@@ -122,7 +121,7 @@ _pw_setup() {
             if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
                 echo "wine-env: note: the x86_64 test build needs x86_64-w64-mingw32-g++-posix (package: g++-mingw-w64-x86-64-posix)" >&2
             fi
-            if _pw_i386_emulated; then
+            if _pw_out=$(_pw_kernel_runs_i386 2>&1); [ -n "$_pw_out" ] && [ -z "${_pw_out##*emulator*}" ]; then
                 echo "wine-env: note: binfmt_misc sends i386 programs to qemu; creating a new prefix then runs 32-bit helpers under qemu and takes minutes" >&2
             fi
         fi
@@ -217,9 +216,9 @@ else
         unset PELLUMIN_XVFB_PID
     fi
 fi
-unset _pw_want _pw_why _pw_loader _pw_arch _pw_server _pw_l32 _pw_l64 _pw_out \
+unset _pw_self _pw_scripts _pw_want _pw_why _pw_loader _pw_arch _pw_server _pw_l32 _pw_l64 _pw_out \
       _pw_prefix _pw_winearch _pw_n _pw_i _pw_boot _pw_f _pw_c _pw_p _pw_log
-unset -f _pw_setup _pw_first_exe _pw_i386_emulated
+unset -f _pw_setup _pw_first_exe _pw_kernel_runs_i386
 # "return" ends a sourced script; the fallback keeps an accidental run quiet.
 # shellcheck disable=SC2317
 return "$_pw_rc" 2>/dev/null || exit "$_pw_rc"
