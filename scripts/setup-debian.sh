@@ -109,6 +109,7 @@ fi
 # index it did fetch. Retry a few times (a mirror in the middle of a sync
 # usually recovers within seconds), then go on with what there is.
 failed_indexes=()
+missing_i386_index=""  # an i386 index among them, if any
 update_lists() {
   local tries=${PELLUMIN_APT_TRIES:-3} delay=${PELLUMIN_APT_RETRY_DELAY:-5} try log
   log=$work/update.log
@@ -125,6 +126,9 @@ update_lists() {
       mapfile -t failed_indexes < <(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | sort -u)
     fi
     [ "$try" -lt "$tries" ] && sleep "$delay"
+  done
+  for idx in "${failed_indexes[@]}"; do
+    [[ "$idx" == *" i386 "* || "$idx" == *binary-i386* ]] && missing_i386_index=$idx
   done
   if [ ${#failed_indexes[@]} -gt 0 ]; then
     say "apt-get update could not fetch ${#failed_indexes[@]} index(es); going on with the ones it fetched:"
@@ -166,8 +170,14 @@ install_wine32() {
     [[ " ${missing[*]} " == *" $p "* ]] && along+=("$p")
   done
   codename=$( (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") )
+  # With an i386 index missing, the release's own suite is the likely way,
+  # so it goes first.
   local targets=("")
-  [ -n "$codename" ] && targets+=("$codename")
+  if [ -n "$codename" ] && [ -n "$missing_i386_index" ]; then
+    targets=("$codename" "")
+  elif [ -n "$codename" ]; then
+    targets+=("$codename")
+  fi
   log=$work/wine32.log
   for target in "${targets[@]}"; do
     hints=()
@@ -218,9 +228,7 @@ fi
 if [ "$wine32_failed" = 1 ]; then
   grep -E '^(E:| .* : Depends:)' "$work/wine32.log" | head -n 8 | sed 's/^/setup:   apt: /'
   note=""
-  for idx in "${failed_indexes[@]}"; do
-    [[ "$idx" == *" i386 "* || "$idx" == *binary-i386* ]] && note=" (today's lists lack the index $idx)"
-  done
+  [ -n "$missing_i386_index" ] && note=" (today's lists lack the index $missing_i386_index)"
   say "skipped: 32-bit Wine ($wine32_package) not installable: $wine32_why$note; $wine32_fallback"
 elif [ -n "$wine32_why" ]; then
   say "skipped: 32-bit Wine ($wine32_package): $wine32_why; $wine32_fallback"
