@@ -82,6 +82,8 @@ class ProxyServer::Connection {
   void Serve();
 
  private:
+  // Every wait of the connection also ends when the server stops.
+  const platform::Waker* waker() const { return &server_->stop_waker_; }
   // Reads one head from socket into *head, keeping surplus bytes in buffer.
   // With idle_wait, the wait for the first byte also ends (kIdleEnd) when
   // the server drains or the client stays silent for the idle time.
@@ -153,7 +155,7 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
     size_t n = 0;
     NetStatus status =
         platform::Receive(socket, chunk, sizeof chunk, waiting_idle ? kIdleSliceMs : timeout_ms, &n,
-                          &server_->stop_waker_);
+                          waker());
     if (status == NetStatus::kTimeout) {
       if (waiting_idle) {
         idle_ms += kIdleSliceMs;
@@ -173,13 +175,13 @@ bool ProxyServer::Connection::Write(const Socket& to, bool to_client, std::strin
   if (data.empty()) return true;
   if (to_client) return SendToClient(data);
   return platform::SendAll(to, data.data(), data.size(), server_->options_.upstream_timeout_ms,
-                           &server_->stop_waker_) == NetStatus::kOk;
+                           waker()) == NetStatus::kOk;
 }
 
 bool ProxyServer::Connection::SendToClient(std::string_view data) {
   NetStatus status = platform::SendAll(client_, data.data(), data.size(),
                                        server_->options_.client_idle_timeout_ms,
-                                       &server_->stop_waker_);
+                                       waker());
   if (status != NetStatus::kOk) return false;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
@@ -194,7 +196,7 @@ bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t 
   std::string error;
   NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port,
                                           options.upstream_timeout_ms, upstream, &error,
-                                          &server_->stop_waker_);
+                                          waker());
   if (status == NetStatus::kTimeout) {
     SendError(504, "Gateway Timeout", "No answer from " + target + " in time.");
     return false;
@@ -246,7 +248,7 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
     }
     size_t n = 0;
     NetStatus status =
-        platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n, &server_->stop_waker_);
+        platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n, waker());
     if (status == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) return true;
     if (status != NetStatus::kOk) return false;
     buffer->append(chunk, n);
@@ -267,7 +269,7 @@ void ProxyServer::Connection::LingeringClose() {
     if (left.count() <= 0) break;
     size_t n = 0;
     if (platform::Receive(client_, chunk, sizeof chunk, static_cast<int>(left.count()), &n,
-                          &server_->stop_waker_) != NetStatus::kOk) {
+                          waker()) != NetStatus::kOk) {
       break;
     }
     total += n;
@@ -470,12 +472,12 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
       from_client[count++] = false;
     }
     int ready = platform::WaitReadable(handles, count, options.client_idle_timeout_ms,
-                                       &server_->stop_waker_);
+                                       waker());
     if (ready < 0) break;
     const Socket& from = from_client[ready] ? client_ : upstream;
     const Socket& to = from_client[ready] ? upstream : client_;
     size_t n = 0;
-    NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n, &server_->stop_waker_);
+    NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n, waker());
     if (status == NetStatus::kTimeout) continue;
     if (status != NetStatus::kOk) {
       if (status != NetStatus::kClosed) break;

@@ -27,6 +27,9 @@ std::string SocketAddressText(const sockaddr* address);
 // The port of an IPv4 or IPv6 address, or 0.
 uint16_t SocketAddressPort(const sockaddr* address);
 
+// Whether a wait given this waker (which may be null) must end at once.
+inline bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
+
 // Sets the flag StopRequested reports; what the OS's stop handler calls. Safe
 // in a signal handler (a lock-free atomic store).
 void RequestStop();

@@ -72,7 +72,7 @@ bool WokenIn(const pollfd* fds, nfds_t count, const Waker* waker) {
   return waker && waker->valid() && count > 0 && (fds[count - 1].revents & POLLIN) != 0;
 }
 
-bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
+using internal::IsWoken;
 
 }  // namespace
 

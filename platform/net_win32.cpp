@@ -54,31 +54,39 @@ timeval* SelectTimeout(int timeout_ms, timeval* tv) {
   return tv;
 }
 
-bool IsWoken(const Waker* waker) { return waker && waker->woken(); }
+using internal::IsWoken;
 
-// select() on one socket for reading or writing, and on the waker's socket
-// for reading; 1 ready, 0 timeout, -1 error, -3 woken. Only a connect (which
-// passes failed) also asks for the exception set: Wine 8's wineserver,
-// given the same socket in two sets of many concurrent selects, corrupted
-// its heap or failed an assertion in its poll code within minutes, and every
-// Wine process of the prefix then hung.
+// select() on the given sets and, for reading, on the waker's socket: the
+// count of ready sockets, 0 on timeout, -1 on error, -3 when woken.
+int SelectWithWaker(fd_set* readable, fd_set* writable, fd_set* except, int timeout_ms,
+                    const Waker* waker) {
+  if (IsWoken(waker)) return -3;
+  const bool with_waker = waker && waker->valid();
+  if (with_waker) FD_SET(Sock(waker->wait_handle()), readable);
+  timeval tv{};
+  int rc = select(0, readable, writable, except, SelectTimeout(timeout_ms, &tv));
+  if (rc == SOCKET_ERROR) return -1;
+  if (with_waker && rc > 0 && FD_ISSET(Sock(waker->wait_handle()), readable)) return -3;
+  return rc;
+}
+
+// select() on one socket for reading or writing (and on the waker); 1 ready,
+// 0 timeout, -1 error, -3 woken. Only a connect (which passes failed) also
+// asks for the exception set: Wine 8's wineserver, given the same socket in
+// two sets of many concurrent selects, corrupted its heap or failed an
+// assertion in its poll code within minutes, and every Wine process of the
+// prefix then hung.
 int WaitOne(SOCKET s, bool for_write, int timeout_ms, bool* failed = nullptr,
             const Waker* waker = nullptr) {
-  if (IsWoken(waker)) return -3;
   fd_set readable, writable, except;
   FD_ZERO(&readable);
   FD_ZERO(&writable);
   FD_ZERO(&except);
   FD_SET(s, for_write ? &writable : &readable);
   if (failed) FD_SET(s, &except);
-  const bool with_waker = waker && waker->valid();
-  if (with_waker) FD_SET(Sock(waker->wait_handle()), &readable);
-  timeval tv{};
-  timeval* ptv = SelectTimeout(timeout_ms, &tv);
-  int rc = select(0, &readable, for_write ? &writable : nullptr, failed ? &except : nullptr, ptv);
-  if (rc == SOCKET_ERROR) return -1;
-  if (rc == 0) return 0;
-  if (with_waker && FD_ISSET(Sock(waker->wait_handle()), &readable)) return -3;
+  int rc = SelectWithWaker(&readable, for_write ? &writable : nullptr, failed ? &except : nullptr,
+                           timeout_ms, waker);
+  if (rc <= 0) return rc;
   // A failed non-blocking connect is reported in the exception set.
   if (failed) *failed = FD_ISSET(s, &except) != 0;
   return 1;
@@ -329,18 +337,13 @@ void ShutdownBoth(SocketHandle socket) { shutdown(Sock(socket), SD_BOTH); }
 
 int WaitReadable(const SocketHandle* sockets, int count, int timeout_ms, const Waker* waker) {
   if (count <= 0 || count > 16) return -2;
-  if (IsWoken(waker)) return -3;
   fd_set set;
   FD_ZERO(&set);
   for (int i = 0; i < count; ++i) FD_SET(Sock(sockets[i]), &set);
-  const bool with_waker = waker && waker->valid();
-  if (with_waker) FD_SET(Sock(waker->wait_handle()), &set);
-  timeval tv{};
-  timeval* ptv = SelectTimeout(timeout_ms, &tv);
-  int rc = select(0, &set, nullptr, nullptr, ptv);
-  if (rc == SOCKET_ERROR) return -2;
+  int rc = SelectWithWaker(&set, nullptr, nullptr, timeout_ms, waker);
+  if (rc == -3) return -3;
+  if (rc < 0) return -2;
   if (rc == 0) return -1;
-  if (with_waker && FD_ISSET(Sock(waker->wait_handle()), &set)) return -3;
   for (int i = 0; i < count; ++i) {
     if (FD_ISSET(Sock(sockets[i]), &set)) return i;
   }
