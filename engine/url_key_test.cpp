@@ -72,7 +72,7 @@ TEST(UrlKeyTest, PathAndPersonalKeys) {
       {"http://h/~joe/s1", 20, true, "H/~"},
       {"http://h/s0/~joe/s2", 20, true, "H/S0/~"},
       {"http://h/s0/~joe/s2", 1, true, "H/S0"},  // the "~" segment lies beyond n
-      {"http://h//b", 20, false, "H//B"},
+      {"http://h//b", 20, false, "H/B"},  // the parser skips the empty segment
   };
   for (const Case& c : cases) {
     QxUrl url = ParseUrl(c.url);

@@ -5,6 +5,11 @@
 // cut to 511 characters. The host is its front part, the path the rest, and
 // both are normalised in place before they are copied into the record's
 // fixed fields.
+//
+// Origins read a URL more loosely than its text suggests: user-info before
+// "@" is not part of the host, "%67" is "g", and "//games/" is "/games/".
+// The parser reads it the same way, so that none of these spellings gets a
+// URL past the list that names it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +25,44 @@ constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
 
 inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The characters that mean the same whether written plainly or encoded.
+inline bool IsUnreserved(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// Decodes "%XY" where it stands for an unreserved character, in place; every
+// other encoding ("%2F", "%25") stays as written, so no text is decoded twice
+// and no separator appears that the client did not write. Returns the new
+// length.
+std::size_t DecodeUnreserved(char* text) {
+  char* out = text;
+  for (const char* in = text; *in != '\0';) {
+    if (in[0] == '%') {
+      const int high = HexValue(in[1]);
+      const int low = high < 0 ? -1 : HexValue(in[2]);
+      if (low >= 0) {
+        const char decoded = static_cast<char>(high * 16 + low);
+        if (IsUnreserved(decoded)) {
+          *out++ = decoded;
+          in += 3;
+          continue;
+        }
+      }
+    }
+    *out++ = *in++;
+  }
+  *out = '\0';
+  return static_cast<std::size_t>(out - text);
+}
 
 void UpperCase(char* text) {
   for (; *text != '\0'; ++text) *text = ToUpper(*text);
@@ -83,6 +126,7 @@ void StoreField(char* field, std::size_t room, const char* text, std::size_t len
 }
 
 void SplitPath(QxUrl* url, char* path) {
+  DecodeUnreserved(path);  // "%7E" becomes "~" here, at a segment's start or anywhere
   UpperCase(path);
   url->segmentCount = 0;
   if (char* query = std::strchr(path, '?')) {
@@ -90,11 +134,9 @@ void SplitPath(QxUrl* url, char* path) {
     url->flags |= QX_URL_QUERY;
   }
   char* rest = path;
-  while (*rest != '\0') {
-    if (rest[0] == '%' && rest[1] == '7' && rest[2] == 'E') {
-      rest += 2;
-      *rest = '~';
-    }
+  for (;;) {
+    while (*rest == '/') ++rest;  // empty segments: "//games/" is "/games/"
+    if (*rest == '\0') break;
     if (*rest == '~') {
       url->flags |= QX_URL_PERSONAL;
       url->tildeIndex = url->segmentCount;
@@ -120,7 +162,6 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
   char work[kWorkSize];
   char* host = work;
   char* path = nullptr;  // null: no path
-  std::size_t hostLength = 0;
 
   if (const char* scheme_end = FindSchemeEnd(text)) {
     const std::size_t length = CopyCut(work, scheme_end + 3);
@@ -137,17 +178,20 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
         break;
       }
     }
-    hostLength = i;
-    if (char* colon = std::strchr(host, ':')) {
-      *colon = '\0';
-      hostLength = static_cast<std::size_t>(colon - host);
+    // User-info ("user:password@") is not part of the host: it ends at the
+    // last "@" of the authority.
+    if (char* at = std::strrchr(host, '@')) host = at + 1;
+    // A port follows the host after a ":"; a bracketed IPv6 address keeps
+    // the colons inside its brackets.
+    char* portFrom = host;
+    if (host[0] == '[') {
+      if (char* close = std::strchr(host, ']')) portFrom = close + 1;
     }
+    if (char* colon = std::strchr(portFrom, ':')) *colon = '\0';
   } else if (StartsWithNews(text)) {
-    const std::size_t length = CopyCut(work, text + 5);
-    hostLength = length;
+    CopyCut(work, text + 5);
     if (char* dot = std::strchr(work, '.')) {
       *dot = '\0';
-      hostLength = static_cast<std::size_t>(dot - work);
       path = dot + 1;
       for (char* p = path; *p != '\0'; ++p) {
         if (*p == '.') *p = '/';
@@ -159,6 +203,7 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
     return 0;
   }
 
+  std::size_t hostLength = DecodeUnreserved(host);
   hostLength = NormaliseHost(host, hostLength, &url->flags);
   // A host beyond the field's 255 characters is cut to fit.
   StoreField(url->host, QX_HOST_SIZE, host, hostLength);
