@@ -37,6 +37,10 @@ ALERT_CATEGORY=${ALERT_CATEGORY:-General News}
 DENY_HOST=${DENY_HOST:-casino.example.com}
 DENY_PATH=${DENY_PATH:-/poker}
 DENY_CATEGORY=${DENY_CATEGORY:-Gambling}
+# A denied path on a host whose other paths pass: for the spellings of a
+# path (encoded letters, doubled slashes, dot segments).
+SPELL_HOST=${SPELL_HOST:-pharmacy.example}
+SPELL_PATH=${SPELL_PATH:-/promo}
 KEY='SOFTWARE\Pellumin\E2E'
 DENIAL_BODY='<BODY><P>e2e: this site is restricted</P></BODY>'
 
@@ -172,33 +176,36 @@ origin_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
   >"$work/origin.log" 2>&1 &
 origin_pid=$!
 
-if [ "$windows" = 1 ]; then
-  # Started from its own folder, where Windows looks for Corvane.dll.
-  (cd "$(dirname "$hxhost")" &&
-    exec "$WINE" "$(basename "$hxhost")" --plugin "$(winpath "$(pwd)/$(basename "$plugin")")" \
-      --key "$KEY" --listen 127.0.0.1:0 --log "$(winpath "$work/access.log")" \
-      --resolve '*=127.0.0.1' --upstream-timeout 5) </dev/null >"$work/hxhost.out" 2>"$work/hxhost.err" &
-  host_pid=$!
-  start_tries=300   # the first Wine program of a session starts slowly
-else
-  "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 --log "$work/access.log" \
-    --resolve '*=127.0.0.1' --upstream-timeout 5 2>"$work/hxhost.err" &
-  host_pid=$!
-  start_tries=100
-fi
-
-# Wait for both to listen. (Windows programs end lines with CR LF.)
-proxy_port=""
-for _ in $(seq 1 "$start_tries"); do
-  proxy_port=$(tr -d '\r' <"$work/hxhost.err" | sed -n 's/^hxhost: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
-  if [ -n "$proxy_port" ] && curl -s --noproxy "*" -o /dev/null "http://127.0.0.1:$origin_port/hello.txt"; then
-    break
+start_host() {  # extra hxhost options; sets host_pid and proxy_port
+  if [ "$windows" = 1 ]; then
+    # Started from its own folder, where Windows looks for Corvane.dll.
+    (cd "$(dirname "$hxhost")" &&
+      exec "$WINE" "$(basename "$hxhost")" --plugin "$(winpath "$(pwd)/$(basename "$plugin")")" \
+        --key "$KEY" --listen 127.0.0.1:0 --log "$(winpath "$work/access.log")" \
+        --resolve '*=127.0.0.1' --upstream-timeout 5 "$@") </dev/null >"$work/hxhost.out" 2>"$work/hxhost.err" &
+    host_pid=$!
+    start_tries=300   # the first Wine program of a session starts slowly
+  else
+    "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 --log "$work/access.log" \
+      --resolve '*=127.0.0.1' --upstream-timeout 5 "$@" 2>"$work/hxhost.err" &
+    host_pid=$!
+    start_tries=100
   fi
-  kill -0 "$host_pid" 2>/dev/null || fail "hxhost exited at start"
-  sleep 0.1
-done
-[ -n "$proxy_port" ] || fail "hxhost did not start listening"
-grep -q "Initialized Correctly" "$work/hxhost.err" || fail "the plug-in did not initialise"
+
+  # Wait for both to listen. (Windows programs end lines with CR LF.)
+  proxy_port=""
+  for _ in $(seq 1 "$start_tries"); do
+    proxy_port=$(tr -d '\r' <"$work/hxhost.err" | sed -n 's/^hxhost: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
+    if [ -n "$proxy_port" ] && curl -s --noproxy "*" -o /dev/null "http://127.0.0.1:$origin_port/hello.txt"; then
+      break
+    fi
+    kill -0 "$host_pid" 2>/dev/null || fail "hxhost exited at start"
+    sleep 0.1
+  done
+  [ -n "$proxy_port" ] || fail "hxhost did not start listening"
+  grep -q "Initialized Correctly" "$work/hxhost.err" || fail "the plug-in did not initialise"
+}
+start_host
 
 fetch() {  # URL -> body on stdout
   curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" "$1"
@@ -226,14 +233,80 @@ esac
 grep -q "GET $DENY_PATH " "$work/origin.log" && fail "denied request reached the origin"
 echo "ok: denied   http://$DENY_HOST$DENY_PATH"
 
-# 4. A clean stop with exit status 0: SIGTERM, or under Wine SIGINT, which
+# 4. Other spellings of denied URLs: each one is denied, or refused with
+# 400 when hxhost cannot spell its host one way only; none reaches the
+# origin. curl sends each target exactly as written (--request-target).
+spelled() {  # TARGET [curl options] -> HTTP status; body in $work/spelled.body
+  local target=$1
+  shift
+  curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" --request-target "$target" "$@" \
+    -o "$work/spelled.body" -w '%{http_code}' "http://unused.test/"
+}
+body=$(fetch "http://$SPELL_HOST:$origin_port$ALLOW_PATH") || fail "allowed path: curl failed"
+[ "$body" = "hello from the origin" ] || fail "$SPELL_HOST$ALLOW_PATH is not allowed: '$body'"
+origin_lines=$(wc -l <"$work/origin.log")
+first=${SPELL_PATH:1:1}
+encoded_path="/$(printf '%%%02X' "'$first")${SPELL_PATH:2}"
+first_host=${DENY_HOST:0:1}
+encoded_host="$(printf '%%%02x' "'$first_host")${DENY_HOST:1}"
+for target in \
+  "http://user@$DENY_HOST:$origin_port$DENY_PATH" \
+  "http://user:secret@$DENY_HOST:$origin_port/" \
+  "http://$ALLOW_HOST@$DENY_HOST:$origin_port/" \
+  "http://$DENY_HOST:$origin_port#fragment" \
+  "http://$encoded_host:$origin_port/" \
+  "http://$SPELL_HOST:$origin_port$encoded_path" \
+  "http://$SPELL_HOST:$origin_port/$SPELL_PATH" \
+  "http://$SPELL_HOST:$origin_port/x/..$SPELL_PATH" \
+  "http://u@$SPELL_HOST:$origin_port/%2e/$encoded_path"; do
+  status=$(spelled "$target") || fail "$target: curl failed"
+  grep -q "Access Restricted" "$work/spelled.body" ||
+    fail "$target: not denied (status $status: $(head -c 200 "$work/spelled.body"))"
+done
+echo "ok: denied   user-info, fragment, encoded host and path, doubled slashes, dot segments"
+for target in \
+  "http://[$DENY_HOST]:$origin_port$DENY_PATH" \
+  "http://3221225994:$origin_port/" \
+  "http://192.0.2.010:$origin_port/" \
+  "http://0x7f.1:$origin_port/"; do
+  status=$(spelled "$target")
+  [ "$status" = 400 ] || fail "$target: status $status, not 400"
+done
+status=$(spelled "[$DENY_HOST]:443" -X CONNECT)
+[ "$status" = 400 ] || fail "CONNECT [$DENY_HOST]:443: status $status, not 400"
+echo "ok: 400      bracketed name, whole-number and octal-looking hosts"
+[ "$(wc -l <"$work/origin.log")" = "$origin_lines" ] ||
+  fail "a spelling reached the origin: $(tail -n +"$((origin_lines + 1))" "$work/origin.log")"
+
+# 5. A denied HTTPS site: the tunnel is refused with 403, so the browser
+# shows a refused connection instead of a TLS error.
+connect_status=$(curl -s --max-time 20 -p -x "http://127.0.0.1:$proxy_port" -o /dev/null \
+  -w '%{http_connect}' "https://$DENY_HOST:$origin_port/")
+[ "$connect_status" = 403 ] || fail "denied CONNECT: status $connect_status, not 403"
+echo "ok: denied   CONNECT $DENY_HOST (403)"
+
+# 6. A clean stop with exit status 0: SIGTERM, or under Wine SIGINT, which
 # reaches the console control handler as Ctrl-C.
 if [ "$windows" = 1 ]; then stop_signal=INT; else stop_signal=TERM; fi
-kill -"$stop_signal" "$host_pid"
-wait "$host_pid"
-rc=$?
-host_pid=""
-[ "$rc" -eq 0 ] || fail "hxhost exited with $rc after SIG$stop_signal"
+stop_host() {
+  kill -"$stop_signal" "$host_pid"
+  wait "$host_pid"
+  rc=$?
+  host_pid=""
+  [ "$rc" -eq 0 ] || fail "hxhost exited with $rc after SIG$stop_signal"
+}
+stop_host
 grep -q "^hxhost: stopping" "$work/hxhost.err" || fail "hxhost did not report stopping"
 echo "ok: SIG$stop_signal, exit 0"
+
+# 7. A client outside --allow gets 403 and a log line (loopback is served
+# only by default, so a range without it shuts this client out).
+: >"$work/hxhost.err"
+start_host --allow 192.0.2.0/24
+status=$(curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" -o /dev/null -w '%{http_code}' \
+  "http://$ALLOW_HOST:$origin_port$ALLOW_PATH")
+[ "$status" = 403 ] || fail "client outside --allow: status $status, not 403"
+grep -q "refused client 127\.0\.0\.1:" "$work/access.log" || fail "client outside --allow: no log line"
+stop_host
+echo "ok: 403      client outside --allow 192.0.2.0/24"
 echo "e2e passed"

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "client_access.h"
 #include "log.h"
 #include "net.h"
 #include "options.h"
@@ -78,6 +79,10 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "hxhost: listening on %s:%u\n", options.proxy.listen_address.c_str(),
                static_cast<unsigned>(server.port()));
+  const auto& allowed = options.proxy.allowed_clients;
+  std::fprintf(stderr, "hxhost: serving clients from %s%s\n",
+               DescribeRanges(allowed.empty() ? LoopbackRanges() : allowed).c_str(),
+               allowed.empty() ? " (loopback only; see --allow)" : "");
   std::fflush(stderr);
   server.Run();
   std::fprintf(stderr, "hxhost: stopping\n");

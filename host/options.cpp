@@ -32,6 +32,12 @@ const char* UsageText() {
          "  --key KEY                configuration key path below HKEY_LOCAL_MACHINE\n"
          "                           (default SOFTWARE\\Pellumin\\Filter)\n"
          "  --listen ADDR:PORT       where to accept clients (default 127.0.0.1:3128)\n"
+         "  --allow RANGE            serve clients from RANGE, an address or ADDRESS/BITS,\n"
+         "                           IPv4 or IPv6 (192.168.1.0/24, 2001:db8::/32);\n"
+         "                           repeatable. Without it only loopback clients\n"
+         "                           (127.0.0.0/8, ::1) are served; with it only the\n"
+         "                           ranges given (add 127.0.0.1 to keep loopback).\n"
+         "                           Others get 403 and a line in the access log.\n"
          "  --log FILE               append access log lines to FILE (default: stderr)\n"
          "  --upstream-timeout SECS  connect and answer timeout for origins (default 30)\n"
          "  --client-timeout SECS    idle time before a silent client is dropped (default 60)\n"
@@ -41,6 +47,11 @@ const char* UsageText() {
          "  --allow-unfiltered       keep serving when the plug-in fails to initialise\n"
          "  --config KEY             open the plug-in's settings for KEY, then exit\n"
          "  --help                   show this text\n"
+         "\n"
+         "hxhost filters and fetches one canonical URL: user-info and fragments are\n"
+         "dropped, and a host it cannot spell one way only (a numeric host other than\n"
+         "four dotted decimal numbers, brackets around a name) gets 400.\n"
+         "A denied CONNECT is answered 403 Forbidden with the filter's page.\n"
          "\n"
          "Exit status: 0 after a clean stop (SIGINT, SIGTERM or Ctrl-C), 1 on a\n"
          "failure, 2 on bad arguments.\n";
@@ -132,6 +143,15 @@ bool ParseOptions(const std::vector<std::string>& args, HostOptions* out, std::s
         return false;
       }
       out->proxy.host_map.emplace_back(value.substr(0, sep), value.substr(sep + 1));
+    } else if (name == "--allow") {
+      if (!take_value("an address range")) return false;
+      AddressRange range;
+      std::string why;
+      if (!ParseAddressRange(value, &range, &why)) {
+        *error = "bad --allow value '" + value + "': " + why;
+        return false;
+      }
+      out->proxy.allowed_clients.push_back(range);
     } else if (name == "--max-connections") {
       if (!take_value("a number")) return false;
       long n = 0;
@@ -150,7 +170,8 @@ bool ParseOptions(const std::vector<std::string>& args, HostOptions* out, std::s
     *error = "--plugin PATH is required";
     return false;
   }
-  if (out->config_mode && (listen_given || !out->log_path.empty() || out->allow_unfiltered)) {
+  if (out->config_mode && (listen_given || !out->log_path.empty() || out->allow_unfiltered ||
+                           !out->proxy.allowed_clients.empty())) {
     *error = "--config does not serve requests; it takes only --plugin";
     return false;
   }

@@ -44,6 +44,15 @@ TEST(OptionsTest, AcceptedCommandLines) {
   EXPECT_EQ(o.proxy.listen_address, "::1");
   EXPECT_EQ(o.proxy.listen_port, 0);
 
+  ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--allow", "192.168.1.0/24", "--allow=2001:db8::/32",
+                            "--allow", "10.0.0.7"},
+                           &o, &error))
+      << error;
+  ASSERT_EQ(o.proxy.allowed_clients.size(), 3u);
+  EXPECT_EQ(o.proxy.allowed_clients[0].prefix_bits, 24);
+  EXPECT_TRUE(o.proxy.allowed_clients[1].network.v6);
+  EXPECT_EQ(o.proxy.allowed_clients[2].prefix_bits, 32);
+
   ASSERT_TRUE(ParseOptions({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
 }
@@ -65,6 +74,10 @@ TEST(OptionsTest, RefusedCommandLines) {
       {{"--plugin", "p", "--resolve", "a.test"}, "--resolve"},
       {{"--plugin", "p", "--allow-unfiltered=yes"}, "takes no value"},
       {{"--plugin", "p", "--config", "K", "--listen", "127.0.0.1:1"}, "--config"},
+      {{"--plugin", "p", "--allow"}, "--allow needs"},
+      {{"--plugin", "p", "--allow", "lan"}, "--allow"},
+      {{"--plugin", "p", "--allow", "10.0.0.0/40"}, "prefix"},
+      {{"--plugin", "p", "--config", "K", "--allow", "10.0.0.0/8"}, "--config"},
   };
   for (const Case& c : cases) {
     HostOptions o;

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <utility>
 
+#include "client_access.h"
 #include "http.h"
+#include "request_target.h"
 
 namespace hxhost {
 
@@ -95,6 +97,14 @@ class ProxyServer::Connection {
   // Runs the URL through the filter; false when the filter answered the
   // client and the request must not be forwarded.
   bool Filter(const std::string& url);
+  // The same for a tunnel, whose client must not get the filter's page as
+  // the first bytes of its TLS stream: a denial reaches it as 403.
+  bool FilterTunnel(const std::string& url);
+  // The request's target made canonical (see request_target.h); on failure
+  // answers the client and returns false.
+  bool CanonicalTarget(const RequestHead& request, RequestTarget* target);
+  // Answers a client outside the allowed ranges with 403, and logs it.
+  void RefuseClient();
   bool SendToClient(std::string_view data);
   void SendError(int status, const char* reason, std::string_view detail) {
     SendToClient(ErrorResponse(status, reason, detail));
@@ -286,7 +296,94 @@ bool ProxyServer::Connection::Filter(const std::string& url) {
   return go_on;
 }
 
+bool ProxyServer::Connection::CanonicalTarget(const RequestHead& request, RequestTarget* target) {
+  std::string error;
+  if (request.method == "CONNECT") {
+    if (!CanonicalConnectTarget(request.target, target, &error)) {
+      SendError(400, "Bad Request", "CONNECT needs host:port (" + error + ").");
+      return false;
+    }
+  } else {
+    switch (CanonicalRequestTarget(request.target, target, &error)) {
+      case TargetStatus::kOk:
+        break;
+      case TargetStatus::kNotAbsolute:
+        SendError(400, "Bad Request",
+                  "This is a proxy: requests must name an absolute http:// URL.");
+        return false;
+      case TargetStatus::kUnsupportedScheme:
+        SendError(501, "Not Implemented", "Cannot forward this URL: " + error + ".");
+        return false;
+      case TargetStatus::kBad:
+        SendError(400, "Bad Request", "Cannot forward this URL: " + error + ".");
+        return false;
+    }
+  }
+  if (target->url.size() >= TARNWICK_URL_BUFFER_SIZE) {
+    SendError(414, "URI Too Long",
+              "The URL is longer than " + std::to_string(TARNWICK_URL_BUFFER_SIZE - 1) +
+                  " characters.");
+    return false;
+  }
+  return true;
+}
+
+bool ProxyServer::Connection::FilterTunnel(const std::string& url) {
+  // The filter answers on the socket in the connection record. For a
+  // tunnel that socket is one end of a loopback pair, so that a denial page
+  // can be read back and sent on as a 403.
+  const int timeout_ms = server_->options_.upstream_timeout_ms;
+  Socket listener, page_writer, page_reader;
+  std::string error, peer;
+  bool paired = platform::ListenTcp("127.0.0.1", 0, &listener, &error) == NetStatus::kOk &&
+                platform::ConnectTcp("127.0.0.1", platform::LocalPort(listener), timeout_ms,
+                                     &page_writer, &error, waker()) == NetStatus::kOk &&
+                platform::AcceptTcp(listener, timeout_ms, &page_reader, &peer) == NetStatus::kOk;
+  listener.Close();
+  if (!paired) {
+    server_->diagnostics_->Write("hxhost: no loopback pair for the filter's answer to a CONNECT (" +
+                                 error + "); a denial gets a plain 403");
+  }
+  const uint32_t client_socket = record_.clientSocket;
+  const int32_t bytes_sent = record_.bytesSent;
+  // Without a pair the filter's page goes nowhere (an invalid socket)
+  // rather than into the tunnel.
+  record_.clientSocket = paired ? static_cast<uint32_t>(page_writer.handle()) : 0xFFFFFFFFu;
+  bool go_on = Filter(url);
+  record_.clientSocket = client_socket;
+  record_.bytesSent = bytes_sent;  // counted again below, when it reaches the client
+  if (go_on) return true;
+
+  std::string page;
+  if (paired) {
+    page_writer.Close();
+    char chunk[kIoChunk];
+    size_t n = 0;
+    while (page.size() < kMaxHeadBytes &&
+           platform::Receive(page_reader, chunk, sizeof chunk, 1000, &n, waker()) == NetStatus::kOk) {
+      page.append(chunk, n);
+    }
+  }
+  if (page.empty()) {
+    SendError(403, "Forbidden", "The filter does not allow a tunnel to this site.");
+  } else {
+    SendToClient(ForbiddenTunnelResponse(page));
+  }
+  return false;
+}
+
+void ProxyServer::Connection::RefuseClient() {
+  server_->access_log_->Write("hxhost: refused client " + peer_ +
+                              ": not in the allowed address ranges (--allow); answered 403");
+  SendError(403, "Forbidden", "This proxy does not serve clients from your address.");
+}
+
 void ProxyServer::Connection::Serve() {
+  if (!ClientAllowed(server_->options_.allowed_clients, peer_)) {
+    RefuseClient();
+    LingeringClose();
+    return;
+  }
   bool keep_alive = true;
   while (keep_alive) {
     std::string head;
@@ -318,29 +415,15 @@ void ProxyServer::Connection::Serve() {
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   const ProxyOptions& options = server_->options_;
-  AbsoluteUrl url;
+  RequestTarget url;
   std::string error;
-  if (!SplitAbsoluteUrl(request.target, &url, &error)) {
-    if (request.target.find("://") == std::string::npos) {
-      SendError(400, "Bad Request",
-                "This is a proxy: requests must name an absolute http:// URL.");
-    } else {
-      SendError(501, "Not Implemented", "Cannot forward this URL: " + error + ".");
-    }
-    return false;
-  }
-  if (request.target.size() >= TARNWICK_URL_BUFFER_SIZE) {
-    SendError(414, "URI Too Long",
-              "The URL is longer than " + std::to_string(TARNWICK_URL_BUFFER_SIZE - 1) +
-                  " characters.");
-    return false;
-  }
+  if (!CanonicalTarget(request, &url)) return false;
   BodyFraming request_body;
   if (!RequestFraming(request, &request_body, &error)) {
     SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
     return false;
   }
-  if (!Filter(request.target)) return false;  // the filter has answered the client
+  if (!Filter(url.url)) return false;  // the filter has answered the client
 
   bool client_keep_alive = ClientWantsKeepAlive(request);
   bool expects_continue = HeaderHasToken(request.headers, "Expect", "100-continue");
@@ -431,22 +514,12 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
 
 void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
   const ProxyOptions& options = server_->options_;
-  std::string host, error;
-  uint16_t port = 0;
-  if (!SplitHostPort(request.target, &host, &port, &error)) {
-    SendError(400, "Bad Request", "CONNECT needs host:port (" + error + ").");
-    return;
-  }
-  // The filter sees a tunnel as the https URL of the site's root.
-  std::string url = "https://" + request.target + "/";
-  if (url.size() >= TARNWICK_URL_BUFFER_SIZE) {
-    SendError(414, "URI Too Long", "The CONNECT target is too long.");
-    return;
-  }
-  if (!Filter(url)) return;
+  RequestTarget target;
+  if (!CanonicalTarget(request, &target)) return;
+  if (!FilterTunnel(target.url)) return;
 
   Socket upstream;
-  if (!ConnectUpstream(host, port, request.target, &upstream)) return;
+  if (!ConnectUpstream(target.host, target.port, target.authority, &upstream)) return;
   Tracked tracked(server_, upstream.handle());
 
   if (!SendToClient("HTTP/1.1 200 Connection established\r\n\r\n")) return;

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "address.h"
 #include "log.h"
 #include "net.h"
 #include "plugin_host.h"
@@ -32,6 +33,8 @@ struct ProxyOptions {
   // the name "*" stands for every host. For demos and tests that must stay
   // on one machine; the request itself is not changed.
   std::vector<std::pair<std::string, std::string>> host_map;
+  // The clients served; empty: loopback only. Others get 403.
+  std::vector<AddressRange> allowed_clients;
 };
 
 // The address hxhost connects to for an origin host.

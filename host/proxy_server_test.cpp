@@ -415,12 +415,51 @@ TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
   EXPECT_NE(LogText().find("~stub alert: https://" + target + "/ client="), std::string::npos);
 }
 
-TEST_F(ProxyTest, DeniedConnectGetsThePageOnly) {
+TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
   ASSERT_NO_FATAL_FAILURE(StartProxy());
   Socket s = Connect();
   std::string request = "CONNECT deny.test:443 HTTP/1.1\r\n\r\n";
   ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
-  EXPECT_NE(ReadUntilClose(s).find("stub denied"), std::string::npos);
+  // A client reads this as a refused tunnel, not as the first bytes of TLS.
+  EXPECT_EQ(ReadUntilClose(s),
+            "HTTP/1.1 403 Forbidden\r\nServer: Stub\r\nContent-type: text/html\r\n"
+            "Content-Length: 39\r\nConnection: close\r\n\r\n"
+            "<HTML><BODY>stub denied</BODY></HTML>\r\n");
+}
+
+// The filter sees the URL that is fetched, whatever spelling the client
+// used for it.
+TEST_F(ProxyTest, FilterAndOriginSeeOneCanonicalUrl) {
+  ProxyOptions options;
+  options.host_map = {{"alert.test", "127.0.0.1"}};
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const std::string port = std::to_string(origin_.port());
+  Reply r = Fetch("GET http://u:pw@ALERT.test.:" + port +
+                  "/x/../alert/%7Ejoe/%2e/p?q=%2e#frag HTTP/1.1\r\nHost: elsewhere\r\n\r\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.head.status, 200);
+  EXPECT_EQ(r.body.rfind("GET /alert/~joe/p?q=%2e HTTP/1.1\n", 0), 0u) << r.body;
+  EXPECT_NE(r.body.find("Host: alert.test:" + port + "\n"), std::string::npos) << r.body;
+  EXPECT_NE(LogText().find("~stub alert: http://alert.test:" + port +
+                           "/alert/~joe/p?q=%2e client="),
+            std::string::npos)
+      << LogText();
+}
+
+TEST_F(ProxyTest, ClientsOutsideTheAllowedRangesGet403AndALogLine) {
+  ProxyOptions options;
+  AddressRange range;
+  std::string error;
+  ASSERT_TRUE(ParseAddressRange("192.0.2.0/24", &range, &error));
+  options.allowed_clients = {range};
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const int before = ReadStubStats().proc_calls;
+  Reply r = Fetch("GET " + OriginUrl("/hello") + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.head.status, 403);
+  EXPECT_EQ(origin_.requests(), 0);
+  EXPECT_EQ(ReadStubStats().proc_calls, before);
+  EXPECT_NE(LogText().find("hxhost: refused client 127.0.0.1:"), std::string::npos) << LogText();
 }
 
 TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
@@ -448,6 +487,12 @@ TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
       {"POST " + OriginUrl("/") + " HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
        400, false},
       {"CONNECT nowhere HTTP/1.1\r\n\r\n", 400, false},
+      // Hosts the resolver would read otherwise than the filter.
+      {"GET http://[deny.test]/ HTTP/1.1\r\n\r\n", 400, false},
+      {"CONNECT [deny.test]:443 HTTP/1.1\r\n\r\n", 400, false},
+      {"GET http://3221225994/ HTTP/1.1\r\n\r\n", 400, false},
+      {"GET http://127.000.000.001/deny HTTP/1.1\r\n\r\n", 400, false},
+      {"CONNECT 0x7f.1:443 HTTP/1.1\r\n\r\n", 400, false},
       {"GET " + OriginUrl("/") + " HTTP/1.1\r\nX: " + std::string(70000, 'x') + "\r\n\r\n", 431, false},
   };
   int filtered = 0;

@@ -1,0 +1,240 @@
+// request_target.cpp -- making request targets canonical.
+#include "request_target.h"
+
+#include <vector>
+
+#include "address.h"
+
+namespace hxhost {
+
+namespace {
+
+constexpr size_t kMaxHostName = 253;  // the longest name the DNS can hold
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlnum(char c) { return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'z'); }
+
+int HexDigit(char c) {
+  if (IsDigit(c)) return c - '0';
+  c = Lower(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+
+// "%XY" of an unreserved character decoded; every other encoding kept.
+// The engine's parser decodes the same set, so the two read a URL alike.
+std::string DecodeUnreserved(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      char decoded = static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      if (IsUnreserved(decoded)) {
+        out.push_back(decoded);
+        i += 2;
+        continue;
+      }
+    }
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+// Resolves "." and ".." segments (RFC 3986, 5.2.4) of a path that begins
+// with "/"; "/a/./b/../c" gives "/a/c", and ".." never climbs above "/".
+std::string RemoveDotSegments(std::string_view path) {
+  std::vector<std::string_view> kept;
+  size_t pos = 1;
+  bool ends_in_slash = false;
+  for (;;) {
+    size_t slash = path.find('/', pos);
+    std::string_view segment = path.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
+    bool last = slash == std::string_view::npos;
+    if (segment == ".") {
+      ends_in_slash = true;
+    } else if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      ends_in_slash = true;
+    } else {
+      kept.push_back(segment);
+      ends_in_slash = false;
+    }
+    if (last) break;
+    pos = slash + 1;
+  }
+  std::string out;
+  for (std::string_view segment : kept) {
+    out += '/';
+    out.append(segment);
+  }
+  if (ends_in_slash || out.empty()) out += '/';
+  return out;
+}
+
+bool ParsePort(std::string_view digits, uint16_t* port) {
+  if (digits.empty() || digits.size() > 5) return false;
+  unsigned value = 0;
+  for (char c : digits) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+// Splits "host[:port]" ("[v6][:port]"). Without a port, *port is unchanged.
+bool SplitAuthority(std::string_view authority, std::string_view* host, uint16_t* port,
+                    bool port_required, std::string* error) {
+  std::string_view rest;
+  if (!authority.empty() && authority.front() == '[') {
+    size_t close = authority.find(']');
+    if (close == std::string_view::npos) {
+      *error = "unterminated IPv6 address";
+      return false;
+    }
+    *host = authority.substr(0, close + 1);
+    rest = authority.substr(close + 1);
+  } else {
+    size_t colon = authority.find(':');
+    *host = authority.substr(0, colon);
+    rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
+  }
+  if (rest.empty()) {
+    if (port_required) {
+      *error = "expected host:port";
+      return false;
+    }
+    return true;
+  }
+  // "host:" with an empty port means the default (RFC 3986, 3.2.3).
+  if (rest.front() != ':' || (!(rest.size() == 1 && !port_required) &&
+                              !ParsePort(rest.substr(1), port))) {
+    *error = "bad port";
+    return false;
+  }
+  return true;
+}
+
+std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
+  std::string text = ipv6 ? "[" + host + "]" : host;
+  if (port != default_port) text += ":" + std::to_string(port);
+  return text;
+}
+
+}  // namespace
+
+bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::string* error) {
+  *ipv6 = false;
+  if (!raw.empty() && raw.front() == '[') {
+    IpAddress address;
+    if (raw.size() < 2 || raw.back() != ']' || !ParseIpv6(raw.substr(1, raw.size() - 2), &address)) {
+      *error = "a host in brackets must be an IPv6 address";
+      return false;
+    }
+    *host = FormatAddress(address);
+    *ipv6 = true;
+    return true;
+  }
+  std::string name = DecodeUnreserved(raw);
+  for (char& c : name) c = Lower(c);
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  if (name.empty()) {
+    *error = "no host";
+    return false;
+  }
+  if (name.size() > kMaxHostName) {
+    *error = "host name longer than " + std::to_string(kMaxHostName) + " characters";
+    return false;
+  }
+  for (char c : name) {
+    if (!IsAlnum(c) && c != '-' && c != '.' && c != '_') {
+      *error = std::string("character '") + c + "' in the host name";
+      return false;
+    }
+  }
+  if (name.front() == '.' || name.find("..") != std::string::npos) {
+    *error = "empty label in the host name";
+    return false;
+  }
+  // The resolver reads a host that ends in a number as an address, in forms
+  // of its own (127.1, 3221225994, 0x7f.1, 010 as octal). Only plain dotted
+  // decimal is taken, so that the address filtered is the address reached.
+  std::string_view last_label = std::string_view(name).substr(name.rfind('.') + 1);
+  bool all_digits = true;
+  for (char c : last_label) all_digits = all_digits && IsDigit(c);
+  bool hex = last_label.size() > 1 && last_label[0] == '0' && last_label[1] == 'x';
+  if (all_digits || hex) {
+    IpAddress address;
+    if (!ParseDottedDecimal(name, &address)) {
+      *error = "a numeric host must be four decimal numbers from 0 to 255 joined by dots, "
+               "without leading zeros";
+      return false;
+    }
+  }
+  *host = name;
+  return true;
+}
+
+TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
+                                    std::string* error) {
+  *out = RequestTarget();
+  size_t sep = target.find("://");
+  if (sep == std::string_view::npos) {
+    *error = "not an absolute URL";
+    return TargetStatus::kNotAbsolute;
+  }
+  std::string scheme(target.substr(0, sep));
+  for (char& c : scheme) c = Lower(c);
+  if (scheme != "http") {
+    *error = "unsupported scheme " + std::string(target.substr(0, sep));
+    return TargetStatus::kUnsupportedScheme;
+  }
+  std::string_view rest = target.substr(sep + 3);
+  size_t end = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, end);
+  std::string_view path = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+  path = path.substr(0, path.find('#'));
+  // Credentials in the URL are not ours to send on; they also do not
+  // change where the request goes.
+  size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string_view raw_host;
+  if (!SplitAuthority(authority, &raw_host, &out->port, false, error)) return TargetStatus::kBad;
+  bool ipv6 = false;
+  if (!CanonicalHost(raw_host, &out->host, &ipv6, error)) return TargetStatus::kBad;
+  out->authority = Authority(out->host, ipv6, out->port, 80);
+
+  size_t question = path.find('?');
+  std::string_view query = question == std::string_view::npos ? std::string_view()
+                                                              : path.substr(question);
+  std::string path_part = DecodeUnreserved(path.substr(0, question));
+  if (path_part.empty()) path_part = "/";
+  out->path = RemoveDotSegments(path_part);
+  out->path.append(query);
+  out->url = "http://" + out->authority + out->path;
+  return TargetStatus::kOk;
+}
+
+bool CanonicalConnectTarget(std::string_view target, RequestTarget* out, std::string* error) {
+  *out = RequestTarget();
+  std::string_view raw_host;
+  if (!SplitAuthority(target, &raw_host, &out->port, true, error)) return false;
+  if (raw_host.find('@') != std::string_view::npos) {
+    *error = "user-info in a CONNECT target";
+    return false;
+  }
+  bool ipv6 = false;
+  if (!CanonicalHost(raw_host, &out->host, &ipv6, error)) return false;
+  out->authority = Authority(out->host, ipv6, out->port, 443);
+  out->path = "/";
+  // The filter sees a tunnel as the https URL of the site's root.
+  out->url = "https://" + out->authority + "/";
+  return true;
+}
+
+}  // namespace hxhost
