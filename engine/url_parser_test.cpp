@@ -28,13 +28,25 @@ Parsed Parse(const std::string& text) {
   return parsed;
 }
 
+struct ParseCase {
+  const char* text;
+  const char* host;
+  std::vector<std::string> segments;
+  int flags;
+};
+
+void ExpectParses(const std::vector<ParseCase>& cases) {
+  for (const ParseCase& c : cases) {
+    const Parsed p = Parse(c.text);
+    EXPECT_EQ(p.result, 1) << c.text;
+    EXPECT_STREQ(p.url.host, c.host) << c.text;
+    EXPECT_EQ(p.segments(), c.segments) << c.text;
+    EXPECT_EQ(p.url.flags, c.flags) << c.text;
+  }
+}
+
 TEST(UrlParserTest, SplitsHostSegmentsAndFlags) {
-  struct Case {
-    const char* text;
-    const char* host;
-    std::vector<std::string> segments;
-    int flags;
-  } cases[] = {
+  ExpectParses({
       {"ftp://Aa.Bb:8080/a/b.txt?x=1", "AA.BB", {"A", "B.TXT"}, QX_URL_QUERY},
       {"http://aa?x", "AA", {}, 0},
       {"http://aa/", "AA", {}, 0},
@@ -59,24 +71,12 @@ TEST(UrlParserTest, SplitsHostSegmentsAndFlags) {
       {"NEWS:alt.test.group", "ALT", {"TEST", "GROUP"}, 0},
       {"news:local", "LOCAL", {}, 0},
       {"news:a b:c.d", "A B:C", {"D"}, 0},
-  };
-  for (const Case& c : cases) {
-    const Parsed p = Parse(c.text);
-    EXPECT_EQ(p.result, 1) << c.text;
-    EXPECT_STREQ(p.url.host, c.host) << c.text;
-    EXPECT_EQ(p.segments(), c.segments) << c.text;
-    EXPECT_EQ(p.url.flags, c.flags) << c.text;
-  }
+  });
 }
 
 // Spellings that an origin reads as the plain URL are parsed as that URL.
 TEST(UrlParserTest, ReadsTheUrlAsTheOriginDoes) {
-  struct Case {
-    const char* text;
-    const char* host;
-    std::vector<std::string> segments;
-    int flags;
-  } cases[] = {
+  ExpectParses({
       // User-info: the host follows the last "@" of the authority.
       {"http://user@00000onlinecasino.com/", "00000ONLINECASINO.COM", {}, 0},
       {"http://user:pw@casino.example.com:8080/poker", "CASINO.EXAMPLE.COM", {"POKER"}, 0},
@@ -111,14 +111,7 @@ TEST(UrlParserTest, ReadsTheUrlAsTheOriginDoes) {
       {"http://[2001:db8::1]:8080/x", "[2001:DB8::1]", {"X"}, 0},
       {"http://[::1]/", "[::1]", {}, 0},
       {"http://[::1/", "[", {}, 0},  // unterminated: cut at the first ":"
-  };
-  for (const Case& c : cases) {
-    const Parsed p = Parse(c.text);
-    EXPECT_EQ(p.result, 1) << c.text;
-    EXPECT_STREQ(p.url.host, c.host) << c.text;
-    EXPECT_EQ(p.segments(), c.segments) << c.text;
-    EXPECT_EQ(p.url.flags, c.flags) << c.text;
-  }
+  });
 }
 
 TEST(UrlParserTest, EmptySegmentsDoNotCountTowardsTheTwenty) {
