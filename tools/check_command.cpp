@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "category_names.h"
+#include "file_input.h"
 #include "lookup.h"
 #include "platform.h"
 #include "tool_args.h"
@@ -252,11 +253,10 @@ std::string ParseOptions(int argc, char** argv, CheckOptions* options, bool* hel
       if (!ParseBusinessHours(value, options->hours, &problem)) problem = "--hours: " + problem;
       options->hoursGiven = true;
     } else if (args.IsWithValue(nullptr, "--hours-file", &value)) {
-      std::ifstream file(value, std::ios::binary);
-      std::stringstream text;
-      if (!file || !(text << file.rdbuf())) {
-        problem = "cannot read the hours file " + value;
-      } else if (!ParseBusinessHours(text.str(), options->hours, &problem)) {
+      std::string text, why;
+      if (!ReadWholeFile(value, &text, &why)) {
+        problem = "--hours-file: " + why;
+      } else if (!ParseBusinessHours(text, options->hours, &problem)) {
         problem = value + ": " + problem;
       }
       options->hoursGiven = true;

@@ -171,7 +171,7 @@ TEST_F(CheckRunTest, BadUsageIsExplained) {
       {{"--control", "14", control_}, 2, "--control"},
       {{"--at", "Mon", control_}, 2, "--at"},
       {{"--hours", "Mon-Fri", control_}, 2, "--hours"},
-      {{"--hours-file", missing, control_}, 2, "cannot read the hours file"},
+      {{"--hours-file", missing, control_}, 2, "--hours-file: cannot open"},
       {{"--news", "nosite", control_, "http://a.b/"}, 2, "SITE:PARAM"},
       {{"--news", "a.b:q=:sometimes", control_, "http://a.b/"}, 2, "unknown mode"},
       {{"--search-word", "averyveryverylongword:7", control_, "http://a.b/"}, 2, "could never match"},

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 
 #include "category_names.h"
+#include "file_input.h"
 #include "list_file.h"
 #include "list_key.h"
 #include "tool_args.h"
@@ -29,17 +28,9 @@ std::int64_t RecordOffset(std::int64_t index) { return 4 + index * kRecordSize; 
 
 bool ReadListFileImage(const std::string& path, ListFileImage* image, std::string* error) {
   *image = ListFileImage();
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot open " + path;
-    return false;
-  }
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
-                                   std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
+  std::string text;
+  if (!ReadWholeFile(path, &text, error)) return false;
+  std::vector<unsigned char> bytes(text.begin(), text.end());
   image->fileSize = static_cast<std::int64_t>(bytes.size());
   if (bytes.size() < 4) {
     image->problems.push_back({-1, 0,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 
@@ -31,10 +32,22 @@ std::string TemporaryNameBeside(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
                          std::string* error) {
+  // Failures name the output, not the temporary file beside it that the
+  // caller never asked for.
+  std::error_code code;
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, code)) {
+    *error = "cannot write " + path + ": the folder " + folder.string() + " does not exist";
+    return false;
+  }
+  if (std::filesystem::is_directory(path, code)) {
+    *error = "cannot write " + path + ": it is a folder";
+    return false;
+  }
   std::string temporary = TemporaryNameBeside(path);
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) {
-    *error = "cannot create " + temporary + ": " + std::strerror(errno);
+    *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
@@ -42,7 +55,8 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
   bool flushed = std::fflush(file) == 0;
   bool closed = std::fclose(file) == 0;
   if (!written || !flushed || !closed) {
-    *error = "cannot write " + temporary + ": " + std::strerror(writeErrno ? writeErrno : errno);
+    *error = "cannot write " + path + " (through " + temporary + "): " +
+             std::strerror(writeErrno ? writeErrno : errno);
     std::remove(temporary.c_str());
     return false;
   }

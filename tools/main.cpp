@@ -3,6 +3,7 @@
 // command is in its own file, listed in commands.h.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "commands.h"
 
@@ -55,5 +56,14 @@ int main(int argc, char** argv) {
   }
   const corvane_tool::Command* command = FindCommand(name);
   if (command == nullptr) return UnknownCommand(name);
-  return command->run(argc - 1, argv + 1);
+  // Each command names the file behind a failure itself; this is the last
+  // guard, so that nothing the library throws ends the tool with an abort.
+  try {
+    return command->run(argc - 1, argv + 1);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "corvane %s: %s\n", name, failure.what());
+  } catch (...) {
+    std::fprintf(stderr, "corvane %s: unexpected failure\n", name);
+  }
+  return 1;
 }

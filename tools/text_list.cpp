@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "category_names.h"
+#include "file_input.h"
 #include "list_writer.h"
 #include "tool_args.h"
 
@@ -252,14 +253,15 @@ int RunCompile(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (input == "-") {
     compiler.AddStream("<stdin>", std::cin);
   } else {
-    std::ifstream file(input, std::ios::binary);
-    if (!file) {
-      err << "corvane compile: cannot open " << input << '\n';
+    std::ifstream file;
+    std::string error;
+    if (!OpenInputFile(input, &file, &error)) {
+      err << "corvane compile: " << error << '\n';
       return 1;
     }
     compiler.AddStream(input, file);
-    if (file.bad()) {
-      err << "corvane compile: cannot read " << input << '\n';
+    if (!CheckReadToEnd(file, input, &error)) {
+      err << "corvane compile: " << error << '\n';
       return 1;
     }
   }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "category_names.h"
+#include "file_input.h"
 #include "list_key.h"
 #include "list_writer.h"
 #include "tool_args.h"
@@ -48,46 +49,70 @@ class Importer {
   Importer(const ImportOptions& options, std::ostream& diag, ImportResult* result)
       : options_(options), diag_(diag), result_(result) {}
 
-  void ImportFile(const fs::path& path, bool domains, FolderReport* report) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      diag_ << path.string() << ": warning: cannot be read; skipped\n";
-      return;
-    }
+  bool ImportFile(const fs::path& path, bool domains, FolderReport* report, std::string* error) {
+    std::ifstream in;
+    if (!OpenInputFile(path.string(), &in, error)) return false;
     std::string line;
+    long lineNumber = 0;
     while (std::getline(in, line)) {
+      ++lineNumber;
       if (options_.progress && ++linesRead_ % kProgressEvery == 0) {
         diag_ << "import: " << linesRead_ << " lines read, " << result_->entries.size()
               << " keys\n";
       }
-      AddEntry(TrimLine(line), domains, report);
+      const char* dropped = AddEntry(TrimLine(line), domains, report);
+      if (dropped != nullptr) NoteDropped(report, dropped, domains, lineNumber, line);
     }
+    return CheckReadToEnd(in, path.string(), error);
   }
 
  private:
-  void AddEntry(std::string entry, bool domain, FolderReport* report) {
+  static void NoteDropped(FolderReport* report, const char* reason, bool domains, long lineNumber,
+                          const std::string& line) {
+    auto kind = std::find_if(report->dropped.begin(), report->dropped.end(),
+                             [&](const DroppedLines& d) { return d.reason == reason; });
+    if (kind == report->dropped.end()) {
+      report->dropped.push_back(DroppedLines());
+      kind = report->dropped.end() - 1;
+      kind->reason = reason;
+    }
+    ++kind->count;
+    if (kind->examples.size() < DroppedLines::kExamples) {
+      std::string text = TrimLine(line);
+      if (text.size() > 80) text = text.substr(0, 77) + "...";
+      kind->examples.push_back({domains ? "domains" : "urls", lineNumber, text});
+    }
+  }
+
+  // Takes one line; returns why it was dropped, or null when it was taken
+  // (or is blank or a comment).
+  const char* AddEntry(std::string entry, bool domain, FolderReport* report) {
     if (entry.empty() || entry[0] == '#') {
       ++report->ignored;
-      return;
+      return nullptr;
     }
     if (domain) {
       // ".example.com" is written now and then for "example.com and below".
       std::size_t dots = entry.find_first_not_of('.');
       if (dots == std::string::npos) {
         ++report->invalid;
-        return;
+        return "no host, only dots";
       }
       entry.erase(0, dots);
     }
     if (entry.size() > (domain ? kMaxHostEntry : kMaxUrlEntry)) {
       ++report->overlong;
-      return;
+      return domain ? "a host longer than 255 characters"
+                    : "longer than the 511 characters the lookup reads";
     }
     // A host entry holds no path, and no entry holds white space.
-    if ((domain && entry.find_first_of("/#") != std::string::npos) ||
-        entry.find_first_of(" \t") != std::string::npos) {
+    if (entry.find_first_of(" \t") != std::string::npos) {
       ++report->invalid;
-      return;
+      return "white space inside the entry";
+    }
+    if (domain && entry.find_first_of("/#") != std::string::npos) {
+      ++report->invalid;
+      return "a path or \"#\" in a domain entry";
     }
     // A fragment never reaches a proxy, so the page without it is what the
     // entry names. Where nothing of the path is left the entry would widen
@@ -98,7 +123,7 @@ class Importer {
       std::size_t slash = entry.find('/');
       if (slash == std::string::npos || entry.find_first_not_of('/', slash) == std::string::npos) {
         ++report->invalid;
-        return;
+        return "no path left once the \"#\" fragment is cut";
       }
       ++result_->fragmentsDropped;
     }
@@ -106,7 +131,7 @@ class Importer {
     std::string error;
     if (!MakeListKey(entry, KeyForm::kPath, &key, &error)) {
       ++report->invalid;
-      return;
+      return "no host or URL the parser reads";
     }
     if (domain) {
       ++report->domains;
@@ -132,7 +157,7 @@ class Importer {
     if (found != index_.end()) {
       result_->entries[found->second].categories |= report->categories;
       ++result_->merged;
-      return;
+      return nullptr;
     }
     index_.emplace(digest, result_->entries.size());
     ImportedEntry imported;
@@ -140,6 +165,7 @@ class Importer {
     imported.categories = report->categories;
     std::copy(key.digest, key.digest + sizeof key.digest, imported.digest);
     result_->entries.push_back(imported);
+    return nullptr;
   }
 
   const ImportOptions& options_;
@@ -254,6 +280,7 @@ bool ImportFolders(const std::string& dir, const ImportOptions& options, std::os
     }
   }
   Importer importer(options, diag, result);
+  long listFolders = 0;
   for (const fs::path& folder : folders) {
     std::string name = folder.filename().string();
     if (!options.only.empty() &&
@@ -265,6 +292,7 @@ bool ImportFolders(const std::string& dir, const ImportOptions& options, std::os
     bool hasDomains = fs::is_regular_file(domains, code);
     bool hasUrls = fs::is_regular_file(urls, code);
     if (!hasDomains && !hasUrls) continue;  // not a list folder
+    ++listFolders;
     auto mapped = options.map.find(name);
     if (mapped == options.map.end() || mapped->second == 0) {
       if (mapped == options.map.end()) result->unmapped.push_back(name);
@@ -273,9 +301,25 @@ bool ImportFolders(const std::string& dir, const ImportOptions& options, std::os
     FolderReport report;
     report.folder = name;
     report.categories = mapped->second;
-    if (hasDomains) importer.ImportFile(domains, true, &report);
-    if (hasUrls) importer.ImportFile(urls, false, &report);
+    if ((hasDomains && !importer.ImportFile(domains, true, &report, error)) ||
+        (hasUrls && !importer.ImportFile(urls, false, &report, error))) {
+      return false;
+    }
     result->folders.push_back(report);
+  }
+  if (listFolders == 0) {
+    bool isCategory = fs::is_regular_file(fs::path(dir) / "domains", code) ||
+                      fs::is_regular_file(fs::path(dir) / "urls", code);
+    *error = dir + " holds no category folder (FOLDER/domains or FOLDER/urls)" +
+             (isCategory ? "; it is a category folder itself: give the folder that holds it"
+                         : "");
+    if (!options.only.empty()) *error += " among the folders given with --only";
+    return false;
+  }
+  if (result->folders.empty()) {
+    *error = "none of the " + std::to_string(listFolders) + " category folders in " + dir +
+             " is mapped to a category; nothing to import";
+    return false;
   }
   return true;
 }
@@ -318,6 +362,9 @@ const char kImportUsage[] =
     "without a mapping are reported and skipped. An entry found in several folders\n"
     "gets all their categories. Writes a text list ready for \"corvane compile\", or\n"
     "a list file directly when OUT ends in \".lst\"; standard output without -o.\n"
+    "The report names, per folder, the lines dropped by reason, with the first\n"
+    "few and their line numbers. A UT1_DIR without any category folder (a\n"
+    "category folder itself, say) is refused with exit code 1.\n"
     "\n"
     "  -o FILE      the output, replaced atomically\n"
     "  --map FILE   FOLDER<TAB>CATEGORIES lines over the built-in table (\"-\" leaves\n"
@@ -334,10 +381,19 @@ void PrintReport(const ImportResult& result, std::ostream& report) {
   for (const FolderReport& folder : result.folders) {
     report << "  " << folder.folder << " -> " << FormatCategoryNames(folder.categories) << ": "
            << folder.domains << " domains, " << folder.urls << " urls";
-    if (folder.invalid > 0) report << ", " << folder.invalid << " invalid lines skipped";
-    if (folder.overlong > 0) report << ", " << folder.overlong << " over-long lines skipped";
+    long dropped = folder.invalid + folder.overlong;
+    if (dropped > 0) report << ", " << dropped << (dropped == 1 ? " line" : " lines") << " dropped";
     if (folder.ignored > 0) report << ", " << folder.ignored << " blank or comment lines";
     report << '\n';
+    for (const DroppedLines& kind : folder.dropped) {
+      report << "    dropped " << kind.count << (kind.count == 1 ? " line: " : " lines: ")
+             << kind.reason << ", e.g.";
+      for (std::size_t i = 0; i < kind.examples.size(); ++i) {
+        const DroppedLines::Example& e = kind.examples[i];
+        report << (i == 0 ? " " : ", ") << e.file << ':' << e.line << " \"" << e.text << '"';
+      }
+      report << '\n';
+    }
   }
   for (const std::string& folder : result.unmapped) {
     report << "  " << folder << ": no mapping, skipped\n";
@@ -392,14 +448,12 @@ int RunImport(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (!args.Problem().empty()) return UsageError(err, "import", args.Problem(), kImportUsage);
   if (dir.empty()) return UsageError(err, "import", "no folder to import", kImportUsage);
   if (!mapPath.empty()) {
-    std::ifstream map(mapPath, std::ios::binary);
+    std::ifstream map;
     std::string error;
-    if (!map) {
-      err << "corvane import: cannot open " << mapPath << '\n';
-      return 1;
-    }
-    if (!ReadFolderMap(map, mapPath, &options.map, &error)) {
-      err << "corvane import: " << error << '\n';
+    if (!OpenInputFile(mapPath, &map, &error) ||
+        !ReadFolderMap(map, mapPath, &options.map, &error) ||
+        !CheckReadToEnd(map, mapPath, &error)) {
+      err << "corvane import: --map: " << error << '\n';
       return 1;
     }
   }

@@ -39,6 +39,19 @@ FolderMap DefaultFolderMap();
 bool ReadFolderMap(std::istream& in, const std::string& source, FolderMap* map,
                    std::string* error);
 
+// Lines of one folder dropped for one reason, with the first few of them.
+struct DroppedLines {
+  static constexpr std::size_t kExamples = 3;
+  std::string reason;  // "white space inside the entry"
+  long count = 0;
+  struct Example {
+    std::string file;  // "domains" or "urls"
+    long line = 0;     // from 1
+    std::string text;  // the line as read, cut to 80 characters
+  };
+  std::vector<Example> examples;  // at most kExamples
+};
+
 struct FolderReport {
   std::string folder;
   std::uint32_t categories = 0;
@@ -47,6 +60,7 @@ struct FolderReport {
   long ignored = 0;       // blank and comment lines
   long invalid = 0;       // lines that are no host or URL
   long overlong = 0;      // lines too long for the lookup's buffers
+  std::vector<DroppedLines> dropped;  // invalid and over-long lines by reason, in first-seen order
 };
 
 struct ImportedEntry {
@@ -73,8 +87,10 @@ struct ImportResult {
   long fragmentsDropped = 0;   // URL entries with a "#" fragment, cut off
 };
 
-// Imports the folders below dir. Diagnostics (unreadable files, progress)
-// go to diag. Returns false only when dir cannot be read.
+// Imports the folders below dir. Diagnostics (progress) go to diag.
+// Returns false with *error when dir cannot be read, when a list file in it
+// cannot be read, or when dir holds no category folder (FOLDER/domains or
+// FOLDER/urls) to import: an empty list is never what the caller meant.
 bool ImportFolders(const std::string& dir, const ImportOptions& options, std::ostream& diag,
                    ImportResult* result, std::string* error);
 

@@ -94,6 +94,43 @@ TEST_F(ImportTreeTest, MapsFoldersMergesEntriesAndCountsOddLines) {
   // the address and shared (in both folders) only themselves.
   EXPECT_EQ(result.coveredBelow, 3);
   EXPECT_EQ(result.hostOnly, 5);
+
+  // Each dropped line is told by its reason, with where it stands.
+  ASSERT_EQ(gambling.dropped.size(), 2u);
+  EXPECT_EQ(gambling.dropped[0].reason, "white space inside the entry");
+  EXPECT_EQ(gambling.dropped[0].count, 1);
+  ASSERT_EQ(gambling.dropped[0].examples.size(), 1u);
+  EXPECT_EQ(gambling.dropped[0].examples[0].file, "domains");
+  EXPECT_EQ(gambling.dropped[0].examples[0].line, 10);
+  EXPECT_EQ(gambling.dropped[0].examples[0].text, "bad host.example.com");
+  EXPECT_EQ(gambling.dropped[1].reason, "a host longer than 255 characters");
+  EXPECT_EQ(gambling.dropped[1].examples[0].line, 11);
+  EXPECT_EQ(gambling.dropped[1].examples[0].text.size(), 80u);  // cut for the report
+  ASSERT_EQ(games.dropped.size(), 1u);
+  EXPECT_EQ(games.dropped[0].examples[0].file, "urls");
+  EXPECT_EQ(games.dropped[0].examples[0].line, 4);
+}
+
+TEST(ImportReportTest, DroppedLinesAreCountedByReasonWithTheFirstFew) {
+  TempDir dir;
+  fs::path root = dir.path() / "lists";
+  WriteFile(root / "games" / "domains", "a b\nok.example.com\nc d\ne f\ng h\n....\n");
+  std::vector<std::string> args = {"import", root.string(), "-o", dir.File("out.txt")};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  std::ostringstream out, err;
+  ASSERT_EQ(RunImport(static_cast<int>(argv.size()), argv.data(), out, err), 0) << err.str();
+  const std::string report = out.str();
+  EXPECT_NE(report.find("games -> 11 Games: 1 domains, 0 urls, 5 lines dropped\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("    dropped 4 lines: white space inside the entry, e.g. domains:1 \"a b\", "
+                        "domains:3 \"c d\", domains:4 \"e f\"\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("    dropped 1 line: no host, only dots, e.g. domains:6 \"....\"\n"),
+            std::string::npos)
+      << report;
 }
 
 TEST_F(ImportTreeTest, TextAndListOutputsCategoriseAlike) {
