@@ -18,18 +18,22 @@ int HexDigit(char c) {
 
 // The address as an IPv4 one when it is IPv4 or IPv4-mapped IPv6.
 bool AsIpv4(const IpAddress& address, IpAddress* out) {
-  static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
   if (!address.v6) {
     *out = address;
     return true;
   }
-  if (std::memcmp(address.bytes, kMapped, sizeof kMapped) != 0) return false;
+  return MappedIpv4(address, out);
+}
+
+}  // namespace
+
+bool MappedIpv4(const IpAddress& address, IpAddress* out) {
+  static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (!address.v6 || std::memcmp(address.bytes, kMapped, sizeof kMapped) != 0) return false;
   *out = IpAddress();
   std::memcpy(out->bytes, address.bytes + 12, 4);
   return true;
 }
-
-}  // namespace
 
 bool ParseDottedDecimal(std::string_view text, IpAddress* out) {
   IpAddress address;

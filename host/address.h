@@ -28,6 +28,9 @@ bool ParseIpv6(std::string_view text, IpAddress* out);
 // (lower case, longest run of zero groups as "::").
 std::string FormatAddress(const IpAddress& address);
 
+// The IPv4 address of an IPv4-mapped IPv6 one ("::ffff:a.b.c.d").
+bool MappedIpv4(const IpAddress& address, IpAddress* out);
+
 // An address range "ADDRESS/BITS", or a single address.
 struct AddressRange {
   IpAddress network;

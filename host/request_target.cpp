@@ -136,6 +136,12 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
       *error = "a host in brackets must be an IPv6 address";
       return false;
     }
+    // An IPv4-mapped address reaches the IPv4 host: it is filtered as that.
+    IpAddress v4;
+    if (MappedIpv4(address, &v4)) {
+      *host = FormatAddress(v4);
+      return true;
+    }
     *host = FormatAddress(address);
     *ipv6 = true;
     return true;

@@ -42,6 +42,7 @@ TEST(RequestTargetTest, AbsoluteTargetsBecomeOneUrl) {
       {"http://192.0.2.10/", "http://192.0.2.10/", "192.0.2.10", 80, "/"},
       {"http://[2001:DB8:0::1]:8080/x", "http://[2001:db8::1]:8080/x", "2001:db8::1", 8080, "/x"},
       {"http://[::1]/", "http://[::1]/", "::1", 80, "/"},
+      {"http://[::ffff:192.0.2.10]/", "http://192.0.2.10/", "192.0.2.10", 80, "/"},
       {"http://123.example.com/", "http://123.example.com/", "123.example.com", 80, "/"},
   };
   for (const Case& c : cases) {
