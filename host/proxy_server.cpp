@@ -330,40 +330,25 @@ bool ProxyServer::Connection::CanonicalTarget(const RequestHead& request, Reques
 
 bool ProxyServer::Connection::FilterTunnel(const std::string& url) {
   // The filter answers on the socket in the connection record. For a
-  // tunnel that socket is one end of a loopback pair, so that a denial page
-  // can be read back and sent on as a 403.
-  const int timeout_ms = server_->options_.upstream_timeout_ms;
-  Socket listener, page_writer, page_reader;
-  std::string error, peer;
-  bool paired = platform::ListenTcp("127.0.0.1", 0, &listener, &error) == NetStatus::kOk &&
-                platform::ConnectTcp("127.0.0.1", platform::LocalPort(listener), timeout_ms,
-                                     &page_writer, &error, waker()) == NetStatus::kOk &&
-                platform::AcceptTcp(listener, timeout_ms, &page_reader, &peer) == NetStatus::kOk;
-  listener.Close();
-  if (!paired) {
-    server_->diagnostics_->Write("hxhost: no loopback pair for the filter's answer to a CONNECT (" +
-                                 error + "); a denial gets a plain 403");
-  }
+  // tunnel that socket is the catcher's, so that a denial page can be sent
+  // on as a 403 instead of into the tunnel.
   const uint32_t client_socket = record_.clientSocket;
   const int32_t bytes_sent = record_.bytesSent;
-  // Without a pair the filter's page goes nowhere (an invalid socket)
-  // rather than into the tunnel.
-  record_.clientSocket = paired ? static_cast<uint32_t>(page_writer.handle()) : 0xFFFFFFFFu;
-  bool go_on = Filter(url);
+  bool go_on = true;
+  std::string page, error;
+  bool caught = server_->tunnel_pages_.Catch(
+      [&](platform::SocketHandle socket) {
+        record_.clientSocket = static_cast<uint32_t>(socket);
+        go_on = Filter(url);
+      },
+      &page, &error);
   record_.clientSocket = client_socket;
   record_.bytesSent = bytes_sent;  // counted again below, when it reaches the client
-  if (go_on) return true;
-
-  std::string page;
-  if (paired) {
-    page_writer.Close();
-    char chunk[kIoChunk];
-    size_t n = 0;
-    while (page.size() < kMaxHeadBytes &&
-           platform::Receive(page_reader, chunk, sizeof chunk, 1000, &n, waker()) == NetStatus::kOk) {
-      page.append(chunk, n);
-    }
+  if (!caught) {
+    server_->diagnostics_->Write("hxhost: the filter's answer to CONNECT " + url +
+                                 " was not caught: " + error);
   }
+  if (go_on) return true;
   if (page.empty()) {
     SendError(403, "Forbidden", "The filter does not allow a tunnel to this site.");
   } else {

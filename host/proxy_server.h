@@ -18,6 +18,7 @@
 #include "address.h"
 #include "log.h"
 #include "net.h"
+#include "page_catcher.h"
 #include "plugin_host.h"
 
 namespace hxhost {
@@ -92,6 +93,7 @@ class ProxyServer {
   std::mutex tracked_mutex_;
   std::set<platform::SocketHandle> tracked_;
   platform::Waker stop_waker_;
+  PageCatcher tunnel_pages_;  // the filter's answers to CONNECTs
 };
 
 }  // namespace hxhost

@@ -416,15 +416,32 @@ TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
 }
 
 TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
-  ASSERT_NO_FATAL_FAILURE(StartProxy());
-  Socket s = Connect();
-  std::string request = "CONNECT deny.test:443 HTTP/1.1\r\n\r\n";
-  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
-  // A client reads this as a refused tunnel, not as the first bytes of TLS.
-  EXPECT_EQ(ReadUntilClose(s),
-            "HTTP/1.1 403 Forbidden\r\nServer: Stub\r\nContent-type: text/html\r\n"
-            "Content-Length: 39\r\nConnection: close\r\n\r\n"
-            "<HTML><BODY>stub denied</BODY></HTML>\r\n");
+  ProxyOptions options;
+  options.host_map = {{"pass.test", "127.0.0.1"}};
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  // Denials and a tunnel that passes, in turn: each denial gets its own
+  // page, whole, and the tunnel none of it.
+  for (int round = 0; round < 3; ++round) {
+    Socket s = Connect();
+    std::string request = "CONNECT deny.test:443 HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+    // A client reads this as a refused tunnel, not as the first bytes of TLS.
+    EXPECT_EQ(ReadUntilClose(s),
+              "HTTP/1.1 403 Forbidden\r\nServer: Stub\r\nContent-type: text/html\r\n"
+              "Content-Length: 39\r\nConnection: close\r\n\r\n"
+              "<HTML><BODY>stub denied</BODY></HTML>\r\n");
+
+    EchoServer echo;  // one connection each
+    Socket t = Connect();
+    request = "CONNECT pass.test:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(platform::SendAll(t, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+    std::string buffer, head;
+    ASSERT_TRUE(ReadHeadFrom(t, &buffer, &head));
+    EXPECT_EQ(head, "HTTP/1.1 200 Connection established\r\n\r\n");
+    ASSERT_EQ(platform::SendAll(t, "ping", 4, kWaitMs), NetStatus::kOk);
+    platform::ShutdownWrite(t);
+    EXPECT_EQ(buffer + ReadUntilClose(t), "ping");
+  }
 }
 
 // The filter sees the URL that is fetched, whatever spelling the client
