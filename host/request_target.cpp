@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "address.h"
+#include "http.h"
 
 namespace hxhost {
 
@@ -75,49 +76,13 @@ std::string RemoveDotSegments(std::string_view path) {
   return out;
 }
 
-bool ParsePort(std::string_view digits, uint16_t* port) {
-  if (digits.empty() || digits.size() > 5) return false;
-  unsigned value = 0;
-  for (char c : digits) {
-    if (!IsDigit(c)) return false;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value == 0 || value > 65535) return false;
-  *port = static_cast<uint16_t>(value);
-  return true;
-}
-
-// Splits "host[:port]" ("[v6][:port]"). Without a port, *port is unchanged.
-bool SplitAuthority(std::string_view authority, std::string_view* host, uint16_t* port,
-                    bool port_required, std::string* error) {
-  std::string_view rest;
+// The host as the target wrote it, brackets kept: the split below drops
+// them, and a bracketed name must not pass for a plain one.
+std::string_view RawHost(std::string_view authority, const std::string& host) {
   if (!authority.empty() && authority.front() == '[') {
-    size_t close = authority.find(']');
-    if (close == std::string_view::npos) {
-      *error = "unterminated IPv6 address";
-      return false;
-    }
-    *host = authority.substr(0, close + 1);
-    rest = authority.substr(close + 1);
-  } else {
-    size_t colon = authority.find(':');
-    *host = authority.substr(0, colon);
-    rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
+    return authority.substr(0, authority.find(']') + 1);
   }
-  if (rest.empty()) {
-    if (port_required) {
-      *error = "expected host:port";
-      return false;
-    }
-    return true;
-  }
-  // "host:" with an empty port means the default (RFC 3986, 3.2.3).
-  if (rest.front() != ':' || (!(rest.size() == 1 && !port_required) &&
-                              !ParsePort(rest.substr(1), port))) {
-    *error = "bad port";
-    return false;
-  }
-  return true;
+  return host;
 }
 
 std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
@@ -200,27 +165,22 @@ TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
     *error = "unsupported scheme " + std::string(target.substr(0, sep));
     return TargetStatus::kUnsupportedScheme;
   }
-  std::string_view rest = target.substr(sep + 3);
-  size_t end = rest.find_first_of("/?#");
-  std::string_view authority = rest.substr(0, end);
-  std::string_view path = end == std::string_view::npos ? std::string_view() : rest.substr(end);
-  path = path.substr(0, path.find('#'));
-  // Credentials in the URL are not ours to send on; they also do not
-  // change where the request goes.
-  size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
-  std::string_view raw_host;
-  if (!SplitAuthority(authority, &raw_host, &out->port, false, error)) return TargetStatus::kBad;
+  // The split drops user-info and the fragment and gives the path in
+  // origin form.
+  AbsoluteUrl split;
+  if (!SplitAbsoluteUrl(target, &split, error)) return TargetStatus::kBad;
+  out->port = split.port;
   bool ipv6 = false;
-  if (!CanonicalHost(raw_host, &out->host, &ipv6, error)) return TargetStatus::kBad;
+  if (!CanonicalHost(RawHost(split.authority, split.host), &out->host, &ipv6, error)) {
+    return TargetStatus::kBad;
+  }
   out->authority = Authority(out->host, ipv6, out->port, 80);
 
+  std::string_view path = split.path;
   size_t question = path.find('?');
   std::string_view query = question == std::string_view::npos ? std::string_view()
                                                               : path.substr(question);
-  std::string path_part = DecodeUnreserved(path.substr(0, question));
-  if (path_part.empty()) path_part = "/";
-  out->path = RemoveDotSegments(path_part);
+  out->path = RemoveDotSegments(DecodeUnreserved(path.substr(0, question)));
   out->path.append(query);
   out->url = "http://" + out->authority + out->path;
   return TargetStatus::kOk;
@@ -228,14 +188,10 @@ TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
 
 bool CanonicalConnectTarget(std::string_view target, RequestTarget* out, std::string* error) {
   *out = RequestTarget();
-  std::string_view raw_host;
-  if (!SplitAuthority(target, &raw_host, &out->port, true, error)) return false;
-  if (raw_host.find('@') != std::string_view::npos) {
-    *error = "user-info in a CONNECT target";
-    return false;
-  }
+  std::string host;
+  if (!SplitHostPort(target, &host, &out->port, error)) return false;
   bool ipv6 = false;
-  if (!CanonicalHost(raw_host, &out->host, &ipv6, error)) return false;
+  if (!CanonicalHost(RawHost(target, host), &out->host, &ipv6, error)) return false;
   out->authority = Authority(out->host, ipv6, out->port, 443);
   out->path = "/";
   // The filter sees a tunnel as the https URL of the site's root.
