@@ -8,6 +8,7 @@
 #include "options.h"
 #include "plugin_host.h"
 #include "proxy_server.h"
+#include "reload.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
   int ready = plugin.Init(options.key_path, &message);
   if (ready < 0) return Fail(message);
   std::fprintf(stderr, "hxhost: plug-in: %s\n", message.c_str());
+  if (ready == 1) LogFilterInForce(options.key_path, &diagnostics);
   if (ready == 0) {
     if (!options.allow_unfiltered) {
       plugin.UnInit();
@@ -79,7 +81,11 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "hxhost: listening on %s:%u\n", options.proxy.listen_address.c_str(),
                static_cast<unsigned>(server.port()));
   std::fflush(stderr);
-  server.Run();
+  {
+    // SIGHUP: the same key path again, and the access log file reopened.
+    Reloader reloader({&plugin, options.key_path, &access_log, options.log_path, &diagnostics});
+    server.Run();
+  }
   std::fprintf(stderr, "hxhost: stopping\n");
   plugin.UnInit();
   return 0;

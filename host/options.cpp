@@ -42,6 +42,9 @@ const char* UsageText() {
          "  --config KEY             open the plug-in's settings for KEY, then exit\n"
          "  --help                   show this text\n"
          "\n"
+         "SIGHUP re-reads the settings (HXInit again with the same key) and reopens\n"
+         "the --log file; a reload that fails keeps the filter in force.\n"
+         "\n"
          "Exit status: 0 after a clean stop (SIGINT, SIGTERM or Ctrl-C), 1 on a\n"
          "failure, 2 on bad arguments.\n";
 }

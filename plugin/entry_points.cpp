@@ -76,21 +76,6 @@ LoadedFilter TakeOver(FilterState& state, const LoadedFilter& next) {
 
 FilterState& GlobalFilterState() { return g_state; }
 
-#define PELLUMIN_SUPPORT_SENTENCE \
-  " Please notify Pellumin support at support@pellumin.example."
-
-const char* LoadFailureText(int rc) {
-  if (rc == QX_ERR_NULL_HANDLE) {
-    return "could not be loaded because the engine was given a null handle." PELLUMIN_SUPPORT_SENTENCE;
-  }
-  if (rc == QX_ERR_BAD_HANDLE) {
-    return "could not be loaded because the engine was given an invalid handle." PELLUMIN_SUPPORT_SENTENCE;
-  }
-  if (rc == QX_ERR_READ_HEADER) return "was not found.";
-  if (rc == QX_ERR_READ_RECORD) return "was Truncated, its a bad file.";
-  return "could not be loaded correctly.";
-}
-
 }  // namespace tarnwick
 
 using tarnwick::g_alertLock;

@@ -61,6 +61,21 @@ std::string JoinNames(const std::vector<std::string>& names) {
 
 }  // namespace
 
+#define PELLUMIN_SUPPORT_SENTENCE \
+  " Please notify Pellumin support at support@pellumin.example."
+
+const char* LoadFailureText(int rc) {
+  if (rc == QX_ERR_NULL_HANDLE) {
+    return "could not be loaded because the engine was given a null handle." PELLUMIN_SUPPORT_SENTENCE;
+  }
+  if (rc == QX_ERR_BAD_HANDLE) {
+    return "could not be loaded because the engine was given an invalid handle." PELLUMIN_SUPPORT_SENTENCE;
+  }
+  if (rc == QX_ERR_READ_HEADER) return "was not found.";
+  if (rc == QX_ERR_READ_RECORD) return "was Truncated, its a bad file.";
+  return "could not be loaded correctly.";
+}
+
 LoadedFilter DefaultLoadedFilter() {
   LoadedFilter filter;
   filter.logEnabled = kFilterDefaults.log;
