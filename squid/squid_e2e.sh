@@ -71,7 +71,8 @@ fail() {
 }
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "$build" 2>/dev/null && pwd) || skip "no build folder $1"
+[ -d "$build" ] || skip "no build folder $build"
+build=$(cd "$build" && pwd)
 helper=$build/bin/tarnwick-squid
 list=$build/data/sample.lst
 squid=$(command -v squid || echo /usr/sbin/squid)
@@ -275,4 +276,9 @@ for _ in $(seq 1 50); do
 done
 [ -z "$left" ] || { kill -KILL $left 2>/dev/null; fail "helpers outlived squid:$left"; }
 grep -q "tarnwick-squid: input ended after" "$work/cache.log" || fail "the helpers did not report their end"
+# A sanitizer build of the helper reports to its standard error, which is
+# Squid's cache.log (leaks at exit included).
+if grep -q 'Sanitizer\|runtime error:' "$work/cache.log" "$work/direct.err"; then
+  fail "the sanitizer reported a fault in the helper"
+fi
 echo "squid end-to-end test passed"
