@@ -87,13 +87,15 @@ bool FilterHelper::OpenLog(std::string* message) {
     *message = "cannot open the access log " + options_.logPath + ": " + error;
     return false;
   }
-  logging_ = true;
   return true;
 }
 
 bool FilterHelper::Start(std::string* message) {
   std::lock_guard<std::mutex> reload(reloadLock_);
   if (!OpenLog(message)) return false;
+  // Set before any request is served and never changed: workers read it
+  // without a lock.
+  logging_ = !options_.logPath.empty();
   LoadedFilter next = tarnwick::DefaultLoadedFilter();
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
   const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
@@ -122,7 +124,7 @@ bool FilterHelper::Reload(std::string* message) {
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
   const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
-  if (!logOk) *message += "; " + logProblem + " (the old log file stays open)";
+  if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;
   LoadedFilter old;
   {
@@ -132,7 +134,7 @@ bool FilterHelper::Reload(std::string* message) {
     loaded_ = true;
   }
   tarnwick::ReleaseFilter(&old);
-  return logOk;
+  return true;
 }
 
 std::vector<std::string> FilterHelper::InForce() {

@@ -58,8 +58,9 @@ class FilterHelper {
   bool Start(std::string* message);
 
   // Reopens the access log and builds the filter again from the same key
-  // path. When the new filter does not load, the one in force stays and
-  // *message says why; a log that cannot be reopened keeps the old file.
+  // path. True when the new filter is in force. When it does not load, the
+  // one in force stays and *message says why. A log that cannot be
+  // reopened keeps the old file; *message says so too.
   bool Reload(std::string* message);
 
   // What is in force, as hxhost says it (DescribeFilter).

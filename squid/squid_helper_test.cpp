@@ -192,8 +192,10 @@ TEST_F(SquidHelperTest, ReloadsUnderLoadLoseNoRequest) {
   constexpr int kRequests = 20000;
   std::string input;
   for (int i = 0; i < kRequests; ++i) {
-    input += std::to_string(1000000 + i) +
-             (i % 2 ? " http://denyonly.example/p\n" : " http://neither.example/q\n");
+    static const char* const kUrls[] = {" http://neither.example/q\n",
+                                        " http://denyonly.example/p\n",
+                                        " http://alertonly.example/r 10.2.2.2/-\n"};
+    input += std::to_string(1000000 + i) + kUrls[i % 3];
   }
   std::atomic<bool> serving{true};
   std::atomic<int> reloads{0};
@@ -215,11 +217,16 @@ TEST_F(SquidHelperTest, ReloadsUnderLoadLoseNoRequest) {
     ASSERT_LT(i, kRequests);
     ++seen[i];
     const bool redirected = line.find(" OK status=302 ") != std::string::npos;
-    if (redirected != (i % 2 == 1)) ++wrong;
+    if (redirected != (i % 3 == 1)) ++wrong;
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kRequests);
   EXPECT_GT(reloads.load(), 0);
+  // One access log line per alerted request, reopened or not.
+  std::ifstream log(options_.logPath);
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_EQ(static_cast<int>(Lines(text.str()).size()), kRequests / 3);  // i % 3 == 2
 }
 
 }  // namespace
