@@ -9,6 +9,7 @@
 #include "options.h"
 #include "plugin_host.h"
 #include "proxy_server.h"
+#include "reload.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   int ready = plugin.Init(options.key_path, &message);
   if (ready < 0) return Fail(message);
   std::fprintf(stderr, "hxhost: plug-in: %s\n", message.c_str());
+  if (ready == 1) LogFilterInForce(options.key_path, &diagnostics);
   if (ready == 0) {
     if (!options.allow_unfiltered) {
       plugin.UnInit();
@@ -84,7 +86,11 @@ int main(int argc, char** argv) {
                DescribeRanges(allowed.empty() ? LoopbackRanges() : allowed).c_str(),
                allowed.empty() ? " (loopback only; see --allow)" : "");
   std::fflush(stderr);
-  server.Run();
+  {
+    // SIGHUP: the same key path again, and the access log file reopened.
+    Reloader reloader({&plugin, options.key_path, &access_log, options.log_path, &diagnostics});
+    server.Run();
+  }
   std::fprintf(stderr, "hxhost: stopping\n");
   plugin.UnInit();
   return 0;

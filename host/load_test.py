@@ -15,6 +15,12 @@
       page, the origin served each forwarded path exactly once and no denied
       one, and the access log holds one line per alerted request. Prints what
       it measured; exits 1 on any fault.
+
+      LOG_FILE may name several files separated by ":" (a log rotated
+      during the run); their lines are counted together. When the
+      environment names LOAD_UNTIL_FILE, the clients go on past REQUESTS
+      until that file exists (at most 100,000 requests), so that what the
+      test does meanwhile (reloads) happens under load.
 """
 import concurrent.futures
 import http.client
@@ -82,30 +88,48 @@ def run_clients(proxy_port, origin_port, requests, concurrency, hits_file, log_f
                 denial_body, allow_host, alert_host, deny_host):
     kinds = ("allowed", "alerted", "denied")
     hosts = {"allowed": allow_host, "alerted": alert_host, "denied": deny_host}
-    plan = []
-    for i in range(requests):
-        kind = kinds[i % 3]
-        path = "/load/%s/%d" % (kind, i)
-        plan.append((kind, path, "http://%s:%d%s" % (hosts[kind], origin_port, path)))
+    until_file = os.environ.get("LOAD_UNTIL_FILE")
 
+    def more(i):
+        if i >= 100000:
+            return False
+        return i < requests or (until_file is not None and not os.path.exists(until_file))
+
+    plan = []
     faults = []
     latencies = []
     started = time.monotonic()
+
+    def check(kind, path, future):
+        status, body, seconds = future.result()
+        latencies.append(seconds)
+        if status is None:
+            faults.append("%s %s: no answer: %s" % (kind, path, body))
+        elif kind == "denied":
+            text = body.decode("latin-1")
+            if "Access Restricted" not in text or denial_body not in text:
+                faults.append("denied %s: not the denial page: %r" % (path, text[:200]))
+        elif status != 200 or body != ("origin %s\n" % path).encode():
+            faults.append("%s %s: status %s, body %r" % (kind, path, status, body[:200]))
+
+    # Never more than a few rounds of requests waiting, so that a run that
+    # goes on until a file appears does not queue without bound.
     with concurrent.futures.ThreadPoolExecutor(max_workers=concurrency) as pool:
-        futures = {pool.submit(one_request, proxy_port, url): (kind, path)
-                   for kind, path, url in plan}
-        for future in concurrent.futures.as_completed(futures):
-            kind, path = futures[future]
-            status, body, seconds = future.result()
-            latencies.append(seconds)
-            if status is None:
-                faults.append("%s %s: no answer: %s" % (kind, path, body))
-            elif kind == "denied":
-                text = body.decode("latin-1")
-                if "Access Restricted" not in text or denial_body not in text:
-                    faults.append("denied %s: not the denial page: %r" % (path, text[:200]))
-            elif status != 200 or body != ("origin %s\n" % path).encode():
-                faults.append("%s %s: status %s, body %r" % (kind, path, status, body[:200]))
+        pending = {}
+        i = 0
+        while more(i) or pending:
+            while more(i) and len(pending) < 2 * concurrency:
+                kind = kinds[i % 3]
+                path = "/load/%s/%d" % (kind, i)
+                plan.append((kind, path, "http://%s:%d%s" % (hosts[kind], origin_port, path)))
+                pending[pool.submit(one_request, proxy_port, plan[-1][2])] = (kind, path)
+                i += 1
+            done, _ = concurrent.futures.wait(
+                pending, return_when=concurrent.futures.FIRST_COMPLETED)
+            for future in done:
+                kind, path = pending.pop(future)
+                check(kind, path, future)
+    requests = len(plan)
     elapsed = time.monotonic() - started
 
     # The origin answers before it records the hit: give it a moment.
@@ -126,11 +150,13 @@ def run_clients(proxy_port, origin_port, requests, concurrency, hits_file, log_f
         faults.append("origin served %s, which should not reach it" % path)
 
     alerted = sum(1 for kind, _, _ in plan if kind == "alerted")
-    try:
-        with open(log_file, "rb") as f:
-            log_lines = [line for line in f.read().splitlines() if line.strip()]
-    except FileNotFoundError:
-        log_lines = []
+    log_lines = []
+    for name in log_file.split(":"):
+        try:
+            with open(name, "rb") as f:
+                log_lines += [line for line in f.read().splitlines() if line.strip()]
+        except FileNotFoundError:
+            pass
     if len(log_lines) != alerted:
         faults.append("access log has %d lines, expected %d (one per alerted request)"
                       % (len(log_lines), alerted))

@@ -4,13 +4,20 @@
 # runs with --resolve '*=127.0.0.1').
 #
 # Usage: load_test.sh BUILD_DIR [--requests N] [--concurrency C]
-#                     [--valgrind] [--strict]
+#                     [--valgrind] [--reload] [--strict]
 #   BUILD_DIR    a native build (bin/hxhost, bin/libtarnwick.so, data/sample.lst)
 #   --requests   how many requests (default 2000; 300 with --valgrind), in
 #                turn allowed, alerted and denied, each to a path of its own
 #   --concurrency  how many at a time (default 50; 20 with --valgrind)
 #   --valgrind   run hxhost under valgrind --leak-check=full; any memory
 #                error or definite, indirect or possible leak fails
+#   --reload     while the load runs: rotate the access log and SIGHUP with
+#                one more denied category, then SIGHUP with a list that is
+#                gone (the filter in force must stay), then SIGHUP with the
+#                good settings again; the clients go on until that is done.
+#                Checks also that the new category is denied afterwards, that
+#                the rotated log is closed and both logs together hold one
+#                line per alerted request, and what hxhost said each time.
 #   --strict     a skip (missing build, python3, valgrind) is a failure
 #
 # Checks that no request is lost (load_test.py: every allowed or alerted
@@ -30,20 +37,24 @@ ALERT_HOST=news.example.net
 ALERT_CATEGORY='General News'
 DENY_HOST=casino.example.com
 DENY_CATEGORY=Gambling
+NEW_DENY_HOST=sports.example.com
+NEW_DENY_CATEGORY=Sports
 KEY='SOFTWARE\Pellumin\Load'
 DENIAL_BODY='<BODY><P>load: this site is restricted</P></BODY>'
 
-usage() { echo "Usage: $0 BUILD_DIR [--requests N] [--concurrency C] [--valgrind] [--strict]"; }
+usage() { echo "Usage: $0 BUILD_DIR [--requests N] [--concurrency C] [--valgrind] [--reload] [--strict]"; }
 build=""
 requests=""
 concurrency=""
 valgrind=0
+reload=0
 strict=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --requests) [ $# -ge 2 ] || { usage >&2; exit 2; }; requests=$2; shift ;;
     --concurrency) [ $# -ge 2 ] || { usage >&2; exit 2; }; concurrency=$2; shift ;;
     --valgrind) valgrind=1 ;;
+    --reload) reload=1 ;;
     --strict) strict=1 ;;
     -h|--help) usage; exit 0 ;;
     -*) usage >&2; exit 2 ;;
@@ -109,16 +120,22 @@ trap cleanup EXIT
 deadline=$((SECONDS + ${LOAD_TEST_TIMEOUT:-600}))
 
 export TARNWICK_HKLM=$work/hklm.reg
-{
-  printf 'REGEDIT4\r\n\r\n'
-  printf '[HKEY_LOCAL_MACHINE\\%s]\r\n' "$KEY"
-  printf '"ControlFile"="%s"\r\n' "$list"
-  printf '"ErrorMsg"="%s"\r\n\r\n' "$DENIAL_BODY"
-  printf '[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n' "$KEY"
-  printf '"%sState"=dword:00000001\r\n\r\n' "$DENY_CATEGORY"
-  printf '[HKEY_LOCAL_MACHINE\\%s\\Alert]\r\n' "$KEY"
-  printf '"%sState"=dword:00000001\r\n\r\n' "$ALERT_CATEGORY"
-} >"$TARNWICK_HKLM"
+# write_settings CONTROL_FILE [EXTRA_DENIED_CATEGORY]: a complete new file,
+# moved into place, so that hxhost never reads half of one.
+write_settings() {
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\%s]\r\n' "$KEY"
+    printf '"ControlFile"="%s"\r\n' "$1"
+    printf '"ErrorMsg"="%s"\r\n\r\n' "$DENIAL_BODY"
+    printf '[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n' "$KEY"
+    printf '"%sState"=dword:00000001\r\n' "$DENY_CATEGORY"
+    [ -z "${2:-}" ] || printf '"%sState"=dword:00000001\r\n' "$2"
+    printf '\r\n[HKEY_LOCAL_MACHINE\\%s\\Alert]\r\n' "$KEY"
+    printf '"%sState"=dword:00000001\r\n\r\n' "$ALERT_CATEGORY"
+  } >"$TARNWICK_HKLM.new" && mv "$TARNWICK_HKLM.new" "$TARNWICK_HKLM"
+}
+write_settings "$list"
 
 python3 "$here/load_test.py" origin "$work/origin.port" "$work/origin.hits" \
   >"$work/origin.log" 2>&1 &
@@ -165,12 +182,77 @@ counts() {  # -> "THREADS FDS"
 idle=$(counts)
 rss_before=$(sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$host_pid/status" 2>/dev/null)
 
+# proxy_get HOST PATH: the body of a GET through hxhost.
+proxy_get() {
+  curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" "http://$1:$origin_port$2"
+}
+# wait_for COUNT PATTERN: until hxhost has said PATTERN COUNT times.
+wait_for() {
+  for _ in $(seq 1 400); do
+    [ "$(grep -c -- "$2" "$work/hxhost.err")" -ge "$1" ] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+# The reloads, in the background while the clients run; they go on until
+# reload.done appears.
+reloads() {
+  local forwarded=$((requests / 4))
+  for _ in $(seq 1 600); do
+    [ "$(wc -l <"$work/origin.hits")" -ge "$forwarded" ] && break
+    sleep 0.05
+  done
+  mv "$work/access.log" "$work/access.log.1"
+  write_settings "$list" "$NEW_DENY_CATEGORY"
+  kill -HUP "$host_pid"
+  wait_for 1 "in force: denied categories: $DENY_CATEGORY, $NEW_DENY_CATEGORY" ||
+    { echo "first reload not reported" >"$work/reload.fault"; touch "$work/reload.done"; return; }
+  write_settings "$work/gone.lst" "$NEW_DENY_CATEGORY"
+  kill -HUP "$host_pid"
+  wait_for 1 "reload failed, the filter in force stays: Pellumin Error: $work/gone.lst" ||
+    { echo "failed reload not reported" >"$work/reload.fault"; touch "$work/reload.done"; return; }
+  proxy_get "$NEW_DENY_HOST" /reload/after-failed >"$work/after-failed.body"
+  write_settings "$list" "$NEW_DENY_CATEGORY"
+  kill -HUP "$host_pid"
+  wait_for 2 "in force: denied categories: $DENY_CATEGORY, $NEW_DENY_CATEGORY" ||
+    echo "third reload not reported" >"$work/reload.fault"
+  touch "$work/reload.done"
+}
+log_files=$work/access.log
+reload_pid=""
+if [ "$reload" = 1 ]; then
+  command -v curl >/dev/null || skip "curl is not installed"
+  [ "$(proxy_get "$NEW_DENY_HOST" /reload/before)" = "origin /reload/before" ] ||
+    fail "$NEW_DENY_HOST is not allowed before the reload"
+  log_files=$work/access.log:$work/access.log.1
+  export LOAD_UNTIL_FILE=$work/reload.done
+  reloads &
+  reload_pid=$!
+fi
+
 remaining=$((deadline - SECONDS))
 [ "$remaining" -gt 0 ] || fail "out of time before the load started"
 timeout "$remaining" python3 "$here/load_test.py" clients "$proxy_port" "$origin_port" \
-  "$requests" "$concurrency" "$work/origin.hits" "$work/access.log" "$DENIAL_BODY" \
+  "$requests" "$concurrency" "$work/origin.hits" "$log_files" "$DENIAL_BODY" \
   "$ALLOW_HOST" "$ALERT_HOST" "$DENY_HOST" | tee "$work/clients.out"
 clients_rc=${PIPESTATUS[0]}
+if [ -n "$reload_pid" ]; then
+  wait "$reload_pid"
+  [ ! -f "$work/reload.fault" ] || fail "reload: $(cat "$work/reload.fault")"
+  grep -q "Access Restricted" "$work/after-failed.body" ||
+    fail "after a failed reload $NEW_DENY_HOST is no longer denied: $(head -c 200 "$work/after-failed.body")"
+  grep -q "Access Restricted" <(proxy_get "$NEW_DENY_HOST" /reload/after) ||
+    fail "$NEW_DENY_HOST is not denied after the reload"
+  [ "$(grep -c 'hxhost: in force: control list' "$work/hxhost.err")" -ge 1 ] ||
+    fail "hxhost did not say what was in force at start"
+  grep -q "hxhost: access log reopened" "$work/hxhost.err" || fail "the access log was not reopened"
+  [ -s "$work/access.log.1" ] && [ -s "$work/access.log" ] ||
+    fail "the rotated and the new access log should both hold lines"
+  if find "/proc/$host_pid/fd" -mindepth 1 -maxdepth 1 -lname "$work/access.log.1" | grep -q .; then
+    fail "hxhost still holds the rotated access log open"
+  fi
+  echo "reload: 3 reloads under load (one failed and kept the filter in force); $NEW_DENY_HOST denied after; rotated log closed, $(wc -l <"$work/access.log.1") + $(wc -l <"$work/access.log") log lines"
+fi
 [ "$clients_rc" -ne 124 ] || fail "the clients did not finish within ${LOAD_TEST_TIMEOUT:-600} s"
 [ "$clients_rc" -eq 0 ] || fail "requests were lost or answered wrongly (see FAULT lines)"
 kill -0 "$host_pid" 2>/dev/null || fail "hxhost died under load"

@@ -53,6 +53,9 @@ const char* UsageText() {
          "four dotted decimal numbers, brackets around a name) gets 400.\n"
          "A denied CONNECT is answered 403 Forbidden with the filter's page.\n"
          "\n"
+         "SIGHUP re-reads the settings (HXInit again with the same key) and reopens\n"
+         "the --log file; a reload that fails keeps the filter in force.\n"
+         "\n"
          "Exit status: 0 after a clean stop (SIGINT, SIGTERM or Ctrl-C), 1 on a\n"
          "failure, 2 on bad arguments.\n";
 }

@@ -21,6 +21,7 @@ namespace platform {
 namespace {
 
 std::atomic<bool> g_stop_requested{false};
+std::atomic<bool> g_reload_requested{false};
 
 }  // namespace
 
@@ -109,5 +110,9 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
 bool StopRequested() { return g_stop_requested.load(); }
 
 void SetStopRequestedForTesting(bool requested) { g_stop_requested.store(requested); }
+
+bool TakeReloadRequest() { return g_reload_requested.exchange(false); }
+
+void RequestReload() { g_reload_requested.store(true); }
 
 }  // namespace platform

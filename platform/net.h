@@ -171,6 +171,16 @@ bool StopRequested();
 // For tests: sets or clears the flag as a signal would.
 void SetStopRequestedForTesting(bool requested);
 
+// Reload requests, for a program that re-reads its settings while it runs:
+// after InstallReloadHandler, SIGHUP (POSIX; Windows has no such signal)
+// no longer ends the process but sets a flag. TakeReloadRequest reports it
+// once and clears it; several signals before it is taken count as one.
+void InstallReloadHandler();
+bool TakeReloadRequest();
+// For tests, and for a program that offers reloading by other means: sets
+// the flag as the signal would. Safe from any thread.
+void RequestReload();
+
 }  // namespace platform
 
 #endif  // PELLUMIN_PLATFORM_NET_H_

@@ -59,6 +59,7 @@ int PollRetry(struct pollfd* fds, nfds_t count, int timeout_ms) {
 }
 
 extern "C" void OnStopSignal(int) { internal::RequestStop(); }
+extern "C" void OnReloadSignal(int) { RequestReload(); }
 
 // Fills fds[count] with the waker's handle when there is one; the number of
 // entries to poll.
@@ -344,6 +345,15 @@ void InstallStopHandler() {
   action.sa_flags = 0;  // no SA_RESTART: let a blocked call see EINTR
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+void InstallReloadHandler() {
+  struct sigaction action{};
+  action.sa_handler = OnReloadSignal;
+  sigemptyset(&action.sa_mask);
+  // Blocked calls go on: a reload must not look like an error to a read.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace platform

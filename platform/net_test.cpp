@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -271,6 +272,23 @@ TEST(SharedLibraryTest, MissingLibraryGivesLoaderText) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(library.loaded());
   EXPECT_EQ(library.Symbol("anything"), nullptr);
+}
+
+// Several requests before one is taken count as one; a taken request is
+// gone. On POSIX the signal itself sets the flag and no longer ends the
+// process.
+TEST(ReloadRequestTest, RequestsAreTakenOnce) {
+  InstallReloadHandler();
+  EXPECT_FALSE(TakeReloadRequest());
+  RequestReload();
+  RequestReload();
+  EXPECT_TRUE(TakeReloadRequest());
+  EXPECT_FALSE(TakeReloadRequest());
+#if defined(SIGHUP)
+  ASSERT_EQ(std::raise(SIGHUP), 0);
+  EXPECT_TRUE(TakeReloadRequest());
+  EXPECT_FALSE(TakeReloadRequest());
+#endif
 }
 
 }  // namespace

@@ -427,4 +427,7 @@ void SharedLibrary::Unload() {
 
 void InstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
+// Windows has no reload signal; RequestReload is the only way in.
+void InstallReloadHandler() {}
+
 }  // namespace platform

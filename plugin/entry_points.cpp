@@ -1,12 +1,15 @@
 // entry_points.cpp -- HXInit, HXProcURL and HXUnInit.
 //
 // Locking: one reader/writer lock guards the engine handles and the
-// settings in FilterState. HXInit and HXUnInit hold it exclusively;
-// HXProcURL holds it shared only while it categorises, tests the sets and
+// settings in FilterState. HXInit builds the new filter (filter_loader.h)
+// without it and holds it exclusively only to exchange the old one for
+// the new; HXUnInit holds it exclusively to take the handles out. An init
+// mutex keeps HXInit and HXUnInit one at a time. HXProcURL holds it shared only while it categorises, tests the sets and
 // copies what it needs (switches, denial page). The log line, the alert
 // entry and the send happen after it is released, so a slow client never
 // holds up another request or a re-initialisation. The alert batch has a
-// mutex of its own. Lock order: state lock, then alert lock.
+// mutex of its own. Lock order: init lock, state lock,
+// alert lock.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -15,6 +18,7 @@
 #include "corvane.h"
 #include "defaults.h"
 #include "entry_points.h"
+#include "filter_loader.h"
 #include "filter_state.h"
 #include "outputs.h"
 #include "settings_store.h"
@@ -42,71 +46,40 @@ FilterState g_state = [] {
 std::shared_mutex g_stateLock;
 std::mutex g_alertLock;
 
-const char kInitFailedMessage[] = "Pellumin Error: Could not Initialize Pellumin.";
-const char kTypesFailedMessage[] = "Pellumin Error: Couldn't allocate memory for Types.";
-const char kReadyMessage[] = "Pellumin Plugin V1.0 Initialized Correctly!";
+std::mutex g_initLock;  // one HXInit or HXUnInit at a time
+
 const char kPathTooLongMessage[] =
     "Pellumin Error: The configuration key path is not terminated within 1024 bytes.";
 
-void WriteMessage(char* message, const char* first, const char* second = "",
-                  const char* third = "", const char* fourth = "") {
-  std::size_t used = 0;
-  for (const char* part : {first, second, third, fourth}) {
-    std::size_t length = std::strlen(part);
-    if (length > TARNWICK_MESSAGE_BUFFER_SIZE - 1 - used) length = TARNWICK_MESSAGE_BUFFER_SIZE - 1 - used;
-    std::memmove(message + used, part, length);
-    used += length;
-  }
-  message[used] = '\0';
+// Moves the loaded handles, switches and texts into the state (the caller
+// holds the state lock exclusively) and hands back what it held before.
+LoadedFilter TakeOver(FilterState& state, const LoadedFilter& next) {
+  LoadedFilter old;
+  old.service = state.service;
+  old.denySet = state.denySet;
+  old.alertSet = state.alertSet;
+  old.urlSet = state.urlSet;
+  old.scratchSet = state.scratchSet;
+  state.service = next.service;
+  state.denySet = next.denySet;
+  state.alertSet = next.alertSet;
+  state.urlSet = next.urlSet;
+  state.scratchSet = next.scratchSet;
+  state.logEnabled = next.logEnabled;
+  state.mailEnabled = next.mailEnabled;
+  std::memcpy(state.controlFilePath, next.controlFilePath, kControlFilePathSize);
+  std::memcpy(state.denialBody, next.denialBody, kDenialBodySize);
+  return old;
 }
-
-// Releases whatever a previous HXInit left, so that calling HXInit again
-// (to pick up changed settings) neither leaks nor keeps stale sets. Handles
-// that are none are passed too; the engine refuses them.
-void ReleaseHandles(FilterState& state) {
-  QX_FreeTypes(state.denySet);
-  QX_FreeTypes(state.alertSet);
-  QX_FreeTypes(state.urlSet);
-  QX_FreeTypes(state.scratchSet);
-  QX_FreeService(state.service);
-  state.denySet = state.alertSet = state.urlSet = state.scratchSet = nullptr;
-  state.service = nullptr;
-}
-
-// key path + "\" + subkey. The buffer holds the longest path a message
-// buffer can carry, so no path is ever cut.
-void JoinListPath(const char* path, const char* subkey,
-                  char (&out)[TARNWICK_MESSAGE_BUFFER_SIZE + 8]) {
-  const std::size_t pathLength = std::strlen(path);
-  std::memcpy(out, path, pathLength);
-  out[pathLength] = '\\';
-  std::strcpy(out + pathLength + 1, subkey);
-}
-
-constexpr QxTypes kEmptySet = {{'Q', 'X', 'T', 'P'}, 0, 0};
 
 }  // namespace
 
 FilterState& GlobalFilterState() { return g_state; }
 
-#define PELLUMIN_SUPPORT_SENTENCE \
-  " Please notify Pellumin support at support@pellumin.example."
-
-const char* LoadFailureText(int rc) {
-  if (rc == QX_ERR_NULL_HANDLE) {
-    return "could not be loaded because the engine was given a null handle." PELLUMIN_SUPPORT_SENTENCE;
-  }
-  if (rc == QX_ERR_BAD_HANDLE) {
-    return "could not be loaded because the engine was given an invalid handle." PELLUMIN_SUPPORT_SENTENCE;
-  }
-  if (rc == QX_ERR_READ_HEADER) return "was not found.";
-  if (rc == QX_ERR_READ_RECORD) return "was Truncated, its a bad file.";
-  return "could not be loaded correctly.";
-}
-
 }  // namespace tarnwick
 
 using tarnwick::g_alertLock;
+using tarnwick::g_initLock;
 using tarnwick::g_state;
 using tarnwick::g_stateLock;
 
@@ -121,95 +94,61 @@ extern "C" int HX_CALL HXInit(char* message) {
   const bool pathTerminated = pathLength < TARNWICK_MESSAGE_BUFFER_SIZE;
   if (pathTerminated) std::memcpy(path, message, pathLength + 1);
 
-  std::unique_lock<std::shared_mutex> stateLock(g_stateLock);
-  ReleaseHandles(g_state);
-  g_state.mailEnabled = 0;
-  g_state.logEnabled = 1;
+  // The new filter is built while requests go on under the one in force;
+  // only the exchange holds them back. Only HXInit and HXUnInit write the
+  // texts, and they hold the init lock, so reading them here is safe.
+  std::lock_guard<std::mutex> initLock(g_initLock);
+  LoadedFilter next;
+  next.logEnabled = 1;
+  next.mailEnabled = 0;
+  std::memcpy(next.controlFilePath, g_state.controlFilePath, kControlFilePathSize);
+  std::memcpy(next.denialBody, g_state.denialBody, kDenialBodySize);
+  int ready = 0;
+  if (pathTerminated) {
+    ready = LoadFilter(path, &next, message, TARNWICK_MESSAGE_BUFFER_SIZE);
+  } else {
+    WriteMessage(message, TARNWICK_MESSAGE_BUFFER_SIZE, kPathTooLongMessage);
+  }
+
+  LoadedFilter old;
   {
+    std::unique_lock<std::shared_mutex> stateLock(g_stateLock);
+    // A re-initialisation that fails leaves the filter in force as it was:
+    // a host that reloads changed settings must not end up filtering
+    // nothing because of a typing error. The message says what failed.
+    if (ready == 0 && g_state.service != nullptr) return 0;
+    old = TakeOver(g_state, next);
     std::lock_guard<std::mutex> alertLock(g_alertLock);
     g_state.alertThreshold = 0;
     ResetAlertBatch(g_state);
   }
-  if (!pathTerminated) {
-    WriteMessage(message, kPathTooLongMessage);
-    return 0;
-  }
-
-  if (SettingsKey key = OpenPluginKey(path, KeyAccess::kRead)) {
-    g_state.logEnabled = ReadDwordValue(key, kLogValue);
-    g_state.mailEnabled = ReadDwordValue(key, kMailValue);
-    ReadStringValue(key, kControlFileValue, g_state.controlFilePath, kControlFilePathSize);
-    ReadStringValue(key, kErrorMsgValue, g_state.denialBody, kDenialBodySize);
-    CloseSettingsKey(key);
-  }
-
-  g_state.service = QX_Init();
-  if (g_state.service == nullptr) {
-    WriteMessage(message, kInitFailedMessage);
-    return 0;
-  }
-
-  const int rc = QX_LoadControlList(g_state.service, nullptr, g_state.controlFilePath);
-  if (rc != QX_OK) {
-    WriteMessage(message, "Pellumin Error: ", g_state.controlFilePath, " ", LoadFailureText(rc));
-    QX_FreeService(g_state.service);
-    g_state.service = nullptr;
-    return 0;
-  }
-
-  g_state.denySet = QX_AllocateTypes();
-  g_state.alertSet = QX_AllocateTypes();
-  g_state.urlSet = QX_AllocateTypes();
-  g_state.scratchSet = QX_AllocateTypes();
-  if (g_state.denySet == nullptr || g_state.alertSet == nullptr || g_state.urlSet == nullptr ||
-      g_state.scratchSet == nullptr) {
-    WriteMessage(message, kTypesFailedMessage);
-    QX_FreeService(g_state.service);
-    g_state.service = nullptr;
-    return 0;
-  }
-
-  char listPath[TARNWICK_MESSAGE_BUFFER_SIZE + 8];
-  JoinListPath(path, kDenySubkey, listPath);
-  LoadCategorySet(listPath, g_state.denySet);
-  JoinListPath(path, kAlertSubkey, listPath);
-  LoadCategorySet(listPath, g_state.alertSet);
-
-  WriteMessage(message, kReadyMessage);
-  return 1;
+  ReleaseFilter(&old);
+  return ready;
 }
 
 extern "C" int HX_CALL HXProcURL(HostConnection* connection, char* url) {
   using namespace tarnwick;
   if (connection == nullptr || url == nullptr) return 1;
 
-  // Everything a request works on lives in this frame: its own result and
-  // scratch sets (marked as engine sets, so the engine checks them as its
-  // own), the key text, and the page. Nothing is allocated.
-  QxTypes urlSet = kEmptySet;
-  QxTypes scratchSet = kEmptySet;
-  // The engine writes at most limit + 1 bytes; one more keeps a cut key
-  // text (result 13) terminated.
+  // Everything a request works on lives in this frame: the key text and
+  // the page (the verdict's sets are ClassifyUrl's own). The engine writes
+  // at most limit + 1 bytes; one more keeps a cut key text terminated.
   char keyText[QX_KEY_TEXT_SIZE + 1];
   char page[kDenialPageSize];
   std::size_t pageLength = 0;
-  bool alert = false;
-  bool deny = false;
+  UrlVerdict verdict;
   std::int32_t logEnabled = 0;
   std::int32_t mailEnabled = 0;
   {
     std::shared_lock<std::shared_mutex> stateLock(g_stateLock);
-    const int rc = QX_CategorizeUrl(g_state.service, url, &urlSet, keyText, QX_KEY_TEXT_SIZE);
-    if (rc != QX_CATEGORIZED && rc != QX_CATEGORIZED_TRUNCATED) return 1;
-    keyText[QX_KEY_TEXT_SIZE] = '\0';
-    alert = QX_CategoryAndCategory(&urlSet, g_state.alertSet, &scratchSet) == QX_YES;
-    deny = QX_CategoryAndCategory(&urlSet, g_state.denySet, &scratchSet) == QX_YES;
+    verdict = ClassifyUrl(g_state.service, g_state.alertSet, g_state.denySet, url, keyText);
+    if (!verdict.categorized) return 1;
     logEnabled = g_state.logEnabled;
     mailEnabled = g_state.mailEnabled;
-    if (deny) pageLength = FormatDenialPage(g_state.denialBody, page);
+    if (verdict.deny) pageLength = FormatDenialPage(g_state.denialBody, page);
   }
 
-  if (alert) {
+  if (verdict.alert) {
     if (logEnabled != 0) {
       WriteAccessLogLine(url, TARNWICK_URL_BUFFER_SIZE, keyText, connection->clientAddress,
                          TARNWICK_CLIENT_ADDRESS_SIZE);
@@ -220,18 +159,29 @@ extern "C" int HX_CALL HXProcURL(HostConnection* connection, char* url) {
     }
   }
 
-  if (!deny) return 1;
+  if (!verdict.deny) return 1;
   SendToClient(connection, page, static_cast<int>(pageLength));
   return 0;
 }
 
 extern "C" int HX_CALL HXUnInit(int /*unused*/) {
   using namespace tarnwick;
-  std::unique_lock<std::shared_mutex> stateLock(g_stateLock);
+  std::lock_guard<std::mutex> initLock(g_initLock);
+  LoadedFilter old;
   {
-    std::lock_guard<std::mutex> alertLock(g_alertLock);
-    if (g_state.mailEnabled != 0 && g_state.alertThreshold > 0) DeliverAlertBatch();
+    std::unique_lock<std::shared_mutex> stateLock(g_stateLock);
+    {
+      std::lock_guard<std::mutex> alertLock(g_alertLock);
+      if (g_state.mailEnabled != 0 && g_state.alertThreshold > 0) DeliverAlertBatch();
+    }
+    old.service = g_state.service;
+    old.denySet = g_state.denySet;
+    old.alertSet = g_state.alertSet;
+    old.urlSet = g_state.urlSet;
+    old.scratchSet = g_state.scratchSet;
+    g_state.service = nullptr;
+    g_state.denySet = g_state.alertSet = g_state.urlSet = g_state.scratchSet = nullptr;
   }
-  ReleaseHandles(g_state);
+  ReleaseFilter(&old);
   return 1;
 }

@@ -88,12 +88,21 @@ SettingsKey OpenSettingsKeyForWriting(const char* subkey) {
 }
 
 SettingsKey OpenPluginKey(const char* path, KeyAccess access) {
+  std::string fault;
+  return OpenPluginKey(path, access, &fault);
+}
+
+SettingsKey OpenPluginKey(const char* path, KeyAccess access, std::string* fault) {
+  fault->clear();
   if (path == nullptr) return nullptr;
   platform::RegKey* key = nullptr;
-  if (platform::OpenRegistryKey(path, ToPlatformAccess(access), &key) != platform::RegStatus::kOk) {
-    return nullptr;
+  const platform::RegStatus status = platform::OpenRegistryKey(path, ToPlatformAccess(access), &key);
+  if (status == platform::RegStatus::kOk) return key;
+  if (status != platform::RegStatus::kNotFound && status != platform::RegStatus::kInvalid) {
+    *fault = platform::LastRegistryError();
+    if (fault->empty()) *fault = "the settings store cannot be read";
   }
-  return key;
+  return nullptr;
 }
 
 std::int32_t ReadDwordValue(SettingsKey key, const char* name) {

@@ -69,6 +69,11 @@ bool CreateSettingsKey(const char* subkey);
 SettingsKey OpenSettingsKeyForWriting(const char* subkey);
 // Opens the key at exactly path. Null on failure.
 SettingsKey OpenPluginKey(const char* path, KeyAccess access);
+// The same, and when the key cannot be opened for any other reason than
+// that it (or the whole store) does not exist or the path is not a key
+// path, *fault receives the store's reason (for a malformed settings file:
+// the file, the line and what is wrong); otherwise *fault is emptied.
+SettingsKey OpenPluginKey(const char* path, KeyAccess access, std::string* fault);
 
 // The 32-bit value, or -1 when it cannot be read (missing, or stored in
 // other than 4 bytes).

@@ -65,7 +65,10 @@ typedef struct HostConnection {
 
 /* Reads the settings below HKEY_LOCAL_MACHINE\<message>, loads the control
  * list and the deny and alert sets. message holds the key path on entry and
- * a one-line status on return. Returns 1 when ready, 0 otherwise. */
+ * a one-line status on return. Returns 1 when ready, 0 otherwise. Called
+ * again, it builds the new filter beside the one in force and exchanges
+ * them; when the new one does not load, the one in force stays (0, and the
+ * message says why). */
 int HX_CALL HXInit(char* message);
 
 /* Filters one request. url holds the requested URL; it may be replaced by

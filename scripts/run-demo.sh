@@ -128,6 +128,7 @@ cat <<TXT
     http://casino.example.com:$origin_port/ (denied) or http://games.example.org:$origin_port/.
   - curl: curl -x $proxy http://casino.example.com:$origin_port/
   - Access log: $demo/access.log    proxy output: $demo/hxhost.out
-  - Settings: $TARNWICK_HKLM (edit, then restart the demo)
+  - Settings: $TARNWICK_HKLM (edit, then: kill -HUP \$(cat $demo/hxhost.pid);
+    hxhost says in $demo/hxhost.out what is in force then)
   - Stop it: bash scripts/run-demo.sh --stop
 TXT

@@ -4,13 +4,14 @@
 #             own test, against stand-ins for apt-get and dpkg)
 #   asan      the unit tests under AddressSanitizer and UBSan
 #   tsan      the unit tests under ThreadSanitizer
-#   e2e       curl through hxhost and the real plug-in, and a load test
+#   e2e       curl through hxhost and the real plug-in, and a load test;
+#             Debian's squid with the tarnwick-squid helper on loopback
 #   windows   the 32-bit Windows build and the checks of all its binaries;
 #             its test programs and the end-to-end check under 32-bit Wine
 #             where the kernel runs 32-bit programs and wine32 is installed,
 #             else the same sources built for 64-bit Windows and run under
 #             64-bit Wine; the registry file against Wine's regedit
-# Every check is a ctest test with a label (unit, setup, e2e, load,
+# Every check is a ctest test with a label (unit, setup, e2e, load, squid,
 # dllcheck, regedit), so "ctest --preset native -L e2e" runs one kind.
 # The summary lists each stage that ran and each that was skipped, with
 # why, and the last line is "N passed, M failed" over every test.
@@ -132,6 +133,16 @@ if want e2e; then
     ran "end to end and load (native)" "$ctest_counts"
   else
     skipped "end to end and load (native)" "the native build failed"
+  fi
+  banner "end to end: Squid with the tarnwick-squid helper"
+  squid_bin=$(command -v squid || echo /usr/sbin/squid)
+  if [ "$native_built" != 1 ]; then
+    skipped "Squid with tarnwick-squid" "the native build failed"
+  elif [ ! -x "$squid_bin" ]; then
+    skipped "Squid with tarnwick-squid" "Debian's squid is not installed (setup-debian.sh --native installs it)"
+  else
+    run_ctest "squid e2e" --preset native -L squid
+    ran "Squid with tarnwick-squid" "$ctest_counts"
   fi
 fi
 

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# tarnwick-squid against Debian's squidGuard, in one run, on the same UT1
+# categories and the same URL stream (bench/README.md, "Side by side with
+# squidGuard").
+#
+# Usage: bench/versus-squidguard.sh [BUILD_DIR] [options of versus_squidguard.py]
+#   BUILD_DIR  a native build with corvane and tarnwick-squid (default
+#              build/native; built here when missing)
+#   --requests N (200000)  --seed S (20261209)  --rounds R (3)
+#   --min-ratio X (10): fail when the helper's requests per core fall below X
+#                       times squidGuard's
+# Environment: UT1 (default ../shared/data/ut1 beside the repository),
+# WORK (default a temporary folder, removed afterwards; set it to keep the
+# stream, the answers and both databases).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+case "${1:-}" in
+  -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+esac
+build=$root/build/native
+if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then build=$1; shift; fi
+ut1=${UT1:-$root/../shared/data/ut1}
+[ -d "$ut1" ] || ut1=/work/shared/data/ut1
+[ -d "$ut1" ] || { echo "versus-squidguard: no UT1 lists at $ut1 (set UT1)" >&2; exit 2; }
+
+if ! command -v squidGuard >/dev/null; then
+  echo "versus-squidguard: installing Debian's squidguard"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove squidguard || exit 1
+fi
+if [ ! -x "$build/bin/tarnwick-squid" ] || [ ! -x "$build/bin/corvane" ]; then
+  (cd "$root" && cmake --preset native >/dev/null &&
+   cmake --build --preset native --target corvane tarnwick-squid) || exit 1
+fi
+
+keep=1
+work=${WORK:-}
+if [ -z "$work" ]; then
+  work=$(mktemp -d)
+  keep=0
+fi
+trap '[ "$keep" = 1 ] || rm -rf "$work"' EXIT
+python3 "$root/bench/versus_squidguard.py" --build "$build" --ut1 "$ut1" --work "$work" "$@"

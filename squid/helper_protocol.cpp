@@ -1,0 +1,173 @@
+// helper_protocol.cpp -- request lines and answers of the url_rewrite
+// helper protocol.
+#include "helper_protocol.h"
+
+namespace tarnwick_squid {
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Cuts the next word off text (leading blanks skipped).
+std::string_view NextWord(std::string_view* text) {
+  std::size_t start = 0;
+  while (start < text->size() && IsSpace((*text)[start])) ++start;
+  std::size_t end = start;
+  while (end < text->size() && !IsSpace((*text)[end])) ++end;
+  std::string_view word = text->substr(start, end - start);
+  text->remove_prefix(end);
+  return word;
+}
+
+bool AllDigits(std::string_view word) {
+  if (word.empty()) return false;
+  for (char c : word) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+// "scheme://..." with a scheme of letters, digits, "+", "-", ".".
+bool HasScheme(std::string_view url) {
+  const std::size_t colon = url.find("://");
+  if (colon == std::string_view::npos || colon == 0 || !IsAlpha(url[0])) return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const char c = url[i];
+    if (!IsAlpha(c) && !IsDigit(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return colon + 3 < url.size();
+}
+
+// "host:port" or "[v6]:port", as Squid gives a CONNECT target.
+bool IsConnectTarget(std::string_view url) {
+  const std::size_t colon = url.rfind(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 == url.size()) return false;
+  if (url.find('/') != std::string_view::npos) return false;
+  for (std::size_t i = colon + 1; i < url.size(); ++i) {
+    if (!IsDigit(url[i])) return false;
+  }
+  return colon + 1 + 5 >= url.size();  // at most five digits of port
+}
+
+// A kv-pair value in double quotes: backslash and quote escaped, control
+// characters (which would end or break the line) shown as "?".
+void AppendQuoted(std::string* out, std::string_view value) {
+  out->push_back('"');
+  for (char c : value) {
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(c);
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      out->push_back('?');
+    } else {
+      out->push_back(c);
+    }
+  }
+  out->push_back('"');
+}
+
+}  // namespace
+
+RequestLine ParseRequestLine(std::string_view line, ChannelMode mode) {
+  RequestLine request;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::string_view rest = line;
+  std::string_view first = NextWord(&rest);
+  if (mode == ChannelMode::kOn || (mode == ChannelMode::kAuto && AllDigits(first))) {
+    request.hasChannel = !first.empty();
+    request.channel = first;
+    first = NextWord(&rest);
+  }
+  if (first.empty()) {
+    request.fault = "the line holds no URL";
+    return request;
+  }
+  request.url = first;
+  request.connect = !HasScheme(first) && IsConnectTarget(first);
+  if (!request.connect && !HasScheme(first)) {
+    request.fault = "the URL is neither scheme://host/... nor a CONNECT host:port";
+    return request;
+  }
+  // The first extra is "%>a/%>A" by default (client address and name).
+  std::string_view client = NextWord(&rest);
+  request.client = client.substr(0, client.find('/'));
+  return request;
+}
+
+std::string FilterUrl(const RequestLine& request) {
+  if (request.connect) return "https://" + std::string(request.url) + "/";
+  return std::string(request.url);
+}
+
+void AppendChannel(std::string* out, const RequestLine& request) {
+  if (!request.hasChannel) return;
+  out->append(request.channel.data(), request.channel.size());
+  out->push_back(' ');
+}
+
+void AppendPass(std::string* out, const RequestLine& request) {
+  AppendChannel(out, request);
+  out->append("ERR\n");
+}
+
+void AppendRedirect(std::string* out, const RequestLine& request, std::string_view target) {
+  AppendChannel(out, request);
+  out->append("OK status=302 url=");
+  AppendQuoted(out, target);
+  out->push_back('\n');
+}
+
+void AppendBrokenHelper(std::string* out, const RequestLine& request, std::string_view message) {
+  AppendChannel(out, request);
+  out->append("BH message=");
+  AppendQuoted(out, message);
+  out->push_back('\n');
+}
+
+std::string EscapeForUrl(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (IsAlpha(c) || IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[u >> 4]);
+      out.push_back(kHex[u & 15]);
+    }
+  }
+  return out;
+}
+
+std::string ExpandRedirect(std::string_view redirectTemplate, std::string_view url,
+                           std::string_view client, std::string_view categories) {
+  std::string out;
+  for (std::size_t i = 0; i < redirectTemplate.size(); ++i) {
+    const char c = redirectTemplate[i];
+    if (c != '%' || i + 1 == redirectTemplate.size()) {
+      out.push_back(c);
+      continue;
+    }
+    const char what = redirectTemplate[i + 1];
+    if (what == 'u') {
+      out += EscapeForUrl(url);
+    } else if (what == 'a') {
+      out += EscapeForUrl(client);
+    } else if (what == 'c') {
+      out += EscapeForUrl(categories);
+    } else if (what == '%') {
+      out.push_back('%');
+    } else {
+      out.push_back(c);
+      continue;
+    }
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace tarnwick_squid

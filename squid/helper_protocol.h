@@ -1,0 +1,66 @@
+// helper_protocol.h -- the lines of Squid's url_rewrite_program protocol
+// (Squid 4 and later): what a request line says, and how answers are
+// written.
+//
+// A request is "[channel-ID SP] URL [SP extras]". The channel-ID is an
+// opaque token that is echoed at the head of the answer; Squid sends it
+// only with url_rewrite_children ... concurrency=N (N > 0), and then
+// answers may go out in any order. CONNECT requests carry "host:port" as
+// their URL. Answers: "OK status=302 url=\"...\"" redirects the client,
+// "ERR" leaves the request as it is, "BH message=\"...\"" says the helper
+// could not handle the line.
+#ifndef PELLUMIN_SQUID_HELPER_PROTOCOL_H_
+#define PELLUMIN_SQUID_HELPER_PROTOCOL_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tarnwick_squid {
+
+// Whether a request line begins with a channel-ID.
+enum class ChannelMode {
+  kAuto,  // when the first word is all digits (what Squid sends)
+  kOn,    // always: the first word, whatever it is
+  kOff,   // never (url_rewrite_children without concurrency)
+};
+
+struct RequestLine {
+  bool hasChannel = false;
+  std::string_view channel;  // without the separating space
+  std::string_view url;      // as Squid sent it ("host:port" for CONNECT)
+  std::string_view client;   // the first extra up to "/" (%>a), or empty
+  bool connect = false;      // the URL is a CONNECT target, host:port
+  const char* fault = nullptr;  // why the line cannot be read; null when it can
+};
+
+// Splits one line (without its line end; a trailing CR is ignored). The
+// views point into line. A line with a fault still carries the channel-ID
+// when it has one, so that the BH answer reaches the right request.
+RequestLine ParseRequestLine(std::string_view line, ChannelMode mode);
+
+// The URL the filter categorises: the URL itself, or "https://host:port/"
+// for a CONNECT target (the way hxhost hands CONNECT to the plug-in).
+std::string FilterUrl(const RequestLine& request);
+
+// Appends "[channel SP]" to out.
+void AppendChannel(std::string* out, const RequestLine& request);
+
+// Appends a complete answer line (with its "\n") to out.
+void AppendPass(std::string* out, const RequestLine& request);  // ERR
+void AppendRedirect(std::string* out, const RequestLine& request, std::string_view target);
+void AppendBrokenHelper(std::string* out, const RequestLine& request, std::string_view message);
+
+// Percent-escapes everything but unreserved characters (RFC 3986), for a
+// value placed in a URL.
+std::string EscapeForUrl(std::string_view text);
+
+// The block page URL: template with %u (the requested URL), %a (the
+// client), %c (the denied categories, by name) and %% replaced; the values
+// are percent-escaped. Any other "%x" stays as it is.
+std::string ExpandRedirect(std::string_view redirectTemplate, std::string_view url,
+                           std::string_view client, std::string_view categories);
+
+}  // namespace tarnwick_squid
+
+#endif  // PELLUMIN_SQUID_HELPER_PROTOCOL_H_

@@ -1,0 +1,92 @@
+// Request lines as Squid sends them, and the answers' exact bytes.
+#include "helper_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarnwick_squid {
+namespace {
+
+TEST(HelperProtocolTest, RequestLinesAreSplitAsSquidWritesThem) {
+  struct Case {
+    const char* line;
+    ChannelMode mode;
+    bool hasChannel;
+    const char* channel;
+    const char* url;
+    const char* client;
+    bool connect;
+    bool fault;
+  } cases[] = {
+      {"17 http://a.example/x 10.0.0.1/- - GET myip=127.0.0.1 myport=3128", ChannelMode::kAuto,
+       true, "17", "http://a.example/x", "10.0.0.1", false, false},
+      {"http://a.example/ 10.0.0.1/host.lan", ChannelMode::kAuto, false, "", "http://a.example/",
+       "10.0.0.1", false, false},
+      {"4294967299 a.example:443 ::1/- - CONNECT", ChannelMode::kAuto, true, "4294967299",
+       "a.example:443", "::1", true, false},
+      {"5 [2001:db8::1]:8443", ChannelMode::kAuto, true, "5", "[2001:db8::1]:8443", "", true, false},
+      {"x7 http://a.example/", ChannelMode::kOn, true, "x7", "http://a.example/", "", false, false},
+      {"7 http://a.example/", ChannelMode::kOff, false, "", "", "", false, true},
+      {"http://a.example/\r", ChannelMode::kAuto, false, "", "http://a.example/", "", false, false},
+      {"3 ftp://files.example/pub", ChannelMode::kAuto, true, "3", "ftp://files.example/pub", "",
+       false, false},
+      // Garbage keeps its channel-ID, so that the BH answer finds its request.
+      {"9 garbage here", ChannelMode::kAuto, true, "9", "garbage", "", false, true},
+      {"9", ChannelMode::kAuto, true, "9", "", "", false, true},
+      {"12 ", ChannelMode::kAuto, true, "12", "", "", false, true},
+      {"", ChannelMode::kAuto, false, "", "", "", false, true},
+      {"8 a.example:99999999", ChannelMode::kAuto, true, "8", "a.example:99999999", "", false, true},
+      {"8 ://nohost", ChannelMode::kAuto, true, "8", "://nohost", "", false, true},
+  };
+  for (const Case& c : cases) {
+    const RequestLine r = ParseRequestLine(c.line, c.mode);
+    EXPECT_EQ(r.hasChannel, c.hasChannel) << c.line;
+    EXPECT_EQ(r.channel, c.channel) << c.line;
+    EXPECT_EQ(r.fault != nullptr, c.fault) << c.line;
+    if (c.fault) continue;
+    EXPECT_EQ(r.url, c.url) << c.line;
+    EXPECT_EQ(r.client, c.client) << c.line;
+    EXPECT_EQ(r.connect, c.connect) << c.line;
+  }
+}
+
+TEST(HelperProtocolTest, AnswersEchoTheChannelAndQuoteTheirValues) {
+  const RequestLine withChannel = ParseRequestLine("42 a.example:443", ChannelMode::kAuto);
+  const RequestLine without = ParseRequestLine("http://a.example/", ChannelMode::kAuto);
+  EXPECT_EQ(FilterUrl(withChannel), "https://a.example:443/");
+  EXPECT_EQ(FilterUrl(without), "http://a.example/");
+
+  std::string out;
+  AppendPass(&out, withChannel);
+  AppendPass(&out, without);
+  AppendRedirect(&out, withChannel, "http://block.example/?u=a\"b\\c");
+  AppendBrokenHelper(&out, without, "bad\nline");
+  EXPECT_EQ(out,
+            "42 ERR\n"
+            "ERR\n"
+            "42 OK status=302 url=\"http://block.example/?u=a\\\"b\\\\c\"\n"
+            "BH message=\"bad?line\"\n");
+}
+
+TEST(HelperProtocolTest, RedirectTemplateTakesEscapedValues) {
+  EXPECT_EQ(EscapeForUrl("http://a.example/x y?q=1&r=~"), "http%3A%2F%2Fa.example%2Fx%20y%3Fq%3D1%26r%3D~");
+  struct Case {
+    const char* redirect;
+    const char* expanded;
+  } cases[] = {
+      {"http://block.example/?url=%u&client=%a&cat=%c",
+       "http://block.example/?url=http%3A%2F%2Fbad.example%2F%22&client=10.0.0.1&cat=Drugs%2CSex"},
+      {"http://block.example/100%%", "http://block.example/100%"},
+      {"http://block.example/%x%", "http://block.example/%x%"},
+      {"http://block.example/", "http://block.example/"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExpandRedirect(c.redirect, "http://bad.example/\"", "10.0.0.1", "Drugs,Sex"),
+              c.expanded)
+        << c.redirect;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick_squid

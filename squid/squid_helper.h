@@ -1,0 +1,95 @@
+// squid_helper.h -- the filter as a Squid url_rewrite helper: settings,
+// lists and sets loaded by the plug-in's own loader, a verdict for each
+// request line, and the loop that reads Squid's lines and answers them.
+//
+// Threads. Lines with a channel-ID are answered by a small pool of worker
+// threads, in batches, in whatever order they finish; the filter is read
+// under the shared side of a reader/writer lock, so any number of lookups
+// run at once. A reload builds the new filter without the lock and takes
+// it exclusively only to exchange the two. Lines without a channel-ID
+// (Squid without concurrency) are answered in order, by the reading
+// thread itself.
+#ifndef PELLUMIN_SQUID_SQUID_HELPER_H_
+#define PELLUMIN_SQUID_SQUID_HELPER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <mutex>
+#include <ostream>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter_loader.h"
+#include "helper_protocol.h"
+#include "log.h"
+
+namespace tarnwick_squid {
+
+struct HelperOptions {
+  std::string keyPath = "SOFTWARE\\Pellumin\\Filter";
+  std::string redirect;  // block page template (%u, %a, %c, %%)
+  std::string logPath;   // access log lines of alerted requests; empty: none
+  ChannelMode channelMode = ChannelMode::kAuto;
+  int threads = 4;
+  std::size_t maxLineLength = 65536;  // longer lines are answered BH
+};
+
+// What Serve did, for the closing line on standard error.
+struct ServeCounts {
+  std::uint64_t lines = 0;
+  std::uint64_t denied = 0;
+  std::uint64_t alerted = 0;
+  std::uint64_t broken = 0;  // answered BH
+};
+
+class FilterHelper {
+ public:
+  explicit FilterHelper(HelperOptions options);
+  ~FilterHelper();
+  FilterHelper(const FilterHelper&) = delete;
+  FilterHelper& operator=(const FilterHelper&) = delete;
+
+  // Opens the access log and loads the filter. False with *message (the
+  // plug-in's own text, or why the log cannot be opened); then nothing is
+  // in force and Serve must not be called.
+  bool Start(std::string* message);
+
+  // Reopens the access log and builds the filter again from the same key
+  // path. True when the new filter is in force. When it does not load, the
+  // one in force stays and *message says why. A log that cannot be
+  // reopened keeps the old file; *message says so too.
+  bool Reload(std::string* message);
+
+  // What is in force, as hxhost says it (DescribeFilter).
+  std::vector<std::string> InForce();
+
+  // Appends the answer to one request line to out. Safe from any thread.
+  void Answer(std::string_view line, std::string* out);
+
+  // Reads request lines from in until it ends and writes each answer to
+  // out (one whole line at a time, flushed whenever no more input is
+  // waiting). Returns when every answer has been written.
+  ServeCounts Serve(std::istream& in, std::ostream& out);
+
+ private:
+  std::shared_lock<std::shared_mutex> ReadLock();
+  std::unique_lock<std::shared_mutex> WriteLock();
+  void AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts);
+  bool OpenLog(std::string* message);
+
+  HelperOptions options_;
+  std::mutex gate_;
+  std::shared_mutex filterLock_;
+  tarnwick::LoadedFilter filter_;
+  bool loaded_ = false;
+  std::mutex reloadLock_;  // one Start or Reload at a time
+  hxhost::LineLog accessLog_;
+  bool logging_ = false;
+};
+
+}  // namespace tarnwick_squid
+
+#endif  // PELLUMIN_SQUID_SQUID_HELPER_H_

@@ -1,0 +1,233 @@
+// The helper as Squid drives it: request lines in, answer lines out, with
+// the plug-in's settings and control list, while the filter is reloaded.
+#include "squid_helper.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testing/host_fixture.h"
+#include "testing/plugin_setup.h"
+
+namespace tarnwick_squid {
+namespace {
+
+using tarnwick::testing::Dword;
+using tarnwick::testing::FilterOptions;
+using tarnwick::testing::Registry;
+using tarnwick::testing::StandardFilter;
+using tarnwick::testing::TempDir;
+using tarnwick::testing::Text;
+
+const char kRedirect[] = "http://block.example/?u=%u&c=%c&a=%a";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Serve(FilterHelper* helper, const std::string& input, ServeCounts* counts = nullptr) {
+  std::istringstream in(input);
+  std::ostringstream out;
+  ServeCounts got = helper->Serve(in, out);
+  if (counts != nullptr) *counts = got;
+  return out.str();
+}
+
+class SquidHelperTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarnwick::testing::WriteStandardFilter(&filter_);
+    options_.keyPath = filter_.keyPath;
+    options_.redirect = kRedirect;
+    options_.logPath = dir_.File("access.log");
+    options_.threads = 3;
+    options_.maxLineLength = 256;
+  }
+
+  StandardFilter filter_;
+  TempDir dir_;
+  HelperOptions options_;
+};
+
+TEST_F(SquidHelperTest, EveryLineGetsItsAnswerUnderItsOwnChannel) {
+  FilterHelper helper(options_);
+  std::string message;
+  ASSERT_TRUE(helper.Start(&message)) << message;
+  EXPECT_EQ(message, "Pellumin Plugin V1.0 Initialized Correctly!");
+
+  const std::string longLine = "77 http://neither.example/" + std::string(300, 'x');
+  const std::string input =
+      "900001 http://both.example/a 10.0.0.1/- - GET myip=127.0.0.1 myport=3128\n"
+      "5 http://neither.example/ 10.0.0.2/-\n"
+      "31 http://alertonly.example/x 10.0.0.3/- - GET\n"
+      "4000000000 denyonly.example:443 10.0.0.4/- - CONNECT\n"
+      "6 unlisted.example:443 10.0.0.4/- - CONNECT\n"
+      "12 garbage\n"
+      "8 http://unlisted.example/?q=1\r\n" +
+      longLine + "\n" +
+      "13 http://both.example/" + std::string(1, '\0') + "x\n"
+      "14\n";
+  ServeCounts counts;
+  const std::string output = Serve(&helper, input, &counts);
+  std::map<std::string, std::string> byChannel;
+  for (const std::string& line : Lines(output)) {
+    const std::size_t space = line.find(' ');
+    ASSERT_NE(space, std::string::npos) << line;
+    EXPECT_TRUE(byChannel.emplace(line.substr(0, space), line.substr(space + 1)).second)
+        << "two answers for " << line;
+  }
+  const std::map<std::string, std::string> expected = {
+      {"900001",
+       "OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fboth.example%2Fa&c=Sex&a=10.0.0.1\""},
+      {"5", "ERR"},
+      {"31", "ERR"},
+      {"4000000000",
+       "OK status=302 url=\"http://block.example/?u=denyonly.example%3A443&c=Drugs&a=10.0.0.4\""},
+      {"6", "ERR"},
+      {"12", "BH message=\"the URL is neither scheme://host/... nor a CONNECT host:port\""},
+      {"8", "ERR"},
+      {"77", "BH message=\"the request line is longer than 256 bytes\""},
+      {"13", "BH message=\"the request line holds a NUL byte\""},
+      {"14", "BH message=\"the line holds no URL\""},
+  };
+  EXPECT_EQ(byChannel, expected);
+  EXPECT_EQ(counts.lines, 10u);
+  EXPECT_EQ(counts.denied, 2u);
+  EXPECT_EQ(counts.alerted, 2u);
+  EXPECT_EQ(counts.broken, 4u);
+
+  // The plug-in's own log line, with the client Squid named.
+  std::ifstream log(options_.logPath);
+  std::stringstream text;
+  text << log.rdbuf();
+  std::vector<std::string> logLines = Lines(text.str());
+  ASSERT_EQ(logLines.size(), 2u) << text.str();
+  std::sort(logLines.begin(), logLines.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(21) < b.substr(21);
+  });
+  EXPECT_EQ(logLines[0].substr(21), "~Pellumin Plugin: Access denied to URL: ALERTONLY.EXAMPLE for client: 10.0.0.3");
+  EXPECT_EQ(logLines[1].substr(21), "~Pellumin Plugin: Access denied to URL: BOTH.EXAMPLE for client: 10.0.0.1");
+}
+
+TEST_F(SquidHelperTest, LinesWithoutChannelAreAnsweredInOrder) {
+  options_.channelMode = ChannelMode::kOff;
+  FilterHelper helper(options_);
+  std::string message;
+  ASSERT_TRUE(helper.Start(&message)) << message;
+  std::string input;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    if (i % 3 == 0) {
+      input += "http://denyonly.example/" + std::to_string(i) + " 10.1.1.1/-\n";
+      expected += "OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fdenyonly.example%2F" +
+                  std::to_string(i) + "&c=Drugs&a=10.1.1.1\"\n";
+    } else {
+      input += "http://neither.example/" + std::to_string(i) + "\n";
+      expected += "ERR\n";
+    }
+  }
+  input += "12 http://denyonly.example/";  // a last line without its line end
+  expected += "BH message=\"the URL is neither scheme://host/... nor a CONNECT host:port\"\n";
+  EXPECT_EQ(Serve(&helper, input), expected);
+}
+
+TEST_F(SquidHelperTest, StartFailsWithThePluginsMessageAndServesNothingUnfiltered) {
+  Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", dir_.File("gone.lst"))}}});
+  FilterHelper helper(options_);
+  std::string message;
+  EXPECT_FALSE(helper.Start(&message));
+  EXPECT_EQ(message, "Pellumin Error: " + dir_.File("gone.lst") + " could not be loaded correctly.");
+  EXPECT_EQ(Serve(&helper, "1 http://neither.example/\n"), "1 BH message=\"no filter is loaded\"\n");
+
+  options_.logPath = dir_.File("no-such-folder/access.log");
+  FilterHelper noLog(options_);
+  EXPECT_FALSE(noLog.Start(&message));
+  EXPECT_NE(message.find("cannot open the access log"), std::string::npos) << message;
+}
+
+TEST_F(SquidHelperTest, ReloadTakesNewSettingsAndKeepsTheOldWhenTheyFail) {
+  FilterHelper helper(options_);
+  std::string message;
+  ASSERT_TRUE(helper.Start(&message)) << message;
+  std::string answer;
+  helper.Answer("1 http://neither.example/", &answer);
+  EXPECT_EQ(answer, "1 ERR\n");
+
+  Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", dir_.File("gone.lst"))}},
+                          {filter_.keyPath + "\\Deny", {Dword("SportsState", 1)}}});
+  EXPECT_FALSE(helper.Reload(&message));
+  EXPECT_EQ(message, "Pellumin Error: " + dir_.File("gone.lst") + " could not be loaded correctly.");
+  answer.clear();
+  helper.Answer("2 http://denyonly.example/", &answer);
+  helper.Answer("3 http://neither.example/", &answer);
+  EXPECT_EQ(answer,
+            "2 OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fdenyonly.example%2F&c=Drugs&a=\"\n"
+            "3 ERR\n");
+
+  Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", filter_.controlFile)}}});
+  ASSERT_TRUE(helper.Reload(&message)) << message;
+  answer.clear();
+  helper.Answer("4 http://neither.example/", &answer);
+  EXPECT_EQ(answer.rfind("4 OK status=302", 0), 0u) << answer;
+  EXPECT_EQ(helper.InForce()[0], "denied categories: Drugs, Sex, Sports");
+}
+
+// Many requests through the pool while the filter is rebuilt again and
+// again: none lost, none doubled, each the answer a lone request gets.
+// Under ThreadSanitizer this also checks the locking.
+TEST_F(SquidHelperTest, ReloadsUnderLoadLoseNoRequest) {
+  FilterHelper helper(options_);
+  std::string message;
+  ASSERT_TRUE(helper.Start(&message)) << message;
+  constexpr int kRequests = 20000;
+  std::string input;
+  for (int i = 0; i < kRequests; ++i) {
+    static const char* const kUrls[] = {" http://neither.example/q\n",
+                                        " http://denyonly.example/p\n",
+                                        " http://alertonly.example/r 10.2.2.2/-\n"};
+    input += std::to_string(1000000 + i) + kUrls[i % 3];
+  }
+  std::atomic<bool> serving{true};
+  std::atomic<int> reloads{0};
+  std::thread reloader([&] {
+    std::string text;
+    while (serving.load()) {
+      if (!helper.Reload(&text)) ADD_FAILURE() << text;
+      ++reloads;
+    }
+  });
+  const std::string output = Serve(&helper, input);
+  serving.store(false);
+  reloader.join();
+  std::vector<int> seen(kRequests, 0);
+  int wrong = 0;
+  for (const std::string& line : Lines(output)) {
+    const int i = std::stoi(line.substr(0, line.find(' '))) - 1000000;
+    ASSERT_GE(i, 0);
+    ASSERT_LT(i, kRequests);
+    ++seen[i];
+    const bool redirected = line.find(" OK status=302 ") != std::string::npos;
+    if (redirected != (i % 3 == 1)) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kRequests);
+  EXPECT_GT(reloads.load(), 0);
+  // One access log line per alerted request, reopened or not.
+  std::ifstream log(options_.logPath);
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_EQ(static_cast<int>(Lines(text.str()).size()), kRequests / 3);  // i % 3 == 2
+}
+
+}  // namespace
+}  // namespace tarnwick_squid

@@ -1,0 +1,188 @@
+// tarnwick-squid -- the filter as a Squid url_rewrite_program helper.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net.h"
+#include "squid_helper.h"
+
+namespace {
+
+using tarnwick_squid::ChannelMode;
+using tarnwick_squid::HelperOptions;
+
+const char kUsage[] =
+    "Usage: tarnwick-squid --redirect URL [--key KEY] [--log FILE] [--threads N]\n"
+    "                      [--channel-id auto|on|off] [--max-line BYTES]\n"
+    "\n"
+    "A Squid url_rewrite_program helper: reads \"[channel-ID] URL [extras]\" lines on\n"
+    "standard input and answers each with \"OK status=302 url=...\" (denied: the\n"
+    "client is sent to the block page), \"ERR\" (passes) or \"BH message=...\" (a line\n"
+    "it cannot read). The settings, the control list and the deny and alert lists\n"
+    "are the plug-in's own, read from the configuration key path below\n"
+    "HKEY_LOCAL_MACHINE (on Linux the REGEDIT4 file named by TARNWICK_HKLM).\n"
+    "\n"
+    "Options:\n"
+    "  --redirect URL     the block page for a denied request (required); %u is the\n"
+    "                     requested URL, %a the client, %c the denied categories,\n"
+    "                     %% a percent sign, each percent-escaped\n"
+    "  --key KEY          configuration key path (default SOFTWARE\\Pellumin\\Filter)\n"
+    "  --log FILE         append the access log line of each alerted request to FILE\n"
+    "                     (default: no access log)\n"
+    "  --threads N        worker threads for requests with channel-IDs, 1 to 64\n"
+    "                     (default 4)\n"
+    "  --channel-id MODE  auto (default): a first word of digits is a channel-ID, as\n"
+    "                     Squid sends with concurrency=N; on: the first word always is;\n"
+    "                     off: never (concurrency=0)\n"
+    "  --max-line BYTES   longest request line read, 256 to 1048576 (default 65536);\n"
+    "                     longer ones are answered BH\n"
+    "  --help             show this text\n"
+    "\n"
+    "SIGHUP re-reads the settings and lists and reopens the --log file; requests\n"
+    "go on meanwhile, and a reload that fails keeps the filter in force. Messages\n"
+    "go to standard error (Squid's cache.log). The helper ends when its input ends.\n"
+    "\n"
+    "Exit status: 0 when the input ended, 1 when the filter cannot be loaded at\n"
+    "start, 2 on bad arguments.\n";
+
+void Say(const std::string& text) {
+  std::fprintf(stderr, "tarnwick-squid: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+bool ParseNumber(const std::string& text, long low, long high, long* out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *out = std::strtol(text.c_str(), nullptr, 10);
+  return *out >= low && *out <= high;
+}
+
+// Returns 0 to go on, else the exit status.
+int ParseArguments(int argc, char** argv, HelperOptions* options) {
+  bool haveRedirect = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    const std::size_t equals = arg.find('=');
+    const bool inlineValue = arg.rfind("--", 0) == 0 && equals != std::string::npos;
+    if (inlineValue) {
+      value = arg.substr(equals + 1);
+      arg = arg.substr(0, equals);
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    const bool known = arg == "--redirect" || arg == "--key" || arg == "--log" ||
+                       arg == "--threads" || arg == "--channel-id" || arg == "--max-line";
+    if (!known) {
+      std::fprintf(stderr, "tarnwick-squid: unknown argument '%s'\n%s", argv[i], kUsage);
+      return 2;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "tarnwick-squid: %s needs a value\n%s", arg.c_str(), kUsage);
+        return 2;
+      }
+      value = argv[++i];
+    }
+    long number = 0;
+    if (arg == "--redirect") {
+      if (value.empty()) {
+        std::fprintf(stderr, "tarnwick-squid: --redirect needs a URL\n");
+        return 2;
+      }
+      options->redirect = value;
+      haveRedirect = true;
+    } else if (arg == "--key") {
+      options->keyPath = value;
+    } else if (arg == "--log") {
+      options->logPath = value;
+    } else if (arg == "--threads") {
+      if (!ParseNumber(value, 1, 64, &number)) {
+        std::fprintf(stderr, "tarnwick-squid: --threads must be 1 to 64, not '%s'\n", value.c_str());
+        return 2;
+      }
+      options->threads = static_cast<int>(number);
+    } else if (arg == "--max-line") {
+      if (!ParseNumber(value, 256, 1048576, &number)) {
+        std::fprintf(stderr, "tarnwick-squid: --max-line must be 256 to 1048576, not '%s'\n",
+                     value.c_str());
+        return 2;
+      }
+      options->maxLineLength = static_cast<std::size_t>(number);
+    } else {
+      if (value == "auto") {
+        options->channelMode = ChannelMode::kAuto;
+      } else if (value == "on") {
+        options->channelMode = ChannelMode::kOn;
+      } else if (value == "off") {
+        options->channelMode = ChannelMode::kOff;
+      } else {
+        std::fprintf(stderr, "tarnwick-squid: --channel-id must be auto, on or off, not '%s'\n",
+                     value.c_str());
+        return 2;
+      }
+    }
+  }
+  if (!haveRedirect) {
+    std::fprintf(stderr, "tarnwick-squid: --redirect URL is required (the block page)\n%s",
+                 kUsage);
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HelperOptions options;
+  if (int status = ParseArguments(argc, argv, &options)) return status;
+
+  tarnwick_squid::FilterHelper helper(options);
+  std::string message;
+  // Before the filter loads, so that a SIGHUP during a slow start is kept.
+  platform::InstallReloadHandler();
+  if (!helper.Start(&message)) {
+    // Exiting tells Squid at once; answering every request with a pass
+    // would filter nothing without a word.
+    Say("cannot start: " + message);
+    return 1;
+  }
+  Say("plug-in: " + message);
+  for (const std::string& line : helper.InForce()) Say("in force: " + line);
+
+  std::atomic<bool> done{false};
+  std::thread reloader([&] {
+    while (!done.load()) {
+      if (!platform::TakeReloadRequest()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
+      std::string text;
+      if (helper.Reload(&text)) {
+        Say("reloaded: " + text);
+        for (const std::string& line : helper.InForce()) Say("in force: " + line);
+      } else {
+        Say("reload failed, the filter in force stays: " + text);
+      }
+    }
+  });
+
+  std::ios::sync_with_stdio(false);
+  std::cin.tie(nullptr);
+  const tarnwick_squid::ServeCounts counts = helper.Serve(std::cin, std::cout);
+  done.store(true);
+  reloader.join();
+  Say("input ended after " + std::to_string(counts.lines) + " requests (" +
+      std::to_string(counts.denied) + " denied, " + std::to_string(counts.alerted) +
+      " alerted, " + std::to_string(counts.broken) + " answered BH)");
+  return 0;
+}
