@@ -4,7 +4,7 @@
 // many 24-byte records, strictly ascending by digest. The reader refuses a
 // file that is shorter than it claims before allocating for it, reads in
 // large chunks straight into the final array, and checks the order of each
-// record against the last record kept.
+// record against the record read before it.
 #include "list_file.h"
 
 #include <algorithm>
@@ -134,6 +134,9 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
 
   std::int64_t kept = 0;
   std::int64_t read = 0;
+  // The digest of the record read last, kept or not: the slot it was read
+  // into may be overwritten by the compaction or by the next chunk.
+  std::uint8_t previous[sizeof(QxListRecord::digest)] = {};
   while (read < wanted) {
     const std::int64_t chunk = std::min(kChunkRecords, wanted - read);
     if (kept + chunk > capacity) {
@@ -155,13 +158,13 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
     for (std::int64_t j = 0; j < chunk; ++j, ++read) {
       const QxListRecord& record = slot[j];
       // The first record read is never checked; every later one must lie
-      // strictly above the last record kept (or above all zeros when none
-      // has been kept yet).
-      if (read > 0) {
-        static const std::uint8_t kZeroDigest[16] = {};
-        const std::uint8_t* last = kept > 0 ? base[kept - 1].digest : kZeroDigest;
-        if (std::memcmp(last, record.digest, sizeof(record.digest)) >= 0) return QX_ERR_INVALID;
+      // strictly above the record read before it, whether the mask keeps
+      // that one or not: a file out of order is refused with a filter as
+      // it is without one.
+      if (read > 0 && std::memcmp(previous, record.digest, sizeof(previous)) >= 0) {
+        return QX_ERR_INVALID;
       }
+      std::memcpy(previous, record.digest, sizeof(previous));
       if (mask == 0 || (RecordCategories(record) & mask) != 0) {
         if (base + kept != &record) base[kept] = record;
         ++kept;
