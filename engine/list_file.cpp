@@ -15,9 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "handles.h"
+#include "policy.h"
 
 namespace corvane {
 namespace {
@@ -59,7 +61,9 @@ struct FileFacts {
   std::uintmax_t size = 0;
 };
 
-FileFacts LookAtFile(const char* path) {
+// The path object may allocate; out of memory, the facts are unknown and
+// the reader goes on as for a pipe (its array then grows as records come).
+FileFacts LookAtFile(const char* path) noexcept try {
   FileFacts facts;
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -71,6 +75,8 @@ FileFacts LookAtFile(const char* path) {
     facts.sizeKnown = !error;
   }
   return facts;
+} catch (const std::bad_alloc&) {
+  return FileFacts();
 }
 
 }  // namespace
@@ -129,7 +135,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   std::int64_t capacity = std::max<std::int64_t>(1, facts.sizeKnown ? wanted : std::min(wanted, kChunkRecords));
   if (static_cast<std::uint64_t>(capacity) > SIZE_MAX / kRecordSize) return QX_ERR_NO_MEMORY;
   std::unique_ptr<QxListRecord, FreeDeleter> array(
-      static_cast<QxListRecord*>(std::calloc(static_cast<std::size_t>(capacity), kRecordSize)));
+      static_cast<QxListRecord*>(PolicyCalloc(static_cast<std::size_t>(capacity), kRecordSize)));
   if (array == nullptr) return QX_ERR_NO_MEMORY;
 
   std::int64_t kept = 0;
@@ -141,7 +147,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
     const std::int64_t chunk = std::min(kChunkRecords, wanted - read);
     if (kept + chunk > capacity) {
       const std::int64_t grown = std::min(wanted, std::max(capacity * 2, kept + chunk));
-      void* moved = std::realloc(array.get(), static_cast<std::size_t>(grown) * kRecordSize);
+      void* moved = PolicyRealloc(array.get(), static_cast<std::size_t>(grown) * kRecordSize);
       if (moved == nullptr) return QX_ERR_NO_MEMORY;
       array.release();
       array.reset(static_cast<QxListRecord*>(moved));
