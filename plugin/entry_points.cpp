@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 
 #include "corvane.h"
@@ -110,9 +111,10 @@ using tarnwick::g_alertLock;
 using tarnwick::g_state;
 using tarnwick::g_stateLock;
 
-extern "C" int HX_CALL HXInit(char* message) {
-  using namespace tarnwick;
-  if (message == nullptr) return 0;
+namespace tarnwick {
+namespace {
+
+int InitFilter(char* message) {
 
   // The path is read only as far as the host's buffer goes.
   std::size_t pathLength = 0;
@@ -136,11 +138,11 @@ extern "C" int HX_CALL HXInit(char* message) {
   }
 
   if (SettingsKey key = OpenPluginKey(path, KeyAccess::kRead)) {
+    SettingsKeyCloser closer{key};
     g_state.logEnabled = ReadDwordValue(key, kLogValue);
     g_state.mailEnabled = ReadDwordValue(key, kMailValue);
     ReadStringValue(key, kControlFileValue, g_state.controlFilePath, kControlFilePathSize);
     ReadStringValue(key, kErrorMsgValue, g_state.denialBody, kDenialBodySize);
-    CloseSettingsKey(key);
   }
 
   g_state.service = QX_Init();
@@ -177,6 +179,25 @@ extern "C" int HX_CALL HXInit(char* message) {
 
   WriteMessage(message, kReadyMessage);
   return 1;
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+extern "C" int HX_CALL HXInit(char* message) {
+  using namespace tarnwick;
+  if (message == nullptr) return 0;
+  try {
+    return InitFilter(message);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out while the settings were read (the store works with
+    // strings): not ready, holding nothing, rather than filtering with
+    // settings half read.
+    std::unique_lock<std::shared_mutex> stateLock(g_stateLock);
+    ReleaseHandles(g_state);
+    WriteMessage(message, kInitFailedMessage);
+    return 0;
+  }
 }
 
 extern "C" int HX_CALL HXProcURL(HostConnection* connection, char* url) {
