@@ -328,15 +328,16 @@ TEST_F(RegistryTest, NextWriteRemovesCopiesThatDeadWritersLeft) {
   EXPECT_EQ(FolderNames(dir_ + "/conf"), expected);
 }
 
-// Writers killed with SIGKILL at random moments, most of them while their
-// temporary copy is being written: the file always reads whole, every value
-// a killed writer finished is there, and the next write clears the copies.
+// Writers killed with SIGKILL, every other one as soon as its temporary copy
+// appears (inside a write), the others at a random moment: the file always
+// reads whole, every value a killed writer finished is there, and the next
+// write clears the copies.
 TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
-  // A large file makes each write long, so most kills land inside one.
+  // A file of some size, so that writing a copy takes a while.
   RegKey* key = Create(Path("Big"));
   ASSERT_NE(key, nullptr);
   const std::string filler(400, 'f');
-  for (int i = 0; i < 1500; ++i) SetString(key, ("fill" + std::to_string(i)).c_str(), filler);
+  for (int i = 0; i < 300; ++i) SetString(key, ("fill" + std::to_string(i)).c_str(), filler);
   CloseRegistryKey(key);
 
   int killed_mid_write = 0, next = 0;
@@ -356,15 +357,25 @@ TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
         SetRegistryValue(child, "done", kRegDword, &i, 4);
       }
     }
-    seed = seed * 1103515245u + 12345u;
-    usleep(20000 + (seed >> 16) % 80000);
+    const std::string own = "hklm.reg.tmp." + std::to_string(pid) + ".";
+    if (attempt % 2 == 0) {
+      // Watch for the writer's copy and kill it the moment it appears.
+      bool seen = false;
+      for (int polls = 0; polls < 2000000 && !seen; ++polls) {
+        for (const std::string& name : FolderNames(dir_ + "/conf")) {
+          if (name.compare(0, own.size(), own) == 0) seen = true;
+        }
+      }
+    } else {
+      seed = seed * 1103515245u + 12345u;
+      usleep(5000 + (seed >> 16) % 50000);
+    }
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own";
 
     // A copy named by this writer's pid: the kill landed inside a write.
-    const std::string own = "hklm.reg.tmp." + std::to_string(pid) + ".";
     for (const std::string& name : FolderNames(dir_ + "/conf")) {
       if (name.compare(0, own.size(), own) == 0) ++killed_mid_write;
     }
@@ -387,7 +398,7 @@ TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
     std::uint32_t kind = 0;
     char text[512];
     size = sizeof text;
-    EXPECT_EQ(QueryRegistryValue(reader, "fill1499", &kind, text, &size), RegStatus::kOk);
+    EXPECT_EQ(QueryRegistryValue(reader, "fill299", &kind, text, &size), RegStatus::kOk);
     EXPECT_EQ(std::string(text), filler);
     CloseRegistryKey(reader);
   }
