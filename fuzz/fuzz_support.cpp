@@ -74,7 +74,14 @@ void RemoveFolder() {
 
 std::string TempPath(const std::string& name) {
   if (Folder().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pellumin-fuzz-XXXXXX").string();
+    // In memory where there is such a folder: a list target rewrites its
+    // file for every input, and ext4 flushes a file rewritten after a
+    // truncation to disk each time.
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    std::string pattern = (base / "pellumin-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp", __FILE__, __LINE__);
     Folder() = pattern;
     std::atexit(RemoveFolder);

@@ -46,8 +46,9 @@ struct Entry {
 const std::vector<Entry>& StandardEntries();
 // The bytes of a list file holding entries, in list order.
 std::string ListBytes(const std::vector<Entry>& entries);
-// A folder of this process's own below the temporary folder, made once and
-// removed at exit; returns path + "/" + name.
+// A folder of this process's own (in /dev/shm where it exists, else the
+// temporary folder), made once and removed at exit; returns path + "/" +
+// name.
 std::string TempPath(const std::string& name);
 // Writes bytes to path whole; aborts when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
