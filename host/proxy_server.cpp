@@ -133,6 +133,7 @@ class ProxyServer::Connection {
   std::string peer_;
   std::string client_buffer_;  // read from the client, not used yet
   std::string body_error_;     // why a chunked body was refused
+  bool sent_since_idle_ = false;  // an answer went out after the last idle wait
   HostConnection record_;
 
  public:
@@ -182,7 +183,10 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
     }
     // Only a connection waiting for a new request may be closed to make
     // room for another client.
-    if (waiting_idle) server_->MarkIdle(this, true);
+    if (waiting_idle) {
+      sent_since_idle_ = false;
+      server_->MarkIdle(this, true);
+    }
     size_t n = 0;
     NetStatus status = platform::Receive(socket, chunk, sizeof chunk, wait_ms, &n, waker());
     if (waiting_idle) server_->MarkIdle(this, false);
@@ -217,6 +221,7 @@ bool ProxyServer::Connection::SendToClient(std::string_view data) {
                                        server_->options_.client_idle_timeout_ms,
                                        waker());
   if (status != NetStatus::kOk) return false;
+  sent_since_idle_ = true;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
   long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
@@ -361,7 +366,9 @@ void ProxyServer::Connection::Serve() {
     }
     keep_alive = HandleRequest(request);
   }
-  LingeringClose();
+  // A connection closed to make room was waiting for a request: no answer
+  // of ours is in flight to protect from a reset, and the slot is wanted now.
+  if (!evicted_.load() || sent_since_idle_) LingeringClose();
 }
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
