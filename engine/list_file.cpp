@@ -4,7 +4,7 @@
 // many 24-byte records, strictly ascending by digest. The reader refuses a
 // file that is shorter than it claims before allocating for it, reads in
 // large chunks straight into the final array, and checks the order of each
-// record against the last record kept.
+// record against the record read before it.
 #include "list_file.h"
 
 #include <algorithm>
@@ -15,9 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "handles.h"
+#include "policy.h"
 
 namespace corvane {
 namespace {
@@ -59,7 +61,9 @@ struct FileFacts {
   std::uintmax_t size = 0;
 };
 
-FileFacts LookAtFile(const char* path) {
+// The path object may allocate; out of memory, the facts are unknown and
+// the reader goes on as for a pipe (its array then grows as records come).
+FileFacts LookAtFile(const char* path) noexcept try {
   FileFacts facts;
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -71,6 +75,8 @@ FileFacts LookAtFile(const char* path) {
     facts.sizeKnown = !error;
   }
   return facts;
+} catch (const std::bad_alloc&) {
+  return FileFacts();
 }
 
 }  // namespace
@@ -129,16 +135,19 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   std::int64_t capacity = std::max<std::int64_t>(1, facts.sizeKnown ? wanted : std::min(wanted, kChunkRecords));
   if (static_cast<std::uint64_t>(capacity) > SIZE_MAX / kRecordSize) return QX_ERR_NO_MEMORY;
   std::unique_ptr<QxListRecord, FreeDeleter> array(
-      static_cast<QxListRecord*>(std::calloc(static_cast<std::size_t>(capacity), kRecordSize)));
+      static_cast<QxListRecord*>(PolicyCalloc(static_cast<std::size_t>(capacity), kRecordSize)));
   if (array == nullptr) return QX_ERR_NO_MEMORY;
 
   std::int64_t kept = 0;
   std::int64_t read = 0;
+  // The digest of the record read last, kept or not: the slot it was read
+  // into may be overwritten by the compaction or by the next chunk.
+  std::uint8_t previous[sizeof(QxListRecord::digest)] = {};
   while (read < wanted) {
     const std::int64_t chunk = std::min(kChunkRecords, wanted - read);
     if (kept + chunk > capacity) {
       const std::int64_t grown = std::min(wanted, std::max(capacity * 2, kept + chunk));
-      void* moved = std::realloc(array.get(), static_cast<std::size_t>(grown) * kRecordSize);
+      void* moved = PolicyRealloc(array.get(), static_cast<std::size_t>(grown) * kRecordSize);
       if (moved == nullptr) return QX_ERR_NO_MEMORY;
       array.release();
       array.reset(static_cast<QxListRecord*>(moved));
@@ -155,13 +164,13 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
     for (std::int64_t j = 0; j < chunk; ++j, ++read) {
       const QxListRecord& record = slot[j];
       // The first record read is never checked; every later one must lie
-      // strictly above the last record kept (or above all zeros when none
-      // has been kept yet).
-      if (read > 0) {
-        static const std::uint8_t kZeroDigest[16] = {};
-        const std::uint8_t* last = kept > 0 ? base[kept - 1].digest : kZeroDigest;
-        if (std::memcmp(last, record.digest, sizeof(record.digest)) >= 0) return QX_ERR_INVALID;
+      // strictly above the record read before it, whether the mask keeps
+      // that one or not: a file out of order is refused with a filter as
+      // it is without one.
+      if (read > 0 && std::memcmp(previous, record.digest, sizeof(previous)) >= 0) {
+        return QX_ERR_INVALID;
       }
+      std::memcpy(previous, record.digest, sizeof(previous));
       if (mask == 0 || (RecordCategories(record) & mask) != 0) {
         if (base + kept != &record) base[kept] = record;
         ++kept;

@@ -113,26 +113,42 @@ TEST(ListFileTest, MalformedFilesAreRefused) {
   }
 }
 
-TEST(ListFileTest, MaskKeepsMatchingRecordsAndChecksOrderAgainstTheLastKept) {
+TEST(ListFileTest, MaskKeepsMatchingRecordsAndChecksTheOrderOfEveryRecord) {
   TempDir dir;
   const std::uint32_t one = testing::Categories({1}), two = testing::Categories({2});
   const auto x = WithDigestByte(0x10, one);
   const auto z = WithDigestByte(0x40, two);  // dropped by the mask
   const auto y = WithDigestByte(0x30, one | two);
-  // Y lies below the dropped Z but above the kept X: accepted with the mask.
-  const std::string path = dir.Write("list", ListFileBytes({x, z, y}));
-  const Loaded masked = Read(path, one);
-  ASSERT_EQ(masked.status, QX_OK);
-  ASSERT_EQ(masked.records.size(), 2u);
-  EXPECT_EQ(masked.records[0].digest[0], 0x10);
-  EXPECT_EQ(masked.records[1].digest[0], 0x30);
-  EXPECT_EQ(Read(path, 0).status, QX_ERR_INVALID);
-  // A dropped first record leaves nothing kept: the next must lie above all
-  // zeros.
+  const auto w = WithDigestByte(0x50, one);
   QxListRecord zero;
   std::memset(&zero, 0, sizeof(zero));
   const auto dropped = WithDigestByte(0x50, two);
-  EXPECT_EQ(Read(dir.Write("zeros", ListFileBytes({dropped, zero})), one).status, QX_ERR_INVALID);
+  struct Case {
+    const char* name;
+    std::vector<QxListRecord> records;
+    int status;
+    std::vector<int> kept;  // first digest bytes, when loaded
+  } cases[] = {
+      {"in order, one dropped", {x, z, w}, QX_OK, {0x10, 0x50}},
+      // Y lies below the dropped Z: out of order whether Z is kept or not.
+      {"below a dropped record", {x, z, y}, QX_ERR_INVALID, {}},
+      {"dropped record below a kept one", {y, x, w}, QX_ERR_INVALID, {}},
+      {"dropped duplicates", {x, z, z, w}, QX_ERR_INVALID, {}},
+      // A dropped first record: an all-zero digest after it is refused.
+      {"zeros after a dropped first record", {dropped, zero}, QX_ERR_INVALID, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.Write("list", ListFileBytes(c.records));
+    for (std::uint32_t mask : {one, 0u}) {
+      // The same answer with the filter as without it.
+      const Loaded loaded = Read(path, mask);
+      ASSERT_EQ(loaded.status, c.status) << c.name << " mask " << mask;
+      if (c.status != QX_OK || mask == 0) continue;
+      std::vector<int> kept;
+      for (const QxListRecord& r : loaded.records) kept.push_back(r.digest[0]);
+      EXPECT_EQ(kept, c.kept) << c.name;
+    }
+  }
 }
 
 TEST(ListFileTest, UnopenableFilesReportTheOpenFailure) {

@@ -13,8 +13,9 @@ namespace corvane {
 
 // ---------------------------------------------------------------------------
 // Allocation. Everything the service owns is released with std::free, so the
-// policy side allocates with std::calloc and std::realloc, through these two
-// functions, where tests can make memory run out.
+// engine allocates the service, sets, list arrays and policy entries with
+// std::calloc and std::realloc, through these two functions, where tests can
+// make memory run out.
 // ---------------------------------------------------------------------------
 
 // count * size zero-filled bytes, or null.

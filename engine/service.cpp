@@ -6,6 +6,7 @@
 
 #include "corvane.h"
 #include "handles.h"
+#include "policy.h"
 
 static_assert(offsetof(QxService, magic) == 0, "the magic opens the service record");
 static_assert(offsetof(QxTypes, magic) == 0, "the magic opens the set record");
@@ -50,7 +51,7 @@ void FreeOwnedTypes(QxTypes* set) {
 extern "C" {
 
 QxService* QX_CALL QX_Init(void) {
-  auto* service = static_cast<QxService*>(std::calloc(1, sizeof(QxService)));
+  auto* service = static_cast<QxService*>(corvane::PolicyCalloc(1, sizeof(QxService)));
   if (service == nullptr) return nullptr;
   std::memcpy(service->magic, corvane::kServiceMagic, sizeof(service->magic));
   return service;

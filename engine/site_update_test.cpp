@@ -249,8 +249,8 @@ TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://two.example.com/", request.get()));
   const std::vector<QxListRecord> before(service->siteRecords, service->siteRecords + 2);
 
+  auto other = NewSet({6});  // sets are allocated through the hook too
   FailingAllocations failing;
-  auto other = NewSet({6});
   const int added = QX_UpdateSiteList(service.get(), "http://three.example.com/", other.get());
   const std::vector<QxListRecord> afterFailure(service->siteRecords, service->siteRecords + service->siteCount);
   // Replacing a listed key needs no memory.

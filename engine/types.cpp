@@ -6,6 +6,7 @@
 
 #include "corvane.h"
 #include "handles.h"
+#include "policy.h"
 
 namespace corvane {
 namespace {
@@ -66,7 +67,7 @@ using corvane::ValidateTypes;
 extern "C" {
 
 QxTypes* QX_CALL QX_AllocateTypes(void) {
-  auto* set = static_cast<QxTypes*>(std::calloc(1, sizeof(QxTypes)));
+  auto* set = static_cast<QxTypes*>(corvane::PolicyCalloc(1, sizeof(QxTypes)));
   if (set == nullptr) return nullptr;
   std::memcpy(set->magic, corvane::kTypesMagic, sizeof(set->magic));
   return set;

@@ -2,12 +2,14 @@
 #include "http.h"
 
 #include <cctype>
+#include <set>
 
 namespace hxhost {
 
 namespace {
 
 constexpr size_t kMaxChunkLine = 4096;
+constexpr size_t kMaxTrailerBytes = 64 * 1024;
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -177,13 +179,18 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
 
 }  // namespace
 
-size_t FindHeadEnd(std::string_view data) {
-  for (size_t i = 0; i < data.size(); ++i) {
+size_t FindHeadEnd(std::string_view data, size_t from) {
+  for (size_t i = from; i < data.size(); ++i) {
     if (data[i] != '\n') continue;
     if (i + 1 < data.size() && data[i + 1] == '\n') return i + 2;
     if (i + 2 < data.size() && data[i + 1] == '\r' && data[i + 2] == '\n') return i + 3;
   }
   return std::string_view::npos;
+}
+
+size_t HeaderLineCount(std::string_view head) {
+  std::vector<std::string_view> lines = SplitLines(head);
+  return lines.empty() ? 0 : lines.size() - 1;
 }
 
 bool ParseRequestHead(std::string_view text, RequestHead* out, std::string* error) {
@@ -394,7 +401,17 @@ void RemoveHeader(HeaderList* headers, std::string_view name) {
 }
 
 void RemoveHopByHopHeaders(HeaderList* headers) {
-  std::vector<std::string> named;
+  // The names to drop, lower-cased, each once however often it is named:
+  // one pass over the headers then removes them all, so the work grows with
+  // the size of the head, not with tokens times headers.
+  std::set<std::string> drop = {"connection", "keep-alive", "proxy-connection",
+                                "proxy-authorization", "proxy-authenticate", "te",
+                                "trailer", "upgrade"};
+  auto lower = [](std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = Lower(c);
+    return out;
+  };
   for (const Header& h : *headers) {
     if (!EqualsNoCase(h.name, "Connection") && !EqualsNoCase(h.name, "Proxy-Connection")) continue;
     std::string_view rest = h.value;
@@ -404,17 +421,18 @@ void RemoveHopByHopHeaders(HeaderList* headers) {
       // Framing headers are never dropped on a peer's say-so.
       if (!item.empty() && !EqualsNoCase(item, "Transfer-Encoding") &&
           !EqualsNoCase(item, "Content-Length") && !EqualsNoCase(item, "Host")) {
-        named.emplace_back(item);
+        drop.insert(lower(item));
       }
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
   }
-  static const char* const kFixed[] = {"Connection", "Keep-Alive", "Proxy-Connection",
-                                       "Proxy-Authorization", "Proxy-Authenticate", "TE",
-                                       "Trailer", "Upgrade"};
-  for (const char* name : kFixed) RemoveHeader(headers, name);
-  for (const std::string& name : named) RemoveHeader(headers, name);
+  HeaderList kept;
+  kept.reserve(headers->size());
+  for (Header& h : *headers) {
+    if (drop.count(lower(h.name)) == 0) kept.push_back(std::move(h));
+  }
+  headers->swap(kept);
 }
 
 bool ClientWantsKeepAlive(const RequestHead& request) {
@@ -478,6 +496,17 @@ bool ResponseFraming(const ResponseHead& response, std::string_view request_meth
   return true;
 }
 
+std::string EncodeChunk(std::string_view data) {
+  if (data.empty()) return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string size;
+  for (size_t n = data.size(); n > 0; n >>= 4) size.insert(size.begin(), kHex[n & 15]);
+  std::string out;
+  out.reserve(size.size() + data.size() + 4);
+  out.append(size).append("\r\n").append(data).append("\r\n");
+  return out;
+}
+
 std::string SerializeRequestHead(const RequestHead& head) {
   std::string text = head.method + " " + head.target + " " + head.version + "\r\n";
   for (const Header& h : head.headers) text += h.name + ": " + h.value + "\r\n";
@@ -500,10 +529,26 @@ void ChunkedDecoder::Fail(const char* why) {
 
 bool ChunkedDecoder::EndOfLine() {
   std::string_view line = line_;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  } else if (strict_) {
+    Fail("chunk framing line not ended by CRLF");
+    return false;
+  }
   switch (state_) {
     case State::kSizeLine: {
-      std::string_view digits = Trim(line.substr(0, line.find(';')));
+      size_t semicolon = line.find(';');
+      std::string_view digits = line.substr(0, semicolon);
+      if (!strict_) digits = Trim(digits);
+      if (semicolon != std::string_view::npos) {
+        for (char c : line.substr(semicolon + 1)) {
+          unsigned char u = static_cast<unsigned char>(c);
+          if (strict_ && ((u < 0x20 && c != '\t') || u == 0x7f)) {
+            Fail("control character in a chunk extension");
+            return false;
+          }
+        }
+      }
       if (digits.empty()) {
         Fail("missing chunk size");
         return false;
@@ -535,9 +580,25 @@ bool ChunkedDecoder::EndOfLine() {
       }
       state_ = State::kSizeLine;
       return true;
-    case State::kTrailer:
-      if (line.empty()) state_ = State::kDone;
+    case State::kTrailer: {
+      if (line.empty()) {
+        state_ = State::kDone;
+        return true;
+      }
+      if (strict_) {
+        // A trailer line must be a header field; the proxy drops trailers,
+        // but one that is not a field could be read as something else.
+        trailer_bytes_ += line_.size() + 1;
+        HeaderList fields;
+        std::string why;
+        if (trailer_bytes_ > kMaxTrailerBytes ||
+            !ParseHeaders({std::string_view(), line}, &fields, &why)) {
+          Fail(trailer_bytes_ > kMaxTrailerBytes ? "trailers too large" : "malformed trailer line");
+          return false;
+        }
+      }
       return true;
+    }
     default:
       return false;
   }

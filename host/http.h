@@ -34,7 +34,15 @@ struct ResponseHead {
 
 // The offset just past the blank line that ends a head ("\r\n\r\n", or
 // "\n\n" from lenient peers), or npos when the head is not complete yet.
-size_t FindHeadEnd(std::string_view data);
+// Searching from `from` finds the same end as searching from 0 when no head
+// end begins before from - 3: a reader that appends to its buffer can go on
+// where it stopped instead of scanning the whole buffer again.
+size_t FindHeadEnd(std::string_view data, size_t from = 0);
+
+// The most header fields a request head may carry; more get 431.
+constexpr size_t kMaxHeaderFields = 256;
+// The number of lines after the request or status line in a head.
+size_t HeaderLineCount(std::string_view head);
 
 // Parse a complete head (with or without its blank line). They refuse what
 // a proxy must not guess about: bad request lines, header names with spaces
@@ -84,14 +92,27 @@ bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* e
 bool ResponseFraming(const ResponseHead& response, std::string_view request_method,
                      BodyFraming* out, std::string* error);
 
+// One chunk of a chunked body ("SIZE\r\nDATA\r\n"; nothing for empty
+// data), and the end of one with no trailers.
+std::string EncodeChunk(std::string_view data);
+constexpr std::string_view kLastChunk = "0\r\n\r\n";
+
 std::string SerializeRequestHead(const RequestHead& head);
 std::string SerializeResponseHead(const ResponseHead& head);
 
 // Decodes a chunked body fed in pieces of any size. Feed consumes bytes up to
 // the end of the message (trailers included) and no further, appending the
 // payload to *payload when it is not null.
+//
+// A strict decoder (for what clients send) refuses every framing that
+// parsers could read differently: lines not ended by CRLF, blanks or other
+// characters around the size, control characters in an extension, trailer
+// lines that are not header fields, more than 64 KiB of trailers. A lenient
+// one (for origins) takes bare LF line ends and blanks around the size.
+// Either way the proxy forwards only the payload, framed anew.
 class ChunkedDecoder {
  public:
+  explicit ChunkedDecoder(bool strict = true) : strict_(strict) {}
   size_t Feed(const char* data, size_t size, std::string* payload);
   bool done() const { return state_ == State::kDone; }
   bool failed() const { return state_ == State::kFailed; }
@@ -102,9 +123,11 @@ class ChunkedDecoder {
   bool EndOfLine();  // processes line_ for the current state
   void Fail(const char* why);
 
+  bool strict_;
   State state_ = State::kSizeLine;
   std::string line_;
   uint64_t remaining_ = 0;
+  size_t trailer_bytes_ = 0;
   std::string error_;
 };
 

@@ -4,8 +4,28 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
+
+// Counts allocations, to show how the work of a call grows with its input.
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+// The replaced operator new takes its memory from malloc.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace hxhost {
 namespace {
@@ -208,6 +228,23 @@ TEST(HttpHeaderTest, RemovesHopByHopAndWhatConnectionNames) {
   EXPECT_EQ(Names(headers), (std::vector<std::string>{"Host", "Transfer-Encoding", "Accept"}));
 }
 
+TEST(HttpHeaderTest, HopByHopRemovalDoesNotGrowWithTokensTimesHeaders) {
+  // A head of 6,000 headers whose Connection field names one header 16,000
+  // times: removing each named token with its own pass over the list costs
+  // tokens x headers; the work must grow with the head instead.
+  HeaderList headers;
+  std::string tokens;
+  for (int i = 0; i < 16000; ++i) tokens += i ? ",x-dup" : "x-dup";
+  headers.push_back(Header{"Connection", tokens});
+  for (int i = 0; i < 6000; ++i) headers.push_back(Header{i % 2 ? "X-Dup" : "X-Keep", "v"});
+  const long before = g_allocations.load();
+  RemoveHopByHopHeaders(&headers);
+  const long used = g_allocations.load() - before;
+  EXPECT_EQ(headers.size(), 3000u);
+  for (const Header& h : headers) EXPECT_EQ(h.name, "X-Keep");
+  EXPECT_LT(used, 6000 + 100) << "allocations for one call";
+}
+
 TEST(HttpHeaderTest, KeepAliveByVersionAndConnection) {
   struct Case {
     std::string version;
@@ -317,47 +354,97 @@ struct ChunkCase {
   size_t consumed;          // bytes taken: the message and no more
 };
 
+// Feeds the case whole and one byte at a time; both give the same outcome.
+void CheckChunkCase(const ChunkCase& c, bool strict) {
+  ChunkedDecoder whole(strict);
+  std::string payload;
+  size_t used = whole.Feed(c.input.data(), c.input.size(), &payload);
+  EXPECT_EQ(whole.done(), c.done) << c.name;
+  EXPECT_EQ(whole.failed(), c.failed) << c.name;
+  EXPECT_EQ(payload, c.payload) << c.name;
+  if (c.done || (!c.failed && c.consumed)) {
+    EXPECT_EQ(used, c.consumed) << c.name;
+  }
+
+  ChunkedDecoder bytewise(strict);
+  std::string payload2;
+  size_t used2 = 0;
+  for (size_t i = 0; i < c.input.size() && !bytewise.done() && !bytewise.failed(); ++i) {
+    used2 += bytewise.Feed(&c.input[i], 1, &payload2);
+  }
+  EXPECT_EQ(bytewise.done(), c.done) << c.name;
+  EXPECT_EQ(bytewise.failed(), c.failed) << c.name;
+  EXPECT_EQ(payload2, c.payload) << c.name;
+  if (c.done) {
+    EXPECT_EQ(used2, c.consumed) << c.name;
+  }
+}
+
+const std::string kSimpleChunks = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
+
+// Framing both decoders read the same way.
+const ChunkCase kCommonChunkCases[] = {
+    {"simple", kSimpleChunks + "NEXT", true, false, "hello world", kSimpleChunks.size()},
+    {"upper-hex and extension", "A;ext=1\r\n0123456789\r\n0\r\n\r\n", true, false, "0123456789", 26},
+    {"trailers", "3\r\nabc\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\nG", true, false, "abc", 34},
+    {"empty body", "0\r\n\r\n", true, false, "", 5},
+    {"incomplete", "5\r\nhel", false, false, "hel", 6},
+    {"bad size", "xyz\r\nabc\r\n", false, true, "", 0},
+    {"missing size", "\r\nabc\r\n", false, true, "", 0},
+    {"data longer than size", "3\r\nabcd\r\n0\r\n\r\n", false, true, "abc", 0},
+    {"huge size", "fffffffffffffffff\r\n", false, true, "", 0},
+};
+
 TEST(ChunkedDecoderTest, DecodesWholeAndByteByByte) {
-  const std::string simple = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
-  ChunkCase cases[] = {
-      {"simple", simple + "NEXT", true, false, "hello world", simple.size()},
-      {"upper-hex and extension", "A;ext=1\r\n0123456789\r\n0\r\n\r\n", true, false, "0123456789", 26},
-      {"trailers", "3\r\nabc\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\nG", true, false, "abc", 34},
+  for (bool strict : {true, false}) {
+    for (const ChunkCase& c : kCommonChunkCases) CheckChunkCase(c, strict);
+  }
+  // What only the lenient decoder (for origins) takes.
+  ChunkCase lenient[] = {
       {"bare LF", "3\nabc\n0\n\n", true, false, "abc", 9},
       {"spaces around size", "3 \r\nabc\r\n0\r\n\r\n", true, false, "abc", 14},
-      {"empty body", "0\r\n\r\n", true, false, "", 5},
-      {"incomplete", "5\r\nhel", false, false, "hel", 6},
-      {"bad size", "xyz\r\nabc\r\n", false, true, "", 0},
-      {"missing size", "\r\nabc\r\n", false, true, "", 0},
-      {"data longer than size", "3\r\nabcd\r\n0\r\n\r\n", false, true, "abc", 0},
-      {"huge size", "fffffffffffffffff\r\n", false, true, "", 0},
+      {"trailer that is not a field", "3\r\nabc\r\n0\r\nnot a field\r\n\r\n", true, false, "abc", 26},
   };
-  for (const ChunkCase& c : cases) {
-    // In one piece.
-    ChunkedDecoder whole;
-    std::string payload;
-    size_t used = whole.Feed(c.input.data(), c.input.size(), &payload);
-    EXPECT_EQ(whole.done(), c.done) << c.name;
-    EXPECT_EQ(whole.failed(), c.failed) << c.name;
-    EXPECT_EQ(payload, c.payload) << c.name;
-    if (c.done || (!c.failed && c.consumed)) {
-      EXPECT_EQ(used, c.consumed) << c.name;
-    }
+  for (const ChunkCase& c : lenient) CheckChunkCase(c, false);
+}
 
-    // One byte at a time gives the same outcome.
-    ChunkedDecoder bytewise;
-    std::string payload2;
-    size_t used2 = 0;
-    for (size_t i = 0; i < c.input.size() && !bytewise.done() && !bytewise.failed(); ++i) {
-      used2 += bytewise.Feed(&c.input[i], 1, &payload2);
-    }
-    EXPECT_EQ(bytewise.done(), c.done) << c.name;
-    EXPECT_EQ(bytewise.failed(), c.failed) << c.name;
-    EXPECT_EQ(payload2, c.payload) << c.name;
-    if (c.done) {
-      EXPECT_EQ(used2, c.consumed) << c.name;
-    }
+// What a client sends is read strictly: any framing another parser could
+// read differently is refused.
+TEST(ChunkedDecoderTest, StrictDecoderRefusesWhatParsersReadDifferently) {
+  ChunkCase cases[] = {
+      {"bare LF size line", "3\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"bare LF after data", "3\r\nabc\n0\r\n\r\n", false, true, "abc", 0},
+      {"bare LF last line", "3\r\nabc\r\n0\r\n\n", false, true, "abc", 0},
+      {"space before size", " 3\r\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"space after size", "3 \r\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"0x prefix", "0x3\r\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"CR inside size line", "3\rX\r\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"control in extension", "3;a\x01\r\nabc\r\n0\r\n\r\n", false, true, "", 0},
+      {"trailer not a field", "3\r\nabc\r\n0\r\nGET / HTTP/1.1\r\n\r\n", false, true, "abc", 0},
+      {"folded trailer", "3\r\nabc\r\n0\r\nX-A: 1\r\n b\r\n\r\n", false, true, "abc", 0},
+  };
+  for (const ChunkCase& c : cases) CheckChunkCase(c, true);
+
+  // Trailers are bounded in all, not only per line.
+  ChunkedDecoder decoder;
+  std::string body = "0\r\n";
+  for (int i = 0; i < 2000; ++i) body += "X-T" + std::to_string(i) + ": " + std::string(40, 'v') + "\r\n";
+  decoder.Feed(body.data(), body.size(), nullptr);
+  EXPECT_TRUE(decoder.failed());
+}
+
+TEST(ChunkedDecoderTest, EncodedChunksDecodeToTheSamePayload) {
+  for (size_t size : {size_t{1}, size_t{15}, size_t{16}, size_t{255}, size_t{4096}, size_t{100000}}) {
+    std::string data(size, 'q');
+    std::string framed = EncodeChunk(data) + std::string(kLastChunk);
+    ChunkedDecoder decoder;
+    std::string payload;
+    EXPECT_EQ(decoder.Feed(framed.data(), framed.size(), &payload), framed.size());
+    EXPECT_TRUE(decoder.done()) << size;
+    EXPECT_EQ(payload, data);
   }
+  EXPECT_EQ(EncodeChunk(""), "");
+  EXPECT_EQ(EncodeChunk(std::string(26, 'z')).substr(0, 4), "1a\r\n");
 }
 
 TEST(ChunkedDecoderTest, OverlongLineFails) {

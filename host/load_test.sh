@@ -20,6 +20,11 @@
 #                line per alerted request, and what hxhost said each time.
 #   --strict     a skip (missing build, python3, valgrind) is a failure
 #
+# Then hostile clients (load_test.py hostile): more silent connections than
+# the limit, slow clients, oversized heads, a client that never reads; an
+# ordinary request is served after each, and hxhost's threads, descriptors
+# and memory return to idle.
+#
 # Checks that no request is lost (load_test.py: every allowed or alerted
 # request gets the origin's body for its own path, every denied one the
 # denial page, the origin serves each forwarded path once and no denied
@@ -40,6 +45,7 @@ DENY_CATEGORY=Gambling
 NEW_DENY_HOST=sports.example.com
 NEW_DENY_CATEGORY=Sports
 KEY='SOFTWARE\Pellumin\Load'
+CLIENT_TIMEOUT=5  # seconds; the hostile clients wait for it
 DENIAL_BODY='<BODY><P>load: this site is restricted</P></BODY>'
 
 usage() { echo "Usage: $0 BUILD_DIR [--requests N] [--concurrency C] [--valgrind] [--reload] [--strict]"; }
@@ -154,7 +160,7 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 "${runner[@]}" "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 \
   --log "$work/access.log" --resolve '*=127.0.0.1' --upstream-timeout 20 \
-  --max-connections 256 2>"$work/hxhost.err" &
+  --max-connections 256 --client-timeout "$CLIENT_TIMEOUT" 2>"$work/hxhost.err" &
 host_pid=$!
 
 proxy_port=""
@@ -268,6 +274,24 @@ done
 rss_after=$(sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$host_pid/status" 2>/dev/null)
 echo "load: hxhost threads and descriptors idle $idle, after the load $after; RSS $rss_before -> $rss_after"
 [ "$after" = "$idle" ] || fail "hxhost kept threads or descriptors after the load (idle: $idle, after: $after)"
+
+# Hostile clients: idle and slow connections beyond the limit, oversized
+# heads, a client that never reads; then threads and descriptors again.
+remaining=$((deadline - SECONDS))
+[ "$remaining" -gt 0 ] || fail "out of time before the hostile clients"
+timeout "$remaining" python3 "$here/load_test.py" hostile "$proxy_port" "$origin_port" \
+  "$ALLOW_HOST" "$CLIENT_TIMEOUT" 256 "$host_pid" | tee "$work/hostile.out"
+hostile_rc=${PIPESTATUS[0]}
+[ "$hostile_rc" -ne 124 ] || fail "the hostile clients did not finish in time"
+[ "$hostile_rc" -eq 0 ] || fail "hxhost did not hold against hostile clients (see FAULT lines)"
+kill -0 "$host_pid" 2>/dev/null || fail "hxhost died under hostile clients"
+for _ in $(seq 1 100); do
+  after=$(counts)
+  [ "$after" = "$idle" ] && break
+  sleep 0.1
+done
+echo "hostile: hxhost threads and descriptors idle $idle, afterwards $after"
+[ "$after" = "$idle" ] || fail "hxhost kept threads or descriptors after the hostile clients (idle: $idle, after: $after)"
 
 kill -TERM "$host_pid"
 stop_wait=$((deadline - SECONDS))

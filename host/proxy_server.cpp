@@ -1,6 +1,7 @@
 // proxy_server.cpp -- accepting clients, filtering and relaying requests.
 #include "proxy_server.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -141,16 +142,32 @@ class ProxyServer::Connection {
   Socket client_;
   std::string peer_;
   std::string client_buffer_;  // read from the client, not used yet
+  std::string body_error_;     // why a chunked body was refused
+  bool sent_since_idle_ = false;  // an answer went out after the last idle wait
   HostConnection record_;
+
+ public:
+  // Set (under the server's idle lock) when the server closes this idle
+  // connection to make room for a new client.
+  std::atomic<bool> evicted_{false};
+  platform::SocketHandle client_handle() const { return client_.handle(); }
 };
 
 ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::string* buffer,
                                                  int timeout_ms, bool idle_wait,
                                                  std::string* head) {
+  using Clock = std::chrono::steady_clock;
   int idle_ms = 0;
+  size_t scanned = 0;  // no head ends before this offset
+  // A client's head must be complete within the timeout of its first byte:
+  // a client that sends a byte now and then must not keep its slot for as
+  // long as it likes. The origin's answer has the timeout for each piece.
+  bool whole_head_deadline = idle_wait;
+  Clock::time_point deadline;
+  bool deadline_set = false;
   char chunk[kIoChunk];
   for (;;) {
-    size_t end = FindHeadEnd(*buffer);
+    size_t end = FindHeadEnd(*buffer, scanned);
     if (end != std::string::npos) {
       if (end > kMaxHeadBytes) return ReadHeadResult::kTooLarge;
       head->assign(*buffer, 0, end);
@@ -158,25 +175,46 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
       return ReadHeadResult::kOk;
     }
     if (buffer->size() > kMaxHeadBytes) return ReadHeadResult::kTooLarge;
+    scanned = buffer->size() > 3 ? buffer->size() - 3 : 0;
     bool waiting_idle = idle_wait && buffer->empty();
-    if (waiting_idle && (server_->draining_.load() || idle_ms >= timeout_ms)) {
-      return ReadHeadResult::kIdleEnd;
+    if (waiting_idle) {
+      if (server_->draining_.load() || evicted_.load() || idle_ms >= timeout_ms) {
+        return ReadHeadResult::kIdleEnd;
+      }
+    } else if (whole_head_deadline && !deadline_set) {
+      deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+      deadline_set = true;
+    }
+    int wait_ms = waiting_idle ? kIdleSliceMs : timeout_ms;
+    if (deadline_set) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return ReadHeadResult::kTimeout;
+      wait_ms = static_cast<int>(left.count());
+    }
+    // Only a connection waiting for a new request may be closed to make
+    // room for another client.
+    if (waiting_idle) {
+      sent_since_idle_ = false;
+      server_->MarkIdle(this, true);
     }
     size_t n = 0;
-    NetStatus status =
-        platform::Receive(socket, chunk, sizeof chunk, waiting_idle ? kIdleSliceMs : timeout_ms, &n,
-                          waker());
+    NetStatus status = platform::Receive(socket, chunk, sizeof chunk, wait_ms, &n, waker());
+    if (waiting_idle) server_->MarkIdle(this, false);
     if (status == NetStatus::kTimeout) {
       if (waiting_idle) {
         idle_ms += kIdleSliceMs;
         continue;
       }
+      if (deadline_set) continue;  // the deadline check above answers
       return ReadHeadResult::kTimeout;
     }
     if (status == NetStatus::kClosed) {
       return buffer->empty() ? ReadHeadResult::kIdleEnd : ReadHeadResult::kClosed;
     }
-    if (status != NetStatus::kOk) return ReadHeadResult::kError;
+    if (status != NetStatus::kOk) {
+      return buffer->empty() && evicted_.load() ? ReadHeadResult::kIdleEnd
+                                                : ReadHeadResult::kError;
+    }
     buffer->append(chunk, n);
   }
 }
@@ -193,6 +231,7 @@ bool ProxyServer::Connection::SendToClient(std::string_view data) {
                                        server_->options_.client_idle_timeout_ms,
                                        waker());
   if (status != NetStatus::kOk) return false;
+  sent_since_idle_ = true;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
   long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
@@ -222,7 +261,9 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
                                         const BodyFraming& framing, bool decode_chunked,
                                         int read_timeout_ms, bool to_client) {
   if (framing.kind == BodyKind::kNone) return true;
-  ChunkedDecoder decoder;
+  // What clients send is read strictly; origins may end chunk lines with a
+  // bare LF.
+  ChunkedDecoder decoder(/*strict=*/!to_client);
   uint64_t remaining = framing.length;
   char chunk[kIoChunk];
   for (;;) {
@@ -238,14 +279,17 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
           break;
         }
         case BodyKind::kChunked: {
+          // Only the payload goes on, framed anew: what the next parser
+          // reads is exactly what this decoder read.
           std::string payload;
-          size_t used = decoder.Feed(buffer->data(), buffer->size(), decode_chunked ? &payload : nullptr);
-          if (decoder.failed()) return false;
-          std::string_view out = decode_chunked ? std::string_view(payload)
-                                                : std::string_view(*buffer).substr(0, used);
-          if (!Write(to, to_client, out)) return false;
+          size_t used = decoder.Feed(buffer->data(), buffer->size(), &payload);
+          if (decoder.failed()) {
+            body_error_ = decoder.error();
+            return false;
+          }
+          if (!Write(to, to_client, decode_chunked ? payload : EncodeChunk(payload))) return false;
           buffer->erase(0, used);
-          if (decoder.done()) return true;
+          if (decoder.done()) return decode_chunked || Write(to, to_client, kLastChunk);
           break;
         }
         case BodyKind::kUntilClose:
@@ -375,7 +419,11 @@ void ProxyServer::Connection::Serve() {
     ReadHeadResult result =
         ReadHead(client_, &client_buffer_, server_->options_.client_idle_timeout_ms, true, &head);
     if (result == ReadHeadResult::kTooLarge) {
-      SendError(431, "Request Header Fields Too Large", "The request head is too large.");
+      if (client_buffer_.find('\n') == std::string::npos) {
+        SendError(414, "URI Too Long", "The request line is too long.");
+      } else {
+        SendError(431, "Request Header Fields Too Large", "The request head is too large.");
+      }
       break;
     }
     if (result == ReadHeadResult::kTimeout) {
@@ -383,6 +431,11 @@ void ProxyServer::Connection::Serve() {
       break;
     }
     if (result != ReadHeadResult::kOk) break;
+    if (HeaderLineCount(head) > kMaxHeaderFields) {
+      SendError(431, "Request Header Fields Too Large",
+                "More than " + std::to_string(kMaxHeaderFields) + " header fields.");
+      break;
+    }
     RequestHead request;
     std::string error;
     if (!ParseRequestHead(head, &request, &error)) {
@@ -395,7 +448,9 @@ void ProxyServer::Connection::Serve() {
     }
     keep_alive = HandleRequest(request);
   }
-  LingeringClose();
+  // A connection closed to make room was waiting for a request: no answer
+  // of ours is in flight to protect from a reset, and the slot is wanted now.
+  if (!evicted_.load() || sent_since_idle_) LingeringClose();
 }
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
@@ -438,7 +493,13 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   if (!Write(upstream, false, SerializeRequestHead(forward)) ||
       !RelayBody(client_, &client_buffer_, upstream, request_body, false,
                  options.client_idle_timeout_ms, false)) {
-    SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
+    if (!body_error_.empty()) {
+      // The origin has a cut body and a closing connection: it cannot
+      // take the part it got for a whole request.
+      SendError(400, "Bad Request", "Malformed chunked body: " + body_error_ + ".");
+    } else {
+      SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
+    }
     return false;
   }
 
@@ -597,6 +658,36 @@ void ProxyServer::ReapWorkers(bool all) {
   }
 }
 
+void ProxyServer::MarkIdle(Connection* connection, bool idle) {
+  std::lock_guard<std::mutex> lock(idle_mutex_);
+  if (idle) {
+    if (!connection->evicted_.load()) idle_.emplace(connection, std::chrono::steady_clock::now());
+  } else {
+    idle_.erase(connection);
+  }
+}
+
+bool ProxyServer::EvictIdle() {
+  // The connection that has waited longest for a request is closed: HTTP
+  // lets a server close an idle connection at any time, and a client that
+  // opens connections and sends nothing must not lock others out.
+  std::lock_guard<std::mutex> lock(idle_mutex_);
+  if (idle_.empty()) return false;
+  auto oldest = idle_.begin();
+  for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+    if (it->second < oldest->second) oldest = it;
+  }
+  Connection* connection = oldest->first;
+  idle_.erase(oldest);
+  connection->evicted_.store(true);
+  evicting_.fetch_add(1);
+  // Still open: the connection leaves the idle set before it can close.
+  // The shutdown ends its wait at once; the flag, within one idle slice
+  // where a shutdown does not wake a waiting thread (Wine).
+  platform::ShutdownBoth(connection->client_handle());
+  return true;
+}
+
 void ProxyServer::RefuseOverLimit(Socket client, const std::string& peer) {
   diagnostics_->Write("hxhost: connection limit of " + std::to_string(options_.max_connections) +
                       " reached; refusing " + peer);
@@ -619,7 +710,7 @@ void ProxyServer::Run() {
       diagnostics_->Write(std::string("hxhost: accept failed: ") + platform::NetStatusText(status));
       continue;
     }
-    if (active_.load() >= options_.max_connections) {
+    if (active_.load() - evicting_.load() >= options_.max_connections && !EvictIdle()) {
       RefuseOverLimit(std::move(client), peer);
       continue;
     }
@@ -630,7 +721,9 @@ void ProxyServer::Run() {
     try {
       w->thread = std::thread([this, w, connection]() mutable {
         connection->Serve();
+        bool evicted = connection->evicted_.load();
         connection.reset();  // untracks and closes before the count drops
+        if (evicted) evicting_.fetch_sub(1);
         active_.fetch_sub(1);
         w->done.store(true);
       });

@@ -4,9 +4,11 @@
 #define PELLUMIN_HOST_PROXY_SERVER_H_
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -73,6 +75,11 @@ class ProxyServer {
   bool Stopping() const { return stop_.load() || platform::StopRequested(); }
   void ReapWorkers(bool all);
   void RefuseOverLimit(platform::Socket client, const std::string& peer);
+  // Connections waiting for a request (the first, or the next on a kept-alive
+  // connection) are idle; at the connection limit the one idle longest is
+  // closed to make room (false when none is idle).
+  void MarkIdle(Connection* connection, bool idle);
+  bool EvictIdle();
 
   // Sockets that a stop shuts down, and the waker that ends their threads'
   // waits (shutdown alone does not, under Wine).
@@ -89,6 +96,9 @@ class ProxyServer {
   std::atomic<bool> stop_{false};
   std::atomic<bool> draining_{false};
   std::atomic<int> active_{0};
+  std::atomic<int> evicting_{0};  // closed to make room, not ended yet
+  std::mutex idle_mutex_;
+  std::map<Connection*, std::chrono::steady_clock::time_point> idle_;
   std::list<std::unique_ptr<Worker>> workers_;
   std::mutex tracked_mutex_;
   std::set<platform::SocketHandle> tracked_;

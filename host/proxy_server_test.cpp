@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <mutex>
@@ -17,6 +18,10 @@
 #include "log.h"
 #include "net.h"
 #include "plugin_host.h"
+
+#ifdef __linux__
+#include <dirent.h>
+#endif
 
 namespace hxhost {
 namespace {
@@ -560,18 +565,25 @@ TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
   ProxyOptions options;
   options.max_connections = 2;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  // Both slots are busy with a request under way (an idle connection would
+  // be closed to make room instead).
+  const std::string line = "GET " + OriginUrl("/a") + " HTTP/1.1\r\n";
   Socket a = Connect();
   Socket b = Connect();
+  for (const Socket* s : {&a, &b}) {
+    ASSERT_EQ(platform::SendAll(*s, line.data(), line.size(), kWaitMs), NetStatus::kOk);
+  }
   for (int i = 0; i < 500 && server_->active_connections() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(server_->active_connections(), 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the lines have arrived
   Reply refused = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n");
   ASSERT_TRUE(refused.ok);
   EXPECT_EQ(refused.head.status, 503);
   // The two admitted connections still work.
   std::string buffer;
-  Reply r = Exchange(a, &buffer, "GET " + OriginUrl("/a") + " HTTP/1.1\r\n\r\n");
+  Reply r = Exchange(a, &buffer, "\r\n");
   EXPECT_EQ(r.head.status, 200);
 }
 
@@ -657,6 +669,289 @@ TEST(PluginHostTest, LoadFailuresAreExplained) {
   EXPECT_EQ(message, "Stub Error: told to fail");
   EXPECT_EQ(host.Init(std::string(TARNWICK_MESSAGE_BUFFER_SIZE, 'k'), &message), -1);
   EXPECT_NE(message.find("longer than 1023"), std::string::npos);
+}
+
+// Hostile clients: idle and slow connections, oversized heads, clients that
+// never read. Each is bounded in time, and the proxy's threads and
+// descriptors return to what they were.
+
+#ifdef __linux__
+int CountEntries(const char* folder) {
+  int count = 0;
+  if (DIR* dir = opendir(folder)) {
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
+}
+struct Resources {
+  int threads = CountEntries("/proc/self/task");
+  int descriptors = CountEntries("/proc/self/fd");
+};
+#else
+struct Resources {
+  int threads = 0;
+  int descriptors = 0;
+};
+#endif
+
+// An origin that records the raw bytes of one request (head and chunked
+// body) and answers 200 with an empty body.
+class RawOrigin {
+ public:
+  RawOrigin() {
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, nullptr), NetStatus::kOk);
+    port_ = platform::LocalPort(listener_);
+    thread_ = std::thread([this] {
+      Socket s;
+      if (platform::AcceptTcp(listener_, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+      std::string all;
+      char chunk[4096];
+      size_t n = 0;
+      while (all.find("\r\n0\r\n\r\n") == std::string::npos &&
+             platform::Receive(s, chunk, sizeof chunk, 3000, &n) == NetStatus::kOk) {
+        all.append(chunk, n);
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        raw_ = all;
+      }
+      std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+      platform::SendAll(s, reply.data(), reply.size(), kWaitMs);
+    });
+  }
+  ~RawOrigin() { thread_.join(); }
+  uint16_t port() const { return port_; }
+  std::string body() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    size_t end = FindHeadEnd(raw_);
+    return end == std::string::npos ? std::string() : raw_.substr(end);
+  }
+
+ private:
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::mutex mutex_;
+  std::string raw_;
+  std::thread thread_;
+};
+
+class HostileClientTest : public ProxyTest {
+ protected:
+  // Waits (bounded) until the proxy serves nobody and the process has no
+  // more threads or descriptors than when the proxy had just started.
+  // held_open: sockets of the test's own clients that are still open.
+  void ExpectBackToIdle(const Resources& before, int held_open = 0) {
+    Resources now;
+    for (int i = 0; i < 1000; ++i) {
+      now = Resources();
+      if (server_->active_connections() == 0 && now.threads <= before.threads &&
+          now.descriptors <= before.descriptors + held_open) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(server_->active_connections(), 0);
+    EXPECT_LE(now.threads, before.threads);
+    EXPECT_LE(now.descriptors, before.descriptors + held_open);
+  }
+};
+
+TEST_F(HostileClientTest, IdleConnectionsBeyondTheLimitDoNotLockOthersOut) {
+#ifdef _WIN32
+  constexpr int kIdle = 40, kLimit = 32;  // Wine's sockets are slow to make
+#else
+  constexpr int kIdle = 300, kLimit = 256;
+#endif
+  ProxyOptions options;
+  options.max_connections = kLimit;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const Resources before;  // the proxy listening, serving nobody
+  std::vector<Socket> idle;
+  for (int i = 0; i < kIdle; ++i) idle.push_back(Connect());
+  for (int i = 0; i < 500 && server_->active_connections() < kLimit; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // An ordinary request is served at once: the connection idle longest
+  // makes room for it.
+  auto start = std::chrono::steady_clock::now();
+  Reply r = Fetch("GET " + OriginUrl("/ordinary") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+  auto waited = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.head.status, 200);
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  // Over the limit only while a closed idle connection's thread ends.
+  for (int i = 0; i < 200 && server_->active_connections() > kLimit; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LE(server_->active_connections(), kLimit);
+  idle.clear();
+  ExpectBackToIdle(before);
+}
+
+TEST_F(HostileClientTest, SlowClientsGet408WhenTheirHeadIsNotCompleteInTime) {
+  ProxyOptions options;
+  options.max_connections = 4;
+  options.client_idle_timeout_ms = 1000;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const Resources before;  // the proxy listening, serving nobody
+  // Each sends a byte every 200 ms: 40 bytes take 8 s, far beyond the 1 s
+  // the head may take.
+  const std::string request = "GET " + OriginUrl("/slow-client") + " HTTP/1.1\r\nX: y\r\n\r\n";
+  std::vector<std::thread> clients;
+  std::atomic<int> got_408{0}, other{0};
+  std::atomic<bool> all_started{false};
+  std::atomic<int> started{0};
+  for (int c = 0; c < 4; ++c) {
+    clients.emplace_back([&] {
+      Socket s = Connect();
+      started.fetch_add(1);
+      for (size_t i = 0; i < request.size(); ++i) {
+        if (platform::SendAll(s, &request[i], 1, kWaitMs) != NetStatus::kOk) break;
+        if (platform::WaitReadable(std::vector<platform::SocketHandle>{s.handle()}.data(), 1, 200,
+                                   nullptr) == 0) {
+          break;  // the proxy has answered
+        }
+      }
+      std::string buffer, head, error;
+      ResponseHead reply;
+      if (ReadHeadFrom(s, &buffer, &head) && ParseResponseHead(head, &reply, &error) &&
+          reply.status == 408) {
+        got_408.fetch_add(1);
+      } else {
+        other.fetch_add(1);
+      }
+    });
+  }
+  for (int i = 0; i < 500 && server_->active_connections() < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // While they hold every slot mid-request, a newcomer is refused at once.
+  Reply refused = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(refused.ok);
+  EXPECT_EQ(refused.head.status, 503);
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(got_408.load(), 4);
+  EXPECT_EQ(other.load(), 0);
+  Reply served = Fetch("GET " + OriginUrl("/after") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(served.head.status, 200);
+  ExpectBackToIdle(before);
+  (void)all_started;
+  (void)started;
+}
+
+TEST_F(HostileClientTest, OversizedHeadsGetA4xxAndAClosedConnection) {
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
+  const Resources before;  // the proxy listening, serving nobody
+  std::string many_fields, big_fields;
+  for (int i = 0; i < 10000; ++i) many_fields += "a: b\r\n";
+  for (int i = 0; i < 1024; ++i) big_fields += "X-Big" + std::to_string(i) + ": " + std::string(1000, 'v') + "\r\n";
+  struct Case {
+    const char* name;
+    std::string request;
+    int status;
+  } cases[] = {
+      {"100 KB request line", "GET " + OriginUrl("/" + std::string(100 * 1024, 'a')) + " HTTP/1.1\r\n\r\n", 414},
+      {"1 MB of headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + big_fields + "\r\n", 431},
+      {"10,000 headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + many_fields + "\r\n", 431},
+      {"a field too many", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" +
+                               many_fields.substr(0, 6 * (kMaxHeaderFields + 1)) + "\r\n", 431},
+  };
+  for (const Case& c : cases) {
+    Socket s = Connect();
+    // The proxy stops reading early; the rest of the send may fail.
+    std::thread sender([&] { platform::SendAll(s, c.request.data(), c.request.size(), 5000); });
+    std::string all = ReadUntilClose(s);  // returns only when the proxy closes
+    sender.join();
+    ResponseHead reply;
+    std::string error;
+    size_t end = FindHeadEnd(all);
+    ASSERT_NE(end, std::string::npos) << c.name;
+    ASSERT_TRUE(ParseResponseHead(all.substr(0, end), &reply, &error)) << c.name;
+    EXPECT_EQ(reply.status, c.status) << c.name;
+  }
+  EXPECT_EQ(origin_.requests(), 0);
+  // Exactly the limit still passes.
+  Reply ok = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\nConnection: close\r\n" +
+                   many_fields.substr(0, 6 * (kMaxHeaderFields - 1)) + "\r\n");
+  EXPECT_EQ(ok.head.status, 200);
+  ExpectBackToIdle(before);
+}
+
+TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
+  ProxyOptions options;
+  options.client_idle_timeout_ms = 1000;
+  // An origin that sends without end.
+  Socket listener;
+  ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
+  const uint16_t port = platform::LocalPort(listener);
+  std::thread origin([&] {
+    Socket s;
+    if (platform::AcceptTcp(listener, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n";
+    platform::SendAll(s, head.data(), head.size(), kWaitMs);
+    const std::string piece(64 * 1024, 'p');
+    while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
+    }
+  });
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const Resources before;  // the proxy listening, serving nobody
+  Socket s = Connect();
+  std::string request = "GET http://127.0.0.1:" + std::to_string(port) + "/endless HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  // The client reads nothing; the proxy gives up on it after the client
+  // timeout, and the connection's thread ends while the client is still
+  // connected.
+  for (int i = 0; i < 500 && server_->active_connections() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ExpectBackToIdle(before, /*held_open=*/1);
+  origin.join();
+}
+
+TEST_F(HostileClientTest, ChunkedBodiesAreFramedAnewOrRefused) {
+  ASSERT_NO_FATAL_FAILURE(StartProxy());
+  const Resources before;  // the proxy listening, serving nobody
+  struct Case {
+    const char* name;
+    std::string body;
+    int status;
+    std::string payload;  // what the origin's body decodes to
+  } cases[] = {
+      {"extension and trailer dropped", "3;ext=\"x\"\r\nabc\r\n2\r\nde\r\n0\r\nX-Sum: 1\r\n\r\n", 200,
+       "abcde"},
+      {"leading zeros", "0003\r\nabc\r\n0\r\n\r\n", 200, "abc"},
+      {"bare LF", "3\nabc\n0\n\n", 400, ""},
+      {"trailer that is not a field", "3\r\nabc\r\n0\r\nGET /x HTTP/1.1\r\n\r\n", 400, ""},
+  };
+  for (const Case& c : cases) {
+    RawOrigin origin;
+    Socket s = Connect();
+    std::string request = "POST http://127.0.0.1:" + std::to_string(origin.port()) +
+                          "/up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + c.body;
+    std::string buffer;
+    Reply r = Exchange(s, &buffer, request);
+    EXPECT_EQ(r.head.status, c.status) << c.name;
+    std::string forwarded = origin.body();
+    if (c.status == 200) {
+      // Plain chunks of the proxy's own: sizes, data, the last chunk, and
+      // nothing else (no extension, no trailer).
+      ChunkedDecoder strict;
+      std::string payload;
+      EXPECT_EQ(strict.Feed(forwarded.data(), forwarded.size(), &payload), forwarded.size()) << c.name;
+      EXPECT_TRUE(strict.done()) << c.name << ": " << forwarded;
+      EXPECT_EQ(payload, c.payload) << c.name;
+      EXPECT_EQ(forwarded.find(';'), std::string::npos) << c.name;
+      EXPECT_EQ(forwarded.substr(forwarded.size() - 7), "\r\n0\r\n\r\n") << c.name;
+      EXPECT_EQ(forwarded.find("0003"), std::string::npos) << c.name;
+    } else {
+      // Never a whole body: the origin cannot take a part for a request.
+      EXPECT_EQ(forwarded.find("0\r\n\r\n"), std::string::npos) << c.name;
+    }
+  }
+  ExpectBackToIdle(before);
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 // beside it ("<file>.lock", flock), applies the one change and replaces the
 // whole file by a complete new copy (temporary file, fsync, rename), so a
 // reader never sees half a file, two writers never lose each other's values,
-// and a crash leaves the old file whole. A file that does not parse is
-// never written.
+// and a crash leaves the old file whole (the next write removes the
+// temporary copy such a crash leaves). A file that does not parse is never
+// written.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -198,6 +200,43 @@ RegStatus WriteAtomically(const std::string& file, const std::string& text) {
   return RegStatus::kOk;
 }
 
+// True for the names WriteAtomically gives its copies of base:
+// "<base>.tmp.<pid>.<counter>".
+bool IsTemporaryCopyName(const std::string& name, const std::string& base) {
+  const std::string prefix = base + ".tmp.";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+  int dots = 0;
+  bool digit_before = false;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] == '.') {
+      if (!digit_before || ++dots > 1) return false;
+      digit_before = false;
+    } else if (name[i] >= '0' && name[i] <= '9') {
+      digit_before = true;
+    } else {
+      return false;
+    }
+  }
+  return dots == 1 && digit_before;
+}
+
+// A writer makes its temporary copy only while it holds the lock, so any
+// copy found by the holder of the lock was left by a writer that died
+// (killed, or the machine stopped) between creating and renaming it.
+// Removing them here keeps such leftovers from piling up.
+void RemoveStaleCopies(const std::string& file) {
+  const std::size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
+  const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (IsTemporaryCopyName(name, base)) unlink((folder + "/" + name).c_str());
+  }
+  closedir(dir);
+}
+
 // Re-reads the file under the lock, lets change() alter it, and writes it
 // back when change() says it altered something.
 RegStatus ModifyFile(const std::string& file,
@@ -212,6 +251,7 @@ RegStatus ModifyFile(const std::string& file,
   status = LoadDocument(file, &doc, &missing);
   if (status != RegStatus::kOk) return status;
   if (!change(doc)) return RegStatus::kOk;
+  RemoveStaleCopies(file);
   return WriteAtomically(file, regedit::Write(doc));
 }
 

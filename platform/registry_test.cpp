@@ -3,6 +3,7 @@
 // HKLM\SOFTWARE\PelluminTest, removed afterwards) on Windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -282,19 +284,130 @@ TEST_F(RegistryTest, MalformedFileIsReportedAndNeverOverwritten) {
   EXPECT_EQ(ReadStore(), broken);
 }
 
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST_F(RegistryTest, WritesLeaveNoTemporaryFiles) {
   RegKey* key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   for (int i = 0; i < 5; ++i) SetDword(key, ("v" + std::to_string(i)).c_str(), i);
   CloseRegistryKey(key);
-  std::vector<std::string> names;
-  DIR* dir = opendir((dir_ + "/conf").c_str());
-  ASSERT_NE(dir, nullptr);
-  while (dirent* entry = readdir(dir)) names.push_back(entry->d_name);
-  closedir(dir);
-  for (const std::string& name : names)
-    EXPECT_TRUE(name == "." || name == ".." || name == "hklm.reg" || name == "hklm.reg.lock")
-        << name;
+  EXPECT_EQ(FolderNames(dir_ + "/conf"), (std::vector<std::string>{"hklm.reg", "hklm.reg.lock"}));
+}
+
+TEST_F(RegistryTest, NextWriteRemovesCopiesThatDeadWritersLeft) {
+  RegKey* key = Create(Path("Main"));
+  ASSERT_NE(key, nullptr);
+  struct Case {
+    const char* name;
+    bool removed;
+  } cases[] = {
+      {"hklm.reg.tmp.4242.0", true},   {"hklm.reg.tmp.1.17", true},
+      {"hklm.reg.tmp.4242", false},    {"hklm.reg.tmp.notes", false},
+      {"hklm.reg.tmp.1.2.3", false},   {"other.reg.tmp.4242.0", false},
+      {"hklm.reg.tmp..0", false},      {"hklm.reg.tmp.12.x", false},
+  };
+  for (const Case& c : cases) std::ofstream(dir_ + "/conf/" + c.name) << "half a file";
+  SetDword(key, "after", 1);
+  CloseRegistryKey(key);
+  std::vector<std::string> expected = {"hklm.reg", "hklm.reg.lock"};
+  for (const Case& c : cases) {
+    if (!c.removed) expected.push_back(c.name);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FolderNames(dir_ + "/conf"), expected);
+}
+
+// Writers killed with SIGKILL, every other one as soon as its temporary copy
+// appears (inside a write), the others at a random moment: the file always
+// reads whole, every value a killed writer finished is there, and the next
+// write clears the copies.
+TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
+  // A file of some size, so that writing a copy takes a while.
+  RegKey* key = Create(Path("Big"));
+  ASSERT_NE(key, nullptr);
+  const std::string filler(400, 'f');
+  for (int i = 0; i < 300; ++i) SetString(key, ("fill" + std::to_string(i)).c_str(), filler);
+  CloseRegistryKey(key);
+
+  int killed_mid_write = 0, next = 0;
+  unsigned seed = 12345;
+  for (int attempt = 0; attempt < 60 && killed_mid_write < 3; ++attempt) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      RegKey* child = nullptr;
+      if (OpenRegistryKey(Path("Big").c_str(), RegAccess::kSetValue, &child) != RegStatus::kOk)
+        _exit(1);
+      // "done" is set after each value, so every value up to "done" must
+      // survive the kill.
+      for (std::uint32_t i = static_cast<std::uint32_t>(next);; ++i) {
+        std::string name = "n" + std::to_string(i);
+        SetRegistryValue(child, name.c_str(), kRegDword, &i, 4);
+        SetRegistryValue(child, "done", kRegDword, &i, 4);
+      }
+    }
+    const std::string own = "hklm.reg.tmp." + std::to_string(pid) + ".";
+    if (attempt % 2 == 0) {
+      // Watch for the writer's copy and kill it the moment it appears.
+      bool seen = false;
+      for (int polls = 0; polls < 2000000 && !seen; ++polls) {
+        for (const std::string& name : FolderNames(dir_ + "/conf")) {
+          if (name.compare(0, own.size(), own) == 0) seen = true;
+        }
+      }
+    } else {
+      seed = seed * 1103515245u + 12345u;
+      usleep(5000 + (seed >> 16) % 50000);
+    }
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own";
+
+    // A copy named by this writer's pid: the kill landed inside a write.
+    for (const std::string& name : FolderNames(dir_ + "/conf")) {
+      if (name.compare(0, own.size(), own) == 0) ++killed_mid_write;
+    }
+    RegKey* reader = nullptr;
+    ASSERT_EQ(OpenRegistryKey(Path("Big").c_str(), RegAccess::kRead, &reader), RegStatus::kOk)
+        << LastRegistryError();
+    std::uint32_t done = 0, size = 4;
+    if (QueryRegistryValue(reader, "done", nullptr, &done, &size) == RegStatus::kOk) {
+      for (std::uint32_t i = 0; i <= done; ++i) {
+        std::uint32_t value = 0;
+        size = 4;
+        ASSERT_EQ(QueryRegistryValue(reader, ("n" + std::to_string(i)).c_str(), nullptr, &value,
+                                     &size),
+                  RegStatus::kOk)
+            << "n" << i << " lost after a kill";
+        EXPECT_EQ(value, i);
+      }
+      next = static_cast<int>(done) + 1;
+    }
+    std::uint32_t kind = 0;
+    char text[512];
+    size = sizeof text;
+    EXPECT_EQ(QueryRegistryValue(reader, "fill299", &kind, text, &size), RegStatus::kOk);
+    EXPECT_EQ(std::string(text), filler);
+    CloseRegistryKey(reader);
+  }
+  EXPECT_GT(killed_mid_write, 0) << "no kill landed inside a write";
+  key = nullptr;
+  ASSERT_EQ(OpenRegistryKey(Path("Big").c_str(), RegAccess::kSetValue, &key), RegStatus::kOk);
+  SetDword(key, "after", 1);
+  CloseRegistryKey(key);
+  EXPECT_EQ(FolderNames(dir_ + "/conf"), (std::vector<std::string>{"hklm.reg", "hklm.reg.lock"}));
 }
 
 // Each writer sets its own values; afterwards every one of them is there.

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 
 #include "corvane.h"
@@ -83,9 +84,10 @@ using tarnwick::g_initLock;
 using tarnwick::g_state;
 using tarnwick::g_stateLock;
 
-extern "C" int HX_CALL HXInit(char* message) {
-  using namespace tarnwick;
-  if (message == nullptr) return 0;
+namespace tarnwick {
+namespace {
+
+int InitFilter(char* message) {
 
   // The path is read only as far as the host's buffer goes.
   std::size_t pathLength = 0;
@@ -124,6 +126,23 @@ extern "C" int HX_CALL HXInit(char* message) {
   }
   ReleaseFilter(&old);
   return ready;
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+extern "C" int HX_CALL HXInit(char* message) {
+  using namespace tarnwick;
+  if (message == nullptr) return 0;
+  try {
+    return InitFilter(message);
+  } catch (const std::bad_alloc&) {
+    // LoadFilter hands back nothing half built when memory runs out; this
+    // keeps anything else that runs short from escaping to the host, and
+    // leaves the filter in force as it was.
+    WriteMessage(message, TARNWICK_MESSAGE_BUFFER_SIZE, kInitFailedMessage);
+    return 0;
+  }
 }
 
 extern "C" int HX_CALL HXProcURL(HostConnection* connection, char* url) {

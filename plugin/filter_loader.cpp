@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "defaults.h"
 #include "entry_points.h"
@@ -12,9 +13,10 @@
 
 namespace tarnwick {
 
+const char kInitFailedMessage[] = "Pellumin Error: Could not Initialize Pellumin.";
+
 namespace {
 
-const char kInitFailedMessage[] = "Pellumin Error: Could not Initialize Pellumin.";
 const char kTypesFailedMessage[] = "Pellumin Error: Couldn't allocate memory for Types.";
 const char kReadyMessage[] = "Pellumin Plugin V1.0 Initialized Correctly!";
 
@@ -101,15 +103,18 @@ void WriteMessage(char* message, std::size_t messageSize, const char* first, con
 bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault) {
   SettingsKey key = OpenPluginKey(keyPath, KeyAccess::kRead, fault);
   if (key == nullptr) return fault->empty();
+  SettingsKeyCloser closer{key};
   filter->logEnabled = ReadDwordValue(key, kLogValue);
   filter->mailEnabled = ReadDwordValue(key, kMailValue);
   ReadStringValue(key, kControlFileValue, filter->controlFilePath, kControlFilePathSize);
   ReadStringValue(key, kErrorMsgValue, filter->denialBody, kDenialBodySize);
-  CloseSettingsKey(key);
   return true;
 }
 
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize) {
+namespace {
+
+int LoadFilterOrThrow(const char* keyPath, LoadedFilter* filter, char* message,
+                      std::size_t messageSize) {
   // Without a readable store the filter would run on defaults and could
   // let everything pass; say where the store is broken instead.
   std::string fault;
@@ -149,6 +154,20 @@ int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::si
 
   WriteMessage(message, messageSize, kReadyMessage);
   return 1;
+}
+
+}  // namespace
+
+int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize) {
+  try {
+    return LoadFilterOrThrow(keyPath, filter, message, messageSize);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out while the settings or list paths were read (they are
+    // strings): hand back nothing half built.
+    ReleaseFilter(filter);
+    WriteMessage(message, messageSize, kInitFailedMessage);
+    return 0;
+  }
 }
 
 void ReleaseFilter(LoadedFilter* filter) {

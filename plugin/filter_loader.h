@@ -44,6 +44,10 @@ LoadedFilter DefaultLoadedFilter();
 // wrong, and filter unchanged.
 bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault);
 
+// The message of an HXInit that could not start the engine or ran out of
+// memory.
+extern const char kInitFailedMessage[];
+
 // Everything HXInit does after its reset, into filter: the main settings,
 // the engine service with the control list, the four sets, the "Deny" and
 // "Alert" lists. filter must hold no handles on entry; its texts are what

@@ -1,6 +1,8 @@
 // outputs.cpp -- denial page, access log line, alert batch, send loop.
 #include "outputs.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform.h"
@@ -113,7 +115,10 @@ int SendToClient(HostConnection* connection, const char* bytes, int length) {
     n = platform::SendOnSocket(socket, bytes + sent, length - sent);
   }
   if (n < 0) return kSendFailed;
-  connection->bytesSent += sent;
+  // The count is the host's signed 32-bit field: a long-lived connection
+  // stops at the largest value instead of overflowing.
+  const long long total = static_cast<long long>(connection->bytesSent) + sent;
+  connection->bytesSent = total > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(total);
   return 1;
 }
 

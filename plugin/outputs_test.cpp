@@ -5,6 +5,8 @@
 #include <memory>
 #include <thread>
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,6 +152,24 @@ TEST(SendToClientTest, SendsAllAndCountsOrFailsWithoutCounting) {
   pair.ClosePluginEnd();
   EXPECT_EQ(SendToClient(pair.host(), "abc", 3), kSendFailed);
   EXPECT_EQ(pair.host()->bytesSent, 5 + static_cast<int>(bytes.size()));
+}
+
+TEST(SendToClientTest, CountStopsAtTheLargestValue) {
+  testing::ClientPair pair;
+  const std::string bytes(300, 'x');
+  struct Case {
+    std::int32_t before, after;
+  } cases[] = {
+      {INT32_MAX - 300, INT32_MAX},
+      {INT32_MAX - 10, INT32_MAX},
+      {INT32_MAX, INT32_MAX},
+  };
+  for (const Case& c : cases) {
+    pair.host()->bytesSent = c.before;
+    ASSERT_EQ(SendToClient(pair.host(), bytes.data(), static_cast<int>(bytes.size())), 1);
+    EXPECT_EQ(pair.Read(bytes.size()), bytes);
+    EXPECT_EQ(pair.host()->bytesSent, c.after) << c.before;
+  }
 }
 
 }  // namespace

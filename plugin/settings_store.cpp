@@ -174,13 +174,13 @@ bool CloseSettingsKey(SettingsKey key) {
 bool LoadCategorySet(const char* path, QxTypes* set) {
   SettingsKey key = OpenPluginKey(path, KeyAccess::kRead);
   if (key == nullptr) return true;
+  SettingsKeyCloser closer{key};
   char stateName[kStateValueNameSize];
   for (const CategoryTableRow& row : kCategoryTable) {
     if (MakeStateValueName(row.name, stateName) && ReadDwordValue(key, stateName) == 1) {
       QX_SetThisCategory(set, row.categoryNumber);
     }
   }
-  CloseSettingsKey(key);
   return true;
 }
 

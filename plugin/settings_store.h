@@ -88,6 +88,15 @@ bool WriteDwordValue(SettingsKey key, const char* name, std::int32_t value);
 bool WriteStringValue(SettingsKey key, const char* name, const char* text);
 bool CloseSettingsKey(SettingsKey key);
 
+// Closes a key when it goes, however the reading ends (memory can run out
+// inside a read of the POSIX store, which works with strings).
+struct SettingsKeyCloser {
+  SettingsKey key;
+  ~SettingsKeyCloser() {
+    if (key != nullptr) CloseSettingsKey(key);
+  }
+};
+
 // Adds to set the category of every table row whose state value below path
 // is exactly 1. A key that does not open leaves the set as it is. Always
 // true.

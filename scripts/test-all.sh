@@ -6,19 +6,24 @@
 #   tsan      the unit tests under ThreadSanitizer
 #   e2e       curl through hxhost and the real plug-in, and a load test;
 #             Debian's squid with the tarnwick-squid helper on loopback
+#   fuzz      each fuzz target (preset native-fuzz: clang 14, libFuzzer,
+#             ASan and UBSan) for FUZZ_SECONDS (default 60) on its corpus;
+#             any finding fails it. Skipped, with why, without clang 14 or
+#             its libFuzzer runtime
 #   windows   the 32-bit Windows build and the checks of all its binaries;
 #             its test programs and the end-to-end check under 32-bit Wine
 #             where the kernel runs 32-bit programs and wine32 is installed,
 #             else the same sources built for 64-bit Windows and run under
 #             64-bit Wine; the registry file against Wine's regedit
-# Every check is a ctest test with a label (unit, setup, e2e, load, squid,
+# Every check is a ctest test with a label (unit, setup, e2e, load, squid, fuzz,
 # dllcheck, regedit), so "ctest --preset native -L e2e" runs one kind.
 # The summary lists each stage that ran and each that was skipped, with
 # why, and the last line is "N passed, M failed" over every test.
 #
 # Usage: test-all.sh [--help]
 # Environment: SKIP_SETUP=1 skips scripts/setup-debian.sh; STAGES="native e2e"
-# runs only some stages (default: native asan tsan e2e windows).
+# runs only some stages (default: native asan tsan e2e fuzz windows);
+# FUZZ_SECONDS=N runs each fuzz target for N seconds.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,7 +34,7 @@ case "${1:-}" in
   *) echo "unknown argument: $1 (try --help)" >&2; exit 2 ;;
 esac
 
-stages=${STAGES:-"native asan tsan e2e windows"}
+stages=${STAGES:-"native asan tsan e2e fuzz windows"}
 want() { [[ " $stages " == *" $1 "* ]]; }
 
 total_passed=0
@@ -146,6 +151,36 @@ if want e2e; then
   fi
 fi
 
+# Why the fuzz targets cannot be built here, or nothing: clang 14 must link
+# a program with libFuzzer and both sanitizers.
+fuzz_missing() {
+  command -v clang++-14 >/dev/null || { echo "no clang++-14 (Debian's clang-14)"; return; }
+  local probe
+  probe=$(mktemp -d)
+  echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' \
+    >"$probe/probe.cpp"
+  if ! clang++-14 -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" \
+       >"$probe/log" 2>&1; then
+    echo "clang++-14 cannot link with libFuzzer and the sanitizers (libclang-rt-14-dev): $(head -n 1 "$probe/log")"
+  fi
+  rm -rf "$probe"
+}
+
+if want fuzz; then
+  fuzz_seconds=${FUZZ_SECONDS:-60}
+  banner "fuzz targets, ${fuzz_seconds} s each"
+  why=$(fuzz_missing)
+  if [ -n "$why" ]; then
+    skipped "fuzz targets" "$why"
+  elif build_preset native-fuzz -DPELLUMIN_FUZZ_SECONDS="$fuzz_seconds"; then
+    run_ctest native-fuzz --preset native-fuzz -L fuzz
+    ran "fuzz targets (${fuzz_seconds} s each)" "$ctest_counts"
+  else
+    step_failed "native-fuzz build"
+    skipped "fuzz targets" "the native-fuzz build failed"
+  fi
+fi
+
 if want windows; then
   # The cross builds compile the sample list with the native tool, for the
   # end-to-end check under Wine.
@@ -219,7 +254,7 @@ if want windows; then
 fi
 
 banner "summary"
-for stage in native asan tsan e2e windows; do
+for stage in native asan tsan e2e fuzz windows; do
   want "$stage" || report+=("$stage: skipped, not in STAGES=\"$stages\"")
 done
 for line in "${report[@]}"; do echo "  $line"; done

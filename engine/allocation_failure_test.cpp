@@ -1,0 +1,216 @@
+// Memory running out at each allocation in turn, as SQLite's tests do it:
+// loading both lists (from a file and from a pipe, whose array grows), the
+// site list update, and making the service and its sets. Every failure gives
+// 1008 (or none, for the constructors), leaves everything else as it was and
+// usable, and leaks nothing (the sanitizer build checks that at exit).
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvane.h"
+#include "list_file.h"
+#include "policy_testing.h"
+#include "testing/failing_allocator.h"
+#include "testing/list_builder.h"
+
+namespace corvane {
+namespace {
+
+using testing::FailingAllocator;
+using testing::NewService;
+using testing::NewSet;
+using testing::UrlRecord;
+
+constexpr long kMaxAllocations = 200;  // far more than any operation here makes
+
+std::vector<QxListRecord> Copy(const QxListRecord* records, std::int32_t count) {
+  return std::vector<QxListRecord>(records, records + count);
+}
+
+bool SameRecords(const std::vector<QxListRecord>& a, const QxListRecord* b, std::int32_t count) {
+  return static_cast<std::int32_t>(a.size()) == count &&
+         (count == 0 || std::memcmp(a.data(), b, a.size() * sizeof(QxListRecord)) == 0);
+}
+
+int Categorize(QxService* service, const char* url) {
+  auto result = NewSet();
+  char key[QX_KEY_TEXT_SIZE];
+  return QX_CategorizeUrl(service, url, result.get(), key, QX_KEY_TEXT_SIZE - 1);
+}
+
+class AllocationFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    control_ = dir_.WriteList("control.lst", {UrlRecord("http://control.example/", 4),
+                                              UrlRecord("http://other.example/a", 8)});
+    site_ = dir_.WriteList("site.lst", {UrlRecord("http://site.example/", 16)});
+  }
+  testing::TempDir dir_;
+  std::string control_, site_;
+};
+
+TEST_F(AllocationFailureTest, LoadingFailsCleanlyAtEveryAllocation) {
+  auto filter = NewSet({1});
+  struct Case {
+    const char* name;
+    bool control;  // else the site list
+    QxTypes* filter;
+  } cases[] = {{"control list", true, nullptr}, {"filtered control list", true, filter.get()},
+               {"site list", false, nullptr}};
+  for (const Case& c : cases) {
+    long failing = 0;
+    for (; failing < kMaxAllocations; ++failing) {
+      auto service = NewService();
+      ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, control_.c_str()), QX_OK);
+      ASSERT_EQ(QX_LoadSiteList(service.get(), site_.c_str()), QX_OK);
+      const auto otherBefore = c.control ? Copy(service->siteRecords, service->siteCount)
+                                         : Copy(service->controlRecords, service->controlCount);
+      FailingAllocator failure(failing);
+      const int rc = c.control ? QX_LoadControlList(service.get(), c.filter, control_.c_str())
+                               : QX_LoadSiteList(service.get(), site_.c_str());
+      failure.End();
+      if (!failure.reached()) {
+        EXPECT_EQ(rc, QX_OK) << c.name;
+        break;
+      }
+      if (rc == QX_OK) {
+        // Only the size lookup failed: the list loads without it.
+        EXPECT_EQ(c.control ? service->controlCount : service->siteCount,
+                  c.control && c.filter ? 1 : (c.control ? 2 : 1))
+            << c.name;
+        continue;
+      }
+      EXPECT_EQ(rc, QX_ERR_NO_MEMORY) << c.name << ", allocation " << failing;
+      // That list is empty, as after any failed load; the other one and
+      // the service are as they were.
+      EXPECT_EQ(c.control ? service->controlCount : service->siteCount, 0) << c.name;
+      EXPECT_EQ(c.control ? service->controlRecords : service->siteRecords, nullptr) << c.name;
+      EXPECT_TRUE(c.control ? SameRecords(otherBefore, service->siteRecords, service->siteCount)
+                            : SameRecords(otherBefore, service->controlRecords,
+                                          service->controlCount))
+          << c.name;
+      EXPECT_EQ(Categorize(service.get(), c.control ? "http://site.example/"
+                                                    : "http://control.example/"),
+                QX_CATEGORIZED)
+          << c.name;
+      // And the load succeeds once memory is back.
+      ASSERT_EQ(c.control ? QX_LoadControlList(service.get(), c.filter, control_.c_str())
+                          : QX_LoadSiteList(service.get(), site_.c_str()),
+                QX_OK);
+    }
+    EXPECT_GT(failing, 0) << c.name << ": no allocation was made";
+    EXPECT_LT(failing, kMaxAllocations) << c.name;
+  }
+}
+
+#ifndef _WIN32  // a named pipe
+TEST_F(AllocationFailureTest, LoadingFromAPipeFailsCleanlyWhenTheArrayGrows) {
+  // From a pipe the size is unknown, so the array starts at one chunk and
+  // grows as records arrive: the growth fails too.
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<QxListRecord> records;
+  for (int i = 0; i < 200000; ++i) {
+    records.push_back(testing::KeyRecord("K" + std::to_string(i), 4));
+  }
+  const std::string fifo = dir_.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<QxListRecord> sorted = records;
+  SortListRecords(sorted.data(), static_cast<std::int32_t>(sorted.size()));
+  const std::string bytes = testing::ListFileBytes(sorted);
+  long failing = 0;
+  for (; failing < kMaxAllocations; ++failing) {
+    auto service = NewService();
+    std::thread writer([&] {
+      int fd = open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      for (size_t done = 0; done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;  // the reader gave up
+        done += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+    FailingAllocator failure(failing);
+    const int rc = QX_LoadSiteList(service.get(), fifo.c_str());
+    failure.End();
+    writer.join();
+    if (!failure.reached() || rc == QX_OK) {
+      EXPECT_EQ(rc, QX_OK);
+      EXPECT_EQ(service->siteCount, 200000);
+      if (!failure.reached()) break;
+      continue;
+    }
+    EXPECT_EQ(rc, QX_ERR_NO_MEMORY) << "allocation " << failing;
+    EXPECT_EQ(service->siteCount, 0);
+  }
+  EXPECT_GE(failing, 2) << "the array never grew";
+}
+#endif
+
+TEST_F(AllocationFailureTest, SiteListUpdateFailsCleanlyAtEveryAllocation) {
+  struct Case {
+    const char* name;
+    bool loaded;      // a site list loaded first, or none
+    const char* url;  // new, or replacing a record
+  } cases[] = {{"first record", false, "http://new.example/x"},
+               {"added record", true, "http://new.example/x"},
+               {"replaced record", true, "http://site.example/"}};
+  for (const Case& c : cases) {
+    long failing = 0;
+    for (; failing < kMaxAllocations; ++failing) {
+      auto service = NewService();
+      if (c.loaded) {
+        ASSERT_EQ(QX_LoadSiteList(service.get(), site_.c_str()), QX_OK);
+      }
+      auto request = NewSet({5}, {1});
+      const auto before = Copy(service->siteRecords, service->siteCount);
+      FailingAllocator failure(failing);
+      const int rc = QX_UpdateSiteList(service.get(), c.url, request.get());
+      failure.End();
+      if (!failure.reached()) {
+        EXPECT_EQ(rc, QX_OK) << c.name;
+        break;
+      }
+      EXPECT_EQ(rc, QX_ERR_NO_MEMORY) << c.name << ", allocation " << failing;
+      EXPECT_TRUE(SameRecords(before, service->siteRecords, service->siteCount)) << c.name;
+      EXPECT_EQ(QX_UpdateSiteList(service.get(), c.url, request.get()), QX_OK) << c.name;
+      EXPECT_EQ(Categorize(service.get(), c.url), QX_CATEGORIZED) << c.name;
+    }
+    EXPECT_LT(failing, kMaxAllocations) << c.name;
+  }
+}
+
+TEST_F(AllocationFailureTest, ServiceAndSetsAreNullWhenMemoryRunsOut) {
+  {
+    FailingAllocator failure(0);
+    EXPECT_EQ(QX_Init(), nullptr);
+    EXPECT_TRUE(failure.reached());
+  }
+  {
+    FailingAllocator failure(0);
+    EXPECT_EQ(QX_AllocateTypes(), nullptr);
+    EXPECT_TRUE(failure.reached());
+  }
+  FailingAllocator failure(2);
+  QxService* service = QX_Init();
+  QxTypes* set = QX_AllocateTypes();
+  EXPECT_NE(service, nullptr);
+  EXPECT_NE(set, nullptr);
+  EXPECT_FALSE(failure.reached());
+  failure.End();
+  QX_FreeTypes(set);
+  QX_FreeService(service);
+}
+
+}  // namespace
+}  // namespace corvane
