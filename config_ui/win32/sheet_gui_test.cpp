@@ -542,6 +542,32 @@ TEST_F(Sheet, ANullPathOpensTheSheetAndReturnsZero) {
   EXPECT_EQ(RunSheet(nullptr, [](Robot& r) { r.Press(PSBTN_CANCEL); }), 0);
 }
 
+// hxhost --config opens the same sheet in its own process.
+TEST_F(Sheet, HxhostConfigOpensTheSheetAndExitsWhenItCloses) {
+  const std::string path = KeyPath("hxhost");
+  std::string command = "hxhost.exe --plugin Tarnwick.dll --config \"" + path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process))
+      << GetLastError();
+  HWND sheet = WaitForWindow(kSheetCaption);
+  EXPECT_NE(sheet, nullptr);
+  if (sheet != nullptr) {
+    Sleep(300);
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+  }
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  if (exitCode == STILL_ACTIVE) TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(ValueCount(path), 3);
+}
+
 TEST_F(Sheet, ASecondCallByOrdinalWorksOnItsOwnPathOnly) {
   const std::string first = KeyPath("first");
   const std::string second = KeyPath("second");
