@@ -187,8 +187,9 @@ BOOL Result(HWND window, LONG_PTR result) {
   return TRUE;
 }
 
-// An in-place edit's text in the code page the logic works in.
-bool EndLabelEdit(WindowControls& controls, const NMHDR& header, WPARAM, bool* accepted) {
+// Takes the text of an ended in-place edit (in the code page the logic
+// works in) to the logic. False when the edit was cancelled.
+bool EndLabelEdit(WindowControls& controls, const NMHDR& header, bool* accepted) {
   std::string text;
   int item = 0;
   if (header.code == LVN_ENDLABELEDITA) {
@@ -238,7 +239,7 @@ bool HandleControlEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
     case LVN_ENDLABELEDITA:
     case LVN_ENDLABELEDITW: {
       bool accepted = false;
-      *result = EndLabelEdit(*controls, header, wParam, &accepted) && accepted ? TRUE : FALSE;
+      *result = EndLabelEdit(*controls, header, &accepted) && accepted ? TRUE : FALSE;
       return true;
     }
     default:
