@@ -21,4 +21,32 @@ std::string CaptionFromModulePath(const std::string& path) {
   return name;
 }
 
+
+std::string ShowLineBreaks(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    if (c == '\r') shown += "\\r";
+    else if (c == '\n') shown += "\\n";
+    else if (c == '\\') shown += "\\\\";
+    else shown += c;
+  }
+  return shown;
+}
+
+std::string ReadLineBreaks(const std::string& shown) {
+  std::string text;
+  text.reserve(shown.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char next = i + 1 < shown.size() ? shown[i + 1] : '\0';
+    if (shown[i] == '\\' && (next == 'r' || next == 'n' || next == '\\')) {
+      text += next == 'r' ? '\r' : next == 'n' ? '\n' : '\\';
+      ++i;
+    } else {
+      text += shown[i];
+    }
+  }
+  return text;
+}
+
 }  // namespace config_ui

@@ -46,6 +46,10 @@
 // end's glyph strip (bitmap IDB_CATEGORY_GLYPHS: 0 an empty box, 1 a ticked
 // one); any other index shows no glyph. A two-state check box that is given
 // the state 2 shows and reports itself ticked (1), as the platform's does.
+// An edit keeps every character it is given, line breaks included, as the
+// platform's single-line edit does (the denial page's HTML text has them);
+// a front end whose edit cannot hold them shows them with ShowLineBreaks
+// and reads them back with ReadLineBreaks.
 #ifndef PELLUMIN_CONFIG_UI_CONTROLS_H_
 #define PELLUMIN_CONFIG_UI_CONTROLS_H_
 
@@ -138,6 +142,13 @@ void SetMessageCaption(const std::string& caption);
 // The part of a module path a caption shows: "C:\x\Tarnwick.dll" and
 // "/x/libtarnwick.so" give "Tarnwick" and "libtarnwick".
 std::string CaptionFromModulePath(const std::string& path);
+
+// For a one-line edit that cannot hold line breaks: each carriage return,
+// line feed and backslash shown as "\r", "\n" and "\\", and read back the
+// same way, so that an untouched text comes back exactly. A backslash before
+// any other character stays as it stands.
+std::string ShowLineBreaks(const std::string& text);
+std::string ReadLineBreaks(const std::string& shown);
 
 }  // namespace config_ui
 

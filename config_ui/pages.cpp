@@ -20,33 +20,6 @@ void FillCheck(Controls& controls, int id, std::int32_t* field) {
 
 }  // namespace
 
-std::string ShowLineBreaks(const std::string& text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (char c : text) {
-    if (c == '\r') shown += "\\r";
-    else if (c == '\n') shown += "\\n";
-    else if (c == '\\') shown += "\\\\";
-    else shown += c;
-  }
-  return shown;
-}
-
-std::string ReadLineBreaks(const std::string& shown) {
-  std::string text;
-  text.reserve(shown.size());
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    const char next = i + 1 < shown.size() ? shown[i + 1] : '\0';
-    if (shown[i] == '\\' && (next == 'r' || next == 'n' || next == '\\')) {
-      text += next == 'r' ? '\r' : next == 'n' ? '\n' : '\\';
-      ++i;
-    } else {
-      text += shown[i];
-    }
-  }
-  return text;
-}
-
 // --- General ---------------------------------------------------------------
 
 CGeneralPage::CGeneralPage(SettingsStore& store)
@@ -65,13 +38,13 @@ CGeneralPage::CGeneralPage(SettingsStore& store)
 const WindowTemplate& CGeneralPage::Template() const { return GeneralPageTemplate(); }
 
 void CGeneralPage::Fill() {
-  controls().SetText(IDC_ERROR_MESSAGE, ShowLineBreaks(errorMessage_));
+  controls().SetText(IDC_ERROR_MESSAGE, errorMessage_);
   controls().SetText(IDC_CONTROL_FILE, controlFile_);
   controls().SetText(IDC_SITE_FILE, siteFile_);
 }
 
 void CGeneralPage::ReadBack() {
-  errorMessage_ = ReadLineBreaks(controls().GetText(IDC_ERROR_MESSAGE));
+  errorMessage_ = controls().GetText(IDC_ERROR_MESSAGE);
   controlFile_ = controls().GetText(IDC_CONTROL_FILE);
   siteFile_ = controls().GetText(IDC_SITE_FILE);
 }

@@ -10,13 +10,6 @@
 
 namespace config_ui {
 
-// The error message is one line in its edit: each carriage return, line
-// feed and backslash is shown as "\r", "\n" and "\\", and read back the same
-// way, so that an untouched text is saved exactly as it was loaded. A
-// backslash before any other character stays as it stands.
-std::string ShowLineBreaks(const std::string& text);
-std::string ReadLineBreaks(const std::string& shown);
-
 class CGeneralPage final : public PropertyPage {
  public:
   explicit CGeneralPage(SettingsStore& store);

@@ -339,7 +339,7 @@ TEST(Sheet, LeavingATabAndComingBackKeepsWhatWasDone) {
   EXPECT_EQ(text, "E:\\site");
 }
 
-TEST(ErrorMessageEdit, ShowsLineBreaksOnOneLineAndKeepsTheTextExactly) {
+TEST(LineBreaksOnOneLine, AreShownEscapedAndReadBackExactly) {
   struct Case {
     std::string stored;
     std::string shown;
@@ -359,19 +359,31 @@ TEST(ErrorMessageEdit, ShowsLineBreaksOnOneLineAndKeepsTheTextExactly) {
   // Typed by hand: an escape the edit does not make stays as it stands.
   EXPECT_EQ(ReadLineBreaks("50\\% \\x \\"), "50\\% \\x \\");
   EXPECT_EQ(ReadLineBreaks("<p>a</p>\\r\\n<p>b</p>"), "<p>a</p>\r\n<p>b</p>");
+}
 
-  // Through the page: an untouched message (longer than the 4096-byte read
-  // buffer, with every kind of break) is saved as it was loaded.
+TEST(ErrorMessageEdit, HoldsTheStoredTextWithItsLineBreaksAndKeepsItExactly) {
+  // An untouched message (longer than the 4096-byte read buffer, with every
+  // kind of line break and a backslash) is shown and saved as it was loaded.
   MemoryStore store;
   const std::string long_text = std::string(5000, 'x') + "\r\n\\n\n\r";
   store.PutString(kMain, "ErrorMsg", long_text);
-  RunSheetOnce(store, [](MemorySheet& s) {
+  std::string shown, shownDefault;
+  RunSheetOnce(store, [&](MemorySheet& s) {
+    shown = s.Window(kGeneral).GetText(IDC_ERROR_MESSAGE);
     s.Select(kDeny);
     s.PressOk();
   });
+  EXPECT_EQ(shown, long_text);
   std::string text;
   ASSERT_TRUE(store.GetString(kMain, "ErrorMsg", &text));
   EXPECT_EQ(text, long_text);
+
+  MemoryStore empty;
+  RunSheetOnce(empty, [&](MemorySheet& s) {
+    shownDefault = s.Window(kGeneral).GetText(IDC_ERROR_MESSAGE);
+    s.PressCancel();
+  });
+  EXPECT_EQ(shownDefault, kRedBody);
 }
 
 }  // namespace

@@ -373,7 +373,16 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
 
 TEST_F(Sheet, OkAtOnceWritesOnlyTheGeneralPage) {
   const std::string path = KeyPath("ok");
-  EXPECT_EQ(RunSheet(path, [](Robot& r) { r.Press(PSBTN_OK); }), 0);
+  std::string shown;
+  EXPECT_EQ(RunSheet(path,
+                     [&](Robot& r) {
+                       shown = TextOf(r.Control(1006));
+                       r.Press(PSBTN_OK);
+                     }),
+            0);
+  // The one-line edit holds the body's line breaks as they are.
+  EXPECT_EQ(shown,
+            "<BODY bgcolor=\"#FF0000\">\r\n<p><B>Access to this site is restricted.</B></p>\r\n</BODY>");
   const auto after = Dump(kTestRoot);
   EXPECT_EQ(after.size(), 4u);  // the key and its three values
   std::string text;
