@@ -337,10 +337,15 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
   const auto before = Dump(kTestRoot);
   std::vector<std::string> tabs;
   std::string controlFile, firstItem;
-  int dd = -1, items = -1;
-  bool mailSettings = false, emailBox = true;
+  int dd = -1, items = -1, glyphs = -1;
+  bool mailSettings = false, emailBox = true, apply = true, help = true, owned = true;
+  std::vector<std::string> headings;
   const int result = RunSheet(path, [&](Robot& r) {
     for (int i = 0; i < 4; ++i) tabs.push_back(r.TabCaption(i));
+    owned = GetWindow(r.sheet, GW_OWNER) != nullptr;
+    apply = IsWindowEnabled(GetDlgItem(r.sheet, 0x3021)) != FALSE;  // the Apply button
+    HWND helpButton = GetDlgItem(r.sheet, IDHELP);
+    help = helpButton != nullptr && IsWindowVisible(helpButton);
     controlFile = TextOf(r.Control(1007));
     Screenshot(r.sheet, "general");
     SendMessageA(r.Control(1007), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("changed"));
@@ -348,6 +353,17 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
     dd = r.Check(1000);
     items = r.ItemCount();
     firstItem = r.ItemText(0, 0);
+    glyphs = ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(
+        SendMessageA(r.Control(kList), LVM_GETIMAGELIST, LVSIL_SMALL, 0)));
+    for (int column = 0; column < 2; ++column) {
+      char text[64] = "";
+      LVCOLUMNA c = {};
+      c.mask = LVCF_TEXT;
+      c.pszText = text;
+      c.cchTextMax = sizeof text;
+      SendMessageA(r.Control(kList), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&c));
+      headings.push_back(text);
+    }
     Screenshot(r.sheet, "deny");
     r.Click(1000);
     r.ClickItem(0);
@@ -365,6 +381,11 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
   EXPECT_EQ(dd, 0);
   EXPECT_EQ(items, 27);
   EXPECT_EQ(firstItem, "Adult");  // sorted by display name
+  EXPECT_EQ(glyphs, 2);
+  EXPECT_EQ(headings, (std::vector<std::string>{"Category Name", "Type"}));
+  EXPECT_FALSE(owned);
+  EXPECT_FALSE(apply);
+  EXPECT_FALSE(help);
   EXPECT_TRUE(mailSettings);
   EXPECT_FALSE(emailBox);
   EXPECT_EQ(Dump(kTestRoot), before);
