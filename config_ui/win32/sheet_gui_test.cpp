@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "templates.h"
+
 namespace {
 
 constexpr char kSheetCaption[] = "Pellumin Contol List Processing";
@@ -282,6 +284,54 @@ struct Robot {
   }
 };
 
+// What differs between a window's controls and its description: every
+// control with an identifier must be there, of its kind, with the
+// description's text and style bits, at the description's rectangle.
+std::vector<std::string> CompareWithTemplate(HWND window, const config_ui::WindowTemplate& t) {
+  std::vector<std::string> problems;
+  for (std::size_t i = 0; i < t.controlCount; ++i) {
+    const config_ui::ControlTemplate& c = t.controls[i];
+    if (c.id == IDC_STATIC) continue;
+    const std::string name = std::string(t.name) + " control " + std::to_string(c.id);
+    HWND control = GetDlgItem(window, c.id);
+    if (control == nullptr) {
+      problems.push_back(name + " missing");
+      continue;
+    }
+    // The dialog manager converts position and size each on its own, as
+    // MapDialogRect converts each field of a rectangle.
+    RECT want = {c.x, c.y, c.width, c.height};
+    MapDialogRect(window, &want);
+    RECT got;
+    GetWindowRect(control, &got);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&got), 2);
+    if (got.left != want.left || got.top != want.top || got.right - got.left != want.right ||
+        got.bottom - got.top != want.bottom) {
+      problems.push_back(name + " not at its place");
+    }
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(control, GWL_STYLE));
+    // Buttons change their own push-button bits as the focus moves, and the
+    // dialog manager draws the border of edits and lists as a sunken edge
+    // (WS_EX_CLIENTEDGE) instead of WS_BORDER.
+    DWORD mask = ~DWORD{0};
+    if (c.kind == config_ui::ControlKind::kButton || c.kind == config_ui::ControlKind::kDefButton) {
+      mask = ~DWORD{0x0F};
+    } else if (c.kind == config_ui::ControlKind::kEdit || c.kind == config_ui::ControlKind::kList) {
+      mask = ~DWORD{WS_BORDER};
+    }
+    if ((style & c.style & mask) != (c.style & mask)) problems.push_back(name + " style");
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(control, GWL_EXSTYLE));
+    if ((c.style & WS_BORDER) && !(style & WS_BORDER) && !(exStyle & WS_EX_CLIENTEDGE)) {
+      problems.push_back(name + " without border");
+    }
+    if (c.kind != config_ui::ControlKind::kEdit && c.kind != config_ui::ControlKind::kList &&
+        TextOf(control) != c.text) {
+      problems.push_back(name + " text \"" + TextOf(control) + "\"");
+    }
+  }
+  return problems;
+}
+
 // Opens the sheet for path on this thread, as a host does, while script
 // plays the user on another; returns HXConfig's result.
 // A null path stands for the null argument.
@@ -339,9 +389,17 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
   std::string controlFile, firstItem;
   int dd = -1, items = -1, glyphs = -1;
   bool mailSettings = false, emailBox = true, apply = true, help = true, owned = true;
-  std::vector<std::string> headings;
+  std::vector<std::string> headings, layout;
   const int result = RunSheet(path, [&](Robot& r) {
     for (int i = 0; i < 4; ++i) tabs.push_back(r.TabCaption(i));
+    for (int i = 0; i < 4; ++i) {
+      r.Select(i);
+      const config_ui::WindowTemplate* pages[] = {
+          &config_ui::GeneralPageTemplate(), &config_ui::DenyPageTemplate(),
+          &config_ui::AlertPageTemplate(), &config_ui::HoursPageTemplate()};
+      for (const std::string& p : CompareWithTemplate(r.Page(), *pages[i])) layout.push_back(p);
+    }
+    r.Select(0);
     owned = GetWindow(r.sheet, GW_OWNER) != nullptr;
     apply = IsWindowEnabled(GetDlgItem(r.sheet, 0x3021)) != FALSE;  // the Apply button
     HWND helpButton = GetDlgItem(r.sheet, IDHELP);
@@ -386,6 +444,7 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
   EXPECT_FALSE(owned);
   EXPECT_FALSE(apply);
   EXPECT_FALSE(help);
+  EXPECT_EQ(layout, std::vector<std::string>{});
   EXPECT_TRUE(mailSettings);
   EXPECT_FALSE(emailBox);
   EXPECT_EQ(Dump(kTestRoot), before);
@@ -464,6 +523,7 @@ TEST_F(Sheet, MailSettingsRefusesABadPortAndKeepsTheFocusThere) {
   PutDword(path, "Mail", 1);
   const auto before = Dump(kTestRoot);
   std::vector<Answered> answered;
+  std::vector<std::string> layout;
   bool focusInPort = false, closed = false;
   std::string port;
   DWORD sheetThread = 0;
@@ -474,6 +534,7 @@ TEST_F(Sheet, MailSettingsRefusesABadPortAndKeepsTheFocusThere) {
     HWND dialog = WaitForWindow("Mail Settings");
     ASSERT_NE(dialog, nullptr);
     port = TextOf(GetDlgItem(dialog, 1015));
+    layout = CompareWithTemplate(dialog, config_ui::MailSettingsTemplate());
     // Under Wine's virtual desktop a window that lies wholly inside the
     // sheet's rectangle is not drawn (it shows black); beside it, it is.
     SetWindowPos(dialog, HWND_TOP, 440, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
@@ -493,6 +554,7 @@ TEST_F(Sheet, MailSettingsRefusesABadPortAndKeepsTheFocusThere) {
     r.Press(PSBTN_CANCEL);
   });
   EXPECT_EQ(port, "25");
+  EXPECT_EQ(layout, std::vector<std::string>{});
   ASSERT_EQ(answered.size(), 1u);
   EXPECT_EQ(answered[0].caption, "Tarnwick");
   EXPECT_EQ(answered[0].text, "Please enter an integer between 1 and 32000.");
@@ -503,12 +565,13 @@ TEST_F(Sheet, MailSettingsRefusesABadPortAndKeepsTheFocusThere) {
 
 TEST_F(Sheet, DefineHoursTellsTheFixedHoursThenListsTheDays) {
   const std::string path = KeyPath("hours");
-  std::vector<std::string> days;
+  std::vector<std::string> days, layout;
   RunSheet(path, [&](Robot& r) {
     r.Select(3);
     r.ClickAndGoOn(r.Control(1010));
     HWND dialog = WaitForWindow("Times");
     ASSERT_NE(dialog, nullptr);
+    layout = CompareWithTemplate(dialog, config_ui::TimesTemplate());
     HWND list = GetDlgItem(dialog, 1025);
     const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) days.push_back(r.ItemText(i, 0, list));
@@ -523,6 +586,7 @@ TEST_F(Sheet, DefineHoursTellsTheFixedHoursThenListsTheDays) {
   EXPECT_EQ(answered[0].text,
             "Sorry, functionality is not available yet.\nBusiness hours are set to 8:00 AM to "
             "12:00 PM,\nand 1:00 PM to 5:00 PM.");
+  EXPECT_EQ(layout, std::vector<std::string>{});
   EXPECT_EQ(days, (std::vector<std::string>{"Sunday", "Monday", "Tuesday", "Wednsday", "Thursday",
                                             "Friday", "Saturday"}));
   EXPECT_EQ(ValueCount(path + "\\Hours"), 54);
