@@ -173,6 +173,14 @@ WindowControls* ControlsOf(HWND window) {
   return reinterpret_cast<WindowControls*>(GetWindowLongPtrA(window, DWLP_USER));
 }
 
+// Gives a new window its controls and tells its logic it exists.
+BOOL Attach(HWND window, WindowLogic& logic) {
+  auto* controls = new WindowControls(window, logic);
+  SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(controls));
+  logic.OnCreate(*controls);
+  return TRUE;  // the dialog manager sets the focus
+}
+
 // Ends the window's logic and controls with the window.
 void Forget(HWND window) {
   WindowControls* controls = ControlsOf(window);
@@ -249,14 +257,9 @@ bool HandleControlEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
 
 INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: {
-      auto* sheetPage = reinterpret_cast<PROPSHEETPAGEA*>(lParam);
-      auto* page = reinterpret_cast<PropertyPage*>(sheetPage->lParam);
-      auto* controls = new WindowControls(window, *page);
-      SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(controls));
-      page->OnCreate(*controls);
-      return TRUE;
-    }
+    case WM_INITDIALOG:
+      return Attach(window, *reinterpret_cast<PropertyPage*>(
+                                reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam));
     case WM_NOTIFY: {
       WindowControls* controls = ControlsOf(window);
       if (controls == nullptr) return FALSE;
@@ -293,13 +296,8 @@ INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: {
-      auto* logic = reinterpret_cast<WindowLogic*>(lParam);
-      auto* controls = new WindowControls(window, *logic);
-      SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(controls));
-      logic->OnCreate(*controls);
-      return TRUE;
-    }
+    case WM_INITDIALOG:
+      return Attach(window, *reinterpret_cast<WindowLogic*>(lParam));
     case WM_COMMAND: {
       WindowControls* controls = ControlsOf(window);
       if (controls == nullptr) return FALSE;
