@@ -72,6 +72,14 @@ int SendOnSocket(SocketHandle socket, const void* data, int length);
 bool ReplaceFile(const char* from, const char* to);
 
 // ---------------------------------------------------------------------------
+// Terminal
+// ---------------------------------------------------------------------------
+
+// True when standard input and standard output are both a terminal (a
+// console on Windows), so that an interactive screen can be shown.
+bool StandardStreamsAreTerminal();
+
+// ---------------------------------------------------------------------------
 // Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
 // Windows: the real registry. POSIX: a REGEDIT4 text file named by the
 // environment variable TARNWICK_HKLM (default $XDG_CONFIG_HOME/tarnwick/

@@ -98,4 +98,6 @@ bool ReplaceFile(const char* from, const char* to) {
   return true;
 }
 
+bool StandardStreamsAreTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
+
 }  // namespace platform

@@ -77,6 +77,24 @@ int HX_CALL HXInit(char* message);
  * denial page. */
 int HX_CALL HXProcURL(HostConnection* connection, char* url);
 
+/* Opens the filter's settings for the administrator and returns when they
+ * are closed. keyPath is the configuration key path below
+ * HKEY_LOCAL_MACHINE, the same the host hands to HXInit; null is taken as
+ * the empty path. The call replaces the configuration interface's copy of
+ * the path (kept until the next call), builds the settings sheet, whose
+ * pages read the store at once, and runs it modally on the calling thread:
+ * on Windows a property sheet without owner window ("General", "Deny",
+ * "Alert", "Busines Hours"; OK, Cancel, Apply), on Linux a sheet in the
+ * terminal where the build has one. OK saves every page that was shown;
+ * Cancel and the close box save nothing. The running filter sees the saved settings at its next
+ * HXInit. Returns 0 in every case, whether the user confirmed or
+ * cancelled. On Linux, when standard input or output is not a terminal
+ * (or the build has no terminal sheet), it prints one line on standard
+ * error and returns 0 at once.
+ * Must not be entered from two threads at once, nor again while a sheet is
+ * open. */
+int HX_CALL HXConfig(const char* keyPath);
+
 /* Releases everything HXInit made. Always returns 1. */
 int HX_CALL HXUnInit(int unused);
 

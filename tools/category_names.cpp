@@ -2,43 +2,24 @@
 
 #include <cstdio>
 
+#include "category_table.h"
 #include "corvane.h"
 
 namespace corvane_tool {
 namespace {
 
-// Indexed by category number; the names are those of the plug-in's category
-// table, where the administrator sees them.
-const char* const kCategoryNames[QX_CATEGORY_COUNT + 1] = {
-    nullptr,
-    "Sex",
-    "Drugs",
-    "Hate Speech",
-    "Criminal Skills",
-    "Worthless",
-    "On-Line Sales/Merchandising",
-    "Gambling",
-    "Personal Pages",
-    "Job Search",
-    "Sports",
-    "Games",
-    "Humor",
-    "Alternative Journals",
-    "Entertainment",
-    "Lifestyle",
-    "Extreme",
-    "Chat",
-    "Investing",
-    "General News",
-    "Opinion, Politics, & Religion",
-    "Dating",
-    "Art & Culture",
-    "Cults",
-    "Usenet News",
-    "Self Help",
-    "Travel",
-    "Non Essential",
+// The names by category number, from the plug-in's category table (where
+// the administrator sees them); [0] is unused.
+struct NamesByNumber {
+  const char* names[QX_CATEGORY_COUNT + 1] = {};
+  NamesByNumber() {
+    for (const tarnwick::CategoryTableRow& row : tarnwick::kCategoryTable) {
+      names[row.categoryNumber] = row.name;
+    }
+  }
 };
+const NamesByNumber kByNumber;
+const char* const* const kCategoryNames = kByNumber.names;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
