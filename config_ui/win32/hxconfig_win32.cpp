@@ -1,0 +1,11 @@
+// hxconfig_win32.cpp -- HXConfig in Tarnwick.dll: the settings sheet on the
+// Windows property sheet, over the registry.
+#include "sheet.h"
+#include "tarnwick.h"
+#include "win32_ui.h"
+
+extern "C" int HX_CALL HXConfig(const char* keyPath) {
+  config_ui::RegistryStore store;
+  config_ui::win32::Win32SheetFrontEnd frontEnd;
+  return config_ui::RunConfiguration(keyPath, store, frontEnd);
+}
