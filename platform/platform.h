@@ -79,6 +79,11 @@ bool ReplaceFile(const char* from, const char* to);
 // console on Windows), so that an interactive screen can be shown.
 bool StandardStreamsAreTerminal();
 
+// The file name of the loaded module (DLL, shared library or program) that
+// holds address, cut to fit size bytes with its NUL; false (and "") when it
+// cannot be told. Message boxes are captioned with it.
+bool ModuleFileName(const void* address, char* path, std::size_t size);
+
 // ---------------------------------------------------------------------------
 // Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
 // Windows: the real registry. POSIX: a REGEDIT4 text file named by the

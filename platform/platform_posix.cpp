@@ -1,6 +1,7 @@
 // POSIX implementation of the resolver, the clock, sending and file
 // replacement. The registry file lives in registry_posix.cpp.
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -99,5 +100,15 @@ bool ReplaceFile(const char* from, const char* to) {
 }
 
 bool StandardStreamsAreTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
+
+bool ModuleFileName(const void* address, char* path, std::size_t size) {
+  if (size == 0) return false;
+  path[0] = '\0';
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
+  std::strncpy(path, info.dli_fname, size - 1);
+  path[size - 1] = '\0';
+  return true;
+}
 
 }  // namespace platform

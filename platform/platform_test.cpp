@@ -151,5 +151,16 @@ TEST(ReplaceFile, ReplacesAnExistingFile) {
   std::remove(to.c_str());
 }
 
+TEST(ModuleFileName, NamesTheProgramThatHoldsTheAddressAndCutsToTheBuffer) {
+  char path[4096];
+  ASSERT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), path, sizeof path));
+  const std::string name(path);
+  EXPECT_NE(name.find("platform_tests"), std::string::npos) << name;
+  char small[5];
+  EXPECT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), small, sizeof small));
+  EXPECT_EQ(std::strlen(small), 4u);
+  EXPECT_EQ(std::string(small), name.substr(0, 4));
+}
+
 }  // namespace
 }  // namespace platform

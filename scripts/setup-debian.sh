@@ -4,7 +4,8 @@
 # Usage: setup-debian.sh [--native | --all] [--help]
 #   --native  only what the native build, its tests and the demo need: the
 #             toolchain, CMake and Ninja, GoogleTest, Google Benchmark, curl,
-#             python3 and valgrind.
+#             python3, valgrind, ncurses (the terminal settings sheet) and
+#             tmux (its test).
 #   --all     (the default) also the Windows side: both MinGW-w64 cross
 #             compilers (the 32-bit product build, and a 64-bit build whose
 #             tests run under 64-bit Wine), 64-bit Wine, Xvfb; and, as an
@@ -45,6 +46,7 @@ native_packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 valgrind
+  libncurses-dev tmux
 )
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686

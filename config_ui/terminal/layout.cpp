@@ -45,23 +45,36 @@ CellRect ControlCells(const ControlTemplate& c, Scale scale) {
   return r;
 }
 
-CellRect PaintedCells(const ControlTemplate& c, Scale scale) {
+CellRect PaintedCells(const WindowTemplate& window, std::size_t index, Scale scale) {
+  const ControlTemplate& c = window.controls[index];
   CellRect r = ControlCells(c, scale);
   const int text = static_cast<int>(std::strlen(c.text));
   switch (c.kind) {
     case ControlKind::kEdit:
       r.col -= 1;
       r.width += 2;
-      break;
+      return r;
     case ControlKind::kCheck:
     case ControlKind::kRadio:
-      r.width = std::max(r.width, 4 + text);
+      r.width = 4 + text;
       break;
     case ControlKind::kText:
-      r.width = std::max(r.width, text);
+      r.width = text;
       break;
     default:
-      break;
+      return r;
+  }
+  for (std::size_t j = 0; j < window.controlCount; ++j) {
+    if (j == index) continue;
+    const ControlTemplate& other = window.controls[j];
+    CellRect o = ControlCells(other, scale);
+    if (other.kind == ControlKind::kEdit) o.col -= 1;  // its bracket
+    const bool sameRows = o.row <= r.row && r.row < o.row + o.height;
+    // A group box only stops a text at its frame line, not from inside.
+    const bool inside = other.kind == ControlKind::kGroup && o.col < r.col;
+    if (!sameRows) continue;
+    if (inside) r.width = std::min(r.width, o.col + o.width - 1 - r.col);
+    else if (o.col > r.col) r.width = std::min(r.width, o.col - r.col);
   }
   return r;
 }

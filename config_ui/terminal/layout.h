@@ -46,10 +46,12 @@ Scale FitScale(int width, int height, int cols, int rows);
 // the text after it share one line, as they do on screen in the dialog font).
 CellRect ControlCells(const ControlTemplate& control, Scale scale);
 
-// The cells a control paints, which can be more than ControlCells: an edit
-// has a bracket either side, a check box or radio button its mark and its
-// whole text, a static text its whole text.
-CellRect PaintedCells(const ControlTemplate& control, Scale scale);
+// The cells control index of window paints, which are not ControlCells: an
+// edit has a bracket either side; a check box or radio button paints its
+// mark and its text, a static text its text, each as far as the next
+// control to its right on the same row begins (a terminal's characters are
+// wider than the dialog font's, so a text can run past its rectangle).
+CellRect PaintedCells(const WindowTemplate& window, std::size_t index, Scale scale);
 
 // The sheet on a cols x rows screen: the caption row, the tab row, the frame
 // round the page (its top line is the row under the tabs), the button row

@@ -198,6 +198,7 @@ class TerminalWindow final : public Controls {
     int anchor = 0;  // where a Shift-extended selection starts
     int top = 0;     // first item shown
     CellRect cells;  // on screen, as last drawn
+    int paint = 0;   // cells its text may take (PaintedCells)
     CellRect itemArea;
     int itemColumns = 1;  // small-icon view: items a row
     int itemWidth = 0;
@@ -665,6 +666,7 @@ void TerminalWindow::Draw(const CellRect& client, Scale scale, bool top) {
     r.width = std::min(r.width, client.col + client.width - r.col);
     r.height = std::min(r.height, client.row + client.height - r.row);
     c.cells = r;
+    c.paint = std::min(PaintedCells(tmpl(), i, scale).width, client.col + client.width - r.col);
     if (r.width <= 0 || r.height <= 0) continue;
     DrawControl(c, client, static_cast<int>(i) == focus_, top);
   }
@@ -672,7 +674,7 @@ void TerminalWindow::Draw(const CellRect& client, Scale scale, bool top) {
 
 void TerminalWindow::DrawControl(Control& c, const CellRect& client, bool focused, bool top) {
   const CellRect& r = c.cells;
-  const int room = client.col + client.width - r.col;  // texts may run past their rectangle
+  const int room = c.paint;  // texts may run past their rectangle
   const attr_t dim = c.enabled ? A_NORMAL : A_DIM;
   switch (c.tmpl->kind) {
     case ControlKind::kText:
@@ -1218,6 +1220,12 @@ int RunTerminalConfiguration(const char* keyPath) {
                  "shown for \"%s\"\n",
                  shown);
     return 0;
+  }
+  // Message boxes are captioned with the plug-in's file name ("libtarnwick").
+  char module[4096];
+  if (platform::ModuleFileName(reinterpret_cast<const void*>(&RunTerminalConfiguration), module,
+                               sizeof module)) {
+    SetMessageCaption(CaptionFromModulePath(module));
   }
   TerminalSheet frontEnd;
   std::string why;
