@@ -118,6 +118,16 @@ wait_exit() {
   echo "timeout"
 }
 
+# click ROW COL: a press and a release of the left button there (0-based),
+# as the terminal reports them (X10 mouse encoding).
+click() {
+  local cb
+  for cb in 32 35; do
+    tmux -S "$socket" send-keys -t sheet -H 1b 5b 4d $(printf "%02x %02x %02x" "$cb" $(($2 + 33)) $(($1 + 33)))
+  done
+  sleep 0.2
+}
+
 cursor() { tmux -S "$socket" display -p -t sheet '#{cursor_y} #{cursor_x}'; }
 
 # The settings file as "[key]" and "key|name=data" lines, sorted, for
@@ -311,11 +321,14 @@ else
 fi
 
 # --- Every page and dialog, for a look (kept with --keep) -------------------------------
-rm -f "$work/tour.reg"
+seed_file "$work/tour.reg"
+cp "$work/tour.reg" "$work/tour.before"
 if start_sheet tour; then
   screen >"$work/tour-1-general.txt"
   keys C-NPage; wait_for "[Deny]" && screen >"$work/tour-2-deny.txt"
   keys C-NPage; wait_for "[Alert]" && screen >"$work/tour-3-alert.txt"
+  keys Tab Tab Enter; wait_for "[administrator" && screen >"$work/tour-3-mail-settings.txt"
+  keys Escape
   keys C-NPage; wait_for "[Busines Hours]" && screen >"$work/tour-4-hours.txt"
   keys Tab Enter                      # Define Hours: the message first
   wait_for "Sorry, functionality is not available yet." && screen >"$work/tour-5-hours-message.txt"
@@ -330,9 +343,29 @@ if start_sheet tour; then
   keys M-4                            # Alt-4 on the current tab changes nothing
   keys M-1
   wait_for "[General]" || fail "tour: Alt-1 did not go back to the General tab"
+  # The mouse: a click on the Deny tab, then on the Chat row ticks it.
+  tab_col=$(screen | sed -n 2p | awk '{ print index($0, " Deny ") }')
+  click 1 "$tab_col"
+  if wait_for "[Deny]"; then
+    chat_row=$(screen | grep -n "\[ \] Chat " | cut -d: -f1)
+    click $((chat_row - 1)) 10
+    wait_for "[x] Chat " && ok "a mouse click on a tab shows it, and on a row ticks the row" ||
+      fail "tour: a click on the Chat row did not tick it"
+  else
+    fail "tour: a click on the Deny tab did not show it"
+  fi
+  # A larger terminal: the sheet is drawn again, centred (from row 3, column 10).
+  tmux -S "$socket" resize-window -t sheet -x 100 -y 30 2>/dev/null ||
+    tmux -S "$socket" resize-pane -t sheet -x 100 -y 30
+  sleep 0.5
+  if screen | sed -n 6p | grep -q '^          ┌─' && screen | grep -qF "Pellumin Contol List Processing"; then
+    ok "after a resize to 100x30 the sheet is drawn again, centred"
+  else
+    fail "tour: the sheet was not redrawn centred after a resize:"; screen | sed 's/^/  | /'
+  fi
   keys Escape
   [ "$(wait_exit tour)" = 0 ] || fail "tour: hxhost --config did not end with 0"
-  [ ! -e "$work/tour.reg" ] || fail "tour: Cancel wrote a settings file"
+  cmp -s "$work/tour.before" "$work/tour.reg" || fail "tour: the dialogs or Cancel wrote settings"
 else
   fail "tour: the sheet did not come up"
 fi
