@@ -128,6 +128,16 @@ click() {
   sleep 0.2
 }
 
+# cancel_unchanged NAME WHAT: Esc (Cancel); hxhost must end with 0 and the
+# settings file be byte for byte $work/NAME.before.
+cancel_unchanged() {
+  keys Escape
+  local status
+  status=$(wait_exit "$1")
+  [ "$status" = 0 ] || fail "$1: hxhost --config ended with $status"
+  cmp -s "$work/$1.before" "$work/$1.reg" || fail "$1: $2 wrote settings"
+}
+
 cursor() { tmux -S "$socket" display -p -t sheet '#{cursor_y} #{cursor_x}'; }
 
 # The settings file as "[key]" and "key|name=data" lines, sorted, for
@@ -312,10 +322,7 @@ if start_sheet mail; then
   if screen | grep -qF "Mail Settings " && ! screen | grep -qF "[Mail Settings"; then
     fail "mail: the dialog is still open"
   fi
-  keys Escape
-  status=$(wait_exit mail)
-  [ "$status" = 0 ] || fail "mail: hxhost --config ended with $status"
-  cmp -s "$work/mail.before" "$work/mail.reg" || fail "mail: the dialog or Cancel wrote settings"
+  cancel_unchanged mail "the dialog or Cancel"
 else
   fail "mail: the sheet did not come up"
 fi
@@ -363,9 +370,7 @@ if start_sheet tour; then
   else
     fail "tour: the sheet was not redrawn centred after a resize:"; screen | sed 's/^/  | /'
   fi
-  keys Escape
-  [ "$(wait_exit tour)" = 0 ] || fail "tour: hxhost --config did not end with 0"
-  cmp -s "$work/tour.before" "$work/tour.reg" || fail "tour: the dialogs or Cancel wrote settings"
+  cancel_unchanged tour "the dialogs, the clicks or Cancel"
 else
   fail "tour: the sheet did not come up"
 fi

@@ -16,6 +16,7 @@
 
 #include "keys.h"
 #include "layout.h"
+#include "list_items.h"
 #include "platform.h"
 #include "store.h"
 #include "templates.h"
@@ -88,16 +89,6 @@ std::string Centred(const std::string& text, int width) {
 std::string ButtonFace(const std::string& text, int width) {
   if (width < 3) return text;
   return "[" + Centred(text, width - 2) + "]";
-}
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-    const int d = lower(static_cast<unsigned char>(a[i])) - lower(static_cast<unsigned char>(b[i]));
-    if (d != 0) return d;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 int ExtendedKeyCode(const char* capability) {
@@ -179,11 +170,7 @@ class Session {
 
 class TerminalWindow final : public Controls {
  public:
-  struct Item {
-    std::vector<std::string> texts;  // by column
-    int glyph = -1;
-    bool selected = false;
-  };
+  using Item = ListItem;
   struct Control {
     const ControlTemplate* tmpl = nullptr;
     std::string text;  // captions; edits keep theirs in edit
@@ -191,9 +178,7 @@ class TerminalWindow final : public Controls {
     int check = 0;
     bool enabled = true;
     bool glyphs = false;
-    std::vector<std::string> headings;
-    std::vector<int> widths;
-    std::vector<Item> items;
+    ListItems list;
     int caret = 0;   // the list's focused item
     int anchor = 0;  // where a Shift-extended selection starts
     int top = 0;     // first item shown
@@ -303,11 +288,7 @@ TerminalWindow::Control& TerminalWindow::Get(int id) {
   return missing_;
 }
 
-TerminalWindow::Item* TerminalWindow::ItemAt(int id, int index) {
-  Control& c = Get(id);
-  if (index < 0 || index >= static_cast<int>(c.items.size())) return nullptr;
-  return &c.items[static_cast<std::size_t>(index)];
-}
+TerminalWindow::Item* TerminalWindow::ItemAt(int id, int index) { return Get(id).list.At(index); }
 
 std::string TerminalWindow::GetText(int id) {
   Control& c = Get(id);
@@ -348,18 +329,13 @@ bool TerminalWindow::HasGlyphs(int id) { return Get(id).glyphs; }
 void TerminalWindow::AttachGlyphs(int id) { Get(id).glyphs = true; }
 
 void TerminalWindow::InsertColumn(int id, int column, const std::string& heading) {
-  Control& c = Get(id);
-  const std::size_t at = column < 0 || static_cast<std::size_t>(column) > c.headings.size()
-                             ? c.headings.size()
-                             : static_cast<std::size_t>(column);
-  c.headings.insert(c.headings.begin() + static_cast<std::ptrdiff_t>(at), heading);
-  c.widths.insert(c.widths.begin() + static_cast<std::ptrdiff_t>(at), 0);
+  Get(id).list.InsertColumn(column, heading);
 }
 
 void TerminalWindow::SetColumnWidth(int id, int column, int width) {
-  Control& c = Get(id);
-  if (column >= 0 && static_cast<std::size_t>(column) < c.widths.size()) {
-    c.widths[static_cast<std::size_t>(column)] = width;
+  std::vector<int>& widths = Get(id).list.widths;
+  if (column >= 0 && static_cast<std::size_t>(column) < widths.size()) {
+    widths[static_cast<std::size_t>(column)] = width;
   }
 }
 
@@ -368,22 +344,10 @@ int TerminalWindow::TextWidth(int, const std::string& text) { return static_cast
 
 int TerminalWindow::InsertItem(int id, int position, const std::string& text, int glyph) {
   Control& c = Get(id);
-  Item item;
-  item.texts.assign(c.headings.empty() ? 1 : c.headings.size(), "");
-  item.texts[0] = text;
-  item.glyph = glyph;
-  std::size_t at = position < 0 || static_cast<std::size_t>(position) > c.items.size()
-                       ? c.items.size()
-                       : static_cast<std::size_t>(position);
-  if (c.tmpl->style & PL_LVS_SORTASCENDING) {
-    at = 0;
-    while (at < c.items.size() && CompareNoCase(c.items[at].texts[0], text) <= 0) ++at;
-  }
-  c.items.insert(c.items.begin() + static_cast<std::ptrdiff_t>(at), item);
-  return static_cast<int>(at);
+  return c.list.Insert(position, text, glyph, (c.tmpl->style & PL_LVS_SORTASCENDING) != 0);
 }
 
-int TerminalWindow::ItemCount(int id) { return static_cast<int>(Get(id).items.size()); }
+int TerminalWindow::ItemCount(int id) { return static_cast<int>(Get(id).list.items.size()); }
 
 std::string TerminalWindow::GetItemText(int id, int index, int column) {
   Item* i = ItemAt(id, index);
@@ -407,13 +371,7 @@ void TerminalWindow::SetItemGlyph(int id, int index, int glyph) {
   if (Item* i = ItemAt(id, index)) i->glyph = glyph;
 }
 
-int TerminalWindow::FirstSelectedItem(int id) {
-  const Control& c = Get(id);
-  for (std::size_t i = 0; i < c.items.size(); ++i) {
-    if (c.items[i].selected) return static_cast<int>(i);
-  }
-  return -1;
-}
+int TerminalWindow::FirstSelectedItem(int id) { return Get(id).list.FirstSelected(); }
 
 void TerminalWindow::ShowMessage(const std::string& text, MessageIcon icon) {
   session_.RunMessage(text, icon);
@@ -448,8 +406,8 @@ void TerminalWindow::FocusIndex(int index, bool byTab) {
   Control& c = controls_[static_cast<std::size_t>(index)];
   // Tabbing into an edit selects its whole text, as a dialog does.
   if (byTab && c.tmpl->kind == ControlKind::kEdit) c.edit.SelectAll();
-  if (c.tmpl->kind == ControlKind::kList && !c.items.empty()) {
-    c.caret = std::clamp(c.caret, 0, static_cast<int>(c.items.size()) - 1);
+  if (c.tmpl->kind == ControlKind::kList && !c.list.items.empty()) {
+    c.caret = std::clamp(c.caret, 0, static_cast<int>(c.list.items.size()) - 1);
   }
 }
 
@@ -513,31 +471,31 @@ int TerminalWindow::VisibleItems(const Control& c) const {
 }
 
 void TerminalWindow::MoveCaret(Control& c, int to, bool extend) {
-  const int n = static_cast<int>(c.items.size());
+  const int n = static_cast<int>(c.list.items.size());
   if (n == 0) return;
   c.caret = std::clamp(to, 0, n - 1);
   if (!extend) c.anchor = c.caret;
   const int low = std::min(c.anchor, c.caret);
   const int high = std::max(c.anchor, c.caret);
-  for (int i = 0; i < n; ++i) c.items[static_cast<std::size_t>(i)].selected = i >= low && i <= high;
+  for (int i = 0; i < n; ++i) c.list.items[static_cast<std::size_t>(i)].selected = i >= low && i <= high;
 }
 
 void TerminalWindow::ClickItem(Control& c, int index) {
   // The selection moves to the clicked item (or, on empty space, goes)
   // before the list's click is reported.
-  for (Item& i : c.items) i.selected = false;
+  for (Item& i : c.list.items) i.selected = false;
   if (index >= 0) {
     c.caret = c.anchor = index;
-    c.items[static_cast<std::size_t>(index)].selected = true;
+    c.list.items[static_cast<std::size_t>(index)].selected = true;
   }
   logic_.OnListClick(c.tmpl->id);
 }
 
 void TerminalWindow::BeginRename(Control& c) {
-  if (!(c.tmpl->style & PL_LVS_EDITLABELS) || c.items.empty()) return;
+  if (!(c.tmpl->style & PL_LVS_EDITLABELS) || c.list.items.empty()) return;
   MoveCaret(c, c.caret, false);
   renameItem_ = c.caret;
-  rename_.Reset(c.items[static_cast<std::size_t>(c.caret)].texts[0], true);
+  rename_.Reset(c.list.items[static_cast<std::size_t>(c.caret)].texts[0], true);
 }
 
 void TerminalWindow::EndRename(bool commit) {
@@ -564,11 +522,11 @@ bool TerminalWindow::ListKey(Control& c, const KeyEvent& key) {
     case Action::kPageUp: MoveCaret(c, c.caret - page, false); return true;
     case Action::kPageDown: MoveCaret(c, c.caret + page, false); return true;
     case Action::kHome: MoveCaret(c, 0, false); return true;
-    case Action::kEnd: MoveCaret(c, static_cast<int>(c.items.size()) - 1, false); return true;
+    case Action::kEnd: MoveCaret(c, static_cast<int>(c.list.items.size()) - 1, false); return true;
     case Action::kSpace:
       // The terminal's click: on the selection if there is one, else on
       // the focused item.
-      if (FirstSelectedItem(c.tmpl->id) < 0 && !c.items.empty()) MoveCaret(c, c.caret, false);
+      if (FirstSelectedItem(c.tmpl->id) < 0 && !c.list.items.empty()) MoveCaret(c, c.caret, false);
       logic_.OnListClick(c.tmpl->id);
       return true;
     case Action::kRename:
@@ -643,7 +601,7 @@ bool TerminalWindow::Click(int row, int col) {
         } else if (c.itemWidth > 0) {
           index = c.top + r * c.itemColumns + (col - c.itemArea.col) / c.itemWidth;
         }
-        ClickItem(c, index >= 0 && index < static_cast<int>(c.items.size()) ? index : -1);
+        ClickItem(c, index >= 0 && index < static_cast<int>(c.list.items.size()) ? index : -1);
         break;
       }
       default:
@@ -739,7 +697,7 @@ void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool to
     inner = {inner.row + 1, inner.col + 1, inner.height - 2, inner.width - 2};
   }
   const bool report = (c.tmpl->style & PL_LVS_REPORT) != 0;
-  const int n = static_cast<int>(c.items.size());
+  const int n = static_cast<int>(c.list.items.size());
   const int glyphCells = c.glyphs ? 4 : 0;
   // Report view: the headings, then one item a row. Column 0 is the glyph
   // and the name column; a width of kColumnFillRemainder (or of a last
@@ -747,16 +705,16 @@ void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool to
   std::vector<int> starts, widths;
   if (report) {
     int col = inner.col;
-    for (std::size_t k = 0; k < c.headings.size(); ++k) {
-      int w = c.widths[k] > 0 ? c.widths[k] : static_cast<int>(c.headings[k].size());
+    for (std::size_t k = 0; k < c.list.headings.size(); ++k) {
+      int w = c.list.widths[k] > 0 ? c.list.widths[k] : static_cast<int>(c.list.headings[k].size());
       if (k == 0) w += glyphCells;
-      if (c.widths[k] == kColumnFillRemainder || k + 1 == c.headings.size()) {
+      if (c.list.widths[k] == kColumnFillRemainder || k + 1 == c.list.headings.size()) {
         w = inner.col + inner.width - col;
       }
       w = std::max(0, std::min(w, inner.col + inner.width - col));
       starts.push_back(col);
       widths.push_back(w);
-      if (w > 0) Put(inner.row, col, c.headings[k], w - 1, A_BOLD | A_UNDERLINE);
+      if (w > 0) Put(inner.row, col, c.list.headings[k], w - 1, A_BOLD | A_UNDERLINE);
       col += w;
     }
     c.itemArea = {inner.row + 1, inner.col, inner.height - 1, inner.width};
@@ -765,7 +723,7 @@ void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool to
   } else {
     // Small-icon view: the items in rows, left to right.
     int longest = 1;
-    for (const Item& i : c.items) longest = std::max(longest, static_cast<int>(i.texts[0].size()));
+    for (const Item& i : c.list.items) longest = std::max(longest, static_cast<int>(i.texts[0].size()));
     c.itemWidth = std::min(inner.width, longest + glyphCells + 2);
     c.itemColumns = std::max(1, inner.width / std::max(1, c.itemWidth));
     c.itemArea = inner;
@@ -777,7 +735,7 @@ void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool to
   while (c.caret >= c.top + visible) c.top += step;
   c.top = std::max(0, std::min(c.top, std::max(0, n - 1)));
   for (int i = c.top; i < n && i < c.top + visible; ++i) {
-    Item& item = c.items[static_cast<std::size_t>(i)];
+    Item& item = c.list.items[static_cast<std::size_t>(i)];
     const int slot = i - c.top;
     const int row = c.itemArea.row + (report ? slot : slot / c.itemColumns);
     const int col = c.itemArea.col + (report ? 0 : (slot % c.itemColumns) * c.itemWidth);
@@ -932,7 +890,7 @@ KeyEvent Session::Read(MEVENT* mouse) {
   if (key == ERR) {
     // A blocking read fails only when the terminal has gone (the SSH
     // session closed): after a few, give up as Cancel would.
-    if (++failedReads_ >= 3) lost_ = true;
+    if (++failedReads_ >= 50) lost_ = true;
     return {};
   }
   failedReads_ = 0;
