@@ -1127,6 +1127,10 @@ bool TerminalSheet::Open(std::string* why) {
     *why = "TERM is not set";
     return false;
   }
+  if (!TerminalDescriptionExists(term)) {
+    *why = std::string("no terminal description for TERM=") + term;
+    return false;
+  }
   // ncurses draws lines and boxes in the terminal's own character set,
   // which it learns from the locale; the host's is put back on Close.
   const char* hostLocale = std::setlocale(LC_CTYPE, nullptr);

@@ -30,6 +30,9 @@ class TerminalSheet final : public SheetFrontEnd {
   std::string hostLocale_;  // LC_CTYPE before Open
 };
 
+// Whether the terminfo database describes term.
+bool TerminalDescriptionExists(const char* term);
+
 // HXConfig's work on POSIX: the sheet in the terminal, or, without one, a
 // line on standard error. Returns 0.
 int RunTerminalConfiguration(const char* keyPath);
