@@ -5,8 +5,9 @@
 # (TARNWICK_HKLM) is compared with what the sheet must write:
 #   - Cancel after edits on every page leaves the file byte for byte as it was;
 #   - OK at once writes the General page's three values and nothing else;
-#   - a row ticked and another renamed on the Deny tab, then OK, write the
-#     "Deny" subkey in full (54 values) and the Deny page's two numbers;
+#   - a row ticked and another renamed on the Deny tab (a third rename given
+#     up with Esc), then OK, write the "Deny" subkey in full (54 values) and
+#     the Deny page's two numbers;
 #   - the Mail Settings dialog refuses a port of 0 with the range message
 #     and keeps the focus, with the text selected, in the port field;
 #   - without a terminal, or with a TERM no description exists for, one
@@ -86,14 +87,24 @@ start_sheet() {
   launch "$1" && wait_for "Pellumin Contol List Processing"
 }
 
-# wait_for TEXT: until the screen shows TEXT (5 s).
+# wait_for TEXT: until the screen shows TEXT (10 s: the check may share the
+# machine with a parallel test run).
 wait_for() {
   local i
-  for i in $(seq 1 50); do
+  for i in $(seq 1 100); do
     screen | grep -qF -- "$1" && return 0
     sleep 0.1
   done
   echo "screen without \"$1\":"; screen | sed 's/^/  | /'
+  return 1
+}
+# wait_gone TEXT: until the screen no longer shows TEXT.
+wait_gone() {
+  local i
+  for i in $(seq 1 100); do
+    screen | grep -qF -- "$1" || return 0
+    sleep 0.1
+  done
   return 1
 }
 
@@ -111,7 +122,7 @@ type_text() { tmux -S "$socket" send-keys -t sheet -l "$1"; sleep 0.2; }
 # wait_exit NAME: until hxhost has returned; prints its status.
 wait_exit() {
   local i
-  for i in $(seq 1 50); do
+  for i in $(seq 1 100); do
     [ -s "$work/$1.exit" ] && { cat "$work/$1.exit"; return 0; }
     sleep 0.1
   done
@@ -199,7 +210,7 @@ seed_file "$work/okfirst.reg"
 regdump "$work/okfirst.reg" >"$work/okfirst.before"
 if start_sheet okfirst; then
   screen >"$work/screen-general.txt"
-  keys Enter
+  keys BTab BTab Space               # Shift-Tab from the first edit: Cancel, then OK; Space presses it
   status=$(wait_exit okfirst)
   [ "$status" = 0 ] || fail "ok at once: hxhost --config ended with $status"
   regdump "$work/okfirst.reg" >"$work/okfirst.after"
@@ -230,6 +241,11 @@ if start_sheet deny; then
   type_text "Crime and Fraud"
   keys Enter
   wait_for "[x] Crime and Frau Criminal Skills" || fail "deny: the renamed row does not show its new name"
+  keys Down F2                       # fifth row, "Cults": a rename given up with Esc
+  type_text "Sects"
+  keys Escape
+  wait_for "[x] Cults          Cults" || fail "deny: Esc did not give up the rename"
+  wait_for "[Deny]" || fail "deny: the Esc of the rename closed the sheet"
   keys Enter                         # OK
   status=$(wait_exit deny)
   [ "$status" = 0 ] || fail "deny: hxhost --config ended with $status"
@@ -304,11 +320,12 @@ if start_sheet mail; then
   fi
   screen >"$work/screen-mail-refused.txt"
   keys Enter                          # the message box's OK
-  sleep 0.2
+  wait_gone "Please enter" || fail "mail: the message box did not close"
   read -r row col < <(cursor)
   line=$(screen | sed -n "$((row + 1))p")
   field=${line:$((col - 1)):4}
   type_text "8"                       # the port's whole text is selected: typing replaces it
+  wait_for "[8 " >/dev/null
   line_after=$(screen | sed -n "$((row + 1))p")
   field_after=${line_after:$((col - 1)):4}
   if [ "${field:0:2}" = "[0" ] && [ "${field_after:0:3}" = "[8 " ] &&
