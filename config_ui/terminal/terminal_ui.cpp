@@ -201,7 +201,10 @@ class TerminalWindow final : public Controls {
   bool MoveFocus(bool forward, bool wrap);
   // The first or last control with a tab stop; false when there is none.
   bool FocusEdge(bool first);
-  void DropFocus() { focus_ = -1; }
+  void DropFocus() {
+    EndRename(true);
+    focus_ = -1;
+  }
   bool HasFocus() const { return focus_ >= 0; }
   // Ends an in-place rename, keeping (commit) or dropping the text.
   void EndRename(bool commit);
@@ -434,6 +437,7 @@ bool TerminalWindow::MoveFocus(bool forward, bool wrap) {
 }
 
 bool TerminalWindow::FocusEdge(bool first) {
+  EndRename(true);
   focus_ = first ? -1 : static_cast<int>(controls_.size());
   return MoveFocus(first, false);
 }
@@ -499,7 +503,7 @@ void TerminalWindow::BeginRename(Control& c) {
 }
 
 void TerminalWindow::EndRename(bool commit) {
-  if (renameItem_ < 0 || focus_ < 0) {
+  if (renameItem_ < 0 || focus_ < 0 || focus_ >= static_cast<int>(controls_.size())) {
     renameItem_ = -1;
     return;
   }
