@@ -56,6 +56,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# tmux needs a pseudo-terminal; a container without them cannot run this.
+probe=$work/tmux-probe.sock
+if ! why=$(tmux -S "$probe" -f /dev/null new-session -d -x 80 -y 24 'sleep 5' 2>&1); then
+  skip "tmux cannot start a session here: ${why:-no reason given}"
+fi
+tmux -S "$probe" kill-server 2>/dev/null
+
 failures=0
 passed=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
