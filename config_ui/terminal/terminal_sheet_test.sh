@@ -75,8 +75,8 @@ SECTION='HKEY_LOCAL_MACHINE\SOFTWARE\Pellumin\Terminal'
 
 screen() { tmux -S "$socket" capture-pane -p -t sheet; }
 
-# launch NAME [TERM]: hxhost --config on its own 80x24 screen, settings
-# file $work/NAME.reg, its standard error in $work/NAME.err.
+# launch NAME [TERM [REDIRECT]]: hxhost --config on its own 80x24 screen,
+# settings file $work/NAME.reg, its standard error in $work/NAME.err.
 launch() {
   local name=$1
   # A server of its own for each run: a new server on the socket of one
@@ -87,7 +87,7 @@ launch() {
   rm -f "$work/$name.exit"
   tmux -S "$socket" -f /dev/null new-session -d -s sheet -x 80 -y 24 \
     -e "TARNWICK_HKLM=$work/$name.reg" -e "LANG=C.UTF-8" \
-    "TERM='${2:-$term}' '$hxhost' --plugin '$plugin' --config '$KEY' 2>'$work/$name.err'; echo \$? >'$work/$name.exit'; sleep 600"
+    "TERM='${2:-$term}' '$hxhost' --plugin '$plugin' --config '$KEY' ${3:-} 2>'$work/$name.err'; echo \$? >'$work/$name.exit'; sleep 600"
 }
 # start_sheet NAME: launch, then wait for the sheet's caption.
 start_sheet() {
@@ -409,6 +409,17 @@ if [ "$status" = 0 ] && [ "$(wc -l <"$work/none.err")" = 1 ] && grep -q "not a t
   ok "without a terminal: one line on standard error, nothing written, exit 0"
 else
   fail "no terminal: status $status, stderr: $(cat "$work/none.err"), stdout: $(cat "$work/none.out")"
+fi
+# Standard input a terminal, standard output a file.
+seed_file "$work/piped.reg"
+cp "$work/piped.reg" "$work/piped.before"
+launch piped "$term" ">'$work/piped.out'"
+status=$(wait_exit piped)
+if [ "$status" = 0 ] && [ "$(wc -l <"$work/piped.err")" = 1 ] && grep -q "not a terminal" "$work/piped.err" &&
+   [ ! -s "$work/piped.out" ] && cmp -s "$work/piped.before" "$work/piped.reg"; then
+  ok "with standard output not a terminal: one line on standard error, nothing written, exit 0"
+else
+  fail "piped: status $status, stderr: $(cat "$work/piped.err" 2>/dev/null)"
 fi
 # A terminal whose TERM has no description.
 launch unknown pellumin-no-such-terminal
