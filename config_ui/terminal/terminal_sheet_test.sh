@@ -351,6 +351,28 @@ else
   fail "mail: the sheet did not come up"
 fi
 
+# --- A settings file that does not parse: nothing lost, and the reason told -------------
+printf 'REGEDIT4\r\n\r\n[%s]\r\n"Log"=dword:1\r\n"Broken\r\n' "$SECTION" >"$work/broken.reg"
+cp "$work/broken.reg" "$work/broken.before"
+if start_sheet broken; then
+  wait_for "[C:\Windows\System32\qxcontrol" || fail "broken: the General page does not show the defaults"
+  keys Enter                          # OK: the main key can be neither opened nor created
+  if wait_for "Error saving settings to registry."; then
+    keys Enter
+    status=$(wait_exit broken)
+    if [ "$status" = 0 ] && cmp -s "$work/broken.before" "$work/broken.reg" &&
+       grep -q "could not be read or saved: .*broken.reg.*line 5" "$work/broken.err"; then
+      ok "a settings file that does not parse: \"Error saving settings to registry.\", the file untouched, the line named"
+    else
+      fail "broken: status $status, stderr: $(cat "$work/broken.err")"
+    fi
+  else
+    fail "broken: no \"Error saving settings to registry.\""
+  fi
+else
+  fail "broken: the sheet did not come up"
+fi
+
 # --- Every page and dialog, for a look (kept with --keep) -------------------------------
 seed_file "$work/tour.reg"
 cp "$work/tour.reg" "$work/tour.before"

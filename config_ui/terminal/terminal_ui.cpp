@@ -282,6 +282,16 @@ int RunTerminalConfiguration(const char* keyPath) {
   RegistryStore store;
   RunConfiguration(keyPath, store, frontEnd);
   frontEnd.Close();
+  // A settings file that cannot be read shows as defaults in the sheet and
+  // takes no save ("Error saving settings to registry."): say why, now that
+  // the terminal is back.
+  platform::RegKey* key = nullptr;
+  if (platform::OpenRegistryKey(shown, platform::RegAccess::kRead, &key) ==
+      platform::RegStatus::kBadFormat) {
+    std::fprintf(stderr, "HXConfig: the settings could not be read or saved: %s\n",
+                 platform::LastRegistryError());
+  }
+  if (key != nullptr) platform::CloseRegistryKey(key);
   return 0;
 }
 
