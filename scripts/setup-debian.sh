@@ -52,6 +52,7 @@ windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils
+  x11-apps imagemagick
 )
 wine32_package=wine32:i386
 wine32_fallback="the Windows tests will run from the 64-bit build under 64-bit Wine"
