@@ -378,6 +378,12 @@ seed_file "$work/tour.reg"
 cp "$work/tour.reg" "$work/tour.before"
 if start_sheet tour; then
   screen >"$work/tour-1-general.txt"
+  # Apply is shown, and greyed (dim), as a property sheet shows it.
+  if tmux -S "$socket" capture-pane -e -p -t sheet | grep -q $'\e\[2m\[  Apply   \]'; then
+    ok "OK, Cancel and a greyed Apply"
+  else
+    fail "tour: Apply is not shown greyed"
+  fi
   keys C-NPage; wait_for "[Deny]" && screen >"$work/tour-2-deny.txt"
   keys C-NPage; wait_for "[Alert]" && screen >"$work/tour-3-alert.txt"
   keys Tab Tab Enter; wait_for "[administrator" && screen >"$work/tour-3-mail-settings.txt"
