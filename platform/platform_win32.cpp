@@ -54,6 +54,11 @@ bool StandardStreamsAreTerminal() {
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// A console program's Ctrl-C handlers are the host's alone; no terminal
+// library here takes them over.
+SavedSignalHandlers* SaveSignalHandlers() { return nullptr; }
+void RestoreSignalHandlers(SavedSignalHandlers*) {}
+
 bool ModuleFileName(const void* address, char* path, std::size_t size) {
   if (size == 0) return false;
   path[0] = '\0';

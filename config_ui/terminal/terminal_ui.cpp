@@ -219,9 +219,20 @@ bool TerminalSheet::Open(std::string* why) {
   const char* hostLocale = std::setlocale(LC_CTYPE, nullptr);
   hostLocale_ = hostLocale != nullptr ? hostLocale : "C";
   std::setlocale(LC_CTYPE, "");
+  // ncurses takes over the signals of a terminal (SIGWINCH for a resize,
+  // SIGINT, SIGTERM and SIGTSTP to give the terminal back) where the host
+  // left them alone; the host gets its own back on Close.
+  hostSignals_ = platform::SaveSignalHandlers();
+  // newterm makes its screen the current one; a host with a curses screen
+  // of its own gets that back on Close.
+  hostScreen_ = set_term(nullptr);
   // newterm, unlike initscr, reports a failure instead of ending the process.
   SCREEN* screen = newterm(term, stdout, stdin);
   if (screen == nullptr) {
+    if (hostScreen_ != nullptr) set_term(static_cast<SCREEN*>(hostScreen_));
+    hostScreen_ = nullptr;
+    platform::RestoreSignalHandlers(static_cast<platform::SavedSignalHandlers*>(hostSignals_));
+    hostSignals_ = nullptr;
     std::setlocale(LC_CTYPE, hostLocale_.c_str());
     *why = std::string("no terminal description for TERM=") + term;
     return false;
@@ -246,6 +257,10 @@ void TerminalSheet::Close() {
   endwin();
   delscreen(screen);
   screen_ = nullptr;
+  if (hostScreen_ != nullptr) set_term(static_cast<SCREEN*>(hostScreen_));
+  hostScreen_ = nullptr;
+  platform::RestoreSignalHandlers(static_cast<platform::SavedSignalHandlers*>(hostSignals_));
+  hostSignals_ = nullptr;
   std::setlocale(LC_CTYPE, hostLocale_.c_str());
 }
 

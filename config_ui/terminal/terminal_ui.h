@@ -26,7 +26,9 @@ class TerminalSheet final : public SheetFrontEnd {
   void RunSheet(CPelluminSheet& sheet) override;
 
  private:
-  void* screen_ = nullptr;  // the ncurses SCREEN
+  void* screen_ = nullptr;      // the ncurses SCREEN
+  void* hostScreen_ = nullptr;  // the host's own, if it had one
+  void* hostSignals_ = nullptr;  // platform::SavedSignalHandlers
   std::string hostLocale_;  // LC_CTYPE before Open
 };
 
