@@ -25,6 +25,8 @@
 //       OnListClick(id)    a single mouse click (or the front end's
 //                          equivalent key) in a list; the selection has
 //                          already moved to the clicked item
+//       OnBeginLabelEdit   the user starts renaming an item in place (F2, a
+//                          click on a selected item); false forbids it
 //       OnEndLabelEdit     an in-place edit of an item's first column ended;
 //                          return true to take the new text (the front end
 //                          then sets it; a cancelled edit is not reported)
@@ -121,6 +123,7 @@ class WindowLogic {
   virtual void OnApply() {}
   virtual void OnCommand(int id) {}
   virtual void OnListClick(int id) {}
+  virtual bool OnBeginLabelEdit(int id, int item) { return true; }
   virtual bool OnEndLabelEdit(int id, int item, const std::string& text) { return false; }
   virtual bool OnDialogOk() { return true; }
   // The window is about to be destroyed; controls is no longer valid after.

@@ -44,7 +44,9 @@ TEST(ReadDialogInteger, TakesWhatTheFieldsAccept) {
   for (const Case& c : cases) {
     std::int32_t value = -12345;
     EXPECT_EQ(ReadDialogInteger(c.text, &value), c.ok) << '"' << c.text << '"';
-    if (c.ok) EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    }
   }
 }
 

@@ -61,13 +61,19 @@ TEST(Glyphs, BoxesTickAndMaskAreWhereTheListNeedsThem) {
           EXPECT_TRUE(Is(c, 0, 0, 0));  // two-pixel black top and left edges
         } else {
           ASSERT_TRUE(inside);
-          if (Is(c, 0, 0, 0)) ++tick;
-          else EXPECT_TRUE(Is(c, 128, 0, 128));
+          if (Is(c, 0, 0, 0)) {
+            ++tick;
+          } else {
+            EXPECT_TRUE(Is(c, 128, 0, 128));
+          }
         }
       }
     }
-    if (image == 0) EXPECT_EQ(tick, 0);
-    else EXPECT_GE(tick, 12);
+    if (image == 0) {
+      EXPECT_EQ(tick, 0);
+    } else {
+      EXPECT_GE(tick, 12);
+    }
   }
 }
 

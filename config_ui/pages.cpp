@@ -18,16 +18,6 @@ void FillCheck(Controls& controls, int id, std::int32_t* field) {
   controls.SetCheck(id, *field);
 }
 
-// Writes two numbers of the main key, when it can be opened or created.
-void SaveNumbers(SettingsStore& store, Controls& ui, const char* firstName, std::int32_t first,
-                 const char* secondName, std::int32_t second) {
-  SettingsStore::Key key = OpenForWriting(store, "", ui);
-  if (key == nullptr) return;
-  store.WriteDword(key, firstName, first);
-  store.WriteDword(key, secondName, second);
-  store.Close(key);
-}
-
 }  // namespace
 
 std::string ShowLineBreaks(const std::string& text) {
@@ -97,8 +87,44 @@ void CGeneralPage::Save() {
 
 // --- Pages with a category list ----------------------------------------------
 
-CategoryPage::CategoryPage(SettingsStore& store, const char* subkey)
-    : PropertyPage(store), subkey_(subkey) {}
+CategoryPage::CategoryPage(SettingsStore& store, const char* subkey, int flagCount,
+                           FlagField first, FlagField second)
+    : PropertyPage(store), subkey_(subkey), flagCount_(flagCount), flags_{first, second} {
+  if (flagCount_ > 0) {
+    // The defaults hold only when the main key does not open; a value
+    // missing from an open key reads as -1.
+    SettingsStore::Key key = store.Open("", SettingsStore::Access::kRead);
+    if (key != nullptr) {
+      for (int i = 0; i < flagCount_; ++i) flags_[i].value = store.ReadDword(key, flags_[i].valueName);
+      store.Close(key);
+    }
+  }
+  list_.LoadFromStore(store, subkey_);
+}
+
+void CategoryPage::Fill() {
+  for (int i = 0; i < flagCount_; ++i) FillCheck(controls(), flags_[i].checkId, &flags_[i].value);
+}
+
+void CategoryPage::Activate() { list_.FillControl(controls()); }
+
+void CategoryPage::ReadBack() {
+  for (int i = 0; i < flagCount_; ++i) flags_[i].value = controls().GetCheck(flags_[i].checkId);
+}
+
+void CategoryPage::Save() {
+  if (flagCount_ > 0) {
+    SettingsStore::Key key = OpenForWriting(store(), "", controls());
+    if (key != nullptr) {
+      for (int i = 0; i < flagCount_; ++i) {
+        store().WriteDword(key, flags_[i].valueName, flags_[i].value);
+      }
+      store().Close(key);
+    }
+  }
+  // The list saves in any case: its subkey is opened on its own.
+  list_.SaveToStore(store(), controls(), subkey_);
+}
 
 void CategoryPage::OnListClick(int id) {
   if (id == CCategoryListCtrl::kListId) list_.OnClick(controls());
@@ -108,68 +134,32 @@ bool CategoryPage::OnEndLabelEdit(int id, int item, const std::string& text) {
   return id == CCategoryListCtrl::kListId && list_.OnEndLabelEdit(text);
 }
 
-void CategoryPage::SaveList() { list_.SaveToStore(store(), controls(), subkey_); }
-
 // --- Deny --------------------------------------------------------------------
 
 CDenyPage::CDenyPage(SettingsStore& store)
-    : CategoryPage(store, tarnwick::kDenySubkey),
-      dottedDecimal_(kPageDefaults.dottedDecimal),
-      personalSites_(kPageDefaults.personal) {
-  SettingsStore::Key key = store.Open("", SettingsStore::Access::kRead);
-  if (key != nullptr) {
-    dottedDecimal_ = store.ReadDword(key, tarnwick::kDottedDecimalValue);
-    personalSites_ = store.ReadDword(key, tarnwick::kPersonalValue);
-    store.Close(key);
-  }
-  list_.LoadFromStore(store, subkey_);
-}
+    : CategoryPage(store, tarnwick::kDenySubkey, 2,
+                   {tarnwick::kDottedDecimalValue, IDC_ALLOW_DOTTED, kPageDefaults.dottedDecimal},
+                   {tarnwick::kPersonalValue, IDC_ALLOW_PERSONAL, kPageDefaults.personal}) {}
 
 const WindowTemplate& CDenyPage::Template() const { return DenyPageTemplate(); }
-
-void CDenyPage::Fill() {
-  FillCheck(controls(), IDC_ALLOW_DOTTED, &dottedDecimal_);
-  FillCheck(controls(), IDC_ALLOW_PERSONAL, &personalSites_);
-}
-
-void CDenyPage::Activate() { list_.FillControl(controls()); }
-
-void CDenyPage::ReadBack() {
-  dottedDecimal_ = controls().GetCheck(IDC_ALLOW_DOTTED);
-  personalSites_ = controls().GetCheck(IDC_ALLOW_PERSONAL);
-}
-
-void CDenyPage::Save() {
-  SaveNumbers(store(), controls(), tarnwick::kDottedDecimalValue, dottedDecimal_, tarnwick::kPersonalValue, personalSites_);
-  SaveList();
-}
 
 // --- Alert -------------------------------------------------------------------
 
 CAlertPage::CAlertPage(SettingsStore& store)
-    : CategoryPage(store, tarnwick::kAlertSubkey), log_(kPageDefaults.log), mail_(kPageDefaults.mail) {
-  SettingsStore::Key key = store.Open("", SettingsStore::Access::kRead);
-  if (key != nullptr) {
-    log_ = store.ReadDword(key, tarnwick::kLogValue);
-    mail_ = store.ReadDword(key, tarnwick::kMailValue);
-    store.Close(key);
-  }
-  list_.LoadFromStore(store, subkey_);
-}
+    : CategoryPage(store, tarnwick::kAlertSubkey, 2,
+                   {tarnwick::kLogValue, IDC_LOG_ALERT, kPageDefaults.log},
+                   {tarnwick::kMailValue, IDC_EMAIL_ALERT, kPageDefaults.mail}) {}
 
 const WindowTemplate& CAlertPage::Template() const { return AlertPageTemplate(); }
 
-void CAlertPage::Fill() {
-  FillCheck(controls(), IDC_EMAIL_ALERT, &mail_);
-  FillCheck(controls(), IDC_LOG_ALERT, &log_);
-}
-
+// The e-mail box is created greyed and nothing enables it: it shows the
+// stored mail flag, and the Mail Settings button follows it.
 void CAlertPage::EnableMailSettings() {
   controls().Enable(IDC_MAIL_SETTINGS, controls().GetCheck(IDC_EMAIL_ALERT) != 0);
 }
 
 void CAlertPage::Activate() {
-  list_.FillControl(controls());
+  CategoryPage::Activate();
   EnableMailSettings();
 }
 
@@ -182,25 +172,11 @@ void CAlertPage::OnCommand(int id) {
   }
 }
 
-void CAlertPage::ReadBack() {
-  log_ = controls().GetCheck(IDC_LOG_ALERT);
-  mail_ = controls().GetCheck(IDC_EMAIL_ALERT);
-}
-
-void CAlertPage::Save() {
-  SaveNumbers(store(), controls(), tarnwick::kLogValue, log_, tarnwick::kMailValue, mail_);
-  SaveList();
-}
-
 // --- Business hours ------------------------------------------------------------
 
-CHoursPage::CHoursPage(SettingsStore& store) : CategoryPage(store, tarnwick::kHoursSubkey) {
-  list_.LoadFromStore(store, subkey_);
-}
+CHoursPage::CHoursPage(SettingsStore& store) : CategoryPage(store, tarnwick::kHoursSubkey) {}
 
 const WindowTemplate& CHoursPage::Template() const { return HoursPageTemplate(); }
-
-void CHoursPage::Activate() { list_.FillControl(controls()); }
 
 void CHoursPage::OnCommand(int id) {
   if (id != IDC_DEFINE_HOURS) return;
@@ -208,7 +184,5 @@ void CHoursPage::OnCommand(int id) {
   CTimesDlg dialog;
   controls().RunDialog(dialog);
 }
-
-void CHoursPage::Save() { SaveList(); }
 
 }  // namespace config_ui

@@ -37,7 +37,16 @@ class CGeneralPage final : public PropertyPage {
   std::string siteFile_;
 };
 
-// A page with a category list kept in subkey.
+// A number of the main key that a check box shows.
+struct FlagField {
+  const char* valueName;
+  int checkId;
+  std::int32_t value;  // the default until loaded
+};
+
+// A page with a category list kept in subkey and up to two numbers of the
+// main key in check boxes, loaded in that order (numbers first) and saved
+// in the order given.
 class CategoryPage : public PropertyPage {
  public:
   void OnListClick(int id) override;
@@ -45,28 +54,27 @@ class CategoryPage : public PropertyPage {
   const CCategoryListCtrl& list() const { return list_; }
 
  protected:
-  CategoryPage(SettingsStore& store, const char* subkey);
-  void SaveList();
+  CategoryPage(SettingsStore& store, const char* subkey, int flagCount = 0,
+               FlagField first = {}, FlagField second = {});
+  void Fill() override;
+  void Activate() override;
+  void ReadBack() override;
+  void Save() override;
+  std::int32_t flag(int index) const { return flags_[index].value; }
+
+ private:
   CCategoryListCtrl list_;
   const char* subkey_;
+  int flagCount_;
+  FlagField flags_[2];
 };
 
 class CDenyPage final : public CategoryPage {
  public:
   explicit CDenyPage(SettingsStore& store);
   const WindowTemplate& Template() const override;
-  std::int32_t dottedDecimal() const { return dottedDecimal_; }
-  std::int32_t personalSites() const { return personalSites_; }
-
- protected:
-  void Fill() override;
-  void Activate() override;
-  void ReadBack() override;
-  void Save() override;
-
- private:
-  std::int32_t dottedDecimal_;
-  std::int32_t personalSites_;
+  std::int32_t dottedDecimal() const { return flag(0); }
+  std::int32_t personalSites() const { return flag(1); }
 };
 
 class CAlertPage final : public CategoryPage {
@@ -74,19 +82,14 @@ class CAlertPage final : public CategoryPage {
   explicit CAlertPage(SettingsStore& store);
   const WindowTemplate& Template() const override;
   void OnCommand(int id) override;
-  std::int32_t log() const { return log_; }
-  std::int32_t mail() const { return mail_; }
+  std::int32_t log() const { return flag(0); }
+  std::int32_t mail() const { return flag(1); }
 
  protected:
-  void Fill() override;
   void Activate() override;
-  void ReadBack() override;
-  void Save() override;
 
  private:
   void EnableMailSettings();
-  std::int32_t log_;
-  std::int32_t mail_;
 };
 
 class CHoursPage final : public CategoryPage {
@@ -94,12 +97,6 @@ class CHoursPage final : public CategoryPage {
   explicit CHoursPage(SettingsStore& store);
   const WindowTemplate& Template() const override;
   void OnCommand(int id) override;
-
- protected:
-  void Fill() override {}
-  void Activate() override;
-  void ReadBack() override {}
-  void Save() override;
 };
 
 }  // namespace config_ui

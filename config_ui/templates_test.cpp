@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "controls.h"
+
 namespace config_ui {
 namespace {
 
@@ -27,9 +29,11 @@ TEST(Templates, ControlsLieInsideTheirWindowAndIdentifiersAreUnique) {
       EXPECT_GE(c.y, 0);
       EXPECT_LE(c.x + c.width, window.width);
       EXPECT_LE(c.y + c.height, window.height);
-      if (c.id != IDC_STATIC) EXPECT_TRUE(ids.insert(c.id).second);
-      // Only controls with an identifier take the focus by Tab.
-      if (c.id == IDC_STATIC) EXPECT_EQ(c.style & PL_WS_TABSTOP, 0u);
+      if (c.id != IDC_STATIC) {
+        EXPECT_TRUE(ids.insert(c.id).second);
+      } else {
+        EXPECT_EQ(c.style & PL_WS_TABSTOP, 0u);  // only controls with an identifier take Tab
+      }
     }
   }
 }
@@ -104,6 +108,26 @@ TEST(Templates, ResourceScriptExpandsTheOneDescription) {
   EXPECT_EQ(count("CONTROL text"), 1u);
   EXPECT_EQ(count(" CONTROL"), 1u);
   EXPECT_NE(rc.find("IDB_CATEGORY_GLYPHS BITMAP \"glyphs.bmp\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace config_ui
+
+namespace config_ui {
+namespace {
+
+TEST(MessageCaption, IsTheModuleFileNameWithoutFolderAndExtension) {
+  struct Case {
+    const char* path;
+    const char* caption;
+  } cases[] = {
+      {"C:\\Program Files\\Proxy\\Tarnwick.dll", "Tarnwick"},
+      {"/usr/lib/pellumin/libtarnwick.so", "libtarnwick"},
+      {"Tarnwick", "Tarnwick"},
+      {"C:\\odd.dir\\Tarnwick", "Tarnwick"},
+      {"C:\\x\\Tarnwick.backup.dll", "Tarnwick.backup"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CaptionFromModulePath(c.path), c.caption) << c.path;
 }
 
 }  // namespace

@@ -82,11 +82,12 @@ int HX_CALL HXProcURL(HostConnection* connection, char* url);
  * pages read the store at once, and runs it modally on the calling thread:
  * on Windows a property sheet without owner window ("General", "Deny",
  * "Alert", "Busines Hours"; OK, Cancel, Apply), on Linux a sheet in the
- * terminal. OK saves every page that was shown; Cancel and the close box
- * save nothing. The running filter sees the saved settings at its next
+ * terminal where the build has one. OK saves every page that was shown;
+ * Cancel and the close box save nothing. The running filter sees the saved settings at its next
  * HXInit. Returns 0 in every case, whether the user confirmed or
- * cancelled. Without a terminal (Linux: standard input or output is not
- * one) it prints one line on standard error and returns 0 at once.
+ * cancelled. On Linux, when standard input or output is not a terminal
+ * (or the build has no terminal sheet), it prints one line on standard
+ * error and returns 0 at once.
  * Must not be entered from two threads at once, nor again while a sheet is
  * open. */
 int HX_CALL HXConfig(const char* keyPath);

@@ -91,6 +91,7 @@ void MemoryWindow::SelectItems(int id, const std::vector<int>& indexes) {
 
 void MemoryWindow::EditLabel(int id, int index, const std::string& text) {
   if (!(control(id).tmpl->style & PL_LVS_EDITLABELS)) return;
+  if (!logic_.OnBeginLabelEdit(id, index)) return;
   if (logic_.OnEndLabelEdit(id, index, text)) SetItemText(id, index, 0, text);
 }
 

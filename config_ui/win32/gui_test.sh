@@ -8,6 +8,8 @@
 # rectangle) into OUT_DIR/gui-shots; this script answers each with
 # NAME.png (xwd of the screen, cut out with ImageMagick) and NAME.done.
 # Exit 77 (ctest: skipped) when Xvfb, Wine, xwd or ImageMagick is missing.
+# WINE names the Wine command (default wine); PELLUMIN_GUI_WINEDEBUG sets
+# WINEDEBUG for the test (default -all), e.g. err+all,+dialog.
 set -u
 if [ $# -ne 2 ] || [ "$1" = --help ]; then
     echo "usage: gui_test.sh BIN_DIR OUT_DIR" >&2

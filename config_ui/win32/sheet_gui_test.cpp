@@ -284,7 +284,8 @@ struct Robot {
 
 // Opens the sheet for path on this thread, as a host does, while script
 // plays the user on another; returns HXConfig's result.
-int RunSheet(const std::string& path, const std::function<void(Robot&)>& script,
+// A null path stands for the null argument.
+int RunSheet(const char* path, const std::function<void(Robot&)>& script,
              HXConfigFunction entry = nullptr) {
   TakeAnswered();
   std::atomic<bool> found{false};
@@ -297,11 +298,16 @@ int RunSheet(const std::string& path, const std::function<void(Robot&)>& script,
     script(robot);
   });
   g_hook = SetWindowsHookExA(WH_CBT, &AnswerMessageBoxes, nullptr, GetCurrentThreadId());
-  const int result = (entry ? entry : g_hxconfig)(path.c_str());
+  const int result = (entry ? entry : g_hxconfig)(path);
   UnhookWindowsHookEx(g_hook);
   user.join();
   EXPECT_TRUE(found) << "no sheet captioned " << kSheetCaption;
   return result;
+}
+
+int RunSheet(const std::string& path, const std::function<void(Robot&)>& script,
+             HXConfigFunction entry = nullptr) {
+  return RunSheet(path.c_str(), script, entry);
 }
 
 class Sheet : public ::testing::Test {
@@ -503,6 +509,37 @@ TEST_F(Sheet, AKeyThatCannotBeMadeIsReportedOnceAndTheSheetStillCloses) {
   EXPECT_EQ(answered[0].caption, "Tarnwick");
   EXPECT_EQ(answered[0].text, "Error saving settings to registry.");
   EXPECT_TRUE(answered[0].icon);
+}
+
+// The platform's two-state boxes take a stored 2 as ticked, and the pages
+// save what the boxes report.
+TEST_F(Sheet, AStoredTwoShowsTickedAndIsSavedAsOne) {
+  const std::string path = KeyPath("two");
+  for (const char* name : {"DD", "Personal", "Log", "Mail"}) PutDword(path, name, 2);
+  int dd = -1, log = -1, mail = -1;
+  bool mailSettings = false;
+  RunSheet(path, [&](Robot& r) {
+    r.Select(1);
+    dd = r.Check(1000);
+    r.Select(2);
+    log = r.Check(1011);
+    mail = r.Check(1012);
+    mailSettings = r.Enabled(1013);
+    r.Press(PSBTN_OK);
+  });
+  EXPECT_EQ(dd, 1);
+  EXPECT_EQ(log, 1);
+  EXPECT_EQ(mail, 1);
+  EXPECT_TRUE(mailSettings);
+  for (const char* name : {"DD", "Personal", "Log", "Mail"}) {
+    DWORD value = 99;
+    ASSERT_TRUE(GetDword(path, name, &value)) << name;
+    EXPECT_EQ(value, 1u) << name;
+  }
+}
+
+TEST_F(Sheet, ANullPathOpensTheSheetAndReturnsZero) {
+  EXPECT_EQ(RunSheet(nullptr, [](Robot& r) { r.Press(PSBTN_CANCEL); }), 0);
 }
 
 TEST_F(Sheet, ASecondCallByOrdinalWorksOnItsOwnPathOnly) {

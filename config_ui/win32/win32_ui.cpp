@@ -227,9 +227,14 @@ bool HandleControlEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
       *result = 0;
       return true;
     case LVN_BEGINLABELEDITA:
-    case LVN_BEGINLABELEDITW:
-      *result = FALSE;  // every item may be renamed
+    case LVN_BEGINLABELEDITW: {
+      // Both forms start with the header and the item's index.
+      const int item = header.code == LVN_BEGINLABELEDITA
+                           ? reinterpret_cast<const NMLVDISPINFOA&>(header).item.iItem
+                           : reinterpret_cast<const NMLVDISPINFOW&>(header).item.iItem;
+      *result = controls->logic().OnBeginLabelEdit(static_cast<int>(header.idFrom), item) ? FALSE : TRUE;
       return true;
+    }
     case LVN_ENDLABELEDITA:
     case LVN_ENDLABELEDITW: {
       bool accepted = false;
