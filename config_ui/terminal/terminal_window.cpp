@@ -241,6 +241,7 @@ void TerminalWindow::ClickItem(Control& c, int index) {
 void TerminalWindow::BeginRename(Control& c) {
   if (!(c.tmpl->style & PL_LVS_EDITLABELS) || c.list.items.empty()) return;
   MoveCaret(c, c.caret, false);
+  if (!logic_.OnBeginLabelEdit(c.tmpl->id, c.caret)) return;
   renameItem_ = c.caret;
   rename_.Reset(c.list.items[static_cast<std::size_t>(c.caret)].texts[0], true);
 }
