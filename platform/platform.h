@@ -79,6 +79,20 @@ bool ReplaceFile(const char* from, const char* to);
 // console on Windows), so that an interactive screen can be shown.
 bool StandardStreamsAreTerminal();
 
+// The handlers of the signals a terminal library takes over while it runs
+// (SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGWINCH), saved before it starts and
+// put back after it has ended, so that the host is left with its own.
+// RestoreSignalHandlers frees what SaveSignalHandlers returned (null on
+// Windows, where there is nothing to keep).
+struct SavedSignalHandlers;
+SavedSignalHandlers* SaveSignalHandlers();
+void RestoreSignalHandlers(SavedSignalHandlers* saved);
+
+// The file name of the loaded module (DLL, shared library or program) that
+// holds address, cut to fit size bytes with its NUL; false (and "") when it
+// cannot be told. Message boxes are captioned with it.
+bool ModuleFileName(const void* address, char* path, std::size_t size);
+
 // ---------------------------------------------------------------------------
 // Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
 // Windows: the real registry. POSIX: a REGEDIT4 text file named by the

@@ -1,10 +1,12 @@
 // POSIX implementation of the resolver, the clock, sending and file
 // replacement. The registry file lives in registry_posix.cpp.
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <time.h>
@@ -99,5 +101,41 @@ bool ReplaceFile(const char* from, const char* to) {
 }
 
 bool StandardStreamsAreTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
+
+namespace {
+const int kTerminalSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGWINCH};
+constexpr std::size_t kTerminalSignalCount = sizeof(kTerminalSignals) / sizeof(kTerminalSignals[0]);
+}  // namespace
+
+struct SavedSignalHandlers {
+  struct sigaction actions[kTerminalSignalCount];
+  bool saved[kTerminalSignalCount];
+};
+
+SavedSignalHandlers* SaveSignalHandlers() {
+  auto* s = new SavedSignalHandlers();
+  for (std::size_t i = 0; i < kTerminalSignalCount; ++i) {
+    s->saved[i] = sigaction(kTerminalSignals[i], nullptr, &s->actions[i]) == 0;
+  }
+  return s;
+}
+
+void RestoreSignalHandlers(SavedSignalHandlers* saved) {
+  if (saved == nullptr) return;
+  for (std::size_t i = 0; i < kTerminalSignalCount; ++i) {
+    if (saved->saved[i]) sigaction(kTerminalSignals[i], &saved->actions[i], nullptr);
+  }
+  delete saved;
+}
+
+bool ModuleFileName(const void* address, char* path, std::size_t size) {
+  if (size == 0) return false;
+  path[0] = '\0';
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
+  std::strncpy(path, info.dli_fname, size - 1);
+  path[size - 1] = '\0';
+  return true;
+}
 
 }  // namespace platform

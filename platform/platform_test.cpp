@@ -11,6 +11,7 @@
 #include <winsock2.h>
 #undef ReplaceFile  // <windows.h>'s macro would hide the layer's function
 #else
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -150,6 +151,39 @@ TEST(ReplaceFile, ReplacesAnExistingFile) {
   EXPECT_FALSE(ReplaceFile(nullptr, to.c_str()));
   std::remove(to.c_str());
 }
+
+TEST(ModuleFileName, NamesTheProgramThatHoldsTheAddressAndCutsToTheBuffer) {
+  char path[4096];
+  ASSERT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), path, sizeof path));
+  const std::string name(path);
+  EXPECT_NE(name.find("platform_tests"), std::string::npos) << name;
+  char small[5];
+  EXPECT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), small, sizeof small));
+  EXPECT_EQ(std::strlen(small), 4u);
+  EXPECT_EQ(std::string(small), name.substr(0, 4));
+}
+
+#ifndef _WIN32
+void MarkTerm(int) {}
+
+TEST(SignalHandlers, ComeBackAsTheyWereSaved) {
+  struct sigaction mine {}, before {}, now {};
+  mine.sa_handler = &MarkTerm;
+  sigemptyset(&mine.sa_mask);
+  ASSERT_EQ(sigaction(SIGTERM, &mine, &before), 0);
+  SavedSignalHandlers* saved = SaveSignalHandlers();
+  // What a terminal library does when it starts.
+  signal(SIGTERM, SIG_IGN);
+  signal(SIGWINCH, SIG_IGN);
+  RestoreSignalHandlers(saved);
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, &MarkTerm);
+  ASSERT_EQ(sigaction(SIGWINCH, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  sigaction(SIGTERM, &before, nullptr);
+  RestoreSignalHandlers(nullptr);  // nothing saved: nothing to do
+}
+#endif
 
 }  // namespace
 }  // namespace platform

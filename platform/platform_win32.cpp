@@ -54,4 +54,23 @@ bool StandardStreamsAreTerminal() {
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// A console program's Ctrl-C handlers are the host's alone; no terminal
+// library here takes them over.
+SavedSignalHandlers* SaveSignalHandlers() { return nullptr; }
+void RestoreSignalHandlers(SavedSignalHandlers*) {}
+
+bool ModuleFileName(const void* address, char* path, std::size_t size) {
+  if (size == 0) return false;
+  path[0] = '\0';
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCSTR>(address), &module)) {
+    return false;
+  }
+  const DWORD n = GetModuleFileNameA(module, path, static_cast<DWORD>(size));
+  path[size - 1] = '\0';
+  return n > 0;
+}
+
 }  // namespace platform

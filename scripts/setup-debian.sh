@@ -4,9 +4,10 @@
 # Usage: setup-debian.sh [--native | --all] [--help]
 #   --native  only what the native build, its tests and the demo need: the
 #             toolchain, CMake and Ninja, GoogleTest, Google Benchmark, curl,
-#             python3, valgrind, squid (for the Squid helper's end-to-end
-#             test), and clang 14 with its runtime libraries (libFuzzer and
-#             the sanitizers) for the fuzz targets.
+#             python3, valgrind, ncurses (the terminal settings sheet), tmux
+#             (its test), squid (for the Squid helper's end-to-end test), and
+#             clang 14 with its runtime libraries (libFuzzer and the
+#             sanitizers) for the fuzz targets.
 #   --all     (the default) also the Windows side: both MinGW-w64 cross
 #             compilers (the 32-bit product build, and a 64-bit build whose
 #             tests run under 64-bit Wine), 64-bit Wine, Xvfb; and, as an
@@ -47,6 +48,7 @@ native_packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 valgrind squid
+  libncurses-dev tmux
   clang-14 libclang-rt-14-dev
 )
 windows_packages=(

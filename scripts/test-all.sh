@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine, builds both targets and runs every test:
 #   native    the native build and its unit tests (and the setup script's
-#             own test, against stand-ins for apt-get and dpkg)
+#             own test, against stand-ins for apt-get and dpkg, and the
+#             settings sheet driven in a terminal under tmux)
 #   asan      the unit tests under AddressSanitizer and UBSan
 #   tsan      the unit tests under ThreadSanitizer
 #   e2e       curl through hxhost and the real plug-in, and a load test;
@@ -16,7 +17,7 @@
 #             where the kernel runs 32-bit programs and wine32 is installed,
 #             else the same sources built for 64-bit Windows and run under
 #             64-bit Wine; the registry file against Wine's regedit
-# Every check is a ctest test with a label (unit, setup, e2e, load, squid, fuzz,
+# Every check is a ctest test with a label (unit, setup, terminal, e2e, load, squid, fuzz,
 # dllcheck, regedit, gui), so "ctest --preset native -L e2e" runs one kind.
 # The summary lists each stage that ran and each that was skipped, with
 # why, and the last line is "N passed, M failed" over every test.
@@ -111,7 +112,7 @@ fi
 if want native; then
   banner "native unit tests"
   if [ "$native_built" = 1 ]; then
-    run_ctest native --preset native -j "$(nproc)" -L 'unit|setup'
+    run_ctest native --preset native -j "$(nproc)" -L 'unit|setup|terminal'
     ran "native unit tests" "$ctest_counts"
   else
     skipped "native unit tests" "the native build failed"
