@@ -169,9 +169,7 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
   // request allocates nothing once the buffer has grown to fit.
   thread_local std::string url;
   url.clear();
-  if (request.connect) url += "https://";
-  url.append(request.url.data(), request.url.size());
-  if (request.connect) url += "/";
+  AppendFilterUrl(request, &url);
   char keyText[QX_KEY_TEXT_SIZE + 1];
   const tarnwick::UrlVerdict verdict =
       tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url.c_str(), keyText);
