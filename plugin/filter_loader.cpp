@@ -7,6 +7,7 @@
 
 #include "defaults.h"
 #include "entry_points.h"
+#include "platform.h"
 #include "settings_store.h"
 #include "tarnwick.h"
 
@@ -98,9 +99,18 @@ void WriteMessage(char* message, std::size_t messageSize, const char* first, con
   message[used] = '\0';
 }
 
-bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault) {
+bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault,
+                      std::string* keyMissing) {
+  if (keyMissing != nullptr) keyMissing->clear();
   SettingsKey key = OpenPluginKey(keyPath, KeyAccess::kRead, fault);
-  if (key == nullptr) return fault->empty();
+  if (key == nullptr) {
+    if (!fault->empty()) return false;
+    if (keyMissing != nullptr) {
+      *keyMissing = platform::LastRegistryError();
+      if (keyMissing->empty()) *keyMissing = std::string("no key HKEY_LOCAL_MACHINE\\") + keyPath;
+    }
+    return true;
+  }
   filter->logEnabled = ReadDwordValue(key, kLogValue);
   filter->mailEnabled = ReadDwordValue(key, kMailValue);
   ReadStringValue(key, kControlFileValue, filter->controlFilePath, kControlFilePathSize);
@@ -109,13 +119,20 @@ bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fa
   return true;
 }
 
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize) {
+int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize,
+               bool replacing) {
   // Without a readable store the filter would run on defaults and could
   // let everything pass; say where the store is broken instead.
   std::string fault;
-  if (!ReadMainSettings(keyPath, filter, &fault)) {
+  std::string keyMissing;
+  if (!ReadMainSettings(keyPath, filter, &fault, &keyMissing)) {
     WriteMessage(message, messageSize, "Pellumin Error: the settings cannot be read: ",
                  fault.c_str());
+    return 0;
+  }
+  if (replacing && !keyMissing.empty()) {
+    WriteMessage(message, messageSize, "Pellumin Error: the settings cannot be read: ",
+                 keyMissing.c_str());
     return 0;
   }
 

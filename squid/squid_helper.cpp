@@ -122,7 +122,8 @@ bool FilterHelper::Reload(std::string* message) {
     }
   }
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
+  // loaded_ changes only under the reload lock, which this holds.
+  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, loaded_);
   *message = text;
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;
