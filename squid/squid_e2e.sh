@@ -153,6 +153,27 @@ check_line '^44 ERR$' "an allowed path beside a denied one"
 grep -q "for client: 10.9.9.9" "$work/direct.log" || fail "helper: no access log line for the alerted request"
 echo "ok: the helper alone: channel-IDs echoed out of order, CONNECT, extras, garbage, an over-long line, dot segments, a fragment"
 
+# A reload that fails on a list that is gone: the engine's own note about
+# the file ("open failed 2") goes to standard error, and standard output
+# holds answers only (Squid takes every line there for one).
+mkfifo "$work/reload.in"
+"$helper" --key "$KEY" --redirect "$BLOCK" <"$work/reload.in" >"$work/reload.out" 2>"$work/reload.err" &
+reload_helper=$!
+exec 9>"$work/reload.in"
+for _ in $(seq 1 100); do grep -q "plug-in: " "$work/reload.err" && break; sleep 0.05; done
+write_settings "$work/gone.lst"
+kill -HUP "$reload_helper"
+for _ in $(seq 1 100); do grep -q "reload failed" "$work/reload.err" && break; sleep 0.05; done
+printf '1 http://%s/\n' "$DENY_HOST" >&9
+exec 9>&-
+wait "$reload_helper" || fail "the helper failed after a failed reload: $(cat "$work/reload.err")"
+write_settings "$list"
+grep -q "reload failed, the filter in force stays: .*gone.lst" "$work/reload.err" ||
+  fail "the failed reload was not reported: $(cat "$work/reload.err")"
+[ "$(cat "$work/reload.out")" = "1 OK status=302 url=\"${BLOCK_PREFIX}http%3A%2F%2F$DENY_HOST%2F&category=$DENY_CATEGORY&client=\"" ] ||
+  fail "after a failed reload, standard output is not the one answer: $(tr '\n' '|' <"$work/reload.out")"
+echo "ok: the helper alone: a failed reload keeps the filter and says why on standard error only"
+
 # --- squid
 origin_port=$(free_port)
 squid_port=$(free_port)
