@@ -106,8 +106,14 @@ bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fa
   if (key == nullptr) {
     if (!fault->empty()) return false;
     if (keyMissing != nullptr) {
-      *keyMissing = platform::LastRegistryError();
-      if (keyMissing->empty()) *keyMissing = std::string("no key HKEY_LOCAL_MACHINE\\") + keyPath;
+      // The settings file says "FILE: no key ..." itself; the registry's
+      // text names only the call, so the key is named here.
+      const std::string store = platform::LastRegistryError();
+      *keyMissing = store;
+      if (store.find("no key ") == std::string::npos) {
+        *keyMissing = std::string("no key HKEY_LOCAL_MACHINE\\") + keyPath;
+        if (!store.empty()) *keyMissing += " (" + store + ")";
+      }
     }
     return true;
   }
