@@ -187,7 +187,8 @@ REASONS = {
         "builds the same key from both",
     ("url-entry", "path", "squidGuard"):
         "a URL entry that Corvane's importer keeps in another form (a query or #fragment cut "
-        "off, over 511 characters skipped)",
+        "off, over 511 characters skipped), or one with a dot segment (host/.): the helper "
+        "resolves dot segments in the request as the origin does, the entry's key keeps it",
     ("domain", "address", "squidGuard"):
         "an address entry: squidGuard matches the dotted text, Corvane the address the parser "
         "normalises (leading zeros dropped)",

@@ -164,7 +164,19 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
   char* path = nullptr;  // null: no path
 
   if (const char* scheme_end = FindSchemeEnd(text)) {
-    const std::size_t length = CopyCut(work, scheme_end + 3);
+    // User-info ("user:password@") is not part of the host: it ends at the
+    // last "@" of the authority (up to the first "/", "?" or space). It is
+    // passed over before the cut, so that a long user name cannot push the
+    // host out of the characters read.
+    const char* authority = scheme_end + 3;
+    const std::size_t authorityLength = std::strcspn(authority, " /?");
+    for (std::size_t i = authorityLength; i > 0; --i) {
+      if (authority[i - 1] == '@') {
+        authority += i;
+        break;
+      }
+    }
+    const std::size_t length = CopyCut(work, authority);
     std::size_t i = 0;
     for (; i < length; ++i) {
       const char c = work[i];
@@ -178,9 +190,6 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
         break;
       }
     }
-    // User-info ("user:password@") is not part of the host: it ends at the
-    // last "@" of the authority.
-    if (char* at = std::strrchr(host, '@')) host = at + 1;
     // A port follows the host after a ":"; a bracketed IPv6 address keeps
     // the colons inside its brackets.
     char* portFrom = host;

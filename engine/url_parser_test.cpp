@@ -114,6 +114,23 @@ TEST(UrlParserTest, ReadsTheUrlAsTheOriginDoes) {
   });
 }
 
+// The 511 characters the parser reads begin after the user-info, so that a
+// long user name cannot push the host out of them.
+TEST(UrlParserTest, LongUserInfoDoesNotHideTheHost) {
+  const std::string user(600, 'u');
+  ExpectParses({
+      {("http://" + user + "@casino.example.com/poker").c_str(), "CASINO.EXAMPLE.COM", {"POKER"}, 0},
+      {("http://" + user + ":" + user + "@casino.example.com:80/").c_str(), "CASINO.EXAMPLE.COM",
+       {}, 0},
+      // An "@" beyond the authority is not user-info, however far it is.
+      {("http://host/" + user + "@x").c_str(), "HOST", {std::string(127, 'U')}, 0},
+  });
+  // What follows the host is cut as before: 511 characters from the host on.
+  const Parsed p = Parse("http://" + user + "@h/" + std::string(600, 'x') + "/y");
+  ASSERT_EQ(p.url.segmentCount, 1);
+  EXPECT_STREQ(p.url.host, "H");
+}
+
 TEST(UrlParserTest, EmptySegmentsDoNotCountTowardsTheTwenty) {
   std::string path;
   for (int i = 0; i < 25; ++i) path += "//s" + std::to_string(i);

@@ -45,8 +45,53 @@ std::string DecodeUnreserved(std::string_view text) {
   return out;
 }
 
-// Resolves "." and ".." segments (RFC 3986, 5.2.4) of a path that begins
-// with "/"; "/a/./b/../c" gives "/a/c", and ".." never climbs above "/".
+// The host as the target wrote it, brackets kept: the split below drops
+// them, and a bracketed name must not pass for a plain one.
+std::string_view RawHost(std::string_view authority, const std::string& host) {
+  if (!authority.empty() && authority.front() == '[') {
+    return authority.substr(0, authority.find(']') + 1);
+  }
+  return host;
+}
+
+std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
+  std::string text = ipv6 ? "[" + host + "]" : host;
+  if (port != default_port) text += ":" + std::to_string(port);
+  return text;
+}
+
+}  // namespace
+
+namespace {
+
+// 1 for a "." segment, 2 for "..", 0 for any other; a dot may be written
+// "%2e", as origins decode it before they resolve the path.
+int DotSegment(std::string_view segment) {
+  int dots = 0;
+  for (size_t i = 0; i < segment.size(); ++dots) {
+    if (segment[i] == '.') {
+      i += 1;
+    } else if (segment.substr(i, 2) == "%2" && i + 2 < segment.size() && Lower(segment[i + 2]) == 'e') {
+      i += 3;
+    } else {
+      return 0;
+    }
+  }
+  return dots <= 2 ? dots : 0;
+}
+
+}  // namespace
+
+bool MayHoldDotSegments(std::string_view path) {
+  for (size_t slash = path.find('/'); slash != std::string_view::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string_view next = path.substr(slash + 1, 3);
+    if (!next.empty() && next[0] == '.') return true;
+    if (next.size() == 3 && next[0] == '%' && next[1] == '2' && Lower(next[2]) == 'e') return true;
+  }
+  return false;
+}
+
 std::string RemoveDotSegments(std::string_view path) {
   std::vector<std::string_view> kept;
   size_t pos = 1;
@@ -55,9 +100,10 @@ std::string RemoveDotSegments(std::string_view path) {
     size_t slash = path.find('/', pos);
     std::string_view segment = path.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
     bool last = slash == std::string_view::npos;
-    if (segment == ".") {
+    const int dots = DotSegment(segment);
+    if (dots == 1) {
       ends_in_slash = true;
-    } else if (segment == "..") {
+    } else if (dots == 2) {
       if (!kept.empty()) kept.pop_back();
       ends_in_slash = true;
     } else {
@@ -75,23 +121,6 @@ std::string RemoveDotSegments(std::string_view path) {
   if (ends_in_slash || out.empty()) out += '/';
   return out;
 }
-
-// The host as the target wrote it, brackets kept: the split below drops
-// them, and a bracketed name must not pass for a plain one.
-std::string_view RawHost(std::string_view authority, const std::string& host) {
-  if (!authority.empty() && authority.front() == '[') {
-    return authority.substr(0, authority.find(']') + 1);
-  }
-  return host;
-}
-
-std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
-  std::string text = ipv6 ? "[" + host + "]" : host;
-  if (port != default_port) text += ":" + std::to_string(port);
-  return text;
-}
-
-}  // namespace
 
 bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::string* error) {
   *ipv6 = false;

@@ -40,6 +40,16 @@ TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
 // the URL is "https://" authority "/".
 bool CanonicalConnectTarget(std::string_view target, RequestTarget* out, std::string* error);
 
+// Resolves "." and ".." segments (RFC 3986, 5.2.4) of a path that begins
+// with "/": "/a/./b/../c" gives "/a/c", and ".." never climbs above "/". A
+// dot written "%2e" counts as a dot. Other segments, empty ones included,
+// stay as written.
+std::string RemoveDotSegments(std::string_view path);
+
+// Whether path may hold a dot segment (a "/" followed by "." or "%2e"): a
+// quick test before RemoveDotSegments, which allocates.
+bool MayHoldDotSegments(std::string_view path);
+
 // The host alone ("[v6]" with brackets), made canonical as above; *ipv6
 // tells whether it is an IPv6 address.
 bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::string* error);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -70,6 +71,15 @@ int SendOnSocket(SocketHandle socket, const void* data, int length);
 // <windows.h> defines ReplaceFile as a macro: a file that includes both
 // must include <windows.h> first and #undef ReplaceFile.
 bool ReplaceFile(const char* from, const char* to);
+
+#if !defined(_WIN32)
+// Takes standard output for one writer, for a program whose standard
+// output is a protocol (a Squid helper): returns a stream on it, and points
+// descriptor 1 (so stdout and std::cout too) at standard error, so that
+// what other code prints cannot end up among the protocol's lines. Null,
+// with errno set, when it cannot; standard output is then as it was.
+std::FILE* TakeStandardOutput();
+#endif
 
 // ---------------------------------------------------------------------------
 // Terminal

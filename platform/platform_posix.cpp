@@ -138,4 +138,22 @@ bool ModuleFileName(const void* address, char* path, std::size_t size) {
   return true;
 }
 
+std::FILE* TakeStandardOutput() {
+  std::fflush(stdout);
+  const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (kept < 0) return nullptr;
+  std::FILE* stream = fdopen(kept, "w");
+  if (stream == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    const int error = errno;
+    if (stream != nullptr) {
+      std::fclose(stream);
+    } else {
+      close(kept);
+    }
+    errno = error;
+    return nullptr;
+  }
+  return stream;
+}
+
 }  // namespace platform

@@ -107,7 +107,9 @@ int InitFilter(char* message) {
   std::memcpy(next.denialBody, g_state.denialBody, kDenialBodySize);
   int ready = 0;
   if (pathTerminated) {
-    ready = LoadFilter(path, &next, message, TARNWICK_MESSAGE_BUFFER_SIZE);
+    // Only HXInit and HXUnInit change the service, under the init lock.
+    ready = LoadFilter(path, &next, message, TARNWICK_MESSAGE_BUFFER_SIZE,
+                       g_state.service != nullptr);
   } else {
     WriteMessage(message, TARNWICK_MESSAGE_BUFFER_SIZE, kPathTooLongMessage);
   }

@@ -8,6 +8,7 @@
 
 #include "defaults.h"
 #include "entry_points.h"
+#include "platform.h"
 #include "settings_store.h"
 #include "tarnwick.h"
 
@@ -100,9 +101,24 @@ void WriteMessage(char* message, std::size_t messageSize, const char* first, con
   message[used] = '\0';
 }
 
-bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault) {
+bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault,
+                      std::string* keyMissing) {
+  if (keyMissing != nullptr) keyMissing->clear();
   SettingsKey key = OpenPluginKey(keyPath, KeyAccess::kRead, fault);
-  if (key == nullptr) return fault->empty();
+  if (key == nullptr) {
+    if (!fault->empty()) return false;
+    if (keyMissing != nullptr) {
+      // The settings file says "FILE: no key ..." itself; the registry's
+      // text names only the call, so the key is named here.
+      const std::string store = platform::LastRegistryError();
+      *keyMissing = store;
+      if (store.find("no key ") == std::string::npos) {
+        *keyMissing = std::string("no key HKEY_LOCAL_MACHINE\\") + keyPath;
+        if (!store.empty()) *keyMissing += " (" + store + ")";
+      }
+    }
+    return true;
+  }
   SettingsKeyCloser closer{key};
   filter->logEnabled = ReadDwordValue(key, kLogValue);
   filter->mailEnabled = ReadDwordValue(key, kMailValue);
@@ -114,13 +130,19 @@ bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fa
 namespace {
 
 int LoadFilterOrThrow(const char* keyPath, LoadedFilter* filter, char* message,
-                      std::size_t messageSize) {
+                      std::size_t messageSize, bool replacing) {
   // Without a readable store the filter would run on defaults and could
   // let everything pass; say where the store is broken instead.
   std::string fault;
-  if (!ReadMainSettings(keyPath, filter, &fault)) {
+  std::string keyMissing;
+  if (!ReadMainSettings(keyPath, filter, &fault, &keyMissing)) {
     WriteMessage(message, messageSize, "Pellumin Error: the settings cannot be read: ",
                  fault.c_str());
+    return 0;
+  }
+  if (replacing && !keyMissing.empty()) {
+    WriteMessage(message, messageSize, "Pellumin Error: the settings cannot be read: ",
+                 keyMissing.c_str());
     return 0;
   }
 
@@ -158,9 +180,10 @@ int LoadFilterOrThrow(const char* keyPath, LoadedFilter* filter, char* message,
 
 }  // namespace
 
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize) {
+int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize,
+               bool replacing) {
   try {
-    return LoadFilterOrThrow(keyPath, filter, message, messageSize);
+    return LoadFilterOrThrow(keyPath, filter, message, messageSize, replacing);
   } catch (const std::bad_alloc&) {
     // Memory ran out while the settings or list paths were read (they are
     // strings): hand back nothing half built.

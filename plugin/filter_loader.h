@@ -39,10 +39,12 @@ LoadedFilter DefaultLoadedFilter();
 // Reads "Log", "Mail", "ControlFile" and "ErrorMsg" from the main key at
 // keyPath into filter; a missing value leaves its field as it was (a
 // missing switch reads as -1). A main key that does not exist is not an
-// error. A store that cannot be read (a malformed or unreadable settings
-// file) is: false, with *fault naming the file, the line and what is
-// wrong, and filter unchanged.
-bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault);
+// error; *keyMissing (when given) then says so in the store's words, and
+// is cleared when the key exists. A store that cannot be read (a malformed
+// or unreadable settings file) is: false, with *fault naming the file, the
+// line and what is wrong, and filter unchanged.
+bool ReadMainSettings(const char* keyPath, LoadedFilter* filter, std::string* fault,
+                      std::string* keyMissing = nullptr);
 
 // The message of an HXInit that could not start the engine or ran out of
 // memory.
@@ -54,7 +56,11 @@ extern const char kInitFailedMessage[];
 // missing values leave. Returns 1 when ready. Otherwise 0, the filter holds
 // no handles (the switches and texts read so far stay), and message
 // (messageSize bytes, always terminated) says why in the plug-in's words.
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize);
+// replacing tells that a filter is in force and this one is to take its
+// place: then a main key that does not exist (a settings file gone or
+// emptied) fails too, since the new filter would deny and alert nothing.
+int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize,
+               bool replacing = false);
 
 // Releases the service and the sets and forgets them. Handles that are
 // none are passed too; the engine refuses them.

@@ -63,6 +63,41 @@ TEST_F(FilterLoaderTest, FailedReinitialisationKeepsTheFilterInForce) {
   EXPECT_EQ(FilterUrl("http://neither.example/"), 0);
 }
 
+// Settings that are gone (a key removed, a settings file moved away or
+// emptied) would re-initialise to empty deny and alert sets over the same
+// list, and everything would pass: such a re-initialisation fails instead.
+TEST_F(FilterLoaderTest, ReinitialisationWithoutItsKeyKeepsTheFilterInForce) {
+  StandardFilter filter;
+  testing::WriteStandardFilter(&filter);
+  std::string message;
+  ASSERT_EQ(testing::RunInit(filter.keyPath, &message), 1) << message;
+
+  const std::string gone = Registry::Get().FreshKeyPath("Gone");
+  EXPECT_EQ(testing::RunInit(gone, &message), 0);
+  EXPECT_EQ(message.rfind("Pellumin Error: the settings cannot be read: ", 0), 0u) << message;
+  EXPECT_NE(message.find("no key HKEY_LOCAL_MACHINE\\" + gone), std::string::npos) << message;
+  EXPECT_EQ(FilterUrl("http://denyonly.example/"), 0) << "the deny set went";
+
+#if !defined(_WIN32)
+  TempDir dir;
+  for (const std::string& store : {dir.File("moved-away.reg"), dir.Write("emptied.reg", "")}) {
+    const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
+    setenv("TARNWICK_HKLM", store.c_str(), 1);
+    const int result = testing::RunInit(filter.keyPath, &message);
+    setenv("TARNWICK_HKLM", saved.c_str(), 1);
+    EXPECT_EQ(result, 0) << store;
+    EXPECT_NE(message.find(store), std::string::npos) << message;
+    EXPECT_EQ(FilterUrl("http://denyonly.example/"), 0) << store;
+  }
+#endif
+
+  // A first HXInit without its key keeps its meaning: the defaults, and
+  // whatever list file they name.
+  HXUnInit(0);
+  testing::RunInit(gone, &message);
+  EXPECT_EQ(message.find("the settings cannot be read"), std::string::npos) << message;
+}
+
 #if !defined(_WIN32)
 // The settings file stands for the registry on POSIX; one that does not
 // parse must not make the filter run on defaults.

@@ -2,6 +2,10 @@
 // helper protocol.
 #include "helper_protocol.h"
 
+#include <algorithm>
+
+#include "request_target.h"
+
 namespace tarnwick_squid {
 
 namespace {
@@ -96,9 +100,36 @@ RequestLine ParseRequestLine(std::string_view line, ChannelMode mode) {
   return request;
 }
 
+void AppendFilterUrl(const RequestLine& request, std::string* out) {
+  std::string_view url = request.url;
+  if (request.connect) {
+    out->append("https://");
+    out->append(url.data(), url.size());
+    out->push_back('/');
+    return;
+  }
+  const std::size_t authority = url.find("://") + 3;  // the parser saw a scheme
+  url = url.substr(0, url.find('#', authority));
+  const std::size_t pathStart = url.find_first_of("/?", authority);
+  if (pathStart == std::string_view::npos || url[pathStart] != '/') {
+    out->append(url.data(), url.size());
+    return;
+  }
+  const std::size_t pathEnd = std::min(url.find('?', pathStart), url.size());
+  const std::string_view path = url.substr(pathStart, pathEnd - pathStart);
+  out->append(url.data(), pathStart);
+  if (hxhost::MayHoldDotSegments(path)) {
+    out->append(hxhost::RemoveDotSegments(path));
+  } else {
+    out->append(path.data(), path.size());
+  }
+  out->append(url.data() + pathEnd, url.size() - pathEnd);
+}
+
 std::string FilterUrl(const RequestLine& request) {
-  if (request.connect) return "https://" + std::string(request.url) + "/";
-  return std::string(request.url);
+  std::string url;
+  AppendFilterUrl(request, &url);
+  return url;
 }
 
 void AppendChannel(std::string* out, const RequestLine& request) {

@@ -39,9 +39,15 @@ struct RequestLine {
 // when it has one, so that the BH answer reaches the right request.
 RequestLine ParseRequestLine(std::string_view line, ChannelMode mode);
 
-// The URL the filter categorises: the URL itself, or "https://host:port/"
-// for a CONNECT target (the way hxhost hands CONNECT to the plug-in).
+// The URL the filter categorises: "https://host:port/" for a CONNECT target
+// (the way hxhost hands CONNECT to the plug-in); otherwise the URL as the
+// origin will read it, since Squid passes the path on as the client wrote
+// it: without a fragment ("#" and what follows), and with "." and ".."
+// segments (also written "%2e") resolved. AppendFilterUrl appends it to
+// out, allocating nothing once out has room (unless the path holds a dot
+// segment).
 std::string FilterUrl(const RequestLine& request);
+void AppendFilterUrl(const RequestLine& request, std::string* out);
 
 // Appends "[channel SP]" to out.
 void AppendChannel(std::string* out, const RequestLine& request);

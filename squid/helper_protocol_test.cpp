@@ -69,6 +69,39 @@ TEST(HelperProtocolTest, AnswersEchoTheChannelAndQuoteTheirValues) {
             "BH message=\"bad?line\"\n");
 }
 
+// Squid passes the path on as the client wrote it, and origins resolve dot
+// segments and never see a fragment: the filter reads the URL the same way.
+TEST(HelperProtocolTest, FilterUrlIsWhatTheOriginReads) {
+  struct Case {
+    const char* line;
+    const char* url;
+  } cases[] = {
+      {"1 http://h.example/x/../games/index.html", "http://h.example/games/index.html"},
+      {"1 http://h.example/%2e%2E/games/", "http://h.example/games/"},
+      {"1 http://h.example/a/.%2e/./games", "http://h.example/games"},
+      {"1 http://h.example/a/b/..", "http://h.example/a/"},
+      {"1 http://h.example/../../games?x=/../y", "http://h.example/games?x=/../y"},
+      {"1 http://h.example/games#x", "http://h.example/games"},
+      {"1 http://h.example/games?q=1#x/../y", "http://h.example/games?q=1"},
+      {"1 http://h.example/#@other.example/", "http://h.example/"},
+      {"1 http://h.example#x", "http://h.example"},
+      // Not dot segments, or not in the path: left as written.
+      {"1 http://h.example//games/.x/..y/...", "http://h.example//games/.x/..y/..."},
+      {"1 http://h.example/a%2Fb/%2e%2f", "http://h.example/a%2Fb/%2e%2f"},
+      {"1 http://h.example?x=/../y", "http://h.example?x=/../y"},
+      {"1 http://u:p@h.example:8080/a", "http://u:p@h.example:8080/a"},
+      {"1 h.example:443", "https://h.example:443/"},
+  };
+  for (const Case& c : cases) {
+    const RequestLine request = ParseRequestLine(c.line, ChannelMode::kAuto);
+    ASSERT_EQ(request.fault, nullptr) << c.line;
+    EXPECT_EQ(FilterUrl(request), c.url) << c.line;
+    std::string appended = "kept ";
+    AppendFilterUrl(request, &appended);
+    EXPECT_EQ(appended, std::string("kept ") + c.url) << c.line;
+  }
+}
+
 TEST(HelperProtocolTest, RedirectTemplateTakesEscapedValues) {
   EXPECT_EQ(EscapeForUrl("http://a.example/x y?q=1&r=~"), "http%3A%2F%2Fa.example%2Fx%20y%3Fq%3D1%26r%3D~");
   struct Case {

@@ -31,6 +31,10 @@ DENY_HOST=casino.example.com
 DENY_CATEGORY=Gambling
 NEW_DENY_HOST=sports.example.com
 NEW_DENY_CATEGORY=Sports
+# A denied path on a host whose other paths pass (Drugs and Gambling), for
+# the spellings of a path that Squid passes on as written.
+SPELL_HOST=pharmacy.example
+SPELL_PATH=/promo
 KEY='SOFTWARE\Pellumin\Squid'
 BLOCK='http://block.test/blocked?url=%u&category=%c&client=%a'
 BLOCK_PREFIX='http://block.test/blocked?url='
@@ -129,21 +133,46 @@ write_settings "$list"
   printf '5 this-is-garbage\n'
   printf '6 http://%s/a?b=c 10.9.9.9/host.lan user1 GET myip=127.0.0.1 myport=3128 extra=x\n' "$ALERT_HOST"
   printf '%s\n' "7 http://$ALLOW_HOST/$(head -c 70000 /dev/zero | tr '\0' a)"
+  printf '%s\n' "41 http://$SPELL_HOST/x/..$SPELL_PATH 10.9.9.9/-" "42 http://$SPELL_HOST/%2e%2E$SPELL_PATH 10.9.9.9/-" \
+    "43 http://$SPELL_HOST$SPELL_PATH#top 10.9.9.9/-" "44 http://$SPELL_HOST/hello.txt 10.9.9.9/-"
 } >"$work/direct.in"
 "$helper" --key "$KEY" --redirect "$BLOCK" --log "$work/direct.log" --threads 3 \
   <"$work/direct.in" >"$work/direct.out" 2>"$work/direct.err" || fail "the helper failed: $(cat "$work/direct.err")"
 check_line() {  # PATTERN WHAT
   grep -qE -- "$1" "$work/direct.out" || fail "helper: $2 (got: $(tr '\n' '|' <"$work/direct.out"))"
 }
-[ "$(wc -l <"$work/direct.out")" -eq 6 ] || fail "helper: 6 answers expected, got $(wc -l <"$work/direct.out")"
+[ "$(wc -l <"$work/direct.out")" -eq 10 ] || fail "helper: 10 answers expected, got $(wc -l <"$work/direct.out")"
 check_line '^900000003 OK status=302 url="http://block\.test/blocked\?url=http%3A%2F%2Fcasino\.example\.com%2Fx&category=Gambling&client=10\.9\.9\.9"$' "denied GET"
 check_line '^17 ERR$' "allowed GET"
 check_line '^4000000000 OK status=302 url="http://block\.test/blocked\?url=casino\.example\.com%3A443&' "denied CONNECT line"
 check_line '^5 BH message="' "garbage line"
 check_line '^6 ERR$' "alerted GET with extras"
 check_line '^7 BH message="the request line is longer than 65536 bytes"$' "over-long line"
+for id in 41 42 43; do check_line "^$id OK status=302 url=\"http://block\\.test/.*&category=Gambling&" "dot segments or a fragment ($id)"; done
+check_line '^44 ERR$' "an allowed path beside a denied one"
 grep -q "for client: 10.9.9.9" "$work/direct.log" || fail "helper: no access log line for the alerted request"
-echo "ok: the helper alone: channel-IDs echoed out of order, CONNECT, extras, garbage, an over-long line"
+echo "ok: the helper alone: channel-IDs echoed out of order, CONNECT, extras, garbage, an over-long line, dot segments, a fragment"
+
+# A reload that fails on a list that is gone: the engine's own note about
+# the file ("open failed 2") goes to standard error, and standard output
+# holds answers only (Squid takes every line there for one).
+mkfifo "$work/reload.in"
+"$helper" --key "$KEY" --redirect "$BLOCK" <"$work/reload.in" >"$work/reload.out" 2>"$work/reload.err" &
+reload_helper=$!
+exec 9>"$work/reload.in"
+for _ in $(seq 1 100); do grep -q "plug-in: " "$work/reload.err" && break; sleep 0.05; done
+write_settings "$work/gone.lst"
+kill -HUP "$reload_helper"
+for _ in $(seq 1 100); do grep -q "reload failed" "$work/reload.err" && break; sleep 0.05; done
+printf '1 http://%s/\n' "$DENY_HOST" >&9
+exec 9>&-
+wait "$reload_helper" || fail "the helper failed after a failed reload: $(cat "$work/reload.err")"
+write_settings "$list"
+grep -q "reload failed, the filter in force stays: .*gone.lst" "$work/reload.err" ||
+  fail "the failed reload was not reported: $(cat "$work/reload.err")"
+[ "$(cat "$work/reload.out")" = "1 OK status=302 url=\"${BLOCK_PREFIX}http%3A%2F%2F$DENY_HOST%2F&category=$DENY_CATEGORY&client=\"" ] ||
+  fail "after a failed reload, standard output is not the one answer: $(tr '\n' '|' <"$work/reload.out")"
+echo "ok: the helper alone: a failed reload keeps the filter and says why on standard error only"
 
 # --- squid
 origin_port=$(free_port)
@@ -153,7 +182,7 @@ origin_pid=$!
 mkdir -p "$work/cache"
 : >"$work/alerts.log"
 {
-  for h in "$ALLOW_HOST" "$ALERT_HOST" "$DENY_HOST" "$NEW_DENY_HOST"; do echo "127.0.0.1 $h"; done
+  for h in "$ALLOW_HOST" "$ALERT_HOST" "$DENY_HOST" "$NEW_DENY_HOST" "$SPELL_HOST"; do echo "127.0.0.1 $h"; done
 } >"$work/hosts"
 user=$(id -un)
 if [ "$(id -u)" -eq 0 ]; then
@@ -213,6 +242,18 @@ answer=$(get -o /dev/null -w '%{http_code} %{redirect_url}' "http://$DENY_HOST:$
   fail "denied: got '$answer'"
 grep -q "/denied" "$work/origin.hits" 2>/dev/null && fail "denied: the request reached the origin"
 echo "ok: squid: allowed, alerted (log line), denied (302 to the block page)"
+
+# Squid passes a path on as the client wrote it (dot segments, a fragment),
+# and the origin resolves it: each spelling of the denied path is denied.
+[ "$(get "http://$SPELL_HOST:$origin_port/hello.txt")" = "origin /hello.txt" ] ||
+  fail "$SPELL_HOST/hello.txt is not allowed"
+for target in "/x/..$SPELL_PATH" "/%2e%2e$SPELL_PATH" "$SPELL_PATH#top"; do
+  code=$(get -o /dev/null -w '%{http_code}' --request-target "http://$SPELL_HOST:$origin_port$target" \
+    "http://$SPELL_HOST:$origin_port/")
+  [ "$code" = 302 ] || fail "$SPELL_HOST$target: Squid answered $code, not the redirect"
+done
+grep -q "$SPELL_PATH" "$work/origin.hits" 2>/dev/null && fail "a spelling of $SPELL_HOST$SPELL_PATH reached the origin"
+echo "ok: squid: dot segments and a fragment in a denied path are denied"
 
 # CONNECT: the origin speaks no TLS, so an allowed tunnel is established
 # and then fails the handshake; a denied one is never established.

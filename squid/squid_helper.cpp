@@ -122,7 +122,8 @@ bool FilterHelper::Reload(std::string* message) {
     }
   }
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
+  // loaded_ changes only under the reload lock, which this holds.
+  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, loaded_);
   *message = text;
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;
@@ -169,9 +170,7 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
   // request allocates nothing once the buffer has grown to fit.
   thread_local std::string url;
   url.clear();
-  if (request.connect) url += "https://";
-  url.append(request.url.data(), request.url.size());
-  if (request.connect) url += "/";
+  AppendFilterUrl(request, &url);
   char keyText[QX_KEY_TEXT_SIZE + 1];
   const tarnwick::UrlVerdict verdict =
       tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url.c_str(), keyText);

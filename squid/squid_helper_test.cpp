@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <fstream>
 #include <map>
@@ -180,6 +181,17 @@ TEST_F(SquidHelperTest, ReloadTakesNewSettingsAndKeepsTheOldWhenTheyFail) {
   helper.Answer("4 http://neither.example/", &answer);
   EXPECT_EQ(answer.rfind("4 OK status=302", 0), 0u) << answer;
   EXPECT_EQ(helper.InForce()[0], "denied categories: Drugs, Sex, Sports");
+
+  // A settings file moved away would give empty sets over the same list.
+  const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
+  setenv("TARNWICK_HKLM", dir_.File("moved-away.reg").c_str(), 1);
+  const bool reloaded = helper.Reload(&message);
+  setenv("TARNWICK_HKLM", saved.c_str(), 1);
+  EXPECT_FALSE(reloaded);
+  EXPECT_NE(message.find(dir_.File("moved-away.reg") + ": no key"), std::string::npos) << message;
+  answer.clear();
+  helper.Answer("5 http://neither.example/", &answer);
+  EXPECT_EQ(answer.rfind("5 OK status=302", 0), 0u) << answer;
 }
 
 // Many requests through the pool while the filter is rebuilt again and

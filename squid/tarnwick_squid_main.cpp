@@ -1,14 +1,18 @@
 // tarnwick-squid -- the filter as a Squid url_rewrite_program helper.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net.h"
+#include "platform.h"
 #include "squid_helper.h"
 
 namespace {
@@ -49,6 +53,25 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when the input ended, 1 when the filter cannot be loaded at\n"
     "start, 2 on bad arguments.\n";
+
+// std::ostream over the stream that platform::TakeStandardOutput hands back.
+class FileBuffer : public std::streambuf {
+ public:
+  explicit FileBuffer(std::FILE* file) : file_(file) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    return std::fputc(c, file_) == EOF ? traits_type::eof() : c;
+  }
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    return static_cast<std::streamsize>(std::fwrite(data, 1, static_cast<std::size_t>(size), file_));
+  }
+  int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
+
+ private:
+  std::FILE* file_;
+};
 
 void Say(const std::string& text) {
   std::fprintf(stderr, "tarnwick-squid: %s\n", text.c_str());
@@ -146,6 +169,17 @@ int main(int argc, char** argv) {
   HelperOptions options;
   if (int status = ParseArguments(argc, argv, &options)) return status;
 
+  // Answers go to Squid on standard output, one line per request; the
+  // engine's own notes (a list that cannot be opened) and anything else
+  // printed must go to standard error (cache.log), never among them.
+  std::FILE* answerStream = platform::TakeStandardOutput();
+  if (answerStream == nullptr) {
+    Say(std::string("cannot keep standard output for the answers: ") + std::strerror(errno));
+    return 1;
+  }
+  FileBuffer answerBuffer(answerStream);
+  std::ostream answers(&answerBuffer);
+
   tarnwick_squid::FilterHelper helper(options);
   std::string message;
   // Before the filter loads, so that a SIGHUP during a slow start is kept.
@@ -178,7 +212,7 @@ int main(int argc, char** argv) {
 
   std::ios::sync_with_stdio(false);
   std::cin.tie(nullptr);
-  const tarnwick_squid::ServeCounts counts = helper.Serve(std::cin, std::cout);
+  const tarnwick_squid::ServeCounts counts = helper.Serve(std::cin, answers);
   done.store(true);
   reloader.join();
   Say("input ended after " + std::to_string(counts.lines) + " requests (" +

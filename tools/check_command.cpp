@@ -592,6 +592,11 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
       line = Trim(line);
       if (!line.empty() && line[0] != '#') check(line);
     }
+    std::string error;
+    if (!CheckStandardInputRead(in, &error)) {
+      err << "corvane check: " << error << '\n';
+      allChecked = false;
+    }
   }
   return allChecked ? 0 : 1;
 }

@@ -2,9 +2,11 @@
 #include "file_input.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ios>
+#include <iostream>
 #include <iterator>
 
 namespace corvane_tool {
@@ -31,6 +33,16 @@ bool CheckReadToEnd(const std::ifstream& in, const std::string& path, std::strin
     return false;
   }
   return true;
+}
+
+bool CheckStandardInputRead(const std::istream& in, std::string* error) {
+  if (&in != &std::cin) return true;
+  // std::cin reads through C's stdin, whose error flag is the only trace
+  // of a failed read.
+  if (!std::cin.bad() && std::ferror(stdin) == 0) return true;
+  *error = std::string("cannot read standard input") +
+           (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {

@@ -18,6 +18,11 @@ bool OpenInputFile(const std::string& path, std::ifstream* in, std::string* erro
 // read failed rather than reached the end.
 bool CheckReadToEnd(const std::ifstream& in, const std::string& path, std::string* error);
 
+// After reading in (std::cin or another stream) up to its end: false with
+// "cannot read standard input: REASON" when in is std::cin and a read
+// failed, which std::cin reports only as an end of input.
+bool CheckStandardInputRead(const std::istream& in, std::string* error);
+
 // Reads the whole of path into *bytes, with the failures above.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
 

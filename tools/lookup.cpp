@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "category_names.h"
+#include "file_input.h"
 #include "list_key.h"
 #include "tool_args.h"
 #include "url_key.h"
@@ -293,6 +294,11 @@ int RunLookup(int argc, char** argv, std::ostream& out, std::ostream& err) {
     while (std::getline(std::cin, line)) {
       while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
       if (!line.empty()) lookUp(line);
+    }
+    std::string error;
+    if (!CheckStandardInputRead(std::cin, &error)) {
+      err << "corvane lookup: " << error << '\n';
+      allParsed = false;
     }
   }
   QX_FreeService(service);

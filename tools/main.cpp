@@ -1,9 +1,11 @@
 // corvane -- the list tool: compiles, inspects and imports list files and
 // shows how the engine categorises URLs. Only dispatch lives here; each
 // command is in its own file, listed in commands.h.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
 
 #include "commands.h"
 
@@ -23,6 +25,18 @@ const corvane_tool::Command* FindCommand(const char* name) {
     if (std::strcmp(command.name, name) == 0) return &command;
   }
   return nullptr;
+}
+
+// What a command wrote must have reached standard output: a full disk or a
+// closed pipe makes a command that succeeded fail, with a message.
+int Finish(const char* name, int status) {
+  std::cout.flush();
+  errno = 0;
+  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  if (!failed || status != 0) return status;
+  std::fprintf(stderr, "corvane %s: cannot write standard output%s%s\n", name,
+               errno != 0 ? ": " : "", errno != 0 ? std::strerror(errno) : "");
+  return 1;
 }
 
 int UnknownCommand(const char* name) {
@@ -52,14 +66,14 @@ int main(int argc, char** argv) {
     if (command == nullptr) return UnknownCommand(argv[2]);
     char help[] = "--help";
     char* helpArgs[] = {argv[2], help, nullptr};
-    return command->run(2, helpArgs);
+    return Finish(argv[2], command->run(2, helpArgs));
   }
   const corvane_tool::Command* command = FindCommand(name);
   if (command == nullptr) return UnknownCommand(name);
   // Each command names the file behind a failure itself; this is the last
   // guard, so that nothing the library throws ends the tool with an abort.
   try {
-    return command->run(argc - 1, argv + 1);
+    return Finish(name, command->run(argc - 1, argv + 1));
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "corvane %s: %s\n", name, failure.what());
   } catch (...) {

@@ -252,6 +252,11 @@ int RunCompile(int argc, char** argv, std::ostream& out, std::ostream& err) {
   ListCompiler compiler(options, err);
   if (input == "-") {
     compiler.AddStream("<stdin>", std::cin);
+    std::string error;
+    if (!CheckStandardInputRead(std::cin, &error)) {
+      err << "corvane compile: " << error << "; " << output << " was not written\n";
+      return 1;
+    }
   } else {
     std::ifstream file;
     std::string error;
