@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "handles.h"
+#include "service_state.h"
 
 namespace corvane {
 namespace {
@@ -179,13 +180,17 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
 extern "C" {
 
 int QX_CALL QX_LoadSiteList(QxService* service, const char* path) {
-  const int status = corvane::ValidateService(service);
+  int status = corvane::ValidateService(service);
   if (status != QX_OK) return status;
+  corvane::ListIndex* index = &corvane::StateOf(service)->siteIndex;
   std::free(service->siteRecords);
+  corvane::FreeListIndex(index);
   service->siteRecords = nullptr;
   service->siteCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount);
+  status = corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount);
+  if (status == QX_OK) corvane::BuildListIndex(index, service->siteRecords, service->siteCount);
+  return status;
 }
 
 int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* path) {
@@ -194,11 +199,17 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   status = corvane::ValidateTypes(filter);
   if (status == QX_ERR_BAD_HANDLE) return status;
   const std::uint32_t mask = status == QX_OK ? filter->categories : 0;
+  corvane::ListIndex* index = &corvane::StateOf(service)->controlIndex;
   std::free(service->controlRecords);
+  corvane::FreeListIndex(index);
   service->controlRecords = nullptr;
   service->controlCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount);
+  status = corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount);
+  if (status == QX_OK) {
+    corvane::BuildListIndex(index, service->controlRecords, service->controlCount);
+  }
+  return status;
 }
 
 }  // extern "C"
