@@ -24,8 +24,9 @@ namespace corvane {
 namespace {
 
 constexpr std::size_t kRecordSize = sizeof(QxListRecord);
-// Records per read: 4 MB at a time keeps the stdio overhead negligible.
-constexpr std::int64_t kChunkRecords = (4 << 20) / kRecordSize;
+// Records per read: 512 KB at a time keeps the stdio overhead negligible
+// and the chunk in the processor's cache while it is checked and indexed.
+constexpr std::int64_t kChunkRecords = (512 << 10) / kRecordSize;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -88,7 +89,7 @@ void SortListRecords(QxListRecord* records, std::int32_t count) {
 }
 
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
-                 std::int32_t* count) {
+                 std::int32_t* count, ListIndex* index) {
   *records = nullptr;
   *count = 0;
 
@@ -133,6 +134,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
       static_cast<QxListRecord*>(std::calloc(static_cast<std::size_t>(capacity), kRecordSize)));
   if (array == nullptr) return QX_ERR_NO_MEMORY;
 
+  IndexBuilder indexer(index != nullptr ? declared : 0);
   std::int64_t kept = 0;
   std::int64_t read = 0;
   while (read < wanted) {
@@ -165,6 +167,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
       }
       if (mask == 0 || (RecordCategories(record) & mask) != 0) {
         if (base + kept != &record) base[kept] = record;
+        indexer.Add(base[kept]);
         ++kept;
       }
     }
@@ -172,6 +175,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
 
   *records = array.release();
   *count = static_cast<std::int32_t>(kept);
+  if (index != nullptr) indexer.Finish(*records, *count, index);
   return QX_OK;
 }
 
@@ -188,9 +192,7 @@ int QX_CALL QX_LoadSiteList(QxService* service, const char* path) {
   service->siteRecords = nullptr;
   service->siteCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  status = corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount);
-  if (status == QX_OK) corvane::BuildListIndex(index, service->siteRecords, service->siteCount);
-  return status;
+  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount, index);
 }
 
 int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* path) {
@@ -205,11 +207,8 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   service->controlRecords = nullptr;
   service->controlCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  status = corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount);
-  if (status == QX_OK) {
-    corvane::BuildListIndex(index, service->controlRecords, service->controlCount);
-  }
-  return status;
+  return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount,
+                               index);
 }
 
 }  // extern "C"

@@ -39,17 +39,19 @@ inline int CompareRecord(const QxListRecord& record, const DigestWords& words) {
 
 std::size_t TableEntries(std::uint32_t bits) { return (static_cast<std::size_t>(1) << bits) + 1; }
 
-// Fills starts for records with the given bits. The records are in list
-// order, so their buckets never decrease.
-void FillStarts(std::uint32_t* starts, std::uint32_t bits, const QxListRecord* records,
-                std::int32_t count) {
+// Turns starts[b + 1] = the number of records in bucket b into the bucket
+// starts.
+void SumCounts(std::uint32_t* starts, std::uint32_t bits) {
   const std::size_t buckets = static_cast<std::size_t>(1) << bits;
-  std::size_t next = 0;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const std::size_t bucket = BucketOfRecord(records[i], bits);
-    while (next <= bucket) starts[next++] = static_cast<std::uint32_t>(i);
-  }
-  while (next <= buckets) starts[next++] = static_cast<std::uint32_t>(count);
+  starts[0] = 0;
+  for (std::size_t b = 1; b <= buckets; ++b) starts[b] += starts[b - 1];
+}
+
+// Allocates a zero-filled table (for the counts), or null.
+std::uint32_t* NewTable(std::uint32_t bits) {
+  const std::size_t entries = TableEntries(bits);
+  if (entries > std::numeric_limits<std::size_t>::max() / sizeof(std::uint32_t)) return nullptr;
+  return static_cast<std::uint32_t*>(PolicyCalloc(entries, sizeof(std::uint32_t)));
 }
 
 // Finds words among count records in list order, for a list without an
@@ -138,18 +140,36 @@ void FreeListIndex(ListIndex* index) {
 
 void BuildListIndex(ListIndex* index, const QxListRecord* records, std::int32_t count) {
   FreeListIndex(index);
-  if (records == nullptr || count < kMinIndexedRecords) return;
-  const std::uint32_t bits = IndexBitsFor(count);
-  const std::size_t entries = TableEntries(bits);
-  if (entries > std::numeric_limits<std::size_t>::max() / sizeof(std::uint32_t)) return;
-  // Every entry is written below, so the table is not zero-filled first.
-  auto* starts = static_cast<std::uint32_t*>(PolicyRealloc(nullptr, entries * sizeof(std::uint32_t)));
-  if (starts == nullptr) return;
-  FillStarts(starts, bits, records, count);
+  if (records == nullptr) return;
+  IndexBuilder builder(count);
+  for (std::int32_t i = 0; i < count; ++i) builder.Add(records[i]);
+  builder.Finish(records, count, index);
+}
+
+IndexBuilder::IndexBuilder(std::int32_t expected) {
+  if (expected < kMinIndexedRecords) return;
+  bits_ = IndexBitsFor(expected);
+  starts_ = NewTable(bits_);
+}
+
+IndexBuilder::~IndexBuilder() { std::free(starts_); }
+
+void IndexBuilder::Finish(const QxListRecord* records, std::int32_t count, ListIndex* index) {
+  FreeListIndex(index);
+  if (starts_ == nullptr) return;
+  if (IndexBitsFor(count) != bits_) {
+    // A filter kept far fewer records than the list declared.
+    std::free(starts_);
+    starts_ = nullptr;
+    BuildListIndex(index, records, count);
+    return;
+  }
+  SumCounts(starts_, bits_);
   index->records = records;
   index->count = count;
-  index->bits = bits;
-  index->starts = starts;
+  index->bits = bits_;
+  index->starts = starts_;
+  starts_ = nullptr;
 }
 
 void NoteInsertedRecord(ListIndex* index, const QxListRecord* records, std::int32_t count,
