@@ -50,6 +50,15 @@ void DigestNewKeys(KeyPlan* plan, int from) {
 
 std::size_t HostLength(const KeyPlan& plan) { return plan.ends[0]; }
 
+// Appends a key known to differ from every key planned so far.
+void AppendKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
+  PlannedKey& key = plan->keys[plan->count++];
+  key.offset = static_cast<std::uint32_t>(offset);
+  key.length = static_cast<std::uint32_t>(length);
+  key.level = level;
+  key.step = step;
+}
+
 }  // namespace
 
 void StartKeyPlan(const QxUrl* url, KeyPlan* plan) {
@@ -62,8 +71,10 @@ void StartKeyPlan(const QxUrl* url, KeyPlan* plan) {
 
 int PlanPartKeys(const QxUrl* url, KeyPlan* plan) {
   const int from = plan->count;
+  // The path keys are prefixes of one text, each longer than the next (every
+  // segment adds its "/"), so they differ from each other; they come first.
   for (int n = plan->segments; n >= 0; --n) {
-    AddKey(plan, 0, plan->ends[n], PlannedStep::kPath, n);
+    AppendKey(plan, 0, plan->ends[n], PlannedStep::kPath, n);
   }
   const char* domain;
   std::size_t domainLength;

@@ -17,8 +17,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "corvane.h"
+
+#if defined(_MSC_VER)
+#include <stdlib.h>  // _byteswap_uint64
+#endif
 
 #if defined(__GNUC__) || defined(__clang__)
 #define CORVANE_PREFETCH(address) __builtin_prefetch(address)
@@ -50,10 +55,23 @@ struct DigestWords {
   std::uint64_t low;
 };
 
+// Eight bytes read as a big-endian number: on a little-endian machine one
+// load and one byte swap.
 inline std::uint64_t LoadBigEndian64(const std::uint8_t* bytes) {
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::uint64_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return __builtin_bswap64(value);
+#elif defined(_MSC_VER)
+  std::uint64_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return _byteswap_uint64(value);
+#else
   std::uint64_t value = 0;
   for (int i = 0; i < 8; ++i) value = (value << 8) | bytes[i];
   return value;
+#endif
 }
 
 inline DigestWords WordsOf(const std::uint8_t* digest) {
