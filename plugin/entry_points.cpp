@@ -148,6 +148,9 @@ extern "C" int HX_CALL HXInit(char* message) {
     WriteMessage(message, kInitFailedMessage);
     return 0;
   }
+  // A listed domain covers every host below it, as administrators expect of
+  // a URL filter, whatever its last label.
+  QX_SetParentDomainOption(g_state.service, 1);
 
   const int rc = QX_LoadControlList(g_state.service, nullptr, g_state.controlFilePath);
   if (rc != QX_OK) {
