@@ -204,30 +204,6 @@ ListView ViewOf(const QxListRecord* records, std::int32_t count, const ListIndex
   return view;
 }
 
-void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe) {
-  probe->words = WordsOf(digest);
-  probe->begin = 0;
-  probe->end = list.count;
-  if (list.index != nullptr) {
-    const std::uint32_t bucket = BucketOf(probe->words, list.index->bits);
-    // begin and end of the bucket: one table entry and the next, almost
-    // always in one cache line.
-    probe->begin = static_cast<std::int32_t>(bucket);
-    CORVANE_PREFETCH(list.index->starts + bucket);
-  }
-}
-
-void NarrowProbe(const ListView& list, Probe* probe) {
-  if (list.index == nullptr) return;
-  const std::uint32_t* entry = list.index->starts + probe->begin;
-  probe->begin = static_cast<std::int32_t>(entry[0]);
-  probe->end = static_cast<std::int32_t>(entry[1]);
-  if (probe->begin < probe->end) {
-    CORVANE_PREFETCH(list.records[probe->begin].digest);
-    CORVANE_PREFETCH(list.records[probe->end - 1].digest + 15);
-  }
-}
-
 const QxListRecord* FinishProbe(const ListView& list, const Probe& probe) {
   if (list.index == nullptr) return InterpolationSearch(probe.words, list.records, list.count);
   std::int32_t low = probe.begin;

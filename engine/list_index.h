@@ -153,12 +153,39 @@ struct Probe {
   std::int32_t end;
 };
 
-void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe);
-void NarrowProbe(const ListView& list, Probe* probe);
+inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe);
+inline void NarrowProbe(const ListView& list, Probe* probe);
 const QxListRecord* FinishProbe(const ListView& list, const Probe& probe);
 
 // The three steps at once, for a single digest.
 const QxListRecord* FindInList(const ListView& list, const std::uint8_t* digest);
+
+// The first two steps run once per key and list, so they are inline.
+inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe) {
+  probe->words = WordsOf(digest);
+  probe->begin = 0;
+  probe->end = list.count;
+  if (list.index != nullptr) {
+    const std::uint32_t bits = list.index->bits;
+    const std::uint32_t bucket =
+        bits == 0 ? 0u : static_cast<std::uint32_t>(probe->words.high >> (64 - bits));
+    // The bucket's bounds are this entry and the next, almost always in one
+    // cache line; begin holds the bucket until NarrowProbe reads them.
+    probe->begin = static_cast<std::int32_t>(bucket);
+    CORVANE_PREFETCH(list.index->starts + bucket);
+  }
+}
+
+inline void NarrowProbe(const ListView& list, Probe* probe) {
+  if (list.index == nullptr) return;
+  const std::uint32_t* entry = list.index->starts + probe->begin;
+  probe->begin = static_cast<std::int32_t>(entry[0]);
+  probe->end = static_cast<std::int32_t>(entry[1]);
+  if (probe->begin < probe->end) {
+    CORVANE_PREFETCH(list.records[probe->begin].digest);
+    CORVANE_PREFETCH(list.records[probe->end - 1].digest + 15);
+  }
+}
 
 }  // namespace corvane
 
