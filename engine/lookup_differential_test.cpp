@@ -658,5 +658,30 @@ TEST(LookupDifferentialTest, ParsedRecordNeedsNoZerosBeyondItsHeader) {
   }
 }
 
+TEST(LookupDifferentialTest, ParserUpperCasesAsciiLettersOnlyWhereverTheyStand) {
+  // Every byte value from 1 to 255 (but the parser's delimiters), at every
+  // offset within an eight-byte word, in the host and in a segment.
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  for (int offset = 0; offset < 8; ++offset) {
+    std::string bytes;
+    for (int b = 1; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      if (c != '/' && c != '?' && c != ' ' && c != ':' && c != '.' && c != '%' && c != '~') bytes += c;
+    }
+    const std::string host = std::string(static_cast<std::size_t>(offset), 'x') + bytes.substr(0, 200);
+    const std::string segment = std::string(static_cast<std::size_t>(offset), 'y') + bytes.substr(100, 120);
+    QxUrl url;
+    std::memset(&url, 0, sizeof url);
+    ASSERT_EQ(qxprsurl(&url, ("http://" + host + "/" + segment).c_str()), 1);
+    std::string expectedHost;
+    for (char c : host) expectedHost += upper(c);
+    std::string expectedSegment;
+    for (char c : segment) expectedSegment += upper(c);
+    EXPECT_EQ(std::string(url.host), expectedHost) << offset;
+    ASSERT_EQ(url.segmentCount, 1);
+    EXPECT_EQ(std::string(url.segments[0]), expectedSegment.substr(0, QX_SEGMENT_SIZE - 1)) << offset;
+  }
+}
+
 }  // namespace
 }  // namespace corvane

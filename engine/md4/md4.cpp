@@ -189,9 +189,7 @@ CORVANE_ALWAYS_INLINE void DigestGroup(const std::uint8_t* const data[], const s
     if (blocks[lane] > longest) longest = blocks[lane];
   }
   V state[4];
-  for (int w = 0; w < 4; ++w) {
-    for (int lane = 0; lane < N; ++lane) state[w][lane] = kInitialState[w];
-  }
+  for (int w = 0; w < 4; ++w) state[w] = V{} + kInitialState[w];
   for (std::size_t k = 0; k < longest; ++k) {
     const std::uint8_t* block[N];
     bool anyDone = false;
@@ -211,17 +209,22 @@ CORVANE_ALWAYS_INLINE void DigestGroup(const std::uint8_t* const data[], const s
       for (int w = 0; w < 4; ++w) state[w][lane] = before[w][lane];
     }
   }
-  for (int lane = 0; lane < used; ++lane) {
-    for (int w = 0; w < 4; ++w) StoreWord(state[w][lane], digests[lane] + 4 * w);
-  }
+  Loader::Store(state, used, digests);
 }
 
-// Message words for N lanes, one load per word: works everywhere.
+// Message words in and digests out for N lanes, one word at a time: works
+// everywhere.
 template <typename V, int N>
 struct WordLoader {
   static CORVANE_ALWAYS_INLINE void Load(V x[16], const std::uint8_t* const blocks[N]) {
     for (int i = 0; i < 16; ++i) {
       for (int lane = 0; lane < N; ++lane) x[i][lane] = LoadWord(blocks[lane] + 4 * i);
+    }
+  }
+  static CORVANE_ALWAYS_INLINE void Store(const V state[4], int used,
+                                          std::uint8_t (*digests)[kMd4DigestSize]) {
+    for (int lane = 0; lane < used; ++lane) {
+      for (int w = 0; w < 4; ++w) StoreWord(state[w][lane], digests[lane] + 4 * w);
     }
   }
 };
@@ -245,6 +248,23 @@ struct Sse2Loader {
       x[i + 1] = reinterpret_cast<Lanes>(_mm_unpackhi_epi64(low01, low23));
       x[i + 2] = reinterpret_cast<Lanes>(_mm_unpacklo_epi64(high01, high23));
       x[i + 3] = reinterpret_cast<Lanes>(_mm_unpackhi_epi64(high01, high23));
+    }
+  }
+  // The same transposition back: lane l's four state words, one digest.
+  static CORVANE_ALWAYS_INLINE void Store(const Lanes state[4], int used,
+                                          std::uint8_t (*digests)[kMd4DigestSize]) {
+    const __m128i s0 = reinterpret_cast<__m128i>(state[0]);
+    const __m128i s1 = reinterpret_cast<__m128i>(state[1]);
+    const __m128i s2 = reinterpret_cast<__m128i>(state[2]);
+    const __m128i s3 = reinterpret_cast<__m128i>(state[3]);
+    const __m128i low01 = _mm_unpacklo_epi32(s0, s1);
+    const __m128i low23 = _mm_unpacklo_epi32(s2, s3);
+    const __m128i high01 = _mm_unpackhi_epi32(s0, s1);
+    const __m128i high23 = _mm_unpackhi_epi32(s2, s3);
+    const __m128i lanes[4] = {_mm_unpacklo_epi64(low01, low23), _mm_unpackhi_epi64(low01, low23),
+                              _mm_unpacklo_epi64(high01, high23), _mm_unpackhi_epi64(high01, high23)};
+    for (int lane = 0; lane < used; ++lane) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(digests[lane]), lanes[lane]);
     }
   }
 };
