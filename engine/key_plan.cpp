@@ -17,24 +17,6 @@ constexpr int kMaxSearchedLists = 2;
 // path key: after the full path key.
 constexpr std::size_t kSpareOffset = kMaxKeyLength + 1;
 
-// Adds a key unless it is planned already; returns its index either way.
-int AddKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
-  for (int i = 0; i < plan->count; ++i) {
-    const PlannedKey& key = plan->keys[i];
-    if (key.length == length &&
-        (key.offset == offset ||
-         std::memcmp(plan->text + key.offset, plan->text + offset, length) == 0)) {
-      return i;
-    }
-  }
-  PlannedKey& key = plan->keys[plan->count];
-  key.offset = static_cast<std::uint32_t>(offset);
-  key.length = static_cast<std::uint32_t>(length);
-  key.level = level;
-  key.step = step;
-  return plan->count++;
-}
-
 // Digests keys [from, plan->count) together.
 void DigestNewKeys(KeyPlan* plan, int from) {
   const std::uint8_t* data[kMaxPlannedKeys];
@@ -50,13 +32,30 @@ void DigestNewKeys(KeyPlan* plan, int from) {
 
 std::size_t HostLength(const KeyPlan& plan) { return plan.ends[0]; }
 
-// Appends a key known to differ from every key planned so far.
-void AppendKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
-  PlannedKey& key = plan->keys[plan->count++];
+// Appends a key known to differ from every key planned so far; returns its
+// index. The steps add at most kMaxPlannedKeys keys in all (a host of 255
+// characters has at most 127 dots); the bound is checked all the same.
+int AppendKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
+  if (plan->count >= kMaxPlannedKeys) return plan->count - 1;
+  PlannedKey& key = plan->keys[plan->count];
   key.offset = static_cast<std::uint32_t>(offset);
   key.length = static_cast<std::uint32_t>(length);
   key.level = level;
   key.step = step;
+  return plan->count++;
+}
+
+// Adds a key unless it is planned already; returns its index either way.
+int AddKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
+  for (int i = 0; i < plan->count; ++i) {
+    const PlannedKey& key = plan->keys[i];
+    if (key.length == length &&
+        (key.offset == offset ||
+         std::memcmp(plan->text + key.offset, plan->text + offset, length) == 0)) {
+      return i;
+    }
+  }
+  return AppendKey(plan, offset, length, step, level);
 }
 
 }  // namespace
