@@ -21,26 +21,35 @@ constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
 inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Upper-cases length bytes (ASCII letters only), eight at a time: in each
-// byte below 0x80, adding 0x1F sets the top bit from 'a' up and adding 0x05
-// from '{' up, so the bytes with the first and not the second are the
-// lower-case letters; their 0x20 bit is cleared. No byte carries into the
-// next, as no sum exceeds 0x9E.
-void UpperCaseBytes(char* text, std::size_t length) {
+// Upper-cases eight bytes (ASCII letters only) at once: in each byte below
+// 0x80, adding 0x1F sets the top bit from 'a' up and adding 0x05 from '{' up,
+// so the bytes with the first and not the second are the lower-case letters;
+// their 0x20 bit is cleared. No byte carries into the next, as no sum
+// exceeds 0x9E.
+void UpperCaseWord(char* text) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
   constexpr std::uint64_t kTop = 0x8080808080808080ull;
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, 8);
-    const std::uint64_t low = word & kLow7;
-    const std::uint64_t fromA = low + 0x1F1F1F1F1F1F1F1Full;
-    const std::uint64_t pastZ = low + 0x0505050505050505ull;
-    const std::uint64_t letters = fromA & ~pastZ & ~word & kTop;
-    word ^= letters >> 2;
-    std::memcpy(text + i, &word, 8);
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  const std::uint64_t low = word & kLow7;
+  const std::uint64_t fromA = low + 0x1F1F1F1F1F1F1F1Full;
+  const std::uint64_t pastZ = low + 0x0505050505050505ull;
+  const std::uint64_t letters = fromA & ~pastZ & ~word & kTop;
+  word ^= letters >> 2;
+  std::memcpy(text, &word, 8);
+}
+
+// Upper-cases length bytes, a word at a time.
+void UpperCaseBytes(char* text, std::size_t length) {
+  if (length < 8) {
+    for (std::size_t i = 0; i < length; ++i) text[i] = ToUpper(text[i]);
+    return;
   }
-  for (; i < length; ++i) text[i] = ToUpper(text[i]);
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) UpperCaseWord(text + i);
+  // The last, partial word: the last eight bytes once more (upper-casing
+  // twice changes nothing).
+  if (i < length) UpperCaseWord(text + length - 8);
 }
 
 void UpperCase(char* text) { UpperCaseBytes(text, std::strlen(text)); }
