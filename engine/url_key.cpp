@@ -59,14 +59,19 @@ int PersonalIndex(const QxUrl* url, int n) {
 }
 
 std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends) {
+  // Each field is copied whole, a fixed size that compiles to a few vector
+  // moves, and the key goes on after the field's text: what follows the
+  // text is overwritten by the next part or lies beyond the key. A segment
+  // adds at most 128 characters with its "/", so a whole segment field
+  // copied after 255 + 19 x 128 + 1 characters still ends inside the
+  // buffer of kMaxKeyLength + 1.
+  std::memcpy(key, url->host, QX_HOST_SIZE);
   std::size_t length = BoundedLength(url->host, QX_HOST_SIZE - 1);
-  std::memcpy(key, url->host, length);
   ends[0] = length;
   for (int i = 0; i < n; ++i) {
     key[length++] = '/';
-    const std::size_t segment = BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
-    std::memcpy(key + length, url->segments[i], segment);
-    length += segment;
+    std::memcpy(key + length, url->segments[i], QX_SEGMENT_SIZE);
+    length += BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
     ends[i + 1] = length;
   }
   return length;

@@ -30,7 +30,8 @@ int SegmentCount(const QxUrl* url);
 // its first n segments.
 int PersonalIndex(const QxUrl* url, int n);
 
-// Writes the host and the first n segments, "/" before each, into key and
+// Writes the host and the first n segments, "/" before each, into key
+// (room for kMaxKeyLength + 1 bytes, all of which may be written) and
 // records in ends[i] the length of the key of i segments (ends needs n + 1
 // entries). Returns the length of the whole key.
 std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends);
