@@ -17,8 +17,10 @@ namespace {
 // The rounds are written once for a word type W: a plain 32-bit word for one
 // message, or Lanes, four words handled side by side for four messages. The
 // steps of one message depend on each other in a chain; four independent
-// chains keep the processor busy where one leaves it waiting.
-#if defined(__GNUC__) || defined(__clang__)
+// chains keep the processor busy where one leaves it waiting. The compiler's
+// vectors serve where the target has SSE2; elsewhere (a 32-bit build for
+// the oldest processors, MSVC) a plain structure of four words does.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__SSE2__)
 typedef std::uint32_t Lanes __attribute__((vector_size(16)));
 #else
 struct Lanes {
