@@ -260,8 +260,10 @@ void RunCategorize(benchmark::State& state, const Workload& workload, bool paren
   }
   const long long allocations = Allocations() - allocationsBefore;
   state.SetItemsProcessed(state.iterations());
-  state.counters["found"] =
-      benchmark::Counter(static_cast<double>(found) / static_cast<double>(state.iterations()));
+  // Each thread's share, averaged over the threads.
+  state.counters["found"] = benchmark::Counter(
+      static_cast<double>(found) / static_cast<double>(state.iterations()),
+      benchmark::Counter::kAvgThreads);
 #if defined(CORVANE_BENCH_COUNTS_ALLOCATIONS)
   if (state.threads() == 1) {
     state.counters["allocs_per_url"] =
