@@ -320,6 +320,7 @@ const char kLookupUsage[] =
     "labels), then for a host beginning with \"www.\" the path keys of the host\n"
     "without it, each step in the site list and then in the control list, and\n"
     "shows those keys too. So a listed domain covers every host below it.\n"
+    "\n"
     "Exits with 1 when a list cannot be loaded or a URL cannot be parsed.\n"
     "\n"
     "  --site FILE            also load FILE as the site list\n"
