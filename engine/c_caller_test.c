@@ -101,6 +101,16 @@ static void check_service(const char* empty_list_path) {
         QX_CATEGORIZED_TRUNCATED);
   CHECK(memcmp(key, "SHOP", 4) == 0);
 
+  /* A host below the updated one: found only with the parent-domain option. */
+  CHECK(QX_CategorizeUrl(service, "http://www.shop.example.com/cart", result, key,
+                         QX_KEY_TEXT_SIZE - 1) == QX_UNCATEGORIZED);
+  CHECK(QX_SetParentDomainOption(NULL, 1) == QX_ERR_NULL_HANDLE);
+  CHECK(QX_SetParentDomainOption(service, 1) == QX_OK);
+  CHECK(QX_CategorizeUrl(service, "http://www.shop.example.com/cart", result, key,
+                         QX_KEY_TEXT_SIZE - 1) == QX_CATEGORIZED);
+  CHECK(strcmp(key, "SHOP.EXAMPLE.COM/CART") == 0);
+  CHECK(QX_SetParentDomainOption(service, 0) == QX_OK);
+
   /* The URL check denies the category. */
   QX_SetThisCategory(restriction, 7);
   CHECK(QX_Env_UrlCheck(service, "http://shop.example.com/cart", NULL, restriction, result,

@@ -231,5 +231,78 @@ TEST_F(CategorizeTest, SiteAndControlListsWalkTheSameAddresses) {
   EXPECT_EQ(resolver_.asked.size(), 1u);
 }
 
+TEST_F(CategorizeTest, ParentDomainOptionCoversHostsBelowListedDomains) {
+  // Domains as the importer writes them (the bare key of the domain), which
+  // the usual keys find only for the domain itself, or below it only for a
+  // three-letter last label.
+  const std::uint32_t poker = Categories({7}), news = Categories({19}), games = Categories({11});
+  LoadControl({KeyRecord("01POKER.FR", poker), KeyRecord("X.INFO", games),
+               KeyRecord("EXAMPLE.CO.UK", news), KeyRecord("SHOP.EXAMPLE.FR/GAMES", games),
+               KeyRecord("EXAMPLE.FR", news), KeyRecord("SITE.ORG/A", games),
+               KeyRecord("10.1.2", news), KeyRecord("COM", poker)});
+  LoadSite({KeyRecord("X.SITE.EXAMPLE.FR", poker, 0, 1)});
+  struct Case {
+    const char* url;
+    int off;  // result with the option off
+    int on;   // result with it on
+    std::uint32_t controls;
+    std::uint32_t categories;
+    const char* key;
+  } cases[] = {
+      // The UT1 cases: a two-letter or four-letter last label.
+      {"http://www.01poker.fr/", QX_UNCATEGORIZED, QX_CATEGORIZED, 0, poker, "01POKER.FR"},
+      {"http://a.b.c.01poker.fr/x/y?q", QX_UNCATEGORIZED, QX_CATEGORIZED, QX_CONTROL_QUERY, poker,
+       "01POKER.FR"},
+      {"http://www.x.info/page", QX_UNCATEGORIZED, QX_CATEGORIZED, 0, games, "X.INFO"},
+      // The longest parent wins, and the site list before the control list.
+      {"http://a.x.site.example.fr/", QX_UNCATEGORIZED, QX_CATEGORIZED, 0x100 | 0x1, poker,
+       "X.SITE.EXAMPLE.FR"},
+      {"http://a.shop.example.fr/games", QX_UNCATEGORIZED, QX_CATEGORIZED, 0, news, "EXAMPLE.FR"},
+      // "WWW." dropped, with the path keys: after every parent domain.
+      {"http://www.site.org/a/b", QX_UNCATEGORIZED, QX_CATEGORIZED, 0, games, "SITE.ORG/A"},
+      {"http://www.shop.example.fr/games/x", QX_UNCATEGORIZED, QX_CATEGORIZED, 0, news,
+       "EXAMPLE.FR"},
+      // What the usual keys find stays as it is.
+      {"http://01poker.fr/a", QX_CATEGORIZED, QX_CATEGORIZED, 0, poker, "01POKER.FR"},
+      {"http://a.b.example.co.uk/", QX_CATEGORIZED, QX_CATEGORIZED, 0, news, "EXAMPLE.CO.UK"},
+      {"http://shop.example.fr/games/1", QX_CATEGORIZED, QX_CATEGORIZED, 0, games,
+       "SHOP.EXAMPLE.FR/GAMES"},
+      // Numeric hosts have no parents; one label is never a parent.
+      {"http://10.1.2.3.4/", QX_UNCATEGORIZED, QX_UNCATEGORIZED, 0x4, 0, ""},
+      {"http://www.com/", QX_UNCATEGORIZED, QX_UNCATEGORIZED, 0, 0, ""},
+      {"http://a.b.com.net/", QX_UNCATEGORIZED, QX_UNCATEGORIZED, 0, 0, ""},
+      {"http://other.fr/", QX_UNCATEGORIZED, QX_UNCATEGORIZED, 0, 0, ""},
+  };
+  for (int on = 0; on < 2; ++on) {
+    ASSERT_EQ(QX_SetParentDomainOption(service_, on), QX_OK);
+    for (const Case& c : cases) {
+      const int expected = on ? c.on : c.off;
+      EXPECT_EQ(Categorize(c.url), expected) << c.url << (on ? " (on)" : " (off)");
+      if (expected != QX_CATEGORIZED) continue;
+      EXPECT_EQ(result_->controls, c.controls) << c.url;
+      EXPECT_EQ(result_->categories, c.categories) << c.url;
+      EXPECT_STREQ(key_, c.key) << c.url;
+    }
+  }
+}
+
+TEST_F(CategorizeTest, ParentDomainOptionIsOffAtFirstAndChecksItsHandle) {
+  LoadControl({KeyRecord("EXAMPLE.FR", Categories({1}))});
+  EXPECT_EQ(Categorize("http://www.example.fr/"), QX_UNCATEGORIZED);
+  EXPECT_EQ(QX_SetParentDomainOption(nullptr, 1), QX_ERR_NULL_HANDLE);
+  EXPECT_EQ(QX_SetParentDomainOption(reinterpret_cast<QxService*>(result_), 1), QX_ERR_BAD_HANDLE);
+  EXPECT_EQ(QX_SetParentDomainOption(service_, 7), QX_OK);  // any non-zero value turns it on
+  EXPECT_EQ(Categorize("http://www.example.fr/"), QX_CATEGORIZED);
+  // qxtsturl keeps to the usual keys.
+  QxUrl url;
+  std::memset(&url, 0, sizeof url);
+  ASSERT_EQ(qxprsurl(&url, "http://www.example.fr/"), 1);
+  EXPECT_EQ(qxtsturl(&url, service_->controlRecords, service_->controlCount, nullptr), 0);
+  // Resolved lookups go by the addresses alone.
+  ASSERT_EQ(QX_SetIPOption(service_, 1), QX_OK);
+  resolver_ = ScriptedResolver{{platform::ResolveStatus::kOk}, {"192.0.2.1"}, {}};
+  EXPECT_EQ(Categorize("http://www.example.fr/"), QX_UNCATEGORIZED);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -25,7 +25,8 @@
  *  - The set operations touch only the sets they are given; a set shared
  *    between threads must be guarded by its owner.
  *  - Everything that changes the service (QX_LoadSiteList,
- *    QX_LoadControlList, QX_SetIPOption, QX_UpdateSiteList, QX_Env_* other
+ *    QX_LoadControlList, QX_SetIPOption, QX_SetParentDomainOption,
+ *    QX_UpdateSiteList, QX_Env_* other
  *    than QX_Env_UrlCheck, QX_FreeService) must not overlap any other call on
  *    the same service.
  *
@@ -158,7 +159,14 @@ typedef struct SearchWordEntry {
 } SearchWordEntry;
 
 /* The engine service. magic is "QXCT" (no terminator). Everything it points
- * to belongs to the service and is released by QX_FreeService. */
+ * to belongs to the service and is released by QX_FreeService.
+ *
+ * A service is made only by QX_Init: the engine keeps more state beyond the
+ * fields shown here (a search index beside each loaded list, built by the
+ * loaders and kept in step by QX_UpdateSiteList, and the parent-domain
+ * option). A lookup uses a list's index only while controlRecords/
+ * controlCount (siteRecords/siteCount) are the ones the engine installed;
+ * an array put there by hand is searched without it. */
 typedef struct QxService {
   char magic[4];
   int32_t controlCount;
@@ -194,6 +202,25 @@ int QX_CALL QX_FreeService(QxService* service);
  * (0 or less: every named host then fails with 1014). No call turns it off.
  * Returns 0 or the validation code. */
 int QX_CALL QX_SetIPOption(QxService* service, int tries);
+
+/* This system's own addition: turns the parent-domain lookup on (on != 0)
+ * or off (0). It is off after QX_Init, and then every result is exactly as
+ * described at QX_CategorizeUrl. When it is on and none of a URL's keys is
+ * found in either list, QX_CategorizeUrl goes on, for a host name (not a
+ * numeric address, and not when host names are resolved, QX_SetIPOption):
+ *  1. each parent domain of the host, from the longest down to two labels
+ *     ("A.B.EXAMPLE.FR": "B.EXAMPLE.FR", then "EXAMPLE.FR"), in the site
+ *     list and then in the control list;
+ *  2. then, for a host that begins with "WWW." (and has two labels or more
+ *     after it), the path keys of the host without it, from all segments
+ *     down to the bare host, in the site list and then in the control list.
+ * The first found decides, as a match of the usual keys does: the result
+ * and the key text are those of the parent domain or the shortened path
+ * key. So a listed domain covers every host below it, whatever its last
+ * label. No URL found by its usual keys changes its result, and the lookup
+ * still allocates nothing. qxtsturl never takes these steps.
+ * Returns 0 or the validation code. */
+int QX_CALL QX_SetParentDomainOption(QxService* service, int on);
 
 /* ------------------------------------------------------------------------
  * Category and control sets

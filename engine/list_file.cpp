@@ -20,13 +20,15 @@
 
 #include "handles.h"
 #include "policy.h"
+#include "service_state.h"
 
 namespace corvane {
 namespace {
 
 constexpr std::size_t kRecordSize = sizeof(QxListRecord);
-// Records per read: 4 MB at a time keeps the stdio overhead negligible.
-constexpr std::int64_t kChunkRecords = (4 << 20) / kRecordSize;
+// Records per read: 512 KB at a time keeps the stdio overhead negligible
+// and the chunk in the processor's cache while it is checked and indexed.
+constexpr std::int64_t kChunkRecords = (512 << 10) / kRecordSize;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -93,7 +95,7 @@ void SortListRecords(QxListRecord* records, std::int32_t count) {
 }
 
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
-                 std::int32_t* count) {
+                 std::int32_t* count, ListIndex* index) {
   *records = nullptr;
   *count = 0;
 
@@ -138,6 +140,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
       static_cast<QxListRecord*>(PolicyCalloc(static_cast<std::size_t>(capacity), kRecordSize)));
   if (array == nullptr) return QX_ERR_NO_MEMORY;
 
+  IndexBuilder indexer(index != nullptr ? declared : 0);
   std::int64_t kept = 0;
   std::int64_t read = 0;
   // The digest of the record read last, kept or not: the slot it was read
@@ -173,6 +176,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
       std::memcpy(previous, record.digest, sizeof(previous));
       if (mask == 0 || (RecordCategories(record) & mask) != 0) {
         if (base + kept != &record) base[kept] = record;
+        indexer.Add(base[kept]);
         ++kept;
       }
     }
@@ -180,6 +184,7 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
 
   *records = array.release();
   *count = static_cast<std::int32_t>(kept);
+  if (index != nullptr) indexer.Finish(*records, *count, index);
   return QX_OK;
 }
 
@@ -188,13 +193,15 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
 extern "C" {
 
 int QX_CALL QX_LoadSiteList(QxService* service, const char* path) {
-  const int status = corvane::ValidateService(service);
+  int status = corvane::ValidateService(service);
   if (status != QX_OK) return status;
+  corvane::ListIndex* index = &corvane::StateOf(service)->siteIndex;
   std::free(service->siteRecords);
+  corvane::FreeListIndex(index);
   service->siteRecords = nullptr;
   service->siteCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount);
+  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount, index);
 }
 
 int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* path) {
@@ -203,11 +210,14 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   status = corvane::ValidateTypes(filter);
   if (status == QX_ERR_BAD_HANDLE) return status;
   const std::uint32_t mask = status == QX_OK ? filter->categories : 0;
+  corvane::ListIndex* index = &corvane::StateOf(service)->controlIndex;
   std::free(service->controlRecords);
+  corvane::FreeListIndex(index);
   service->controlRecords = nullptr;
   service->controlCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount);
+  return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount,
+                               index);
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "corvane.h"
+#include "list_index.h"
 
 static_assert(sizeof(QxListRecord) == 24, "a list record is 24 bytes in files and in memory");
 
@@ -12,8 +13,11 @@ namespace corvane {
 
 // Reads a list file. On success (QX_OK) *records is a new array (free with
 // std::free) holding *count records, those whose categories meet mask (all
-// when mask is 0). On failure nothing is handed over and the code says why.
-int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count);
+// when mask is 0), and, when index is given, *index describes it (or is
+// empty when there was no memory for it). On failure nothing is handed over
+// and the code says why.
+int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count,
+                 ListIndex* index = nullptr);
 
 // Negative, zero or positive as a's digest is below, equal to or above b's
 // (unsigned bytes, first byte first).

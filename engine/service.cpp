@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstddef>
+#include <new>
 
 #include "corvane.h"
 #include "handles.h"
 #include "policy.h"
+#include "service_state.h"
 
 static_assert(offsetof(QxService, magic) == 0, "the magic opens the service record");
 static_assert(offsetof(QxTypes, magic) == 0, "the magic opens the set record");
@@ -51,10 +53,11 @@ void FreeOwnedTypes(QxTypes* set) {
 extern "C" {
 
 QxService* QX_CALL QX_Init(void) {
-  auto* service = static_cast<QxService*>(corvane::PolicyCalloc(1, sizeof(QxService)));
-  if (service == nullptr) return nullptr;
-  std::memcpy(service->magic, corvane::kServiceMagic, sizeof(service->magic));
-  return service;
+  void* memory = corvane::PolicyCalloc(1, sizeof(corvane::ServiceState));
+  if (memory == nullptr) return nullptr;
+  auto* state = new (memory) corvane::ServiceState();
+  std::memcpy(state->service.magic, corvane::kServiceMagic, sizeof(state->service.magic));
+  return &state->service;
 }
 
 int QX_CALL QX_FreeService(QxService* service) {
@@ -62,6 +65,8 @@ int QX_CALL QX_FreeService(QxService* service) {
   if (status != QX_OK) return status;
   std::free(service->controlRecords);
   std::free(service->siteRecords);
+  corvane::FreeListIndex(&corvane::StateOf(service)->controlIndex);
+  corvane::FreeListIndex(&corvane::StateOf(service)->siteIndex);
   corvane::FreeOwnedTypes(service->regularRestrictions);
   corvane::FreeOwnedTypes(service->nonBusinessRestrictions);
   corvane::FreeEntries(service->newsBackDoorList);
@@ -81,6 +86,13 @@ int QX_CALL QX_SetIPOption(QxService* service, int tries) {
   if (status != QX_OK) return status;
   service->options |= QX_OPTION_RESOLVE_HOSTS;
   service->resolveTries = tries;
+  return QX_OK;
+}
+
+int QX_CALL QX_SetParentDomainOption(QxService* service, int on) {
+  const int status = corvane::ValidateService(service);
+  if (status != QX_OK) return status;
+  corvane::StateOf(service)->parentDomains = on != 0;
   return QX_OK;
 }
 

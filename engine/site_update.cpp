@@ -10,6 +10,7 @@
 #include "list_file.h"
 #include "policy.h"
 #include "resolve.h"
+#include "service_state.h"
 #include "url_key.h"
 
 namespace corvane {
@@ -110,11 +111,16 @@ int AddSiteRecord(QxService* service, QxUrl* url) {
   // the block), and a failed realloc leaves the old array untouched, so the
   // list stays whole and usable when memory runs out.
   if (count == std::numeric_limits<std::int32_t>::max()) return QX_ERR_NO_MEMORY;
+  // The index follows the insert; one that does not describe this array (a
+  // caller installed the array by hand) is built afresh instead.
+  ListIndex* index = &StateOf(service)->siteIndex;
+  if (index->records != records || index->count != count) FreeListIndex(index);
   auto* grown = static_cast<QxListRecord*>(
       PolicyRealloc(records, (static_cast<std::size_t>(count) + 1) * sizeof(QxListRecord)));
   if (grown == nullptr) return QX_ERR_NO_MEMORY;
   service->siteRecords = grown;
   service->siteCount = StoreSiteRecord(url, grown, count);
+  NoteInsertedRecord(index, grown, service->siteCount, position);
   return QX_OK;
 }
 

@@ -3,12 +3,14 @@
 //
 // Keys are built in a stack buffer long enough for the longest key. A path
 // key of n segments is a prefix of the full path key, so the lookup builds
-// the full key once and digests its prefixes from the longest down.
+// the full key once and takes its prefixes from the longest down (see
+// key_plan.h).
 #include "url_key.h"
 
-#include <cmath>
 #include <cstring>
 
+#include "key_plan.h"
+#include "list_index.h"
 #include "md4/md4.h"
 
 namespace corvane {
@@ -21,36 +23,6 @@ std::size_t BoundedLength(const char* text, std::size_t room) {
   return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : room;
 }
 
-int SegmentCount(const QxUrl* url) {
-  int n = url->segmentCount;
-  if (n < 0) return 0;
-  return n > QX_MAX_SEGMENTS ? QX_MAX_SEGMENTS : n;
-}
-
-// The index of the personal-page segment, or -1 when the URL has none among
-// its first n segments.
-int PersonalIndex(const QxUrl* url, int n) {
-  if ((url->flags & QX_URL_PERSONAL) == 0) return -1;
-  return (url->tildeIndex >= 0 && url->tildeIndex < n) ? url->tildeIndex : -1;
-}
-
-// Writes the host and the first n segments, "/" before each, into key and
-// records in ends[i] the length of the key of i segments (ends needs n + 1
-// entries). Returns the length of the whole key.
-std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends) {
-  std::size_t length = BoundedLength(url->host, QX_HOST_SIZE - 1);
-  std::memcpy(key, url->host, length);
-  ends[0] = length;
-  for (int i = 0; i < n; ++i) {
-    key[length++] = '/';
-    const std::size_t segment = BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
-    std::memcpy(key + length, url->segments[i], segment);
-    length += segment;
-    ends[i + 1] = length;
-  }
-  return length;
-}
-
 // The personal-page key of a URL whose personal segment is at index t:
 // the key of t segments followed by "/~". key must hold the key of t
 // segments already.
@@ -60,8 +32,51 @@ std::size_t ComposePersonalKey(char* key, std::size_t prefix) {
   return prefix + 2;
 }
 
-// Finds the domain key inside the host: its start and length. Returns false
-// when the host has none.
+void CopyKeyText(char* keyText, const char* key, std::size_t length) {
+  if (keyText == nullptr) return;
+  if (length > kKeyTextLimit) length = kKeyTextLimit;
+  std::memcpy(keyText, key, length);
+  keyText[length] = '\0';
+}
+
+void TakeRecord(QxUrl* url, const QxListRecord* record) {
+  url->categories = record->categories;
+  url->kind = record->kind;
+  url->markFlags = (url->markFlags & ~1u) | (record->markFlags & 1u);
+}
+
+}  // namespace
+
+int SegmentCount(const QxUrl* url) {
+  int n = url->segmentCount;
+  if (n < 0) return 0;
+  return n > QX_MAX_SEGMENTS ? QX_MAX_SEGMENTS : n;
+}
+
+int PersonalIndex(const QxUrl* url, int n) {
+  if ((url->flags & QX_URL_PERSONAL) == 0) return -1;
+  return (url->tildeIndex >= 0 && url->tildeIndex < n) ? url->tildeIndex : -1;
+}
+
+std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends) {
+  // Each field is copied whole, a fixed size that compiles to a few vector
+  // moves, and the key goes on after the field's text: what follows the
+  // text is overwritten by the next part or lies beyond the key. A segment
+  // adds at most 128 characters with its "/", so a whole segment field
+  // copied after 255 + 19 x 128 + 1 characters still ends inside the
+  // buffer of kMaxKeyLength + 1.
+  std::memcpy(key, url->host, QX_HOST_SIZE);
+  std::size_t length = BoundedLength(url->host, QX_HOST_SIZE - 1);
+  ends[0] = length;
+  for (int i = 0; i < n; ++i) {
+    key[length++] = '/';
+    std::memcpy(key + length, url->segments[i], QX_SEGMENT_SIZE);
+    length += BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
+    ends[i + 1] = length;
+  }
+  return length;
+}
+
 bool LocateDomainKey(const QxUrl* url, const char** start, std::size_t* length) {
   const char* host = url->host;
   const std::size_t hostLength = BoundedLength(host, QX_HOST_SIZE - 1);
@@ -90,94 +105,6 @@ bool LocateDomainKey(const QxUrl* url, const char** start, std::size_t* length) 
   }
   return false;
 }
-
-void CopyKeyText(char* keyText, const char* key, std::size_t length) {
-  if (keyText == nullptr) return;
-  if (length > kKeyTextLimit) length = kKeyTextLimit;
-  std::memcpy(keyText, key, length);
-  keyText[length] = '\0';
-}
-
-inline std::uint64_t DigestPrefix(const std::uint8_t* digest) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < 8; ++i) value = (value << 8) | digest[i];
-  return value;
-}
-
-// Finds digest among count records in list order.
-//
-// Digests are uniformly spread, so the search first interpolates on the
-// leading eight bytes. An estimate over a range of n records is off by about
-// sqrt(n)/2, so each round probes the estimate and then a guard record
-// sqrt(n) further on, which brackets the target in a range of about sqrt(n)
-// records: 1,000,000 records shrink to about 1,000 and then to about 40 in
-// two rounds, four to six cache misses where a plain binary search takes
-// twenty. The rounds are bounded and binary search finishes the range, so a
-// list that is not uniform costs at most a few extra probes.
-const QxListRecord* SearchDigest(const std::uint8_t* digest, const QxListRecord* records,
-                                 std::int32_t count) {
-  std::int64_t lo = 0;
-  std::int64_t hi = static_cast<std::int64_t>(count) - 1;
-  const std::uint64_t target = DigestPrefix(digest);
-  for (int round = 0; round < 3 && hi - lo > 32; ++round) {
-    const std::uint64_t low = DigestPrefix(records[lo].digest);
-    const std::uint64_t high = DigestPrefix(records[hi].digest);
-    if (target < low || target > high) return nullptr;
-    if (high == low) break;
-    const double fraction = static_cast<double>(target - low) / static_cast<double>(high - low);
-    std::int64_t probe = lo + static_cast<std::int64_t>(fraction * static_cast<double>(hi - lo));
-    if (probe < lo) probe = lo;
-    if (probe > hi) probe = hi;
-    int order = std::memcmp(digest, records[probe].digest, kMd4DigestSize);
-    if (order == 0) return &records[probe];
-    const std::int64_t step = 8 + static_cast<std::int64_t>(std::sqrt(static_cast<double>(hi - lo)));
-    if (order < 0) {
-      hi = probe - 1;
-      const std::int64_t guard = probe - step;
-      if (guard > lo) {
-        order = std::memcmp(digest, records[guard].digest, kMd4DigestSize);
-        if (order == 0) return &records[guard];
-        if (order > 0) {
-          lo = guard + 1;
-        } else {
-          hi = guard - 1;
-        }
-      }
-    } else {
-      lo = probe + 1;
-      const std::int64_t guard = probe + step;
-      if (guard < hi) {
-        order = std::memcmp(digest, records[guard].digest, kMd4DigestSize);
-        if (order == 0) return &records[guard];
-        if (order < 0) {
-          hi = guard - 1;
-        } else {
-          lo = guard + 1;
-        }
-      }
-    }
-  }
-  while (lo <= hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    const int order = std::memcmp(digest, records[mid].digest, kMd4DigestSize);
-    if (order == 0) return &records[mid];
-    if (order < 0) {
-      hi = mid - 1;
-    } else {
-      lo = mid + 1;
-    }
-  }
-  return nullptr;
-}
-
-// Digests key into url->digest and searches for it.
-const QxListRecord* DigestAndFind(QxUrl* url, const char* key, std::size_t length,
-                                  const QxListRecord* records, std::int32_t count) {
-  Md4Digest(key, length, url->digest);
-  return FindListRecord(url, records, count);
-}
-
-}  // namespace
 
 std::size_t BuildPathKey(QxUrl* url, int n, bool personal, char* keyText) {
   char key[kMaxKeyLength + 1];
@@ -208,11 +135,9 @@ bool BuildDomainKey(QxUrl* url, char* keyText) {
 
 const QxListRecord* FindListRecord(QxUrl* url, const QxListRecord* records, std::int32_t count) {
   if (records == nullptr || count <= 0) return nullptr;
-  const QxListRecord* record = SearchDigest(url->digest, records, count);
+  const QxListRecord* record = FindInList(ViewOf(records, count, nullptr), url->digest);
   if (record == nullptr) return nullptr;
-  url->categories = record->categories;
-  url->kind = record->kind;
-  url->markFlags = (url->markFlags & ~1u) | (record->markFlags & 1u);
+  TakeRecord(url, record);
   return record;
 }
 
@@ -223,36 +148,22 @@ extern "C" int QX_CALL qxtsturl(QxUrl* url, const QxListRecord* records, int32_t
   using namespace corvane;
   if (count <= 0 || records == nullptr) return 0;
 
-  char key[kMaxKeyLength + 1];
-  std::size_t ends[QX_MAX_SEGMENTS + 1];
-  const int segments = SegmentCount(url);
-  ComposePathKey(url, segments, key, ends);
+  KeyPlan plan;
+  StartKeyPlan(url, &plan);
+  PlanPartKeys(url, &plan);
+  const ListView list = ViewOf(records, count, nullptr);
+  int listFound = 0;
+  const QxListRecord* record = nullptr;
+  const int found = SearchPlannedKeys(plan, 0, plan.count, &list, 1, &listFound, &record);
 
-  // Path keys, from all segments down to the bare host. The key text is
-  // written once, for the key built last, since nothing reads it between.
-  for (int n = segments; n >= 0; --n) {
-    if (DigestAndFind(url, key, ends[n], records, count) != nullptr) {
-      url->matchedLevel = n;
-      CopyKeyText(keyText, key, ends[n]);
-      return 1;
-    }
-  }
-
-  const char* domain;
-  std::size_t domainLength;
-  if (LocateDomainKey(url, &domain, &domainLength)) {
-    if (DigestAndFind(url, domain, domainLength, records, count) != nullptr) {
-      CopyKeyText(keyText, domain, domainLength);
-      return 1;
-    }
-  }
-
-  // The personal-page key: the path up to the "~" segment, then "/~"; the
-  // full path key when there is no such segment.
-  const int personalIndex = PersonalIndex(url, segments);
-  const std::size_t length = personalIndex >= 0 ? ComposePersonalKey(key, ends[personalIndex])
-                                                : ends[segments];
-  const bool found = DigestAndFind(url, key, length, records, count) != nullptr;
-  CopyKeyText(keyText, key, length);
-  return found ? 1 : 0;
+  // The URL's digest and the key text describe the key that matched, or
+  // on a miss the personal key, which the lookup tries last.
+  const int described = found >= 0 ? found : plan.personalKey;
+  const PlannedKey& key = plan.keys[described];
+  std::memcpy(url->digest, plan.digests[described], sizeof(url->digest));
+  if (keyText != nullptr) CopyPlannedKeyText(plan, key, keyText);
+  if (found < 0) return 0;
+  TakeRecord(url, record);
+  if (key.step == PlannedStep::kPath) url->matchedLevel = key.level;
+  return 1;
 }

@@ -23,6 +23,23 @@ std::size_t BuildPathKey(QxUrl* url, int n, bool personal, char* keyText);
 // none.
 bool BuildDomainKey(QxUrl* url, char* keyText);
 
+// The URL's segment count, bounded to 0..20.
+int SegmentCount(const QxUrl* url);
+
+// The index of the personal-page segment, or -1 when the URL has none among
+// its first n segments.
+int PersonalIndex(const QxUrl* url, int n);
+
+// Writes the host and the first n segments, "/" before each, into key
+// (room for kMaxKeyLength + 1 bytes, all of which may be written) and
+// records in ends[i] the length of the key of i segments (ends needs n + 1
+// entries). Returns the length of the whole key.
+std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends);
+
+// Finds the domain key inside the host: its start and length. Returns false
+// when the host has none.
+bool LocateDomainKey(const QxUrl* url, const char** start, std::size_t* length);
+
 // Binary search for url->digest. On a match writes the record's categories,
 // kind and approved mark into url and returns the record; else null.
 const QxListRecord* FindListRecord(QxUrl* url, const QxListRecord* records, std::int32_t count);

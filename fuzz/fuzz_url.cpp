@@ -5,7 +5,8 @@
 // keep its bounds (host at most 255 characters and upper-case, at most 20
 // segments of at most 127 characters, only the personal, numeric and query
 // flags), and categorisation against a small list must write no more than
-// its limit allows.
+// its limit allows, with the parent-domain lookup off and on (on, it may
+// only add answers where the usual keys find nothing).
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -61,18 +62,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(&url, 0, sizeof url);
   if (qxprsurl(&url, text.c_str()) == 1) CheckParsed(url);
 
-  // Exactly limit + 1 bytes, so that a write past them is caught.
-  std::vector<char> key(static_cast<size_t>(limit) + 1, '\x7f');
-  const int rc = QX_CategorizeUrl(fixture.service, text.c_str(), fixture.result, key.data(), limit);
-  FUZZ_CHECK(rc == QX_CATEGORIZED || rc == QX_CATEGORIZED_TRUNCATED || rc == QX_UNCATEGORIZED ||
-             rc == QX_ERR_BAD_URL);
-  if (rc == QX_CATEGORIZED) FUZZ_CHECK(std::memchr(key.data(), '\0', key.size()) != nullptr);
-  if (rc == QX_CATEGORIZED || rc == QX_CATEGORIZED_TRUNCATED) {
-    FUZZ_CHECK((fixture.result->categories & ~QX_ALL_CATEGORIES) == 0);
-    FUZZ_CHECK(fixture.result->categories != 0);
+  // With the parent-domain lookup off and then on; whatever the usual keys
+  // find, the lookup must leave alone.
+  int answerWithout = 0;
+  uint32_t categoriesWithout = 0;
+  for (int parents = 0; parents < 2; ++parents) {
+    FUZZ_CHECK(QX_SetParentDomainOption(fixture.service, parents) == QX_OK);
+    // Exactly limit + 1 bytes, so that a write past them is caught.
+    std::vector<char> key(static_cast<size_t>(limit) + 1, '\x7f');
+    const int rc =
+        QX_CategorizeUrl(fixture.service, text.c_str(), fixture.result, key.data(), limit);
+    FUZZ_CHECK(rc == QX_CATEGORIZED || rc == QX_CATEGORIZED_TRUNCATED || rc == QX_UNCATEGORIZED ||
+               rc == QX_ERR_BAD_URL);
+    if (rc == QX_CATEGORIZED) FUZZ_CHECK(std::memchr(key.data(), '\0', key.size()) != nullptr);
+    if (rc == QX_CATEGORIZED || rc == QX_CATEGORIZED_TRUNCATED) {
+      FUZZ_CHECK((fixture.result->categories & ~QX_ALL_CATEGORIES) == 0);
+      FUZZ_CHECK(fixture.result->categories != 0);
+    }
+    if (parents == 0) {
+      answerWithout = rc;
+      categoriesWithout = fixture.result->categories;
+    } else if (answerWithout != QX_UNCATEGORIZED) {
+      FUZZ_CHECK(rc == answerWithout && fixture.result->categories == categoriesWithout);
+    }
+    // Without a buffer the answer is the same.
+    FUZZ_CHECK(QX_CategorizeUrl(fixture.service, text.c_str(), fixture.result, nullptr, 0) ==
+               (rc == QX_CATEGORIZED_TRUNCATED ? QX_CATEGORIZED : rc));
   }
-  // Without a buffer the answer is the same.
-  FUZZ_CHECK(QX_CategorizeUrl(fixture.service, text.c_str(), fixture.result, nullptr, 0) ==
-             (rc == QX_CATEGORIZED_TRUNCATED ? QX_CATEGORIZED : rc));
   return 0;
 }

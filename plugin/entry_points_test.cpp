@@ -124,6 +124,9 @@ TEST_F(EntryPointTest, FiltersEachKindOfRequest) {
       {"http://both.example/", 0, LogLine("BOTH.EXAMPLE", "10.1.2.3"), true},
       {"http://denyonly.example", 0, "http://denyonly.example", true},
       {"http://neither.example/", 1, "http://neither.example/", false},
+      // Hosts below a listed domain, through the parent-domain lookup.
+      {"http://www.denyonly.example/a", 0, "http://www.denyonly.example/a", true},
+      {"http://a.b.both.example/", 0, LogLine("BOTH.EXAMPLE", "10.1.2.3"), true},
       {"no url at all", 1, "no url at all", false},
   };
   for (const Case& c : cases) {

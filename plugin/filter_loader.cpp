@@ -151,6 +151,9 @@ int LoadFilterOrThrow(const char* keyPath, LoadedFilter* filter, char* message,
     WriteMessage(message, messageSize, kInitFailedMessage);
     return 0;
   }
+  // A listed domain covers every host below it, as administrators expect of
+  // a URL filter, whatever its last label.
+  QX_SetParentDomainOption(filter->service, 1);
 
   const int rc = QX_LoadControlList(filter->service, nullptr, filter->controlFilePath);
   if (rc != QX_OK) {

@@ -35,6 +35,10 @@ const char kCheckUsage[] =
     "Lists:\n"
     "  --site FILE             also load FILE as the site list (searched first)\n"
     "  --resolve TRIES         resolve host names, with up to TRIES attempts\n"
+    "  --no-parent-domains     find a host by its own keys only; by default, as in\n"
+    "                          the filter plug-in, a host that none of them finds is\n"
+    "                          looked up by its parent domains (longest first, down\n"
+    "                          to two labels), then without a leading \"www.\"\n"
     "\n"
     "Restriction set (the one for business hours, or for all hours without --hours):\n"
     "  --deny LIST             deny categories: names or numbers joined by \",\"\n"
@@ -175,6 +179,7 @@ struct CheckOptions {
   std::string controlPath;
   std::vector<std::string> urls;
   int resolveTries = -1;  // -1: no resolution
+  bool parentDomains = true;
   QxTypes regular = {{'Q', 'X', 'T', 'P'}, 0, 0};
   QxTypes other = {{'Q', 'X', 'T', 'P'}, 0, 0};
   bool otherGiven = false;
@@ -226,7 +231,9 @@ std::string ParseOptions(int argc, char** argv, CheckOptions* options, bool* hel
       }
     }
     if (switched) continue;
-    if (args.IsWithValue(nullptr, "--site", &options->sitePath)) {
+    if (args.Is("--no-parent-domains")) {
+      options->parentDomains = false;
+    } else if (args.IsWithValue(nullptr, "--site", &options->sitePath)) {
     } else if (args.IsWithValue(nullptr, "--resolve", &value)) {
       if (!ParseNumber(value, 0, 100, &options->resolveTries)) {
         problem = "--resolve needs a number of attempts from 0 to 100, not \"" + value + "\"";
@@ -561,6 +568,7 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
     }
   }
   if (options.resolveTries >= 0) QX_SetIPOption(service, options.resolveTries);
+  QX_SetParentDomainOption(service, options.parentDomains ? 1 : 0);
 
   // The restriction sets are built by adding the sets parsed above.
   code = QX_Env_RegularRestrictions(service, &options.regular, 1);

@@ -137,6 +137,11 @@ TEST_F(CheckRunTest, VerdictsAndReasons) {
       {{"--deny", "1", "--hours", "Mon-Fri 09-17", "--other-deny", "7", "--at", "Tue:20"},
        "http://cards.example.com/", 0, {"reason denied category: Gambling"}},
       {{"--deny", "7"}, "not a url", 1, {"1010 QX_ERR_BAD_URL", "the URL cannot be parsed"}},
+      // A host below a listed one: found by its parent domain, unless told not to.
+      {{"--deny", "7"}, "http://www.cards.example.com/", 0,
+       {"key CARDS.EXAMPLE.COM", "verdict RESTRICTED"}},
+      {{"--deny", "7", "--no-parent-domains"}, "http://www.cards.example.com/", 0,
+       {"14 QX_UNCATEGORIZED", "verdict UNRESTRICTED"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.options;

@@ -5,24 +5,18 @@
 #include <iostream>
 #include <ostream>
 
+#include <memory>
+
 #include "category_names.h"
 #include "file_input.h"
+#include "key_plan.h"
+#include "list_index.h"
 #include "list_key.h"
 #include "tool_args.h"
 #include "url_key.h"
 
 namespace corvane_tool {
 namespace {
-
-// Builds one key into attempt, with the engine's own builders, and searches.
-void Search(QxUrl* url, const QxListRecord* records, std::int32_t count, KeyAttempt* attempt) {
-  std::memcpy(attempt->digest, url->digest, sizeof attempt->digest);
-  const QxListRecord* match = corvane::FindListRecord(url, records, count);
-  if (match != nullptr) {
-    attempt->found = true;
-    attempt->record = *match;
-  }
-}
 
 std::string Hex32(std::uint32_t value) {
   char buffer[16];
@@ -44,8 +38,29 @@ std::string StepName(const KeyAttempt& attempt) {
     case KeyStep::kPath: return "path " + std::to_string(attempt.level);
     case KeyStep::kDomain: return "domain";
     case KeyStep::kPersonal: return "personal";
+    case KeyStep::kParent: return "parent";
+    case KeyStep::kStrippedPath: return "no-www path " + std::to_string(attempt.level);
   }
   return "?";
+}
+
+void PrintAttempts(const std::vector<KeyAttempt>& attempts, const KeyAttempt** match,
+                   std::ostream& out) {
+  for (const KeyAttempt& attempt : attempts) {
+    out << "    " << StepName(attempt) << "\t" << attempt.text;
+    if (attempt.length > attempt.text.size()) {
+      out << " (cut; " << attempt.length << " characters)";
+    }
+    out << "\t" << DigestHex(attempt.digest) << "\t";
+    if (attempt.found) {
+      out << "MATCH " << DescribeRecord(attempt.record) << '\n';
+      *match = &attempt;
+    } else if (attempt.repeated) {
+      out << "- (tried above)\n";
+    } else {
+      out << "-\n";
+    }
+  }
 }
 
 // Prints one list's trace; returns the matching attempt or null.
@@ -64,20 +79,34 @@ const KeyAttempt* PrintListTrace(const char* what, const std::string& name, cons
   out << ":\n";
   *attempts = TraceListSearch(url, records, count);
   const KeyAttempt* match = nullptr;
-  for (const KeyAttempt& attempt : *attempts) {
-    out << "    " << StepName(attempt) << "\t" << attempt.text;
-    if (attempt.length > attempt.text.size()) {
-      out << " (cut; " << attempt.length << " characters)";
-    }
-    out << "\t" << DigestHex(attempt.digest) << "\t";
-    if (attempt.found) {
-      out << "MATCH " << DescribeRecord(attempt.record) << '\n';
-      match = &attempt;
-    } else {
-      out << "-\n";
-    }
-  }
+  PrintAttempts(*attempts, &match, out);
   return match;
+}
+
+// Prints one list's keys of one step of the parent-domain lookup, when the
+// step has any; returns the matching attempt or null.
+const KeyAttempt* PrintParentTrace(const char* what, const std::string& name, const QxUrl& url,
+                                   const QxListRecord* records, std::int32_t count, KeyStep step,
+                                   std::vector<KeyAttempt>* attempts, std::ostream& out) {
+  if (name.empty() || count <= 0) return nullptr;
+  *attempts = TraceParentDomainSearch(url, records, count, step);
+  if (attempts->empty()) return nullptr;
+  out << "  " << what << " " << name << ", "
+      << (step == KeyStep::kParent ? "parent domains" : "host without \"WWW.\"") << ":\n";
+  const KeyAttempt* match = nullptr;
+  PrintAttempts(*attempts, &match, out);
+  return match;
+}
+
+void SearchAttempt(const std::uint8_t* digest, const QxListRecord* records, std::int32_t count,
+                   KeyAttempt* attempt) {
+  std::memcpy(attempt->digest, digest, sizeof attempt->digest);
+  const QxListRecord* match =
+      corvane::FindInList(corvane::ViewOf(records, count, nullptr), attempt->digest);
+  if (match != nullptr) {
+    attempt->found = true;
+    attempt->record = *match;
+  }
 }
 
 }  // namespace
@@ -88,32 +117,75 @@ std::vector<KeyAttempt> TraceListSearch(const QxUrl& parsed, const QxListRecord*
   if (count <= 0) return attempts;
   QxUrl url = parsed;
   char keyText[QX_KEY_TEXT_SIZE];
+  // The lookup searches a key that an earlier step spelled already (the
+  // personal key of a path without "~" is the full path key; an address
+  // without a dot is its own domain key) only once.
+  auto tried = [&attempts](const KeyAttempt& attempt) {
+    for (const KeyAttempt& before : attempts) {
+      if (before.length == attempt.length && before.text == attempt.text &&
+          std::memcmp(before.digest, attempt.digest, sizeof attempt.digest) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  auto add = [&](KeyAttempt attempt) {
+    std::memcpy(attempt.digest, url.digest, sizeof attempt.digest);
+    attempt.repeated = tried(attempt);
+    if (!attempt.repeated) SearchAttempt(url.digest, records, count, &attempt);
+    attempts.push_back(attempt);
+    return attempt.found;
+  };
   for (int n = url.segmentCount; n >= 0; --n) {
     KeyAttempt attempt;
     attempt.step = KeyStep::kPath;
     attempt.level = n;
     attempt.length = corvane::BuildPathKey(&url, n, false, keyText);
     attempt.text = keyText;
-    Search(&url, records, count, &attempt);
-    attempts.push_back(attempt);
-    if (attempt.found) return attempts;
+    if (add(attempt)) return attempts;
   }
   if (corvane::BuildDomainKey(&url, keyText)) {
     KeyAttempt attempt;
     attempt.step = KeyStep::kDomain;
     attempt.text = keyText;
     attempt.length = attempt.text.size();
-    Search(&url, records, count, &attempt);
-    attempts.push_back(attempt);
-    if (attempt.found) return attempts;
+    if (add(attempt)) return attempts;
   }
   KeyAttempt attempt;
   attempt.step = KeyStep::kPersonal;
   attempt.level = QX_MAX_SEGMENTS;
   attempt.length = corvane::BuildPathKey(&url, QX_MAX_SEGMENTS, true, keyText);
   attempt.text = keyText;
-  Search(&url, records, count, &attempt);
-  attempts.push_back(attempt);
+  add(attempt);
+  return attempts;
+}
+
+std::vector<KeyAttempt> TraceParentDomainSearch(const QxUrl& url, const QxListRecord* records,
+                                                std::int32_t count, KeyStep step) {
+  std::vector<KeyAttempt> attempts;
+  if (count <= 0) return attempts;
+  auto plan = std::make_unique<corvane::KeyPlan>();
+  corvane::StartKeyPlan(&url, plan.get());
+  corvane::PlanPartKeys(&url, plan.get());
+  const int parentsFrom = plan->count;
+  corvane::PlanParentDomainKeys(plan.get());
+  const int strippedFrom = plan->count;
+  corvane::PlanStrippedHostKeys(plan.get());
+  const int from = step == KeyStep::kParent ? parentsFrom : strippedFrom;
+  const int to = step == KeyStep::kParent ? strippedFrom : plan->count;
+  char keyText[QX_KEY_TEXT_SIZE];
+  for (int k = from; k < to; ++k) {
+    const corvane::PlannedKey& key = plan->keys[k];
+    KeyAttempt attempt;
+    attempt.step = step;
+    attempt.level = key.level < 0 ? 0 : key.level;
+    corvane::CopyPlannedKeyText(*plan, key, keyText);
+    attempt.text = keyText;
+    attempt.length = key.length;
+    SearchAttempt(plan->digests[k], records, count, &attempt);
+    attempts.push_back(attempt);
+    if (attempt.found) break;
+  }
   return attempts;
 }
 
@@ -161,7 +233,8 @@ std::string DescribeControls(std::uint32_t controls) {
 }
 
 int PrintLookup(QxService* service, const std::string& siteName,
-                const std::string& controlName, const std::string& text, std::ostream& out) {
+                const std::string& controlName, const std::string& text, std::ostream& out,
+                bool parentDomains) {
   out << "url " << text << '\n';
   QxUrl url;
   std::memset(&url, 0, sizeof url);
@@ -170,6 +243,7 @@ int PrintLookup(QxService* service, const std::string& siteName,
   bool fromSite = false;
   std::vector<KeyAttempt> siteAttempts;
   std::vector<KeyAttempt> controlAttempts;
+  std::vector<KeyAttempt> extraAttempts[4];  // site, control; per parent-domain step
   if (!parsed) {
     out << "  not a URL: neither \"scheme://host...\" nor \"news:group\"\n";
   } else {
@@ -185,6 +259,18 @@ int PrintLookup(QxService* service, const std::string& siteName,
     if (match == nullptr) {
       match = PrintListTrace("control list", controlName, url, service->controlRecords,
                              service->controlCount, &controlAttempts, out);
+    }
+    // The parent-domain lookup: each step in the site list, then in the
+    // control list, only when nothing was found before.
+    int used = 0;
+    for (KeyStep step : {KeyStep::kParent, KeyStep::kStrippedPath}) {
+      if (!parentDomains || match != nullptr) break;
+      match = PrintParentTrace("site list", siteName, url, service->siteRecords,
+                               service->siteCount, step, &extraAttempts[used++], out);
+      fromSite = match != nullptr;
+      if (match != nullptr) break;
+      match = PrintParentTrace("control list", controlName, url, service->controlRecords,
+                               service->controlCount, step, &extraAttempts[used++], out);
     }
   }
 
@@ -221,7 +307,7 @@ int PrintLookup(QxService* service, const std::string& siteName,
 namespace {
 
 const char kLookupUsage[] =
-    "usage: corvane lookup [--site SITE.lst] CONTROL.lst [URL...]\n"
+    "usage: corvane lookup [--site SITE.lst] [--no-parent-domains] CONTROL.lst [URL...]\n"
     "\n"
     "Categorises each URL (or, with none given, each line of standard input)\n"
     "the way the filter does: the site list first, then the control list. Shows\n"
@@ -229,9 +315,18 @@ const char kLookupUsage[] =
     "least specific, the domain key, the personal-page key) with its digest,\n"
     "what matched (categories, kind, mark), and the engine's result with the\n"
     "result set's categories and controls. Host names are not resolved.\n"
+    "\n"
+    "As the filter plug-in does, the lookup goes on when none of those keys is\n"
+    "found: it tries each parent domain of the host (longest first, down to two\n"
+    "labels), then for a host beginning with \"www.\" the path keys of the host\n"
+    "without it, each step in the site list and then in the control list, and\n"
+    "shows those keys too. So a listed domain covers every host below it.\n"
+    "\n"
     "Exits with 1 when a list cannot be loaded or a URL cannot be parsed.\n"
     "\n"
-    "  --site FILE   also load FILE as the site list\n";
+    "  --site FILE            also load FILE as the site list\n"
+    "  --no-parent-domains    only the keys every caller of the engine gets: no\n"
+    "                         parent domains, no \"www.\" dropped\n";
 
 int LoadFailure(std::ostream& err, const char* what, const std::string& path, int code) {
   err << "corvane lookup: cannot load " << what << " " << path << ": " << code << " "
@@ -245,13 +340,16 @@ int RunLookup(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string sitePath;
   std::string controlPath;
   std::vector<std::string> urls;
+  bool parentDomains = true;
   ArgReader args(argc, argv);
   while (args.Next()) {
     if (args.IsHelp()) {
       out << kLookupUsage;
       return 0;
     }
-    if (args.IsWithValue(nullptr, "--site", &sitePath)) {
+    if (args.Is("--no-parent-domains")) {
+      parentDomains = false;
+    } else if (args.IsWithValue(nullptr, "--site", &sitePath)) {
     } else if (args.IsOption()) {
       return UsageError(err, "lookup", "unknown option " + args.Current(), kLookupUsage);
     } else if (controlPath.empty()) {
@@ -283,9 +381,12 @@ int RunLookup(int argc, char** argv, std::ostream& out, std::ostream& err) {
       return LoadFailure(err, "the site list", sitePath, code);
     }
   }
+  QX_SetParentDomainOption(service, parentDomains ? 1 : 0);
   bool allParsed = true;
   auto lookUp = [&](const std::string& url) {
-    if (PrintLookup(service, sitePath, controlPath, url, out) == QX_ERR_BAD_URL) allParsed = false;
+    if (PrintLookup(service, sitePath, controlPath, url, out, parentDomains) == QX_ERR_BAD_URL) {
+      allParsed = false;
+    }
   };
   if (!urls.empty()) {
     for (const std::string& url : urls) lookUp(url);

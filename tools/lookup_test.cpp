@@ -81,6 +81,64 @@ TEST(LookupTraceTest, TriesKeysInTheLookupsOrderUntilOneMatches) {
   }
 }
 
+TEST(LookupTraceTest, ParentDomainStepsTryOnlyKeysNotTriedBefore) {
+  struct Case {
+    const char* url;
+    KeyStep step;
+    std::vector<const char*> listed;
+    std::vector<std::string> tried;
+    bool found;
+  };
+  const Case cases[] = {
+      // B.01POKER.FR is the usual domain key already.
+      {"http://a.b.01poker.fr/x", KeyStep::kParent, {"01POKER.FR"}, {"01POKER.FR"}, true},
+      // C.EXAMPLE.INFO is the usual domain key (a four-letter last label).
+      {"http://a.b.c.example.info/", KeyStep::kParent, {"X"}, {"B.C.EXAMPLE.INFO", "EXAMPLE.INFO"},
+       false},
+      // The shortened host itself is a parent domain, tried in that step.
+      {"http://www.site.org/a/b", KeyStep::kStrippedPath, {"SITE.ORG/A"},
+       {"SITE.ORG/A/B", "SITE.ORG/A"}, true},
+      {"http://shop.site.org/a", KeyStep::kStrippedPath, {"SITE.ORG/A"}, {}, false},
+      {"http://192.0.2.7/x", KeyStep::kParent, {"0.2.7"}, {}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<QxListRecord> records;
+    for (const char* key : c.listed) records.push_back(KeyRecord(key, 4));
+    records = Sorted(records);
+    const std::vector<KeyAttempt> attempts = TraceParentDomainSearch(
+        Parse(c.url), records.data(), static_cast<std::int32_t>(records.size()), c.step);
+    EXPECT_EQ(Keys(attempts), c.tried) << c.url;
+    EXPECT_EQ(!attempts.empty() && attempts.back().found, c.found) << c.url;
+  }
+}
+
+TEST(LookupCommandTest, ParentDomainsAreShownAndCanBeTurnedOff) {
+  TempDir dir;
+  std::string control = dir.WriteList("control.lst", {KeyRecord("01POKER.FR", 4u << 6)});
+  for (bool turnedOff : {false, true}) {
+    std::vector<std::string> args = {"lookup", control, "http://www.01poker.fr/a"};
+    if (turnedOff) args.insert(args.begin() + 1, "--no-parent-domains");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunLookup(static_cast<int>(argv.size()), argv.data(), out, err), 0);
+    const std::string text = out.str();
+    EXPECT_EQ(text.find("disagree"), std::string::npos) << text;
+    EXPECT_NE(text.find("personal\tWWW.01POKER.FR/A"), std::string::npos) << text;
+    EXPECT_NE(text.find("- (tried above)"), std::string::npos) << text;
+    if (turnedOff) {
+      EXPECT_EQ(text.find("parent domains:"), std::string::npos) << text;
+      EXPECT_NE(text.find("result 14 QX_UNCATEGORIZED"), std::string::npos) << text;
+    } else {
+      EXPECT_NE(text.find(", parent domains:\n    parent\t01POKER.FR\t"), std::string::npos) << text;
+      EXPECT_NE(text.find("result 12 QX_CATEGORIZED (control list), key 01POKER.FR"),
+                std::string::npos)
+          << text;
+    }
+  }
+}
+
 TEST(LookupTraceTest, EmptyListIsNotSearched) {
   QxUrl url = Parse("http://www.example.com/");
   EXPECT_TRUE(TraceListSearch(url, nullptr, 0).empty());

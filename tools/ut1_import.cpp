@@ -411,11 +411,18 @@ void PrintReport(const ImportResult& result, std::ostream& report) {
     }
   }
   report << result.entries.size() << " keys; " << result.merged
-         << " entries merged into a key given before; domains covering the hosts below them: "
-         << result.coveredBelow << ", covering only the host itself: " << result.hostOnly
-         << " (" << result.numericHosts << " numeric); URL entries whose query was dropped: "
+         << " entries merged into a key given before; URL entries whose query was dropped: "
          << result.queriesDropped << ", whose fragment was dropped: " << result.fragmentsDropped
          << '\n';
+  // What a domain entry covers below itself depends on the lookup: its key
+  // is the usual domain key of the hosts below only for some entries; the
+  // parent-domain lookup finds it for every named host below.
+  report << "domain entries covering the hosts below them: " << result.coveredBelow
+         << " for every lookup (their key is those hosts' domain key), "
+         << result.hostOnly - result.numericHosts
+         << " more with the parent-domain lookup (on in the filter plug-in, corvane lookup and "
+            "corvane check; without it they cover only themselves); "
+         << result.numericHosts << " numeric addresses cover only themselves\n";
 }
 
 }  // namespace

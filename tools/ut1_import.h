@@ -8,8 +8,10 @@
 // derives for every host below D exactly when D has two labels and a
 // three-character last label (example.com) or three labels and any other
 // last label (example.co.uk). For other entries (example.fr,
-// www.example.com, 192.0.2.1) only the host itself is covered; adding the
-// entry's own domain key would wrongly cover its parent's other hosts.
+// www.example.com) the hosts below are found only by the parent-domain
+// lookup (QX_SetParentDomainOption, which the plug-in turns on); an address
+// (192.0.2.1) covers only itself. Adding the entry's own domain key would
+// wrongly cover its parent's other hosts.
 // A URL entry "host/path" becomes its full path key, which covers the path
 // and everything below it. A "#fragment" is cut off (no client sends one);
 // an entry that would be left with no path is refused rather than widened
@@ -80,9 +82,9 @@ struct ImportResult {
   std::vector<FolderReport> folders;      // the folders imported
   std::vector<std::string> unmapped;      // folders with lists but no mapping
   long merged = 0;             // entries whose key was already given
-  long coveredBelow = 0;       // domain entries that also cover the hosts below them
-  long hostOnly = 0;           // domain entries that cover only the host itself
-  long numericHosts = 0;       // of those, numeric addresses
+  long coveredBelow = 0;       // domain entries whose key is the domain key of the hosts below
+  long hostOnly = 0;           // the others: below them only with the parent-domain lookup
+  long numericHosts = 0;       // of those, numeric addresses (never below them)
   long queriesDropped = 0;     // URL entries with a query, which no key holds
   long fragmentsDropped = 0;   // URL entries with a "#" fragment, cut off
 };

@@ -24,10 +24,12 @@ void WriteFile(const fs::path& path, const std::string& text) {
 }
 
 // Categorises each URL against a list file and returns the category words.
-std::vector<std::uint32_t> Categorise(const std::string& list, const std::vector<std::string>& urls) {
+std::vector<std::uint32_t> Categorise(const std::string& list, const std::vector<std::string>& urls,
+                                      bool parentDomains = false) {
   std::vector<std::uint32_t> words;
   QxService* service = QX_Init();
   EXPECT_EQ(QX_LoadControlList(service, nullptr, list.c_str()), QX_OK);
+  QX_SetParentDomainOption(service, parentDomains ? 1 : 0);
   QxTypes* result = QX_AllocateTypes();
   for (const std::string& url : urls) {
     QX_CategorizeUrl(service, url.c_str(), result, nullptr, 0);
@@ -184,6 +186,16 @@ TEST_F(ImportTreeTest, TextAndListOutputsCategoriseAlike) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(viaText[i], cases[i].second) << cases[i].first;
     EXPECT_EQ(viaList[i], cases[i].second) << cases[i].first;
+  }
+
+  // With the parent-domain lookup (the plug-in's, corvane lookup's) every
+  // domain entry covers the hosts below it; the rest stays as it is.
+  std::vector<std::uint32_t> withParents = Categorise(direct, urls, true);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string& url = cases[i].first;
+    const bool below = url == "http://m.www.dice.example.com/" ||
+                       url == "http://www.poker.example.co.test/";
+    EXPECT_EQ(withParents[i], below ? gambling : cases[i].second) << url;
   }
 }
 

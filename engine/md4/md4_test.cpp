@@ -75,5 +75,30 @@ TEST(Md4Test, OneCallAndByteWiseAgreeAcrossBlockBoundaries) {
   }
 }
 
+TEST(Md4Test, ManyDigestsSideBySideEqualOneAtATime) {
+  // Messages of every length from 0 to 300 bytes, so that lanes of one batch
+  // need one, two or several blocks, and batches of every size from 1 to 9.
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes += static_cast<char>('A' + (i * 7) % 26);
+  for (std::size_t batch = 1; batch <= 9; ++batch) {
+    for (std::size_t first = 0; first + batch <= 301; first += 13) {
+      const std::uint8_t* data[9];
+      std::size_t lengths[9];
+      std::uint8_t many[9][kMd4DigestSize];
+      for (std::size_t i = 0; i < batch; ++i) {
+        lengths[i] = (first + i * 37) % 301;
+        data[i] = reinterpret_cast<const std::uint8_t*>(bytes.data()) + (i % 3);
+        if (lengths[i] + (i % 3) > bytes.size()) lengths[i] = bytes.size() - (i % 3);
+      }
+      Md4DigestMany(data, lengths, batch, many);
+      for (std::size_t i = 0; i < batch; ++i) {
+        std::uint8_t one[kMd4DigestSize];
+        Md4Digest(data[i], lengths[i], one);
+        EXPECT_EQ(Hex(many[i]), Hex(one)) << "length " << lengths[i] << " in a batch of " << batch;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvane

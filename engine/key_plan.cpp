@@ -1,0 +1,175 @@
+// key_plan.cpp -- composing a URL's candidate keys once, digesting each
+// distinct key once, and searching them in the lists with their probes
+// issued together.
+#include "key_plan.h"
+
+#include <cstring>
+
+#include "md4/md4.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kKeyTextLimit = QX_KEY_TEXT_SIZE - 1;
+constexpr int kMaxSearchedLists = 2;
+
+// Where the personal-page key goes when it is not a prefix of the full
+// path key: after the full path key.
+constexpr std::size_t kSpareOffset = kMaxKeyLength + 1;
+
+// Digests keys [from, plan->count) together.
+void DigestNewKeys(KeyPlan* plan, int from) {
+  const std::uint8_t* data[kMaxPlannedKeys];
+  std::size_t lengths[kMaxPlannedKeys];
+  const int added = plan->count - from;
+  for (int i = 0; i < added; ++i) {
+    const PlannedKey& key = plan->keys[from + i];
+    data[i] = reinterpret_cast<const std::uint8_t*>(plan->text + key.offset);
+    lengths[i] = key.length;
+  }
+  Md4DigestMany(data, lengths, static_cast<std::size_t>(added), plan->digests + from);
+}
+
+std::size_t HostLength(const KeyPlan& plan) { return plan.ends[0]; }
+
+// Appends a key known to differ from every key planned so far; returns its
+// index. The steps add at most kMaxPlannedKeys keys in all (a host of 255
+// characters has at most 127 dots); the bound is checked all the same.
+int AppendKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
+  if (plan->count >= kMaxPlannedKeys) return plan->count - 1;
+  PlannedKey& key = plan->keys[plan->count];
+  key.offset = static_cast<std::uint32_t>(offset);
+  key.length = static_cast<std::uint32_t>(length);
+  key.level = level;
+  key.step = step;
+  return plan->count++;
+}
+
+// Adds a key unless it is planned already; returns its index either way.
+int AddKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep step, int level) {
+  for (int i = 0; i < plan->count; ++i) {
+    const PlannedKey& key = plan->keys[i];
+    if (key.length == length &&
+        (key.offset == offset ||
+         std::memcmp(plan->text + key.offset, plan->text + offset, length) == 0)) {
+      return i;
+    }
+  }
+  return AppendKey(plan, offset, length, step, level);
+}
+
+}  // namespace
+
+void StartKeyPlan(const QxUrl* url, KeyPlan* plan) {
+  plan->segments = SegmentCount(url);
+  plan->numericHost = (url->flags & QX_URL_NUMERIC) != 0;
+  ComposePathKey(url, plan->segments, plan->text, plan->ends);
+  plan->count = 0;
+  plan->personalKey = -1;
+}
+
+int PlanPartKeys(const QxUrl* url, KeyPlan* plan) {
+  const int from = plan->count;
+  // The path keys are prefixes of one text, each longer than the next (every
+  // segment adds its "/"), so they differ from each other; they come first.
+  for (int n = plan->segments; n >= 0; --n) {
+    AppendKey(plan, 0, plan->ends[n], PlannedStep::kPath, n);
+  }
+  const char* domain;
+  std::size_t domainLength;
+  if (LocateDomainKey(url, &domain, &domainLength)) {
+    AddKey(plan, static_cast<std::size_t>(domain - url->host), domainLength, PlannedStep::kDomain,
+           -1);
+  }
+  // The personal key is the path up to the "~" segment and "/~": a prefix
+  // of the full path key, since that segment begins with "~"; without such
+  // a segment it is the full path key.
+  const int t = PersonalIndex(url, plan->segments);
+  if (t < 0) {
+    plan->personalKey = AddKey(plan, 0, plan->ends[plan->segments], PlannedStep::kPersonal, -1);
+  } else {
+    const std::size_t prefix = plan->ends[t];
+    std::size_t offset = 0;
+    if (plan->text[prefix + 1] != '~') {
+      offset = kSpareOffset;
+      std::memcpy(plan->text + offset, plan->text, prefix);
+      plan->text[offset + prefix] = '/';
+      plan->text[offset + prefix + 1] = '~';
+    }
+    plan->personalKey = AddKey(plan, offset, prefix + 2, PlannedStep::kPersonal, -1);
+  }
+  DigestNewKeys(plan, from);
+  return plan->count - from;
+}
+
+int PlanParentDomainKeys(KeyPlan* plan) {
+  if (plan->numericHost) return 0;
+  const int from = plan->count;
+  const std::size_t hostLength = HostLength(*plan);
+  // Each dot after the first character starts a parent domain; the longest
+  // comes first, and the last one planned has two labels.
+  for (std::size_t dot = 1; dot + 1 < hostLength; ++dot) {
+    if (plan->text[dot] != '.' || plan->text[dot + 1] == '.') continue;
+    const std::size_t start = dot + 1;
+    const void* inner = std::memchr(plan->text + start + 1, '.', hostLength - start - 1);
+    if (inner == nullptr) break;  // one label left
+    if (static_cast<const char*>(inner) == plan->text + hostLength - 1) continue;
+    AddKey(plan, start, hostLength - start, PlannedStep::kParent, -1);
+  }
+  DigestNewKeys(plan, from);
+  return plan->count - from;
+}
+
+int PlanStrippedHostKeys(KeyPlan* plan) {
+  if (plan->numericHost) return 0;
+  static const char kWww[] = "WWW.";
+  constexpr std::size_t kWwwLength = sizeof(kWww) - 1;
+  const std::size_t hostLength = HostLength(*plan);
+  if (hostLength <= kWwwLength + 2 || std::memcmp(plan->text, kWww, kWwwLength) != 0) return 0;
+  // What is left must still be a domain of two labels or more.
+  const char* rest = plan->text + kWwwLength;
+  const std::size_t restLength = hostLength - kWwwLength;
+  const void* dot = std::memchr(rest + 1, '.', restLength - 2);
+  if (rest[0] == '.' || dot == nullptr) return 0;
+  const int from = plan->count;
+  for (int n = plan->segments; n >= 0; --n) {
+    AddKey(plan, kWwwLength, plan->ends[n] - kWwwLength, PlannedStep::kStrippedPath, n);
+  }
+  DigestNewKeys(plan, from);
+  return plan->count - from;
+}
+
+void CopyPlannedKeyText(const KeyPlan& plan, const PlannedKey& key, char* keyText) {
+  std::size_t length = key.length;
+  if (length > kKeyTextLimit) length = kKeyTextLimit;
+  std::memcpy(keyText, plan.text + key.offset, length);
+  keyText[length] = '\0';
+}
+
+int SearchPlannedKeys(const KeyPlan& plan, int from, int to, const ListView* lists, int listCount,
+                      int* listFound, const QxListRecord** record) {
+  if (listCount > kMaxSearchedLists) listCount = kMaxSearchedLists;
+  Probe probes[kMaxSearchedLists][kMaxPlannedKeys];
+  for (int l = 0; l < listCount; ++l) {
+    if (lists[l].count <= 0) continue;
+    for (int k = from; k < to; ++k) StartProbe(lists[l], plan.digests[k], &probes[l][k]);
+  }
+  for (int l = 0; l < listCount; ++l) {
+    if (lists[l].count <= 0) continue;
+    for (int k = from; k < to; ++k) NarrowProbe(lists[l], &probes[l][k]);
+  }
+  for (int l = 0; l < listCount; ++l) {
+    if (lists[l].count <= 0) continue;
+    for (int k = from; k < to; ++k) {
+      const QxListRecord* found = FinishProbe(lists[l], probes[l][k]);
+      if (found != nullptr) {
+        *listFound = l;
+        *record = found;
+        return k;
+      }
+    }
+  }
+  return -1;
+}
+
+}  // namespace corvane
