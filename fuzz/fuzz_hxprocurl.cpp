@@ -27,18 +27,7 @@ struct Fixture {
   platform::Socket client_end;
 
   Fixture() {
-    const std::string list = fuzz::TempPath("control.lst");
-    fuzz::WriteFile(list, fuzz::ListBytes(fuzz::StandardEntries()));
-    const std::string settings = fuzz::TempPath("hklm.reg");
-    const std::string main = std::string("[HKEY_LOCAL_MACHINE\\") + kKey;
-    fuzz::WriteFile(settings, "REGEDIT4\r\n\r\n" + main + "]\r\n\"ControlFile\"=\"" + list +
-                                  "\"\r\n\"Log\"=dword:00000001\r\n\"Mail\"=dword:00000001\r\n"
-                                  "\"ErrorMsg\"=\"<BODY>denied</BODY>\"\r\n\r\n" +
-                                  main + "\\Deny]\r\n\"SexState\"=dword:00000001\r\n"
-                                  "\"DrugsState\"=dword:00000001\r\n\r\n" +
-                                  main + "\\Alert]\r\n\"SexState\"=dword:00000001\r\n"
-                                  "\"ChatState\"=dword:00000001\r\n");
-    setenv("TARNWICK_HKLM", settings.c_str(), 1);
+    fuzz::WriteDenyAlertSettings(kKey);
     std::unique_ptr<char[]> message(new char[TARNWICK_MESSAGE_BUFFER_SIZE]());
     std::strcpy(message.get(), kKey);
     FUZZ_CHECK(HXInit(message.get()) == 1);

@@ -96,4 +96,19 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!out) Fail("cannot write a temporary file", __FILE__, __LINE__);
 }
 
+void WriteDenyAlertSettings(const std::string& key) {
+  const std::string list = TempPath("control.lst");
+  WriteFile(list, ListBytes(StandardEntries()));
+  const std::string settings = TempPath("hklm.reg");
+  const std::string main = "[HKEY_LOCAL_MACHINE\\" + key;
+  WriteFile(settings, "REGEDIT4\r\n\r\n" + main + "]\r\n\"ControlFile\"=\"" + list +
+                          "\"\r\n\"Log\"=dword:00000001\r\n\"Mail\"=dword:00000001\r\n"
+                          "\"ErrorMsg\"=\"<BODY>denied</BODY>\"\r\n\r\n" +
+                          main + "\\Deny]\r\n\"SexState\"=dword:00000001\r\n"
+                          "\"DrugsState\"=dword:00000001\r\n\r\n" +
+                          main + "\\Alert]\r\n\"SexState\"=dword:00000001\r\n"
+                          "\"ChatState\"=dword:00000001\r\n");
+  setenv("TARNWICK_HKLM", settings.c_str(), 1);
+}
+
 }  // namespace fuzz

@@ -52,6 +52,10 @@ std::string ListBytes(const std::vector<Entry>& entries);
 std::string TempPath(const std::string& name);
 // Writes bytes to path whole; aborts when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
+// Writes the plug-in's settings below key (HKEY_LOCAL_MACHINE\key) to a
+// REGEDIT4 file and points TARNWICK_HKLM at it: the standard list as the
+// control list, Sex and Drugs denied, Sex and Chat alerted, logging on.
+void WriteDenyAlertSettings(const std::string& key);
 
 }  // namespace fuzz
 
