@@ -13,6 +13,8 @@ namespace {
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+// Bytes that would end or break an answer line.
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
 // Cuts the next word off text (leading blanks skipped).
 std::string_view NextWord(std::string_view* text) {
@@ -63,7 +65,7 @@ void AppendQuoted(std::string* out, std::string_view value) {
     if (c == '"' || c == '\\') {
       out->push_back('\\');
       out->push_back(c);
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+    } else if (IsControl(c)) {
       out->push_back('?');
     } else {
       out->push_back(c);
@@ -134,7 +136,10 @@ std::string FilterUrl(const RequestLine& request) {
 
 void AppendChannel(std::string* out, const RequestLine& request) {
   if (!request.hasChannel) return;
-  out->append(request.channel.data(), request.channel.size());
+  // Squid's channel-IDs are digits, but with --channel-id on the first word
+  // is echoed whatever it holds: a control byte in it would put a stray
+  // character (or a line end) into the answer.
+  for (char c : request.channel) out->push_back(IsControl(c) ? '?' : c);
   out->push_back(' ');
 }
 

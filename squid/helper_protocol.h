@@ -49,7 +49,8 @@ RequestLine ParseRequestLine(std::string_view line, ChannelMode mode);
 std::string FilterUrl(const RequestLine& request);
 void AppendFilterUrl(const RequestLine& request, std::string* out);
 
-// Appends "[channel SP]" to out.
+// Appends "[channel SP]" to out, control characters in the channel-ID
+// shown as "?", so that the answer stays one line of text.
 void AppendChannel(std::string* out, const RequestLine& request);
 
 // Appends a complete answer line (with its "\n") to out.

@@ -67,6 +67,28 @@ TEST(HelperProtocolTest, AnswersEchoTheChannelAndQuoteTheirValues) {
             "ERR\n"
             "42 OK status=302 url=\"http://block.example/?u=a\\\"b\\\\c\"\n"
             "BH message=\"bad?line\"\n");
+
+  // With --channel-id on the first word is the ID, whatever it holds; a
+  // control byte in it must not break the answer line (found by fuzzing).
+  struct Case {
+    const char* line;
+    const char* answer;
+  } cases[] = {
+      {"id\x02 http://a.example/", "id? ERR\n"},
+      {"\x1b[2J http://a.example/", "?[2J ERR\n"},
+      {"a\rb\x7f http://a.example/", "a?b? ERR\n"},
+      {"\x0b\x0c", "?? BH message=\"the line holds no URL\"\n"},
+  };
+  for (const Case& c : cases) {
+    const RequestLine request = ParseRequestLine(c.line, ChannelMode::kOn);
+    std::string answer;
+    if (request.fault != nullptr) {
+      AppendBrokenHelper(&answer, request, request.fault);
+    } else {
+      AppendPass(&answer, request);
+    }
+    EXPECT_EQ(answer, c.answer) << c.line;
+  }
 }
 
 // Squid passes the path on as the client wrote it, and origins resolve dot
