@@ -8,7 +8,7 @@
 #   e2e       curl through hxhost and the real plug-in, and a load test;
 #             Debian's squid with the tarnwick-squid helper on loopback
 #   fuzz      each fuzz target (preset native-fuzz: clang 14, libFuzzer,
-#             ASan and UBSan) for FUZZ_SECONDS (default 60) on its corpus;
+#             ASan and UBSan) for FUZZ_SECONDS (default 50) on its corpus;
 #             any finding fails it. Skipped, with why, without clang 14 or
 #             its libFuzzer runtime
 #   windows   the 32-bit Windows build and the checks of all its binaries;
@@ -169,7 +169,7 @@ fuzz_missing() {
 }
 
 if want fuzz; then
-  fuzz_seconds=${FUZZ_SECONDS:-60}
+  fuzz_seconds=${FUZZ_SECONDS:-50}
   banner "fuzz targets, ${fuzz_seconds} s each"
   why=$(fuzz_missing)
   if [ -n "$why" ]; then

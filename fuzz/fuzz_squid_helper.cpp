@@ -1,0 +1,233 @@
+// fuzz_squid_helper.cpp -- the Squid helper's reading loop on any bytes from
+// Squid: lines cut, checked and answered, by the pool or in order, against
+// the plug-in's settings that deny and alert.
+//
+// Input: byte 0 chooses the channel-ID mode (bits 0-1: 0 and 3 auto, 1 on,
+// 2 off) and how the bytes arrive (bits 2-7: pieces of that many bytes, as
+// a pipe delivers them; 0: all at once); the rest is what Squid writes.
+// The reader sees the input bytes themselves, never a copy, so a read past
+// them is caught. Every line (the last one also without its line end) gets
+// exactly one answer, the one the helper gives that line alone; a line
+// longer than the limit or holding a NUL is answered BH; a channel-ID is
+// echoed at the head of its answer; lines without one are answered in
+// order; every answer is one line of printable text in one of the three
+// forms Squid reads.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "squid_helper.h"
+
+namespace {
+
+using tarnwick_squid::ChannelMode;
+using tarnwick_squid::FilterHelper;
+using tarnwick_squid::HelperOptions;
+
+constexpr char kKey[] = "SOFTWARE\\PelluminFuzzSquid";
+// The shortest limit the helper's --max-line takes.
+constexpr std::size_t kMaxLine = 256;
+
+// Squid's end of the pipe: the input bytes handed over piece by piece, with
+// only the current piece counted as waiting.
+class PieceInput : public std::streambuf {
+ public:
+  PieceInput(const char* data, std::size_t size, std::size_t piece)
+      : data_(data), size_(size), piece_(piece == 0 ? size : piece) {}
+  std::size_t consumed() const { return static_cast<std::size_t>(gptr() - eback()) + before_; }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    const std::size_t at = gptr() == nullptr ? 0 : static_cast<std::size_t>(egptr() - data_);
+    if (at >= size_) return traits_type::eof();
+    before_ = at;
+    char* start = const_cast<char*>(data_) + at;
+    setg(start, start, start + std::min(piece_, size_ - at));
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  const char* data_;
+  std::size_t size_;
+  std::size_t piece_;
+  std::size_t before_ = 0;
+};
+
+struct Fixture {
+  FilterHelper* helpers[3];  // by ChannelMode: auto, on, off
+
+  Fixture() {
+    fuzz::WriteDenyAlertSettings(kKey);
+    const ChannelMode modes[3] = {ChannelMode::kAuto, ChannelMode::kOn, ChannelMode::kOff};
+    for (int i = 0; i < 3; ++i) {
+      HelperOptions options;
+      options.keyPath = kKey;
+      options.redirect = "http://block.example/?u=%u&a=%a&c=%c&p=%%&x=%x";
+      options.logPath = "/dev/null";  // alerted requests are logged, nowhere
+      options.channelMode = modes[i];
+      options.threads = 2;
+      options.maxLineLength = kMaxLine;
+      helpers[i] = new FilterHelper(options);
+      std::string message;
+      if (!helpers[i]->Start(&message)) std::fprintf(stderr, "%s\n", message.c_str());
+      FUZZ_CHECK(message == "Pellumin Plugin V1.0 Initialized Correctly!");
+    }
+  }
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f;
+}
+
+// The channel-ID the answer to line must begin with, worked out apart from
+// the helper's parser: the first word (blank-separated, a CR at the very
+// end ignored); in auto mode only when it is all digits. Echoed with its
+// control characters shown as "?".
+bool ExpectedChannel(std::string_view line, ChannelMode mode, std::string* channel) {
+  if (mode == ChannelMode::kOff) return false;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::size_t start = 0;
+  while (start < line.size() && IsBlank(line[start])) ++start;
+  std::size_t end = start;
+  while (end < line.size() && !IsBlank(line[end])) ++end;
+  *channel = std::string(line.substr(start, end - start));
+  if (channel->empty()) return false;
+  if (mode == ChannelMode::kAuto) {
+    return std::all_of(channel->begin(), channel->end(), [](char c) { return c >= '0' && c <= '9'; });
+  }
+  std::replace_if(channel->begin(), channel->end(), IsControl, '?');
+  return true;
+}
+
+// A quoted kv-pair value: printable, with '"' and '\' only escaped.
+bool ReadQuoted(std::string_view* text) {
+  if (text->empty() || text->front() != '"') return false;
+  for (std::size_t i = 1; i < text->size(); ++i) {
+    const char c = (*text)[i];
+    if (c == '"') {
+      text->remove_prefix(i + 1);
+      return true;
+    }
+    if (c == '\\') {
+      if (i + 1 == text->size() || ((*text)[i + 1] != '"' && (*text)[i + 1] != '\\')) return false;
+      ++i;
+    }
+  }
+  return false;
+}
+
+// One of "ERR", "OK status=302 url=\"...\"", "BH message=\"...\"" and
+// nothing after it. Sets *broken for BH and *denied for OK.
+bool IsAnswerForm(std::string_view answer, bool* broken, bool* denied) {
+  *broken = *denied = false;
+  if (answer == "ERR") return true;
+  const std::string_view ok = "OK status=302 url=";
+  const std::string_view bh = "BH message=";
+  std::string_view value;
+  if (answer.substr(0, ok.size()) == ok) {
+    *denied = true;
+    value = answer.substr(ok.size());
+  } else if (answer.substr(0, bh.size()) == bh) {
+    *broken = true;
+    value = answer.substr(bh.size());
+    if (value.size() <= 2) return false;  // a BH says why
+  } else {
+    return false;
+  }
+  return ReadQuoted(&value) && value.empty();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Fixture fixture;
+  if (size == 0) return 0;
+  const int modeIndex = (data[0] & 3) == 3 ? 0 : data[0] & 3;
+  const ChannelMode mode = static_cast<ChannelMode>(modeIndex);
+  FilterHelper& helper = *fixture.helpers[modeIndex];
+  const char* bytes = reinterpret_cast<const char*>(data + 1);
+  const std::size_t length = size - 1;
+
+  PieceInput input(bytes, length, data[0] >> 2);
+  std::istream in(&input);
+  std::ostringstream out;
+  const tarnwick_squid::ServeCounts counts = helper.Serve(in, out);
+  FUZZ_CHECK(input.consumed() == length);
+
+  // What each line must get, taken apart here without the helper's reader:
+  // the helper's answer to the line alone, or BH for one it cannot read.
+  std::vector<std::string> expected;
+  std::uint64_t expectedBroken = 0, expectedDenied = 0;
+  const std::string_view all(bytes, length);
+  for (std::size_t at = 0; at < length;) {
+    const std::size_t lineEnd = std::min(all.find('\n', at), length);
+    std::string_view line = all.substr(at, lineEnd - at);
+    at = lineEnd + 1;
+    const bool tooLong = line.size() > kMaxLine;
+    // Answered from what was read, up to a NUL.
+    const std::size_t nul = line.substr(0, kMaxLine).find('\0');
+    const std::string_view read = line.substr(0, std::min(kMaxLine, nul));
+    std::string channel;
+    const bool hasChannel = ExpectedChannel(read, mode, &channel);
+    std::string answer;
+    if (tooLong || nul != std::string_view::npos) {
+      if (hasChannel) answer = channel + " ";
+      answer += tooLong ? "BH message=\"the request line is longer than 256 bytes\"\n"
+                        : "BH message=\"the request line holds a NUL byte\"\n";
+    } else {
+      helper.Answer(line, &answer);
+    }
+    // One line of printable text: the channel-ID and a space when the line
+    // has one, then an answer of a form Squid reads.
+    std::string_view text(answer);
+    FUZZ_CHECK(!text.empty() && text.back() == '\n');
+    text.remove_suffix(1);
+    FUZZ_CHECK(std::none_of(text.begin(), text.end(), IsControl));
+    if (hasChannel) {
+      FUZZ_CHECK(text.substr(0, channel.size() + 1) == channel + " ");
+      text.remove_prefix(channel.size() + 1);
+    }
+    bool broken = false, denied = false;
+    FUZZ_CHECK(IsAnswerForm(text, &broken, &denied));
+    expectedBroken += broken;
+    expectedDenied += denied;
+    expected.push_back(answer);
+  }
+
+  const std::string output = out.str();
+  FUZZ_CHECK(output.empty() || output.back() == '\n');
+  std::vector<std::string> answers;
+  for (std::size_t at = 0; at < output.size();) {
+    const std::size_t end = output.find('\n', at);
+    answers.push_back(output.substr(at, end + 1 - at));
+    at = end + 1;
+  }
+  // The same answers, each once, whatever order the pool gave them.
+  std::vector<std::string> sortedExpected = expected, sortedAnswers = answers;
+  std::sort(sortedExpected.begin(), sortedExpected.end());
+  std::sort(sortedAnswers.begin(), sortedAnswers.end());
+  FUZZ_CHECK(sortedAnswers == sortedExpected);
+  FUZZ_CHECK(counts.lines == expected.size());
+  FUZZ_CHECK(counts.broken == expectedBroken);
+  FUZZ_CHECK(counts.denied == expectedDenied);
+  // Lines without channel-ID keep their order (in auto mode their answers
+  // are those not beginning with a digit; in off mode all).
+  auto inOrder = [mode](const std::vector<std::string>& all) {
+    std::vector<std::string> kept;
+    for (const std::string& a : all) {
+      if (mode == ChannelMode::kOff || (mode == ChannelMode::kAuto && !(a[0] >= '0' && a[0] <= '9'))) {
+        kept.push_back(a);
+      }
+    }
+    return kept;
+  };
+  FUZZ_CHECK(inOrder(answers) == inOrder(expected));
+  return 0;
+}
