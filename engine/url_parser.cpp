@@ -23,7 +23,7 @@ constexpr std::size_t kWorkSize = 512;  // 511 characters and a NUL
 constexpr std::size_t kMaxHostLength = QX_HOST_SIZE - 1;
 constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
 
-inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int HexValue(char c) {
@@ -158,6 +158,20 @@ void StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
   }
 }
 
+// For each byte of a path: whether it ends a run of plain characters ("/",
+// "?", "%"), and its upper case.
+struct PathTable {
+  bool stops[256];
+  char upper[256];
+  constexpr PathTable() : stops(), upper() {
+    for (int c = 0; c < 256; ++c) upper[c] = ToUpper(static_cast<char>(c));
+    stops[static_cast<unsigned char>('/')] = true;
+    stops[static_cast<unsigned char>('?')] = true;
+    stops[static_cast<unsigned char>('%')] = true;
+  }
+};
+constexpr PathTable kPathTable;
+
 // Splits the path [in, end) into the record's segments in one pass:
 // decoded, upper-cased, each cut to 127 characters, at most 20; empty
 // segments are skipped ("//games/" is "/games/") and a "?" ends the path.
@@ -177,10 +191,21 @@ void SplitPath(QxUrl* url, const char* in, const char* end) {
     }
     char* segment = url->segments[count];
     std::size_t length = 0;
-    while (in < end && *in != '/' && *in != '?') {
-      char c;
-      in = ReadDecoded(in, end, &c);
-      if (length < kMaxSegmentLength) segment[length++] = ToUpper(c);
+    while (in < end) {
+      const unsigned char c = static_cast<unsigned char>(*in);
+      char out;
+      if (kPathTable.stops[c]) {
+        if (c != '%') break;  // "/" or "?"
+        in = ReadDecoded(in, end, &out);
+        out = ToUpper(out);
+      } else {
+        out = kPathTable.upper[c];
+        ++in;
+      }
+      // Once the field is full, its last byte is written over and over and
+      // then terminated: what exceeds 127 characters is passed over.
+      segment[length] = out;
+      length += length < kMaxSegmentLength ? 1 : 0;
     }
     segment[length] = '\0';
     // "%7E" becomes "~" too, so a decoded "~" at the start counts.
