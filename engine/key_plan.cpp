@@ -77,8 +77,9 @@ int PlanPartKeys(const QxUrl* url, KeyPlan* plan) {
   }
   const char* domain;
   std::size_t domainLength;
-  if (LocateDomainKey(url, &domain, &domainLength)) {
-    AddKey(plan, static_cast<std::size_t>(domain - url->host), domainLength, PlannedStep::kDomain,
+  // The host is the front of the plan's text, its length known.
+  if (LocateDomainKey(plan->text, HostLength(*plan), plan->numericHost, &domain, &domainLength)) {
+    AddKey(plan, static_cast<std::size_t>(domain - plan->text), domainLength, PlannedStep::kDomain,
            -1);
   }
   // The personal key is the path up to the "~" segment and "/~": a prefix

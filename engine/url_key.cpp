@@ -78,10 +78,14 @@ std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends
 }
 
 bool LocateDomainKey(const QxUrl* url, const char** start, std::size_t* length) {
-  const char* host = url->host;
-  const std::size_t hostLength = BoundedLength(host, QX_HOST_SIZE - 1);
+  return LocateDomainKey(url->host, BoundedLength(url->host, QX_HOST_SIZE - 1),
+                         (url->flags & QX_URL_NUMERIC) != 0, start, length);
+}
+
+bool LocateDomainKey(const char* host, std::size_t hostLength, bool numeric, const char** start,
+                     std::size_t* length) {
   if (hostLength == 0) return false;
-  if ((url->flags & QX_URL_NUMERIC) != 0) {
+  if (numeric) {
     // An address loses its last number; one without a dot is its own key.
     std::size_t i = hostLength - 1;
     while (i >= 1 && host[i] != '.') --i;

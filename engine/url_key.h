@@ -39,6 +39,10 @@ std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends
 // Finds the domain key inside the host: its start and length. Returns false
 // when the host has none.
 bool LocateDomainKey(const QxUrl* url, const char** start, std::size_t* length);
+// The same for a host of hostLength characters (numeric: digits and dots
+// only), where the caller knows them already.
+bool LocateDomainKey(const char* host, std::size_t hostLength, bool numeric, const char** start,
+                     std::size_t* length);
 
 // Binary search for url->digest. On a match writes the record's categories,
 // kind and approved mark into url and returns the record; else null.

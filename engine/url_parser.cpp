@@ -1,10 +1,10 @@
 // url_parser.cpp -- splits a URL text into the upper-case host, path
 // segments and attributes from which the lookup keys are built.
 //
-// The parser works in one stack buffer: the text after "://" (or "news:"),
-// cut to 511 characters. The host is its front part, the path the rest, and
-// both are normalised in place before they are copied into the record's
-// fixed fields.
+// The parser reads the text after "://" in place, cut to 511 characters:
+// the host is its front part, the path the rest. Each character is read
+// once, decoded and upper-cased as it is written into the record's fixed
+// fields. (A "news:" group is copied first, its dots turned into "/".)
 //
 // Origins read a URL more loosely than its text suggests: user-info before
 // "@" is not part of the host, "%67" is "g", and "//games/" is "/games/".
@@ -23,7 +23,7 @@ constexpr std::size_t kWorkSize = 512;  // 511 characters and a NUL
 constexpr std::size_t kMaxHostLength = QX_HOST_SIZE - 1;
 constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
 
-inline char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int HexValue(char c) {
@@ -39,29 +39,32 @@ inline bool IsUnreserved(char c) {
          c == '.' || c == '_' || c == '~';
 }
 
-// Decodes "%XY" where it stands for an unreserved character, in place; every
-// other encoding ("%2F", "%25") stays as written, so no text is decoded twice
-// and no separator appears that the client did not write. Returns the new
-// length.
-std::size_t DecodeUnreserved(char* text) {
-  char* out = text;
-  for (const char* in = text; *in != '\0';) {
-    if (in[0] == '%') {
-      const int high = HexValue(in[1]);
-      const int low = high < 0 ? -1 : HexValue(in[2]);
-      if (low >= 0) {
-        const char decoded = static_cast<char>(high * 16 + low);
-        if (IsUnreserved(decoded)) {
-          *out++ = decoded;
-          in += 3;
-          continue;
-        }
+// Reads one character of [in, end) into *out: "%XY" where it stands for an
+// unreserved character is decoded, every other encoding ("%2F", "%25") stays
+// as written, so no text is decoded twice and no separator appears that the
+// client did not write. Returns the first character not read.
+inline const char* ReadDecoded(const char* in, const char* end, char* out) {
+  if (in[0] == '%' && end - in >= 3) {
+    const int high = HexValue(in[1]);
+    const int low = high < 0 ? -1 : HexValue(in[2]);
+    if (low >= 0) {
+      const char decoded = static_cast<char>(high * 16 + low);
+      if (IsUnreserved(decoded)) {
+        *out = decoded;
+        return in + 3;
       }
     }
-    *out++ = *in++;
   }
-  *out = '\0';
-  return static_cast<std::size_t>(out - text);
+  *out = in[0];
+  return in + 1;
+}
+
+// The first "://" in text, or null.
+const char* FindSchemeEnd(const char* text) {
+  for (const char* p = std::strchr(text, ':'); p != nullptr; p = std::strchr(p + 1, ':')) {
+    if (p[1] == '/' && p[2] == '/') return p;
+  }
+  return nullptr;
 }
 
 // Upper-cases eight bytes (ASCII letters only) at once: in each byte below
@@ -95,27 +98,6 @@ void UpperCaseBytes(char* text, std::size_t length) {
   if (i < length) UpperCaseWord(text + length - 8);
 }
 
-void UpperCase(char* text) { UpperCaseBytes(text, std::strlen(text)); }
-
-// Copies at most kWorkSize - 1 characters of text and terminates them.
-std::size_t CopyCut(char* work, const char* text) {
-  // memchr stops at the first NUL, so it reads no further than the text.
-  const void* end = std::memchr(text, '\0', kWorkSize - 1);
-  const std::size_t length =
-      end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : kWorkSize - 1;
-  std::memcpy(work, text, length);
-  work[length] = '\0';
-  return length;
-}
-
-// The first "://" in text, or null.
-const char* FindSchemeEnd(const char* text) {
-  for (const char* p = std::strchr(text, ':'); p != nullptr; p = std::strchr(p + 1, ':')) {
-    if (p[1] == '/' && p[2] == '/') return p;
-  }
-  return nullptr;
-}
-
 bool StartsWithNews(const char* text) {
   static const char kNews[] = "NEWS:";
   for (std::size_t i = 0; i < sizeof(kNews) - 1; ++i) {
@@ -124,60 +106,117 @@ bool StartsWithNews(const char* text) {
   return true;
 }
 
-// Removes trailing dots (never the first character), upper-cases, and marks
-// and tidies a numeric dotted address. Returns the new length.
-std::size_t NormaliseHost(char* host, std::size_t length, std::uint8_t* flags) {
-  while (length > 1 && host[length - 1] == '.') host[--length] = '\0';
-  UpperCaseBytes(host, length);
-  if (length == 0) return 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (host[i] != '.' && !IsDigit(host[i])) return length;
+// The length of text up to its NUL, at most limit; memchr reads no further
+// than the text.
+std::size_t BoundedLength(const char* text, std::size_t limit) {
+  const void* end = std::memchr(text, '\0', limit);
+  return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : limit;
+}
+
+// Decodes and upper-cases the host [in, end) into the record, with trailing
+// dots removed (never the first character), and marks and tidies a numeric
+// dotted address; then cuts it to the field's 255 characters. The rules see
+// the whole host, so one longer than the field is read into work first.
+void StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
+  char* host = static_cast<std::size_t>(end - in) <= kMaxHostLength ? url->host : work;
+  std::size_t length = 0;
+  while (in < end) {
+    // Plain characters go over in one copy, an encoding one at a time.
+    // (Hosts are rarely encoded: memchr finds that in a few vector steps.)
+    const void* percent = std::memchr(in, '%', static_cast<std::size_t>(end - in));
+    const std::size_t run = percent != nullptr
+                                ? static_cast<std::size_t>(static_cast<const char*>(percent) - in)
+                                : static_cast<std::size_t>(end - in);
+    std::memcpy(host + length, in, run);
+    length += run;
+    in += run;
+    if (in < end) in = ReadDecoded(in, end, host + length++);
   }
-  *flags |= QX_URL_NUMERIC;
-  // Leading zeros of the components after the first: at most two go per
-  // component, and never a component's last digit.
-  for (std::size_t dot = 0; dot < length; ++dot) {
-    if (host[dot] != '.') continue;
-    for (int round = 0; round < 2; ++round) {
-      if (host[dot + 1] == '0' && IsDigit(host[dot + 2])) {
-        std::memmove(host + dot + 1, host + dot + 2, length - (dot + 1));  // with the NUL
-        --length;
+  UpperCaseBytes(host, length);
+  while (length > 1 && host[length - 1] == '.') --length;
+  host[length] = '\0';
+  std::size_t numeric = 0;
+  while (numeric < length && (host[numeric] == '.' || IsDigit(host[numeric]))) ++numeric;
+  if (length > 0 && numeric == length) {
+    url->flags |= QX_URL_NUMERIC;
+    // Leading zeros of the components after the first: at most two go per
+    // component, and never a component's last digit.
+    for (std::size_t dot = 0; dot < length; ++dot) {
+      if (host[dot] != '.') continue;
+      for (int round = 0; round < 2; ++round) {
+        if (host[dot + 1] == '0' && IsDigit(host[dot + 2])) {
+          std::memmove(host + dot + 1, host + dot + 2, length - (dot + 1));  // with the NUL
+          --length;
+        }
       }
     }
   }
-  return length;
-}
-
-void StoreField(char* field, std::size_t room, const char* text, std::size_t length) {
-  if (length > room - 1) length = room - 1;
-  std::memcpy(field, text, length);
-  field[length] = '\0';
-}
-
-void SplitPath(QxUrl* url, char* path) {
-  DecodeUnreserved(path);  // "%7E" becomes "~" here, at a segment's start or anywhere
-  UpperCase(path);
-  url->segmentCount = 0;
-  if (char* query = std::strchr(path, '?')) {
-    *query = '\0';
-    url->flags |= QX_URL_QUERY;
+  if (host != url->host) {
+    if (length > kMaxHostLength) length = kMaxHostLength;
+    std::memcpy(url->host, host, length);
+    url->host[length] = '\0';
   }
-  char* rest = path;
-  for (;;) {
-    while (*rest == '/') ++rest;  // empty segments: "//games/" is "/games/"
-    if (*rest == '\0') break;
-    if (*rest == '~') {
-      url->flags |= QX_URL_PERSONAL;
-      url->tildeIndex = url->segmentCount;
+}
+
+// For each byte of a path: whether it ends a run of plain characters ("/",
+// "?", "%"), and its upper case.
+struct PathTable {
+  bool stops[256];
+  char upper[256];
+  constexpr PathTable() : stops(), upper() {
+    for (int c = 0; c < 256; ++c) upper[c] = ToUpper(static_cast<char>(c));
+    stops[static_cast<unsigned char>('/')] = true;
+    stops[static_cast<unsigned char>('?')] = true;
+    stops[static_cast<unsigned char>('%')] = true;
+  }
+};
+constexpr PathTable kPathTable;
+
+// Splits the path [in, end) into the record's segments in one pass:
+// decoded, upper-cased, each cut to 127 characters, at most 20; empty
+// segments are skipped ("//games/" is "/games/") and a "?" ends the path.
+void SplitPath(QxUrl* url, const char* in, const char* end) {
+  int count = 0;
+  while (in < end) {
+    if (*in == '/') {  // empty segments: "//games/" is "/games/"
+      ++in;
+      continue;
     }
-    char* slash = std::strchr(rest, '/');
-    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - rest)
-                                                : std::strlen(rest);
-    StoreField(url->segments[url->segmentCount], QX_SEGMENT_SIZE, rest, length);
-    ++url->segmentCount;
-    if (url->segmentCount >= QX_MAX_SEGMENTS || slash == nullptr) break;
-    rest = slash + 1;
+    if (*in == '?') break;
+    if (count >= QX_MAX_SEGMENTS) {
+      // The segments are all taken; a query further on still counts.
+      in = static_cast<const char*>(std::memchr(in, '?', static_cast<std::size_t>(end - in)));
+      if (in == nullptr) in = end;
+      break;
+    }
+    char* segment = url->segments[count];
+    std::size_t length = 0;
+    while (in < end) {
+      const unsigned char c = static_cast<unsigned char>(*in);
+      char out;
+      if (kPathTable.stops[c]) {
+        if (c != '%') break;  // "/" or "?"
+        in = ReadDecoded(in, end, &out);
+        out = ToUpper(out);
+      } else {
+        out = kPathTable.upper[c];
+        ++in;
+      }
+      // Once the field is full, its last byte is written over and over and
+      // then terminated: what exceeds 127 characters is passed over.
+      segment[length] = out;
+      length += length < kMaxSegmentLength ? 1 : 0;
+    }
+    segment[length] = '\0';
+    // "%7E" becomes "~" too, so a decoded "~" at the start counts.
+    if (segment[0] == '~') {
+      url->flags |= QX_URL_PERSONAL;
+      url->tildeIndex = static_cast<std::int16_t>(count);
+    }
+    ++count;
   }
+  if (in < end && *in == '?') url->flags |= QX_URL_QUERY;
+  url->segmentCount = static_cast<std::int16_t>(count);
 }
 
 }  // namespace
@@ -188,9 +227,8 @@ extern "C" {
 int QX_CALL qxprsurl(QxUrl* url, const char* text) {
   using namespace corvane;
   url->flags = 0;
+  url->segmentCount = 0;
   char work[kWorkSize];
-  char* host = work;
-  char* path = nullptr;  // null: no path
 
   if (const char* scheme_end = FindSchemeEnd(text)) {
     // User-info ("user:password@") is not part of the host: it ends at the
@@ -198,56 +236,55 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
     // passed over before the cut, so that a long user name cannot push the
     // host out of the characters read.
     const char* authority = scheme_end + 3;
-    const std::size_t authorityLength = std::strcspn(authority, " /?");
-    for (std::size_t i = authorityLength; i > 0; --i) {
-      if (authority[i - 1] == '@') {
-        authority += i;
+    const char* authorityEnd = authority + std::strcspn(authority, " /?");
+    // Most URLs carry none: memchr says so in a few vector steps.
+    const void* at = std::memchr(authority, '@', static_cast<std::size_t>(authorityEnd - authority));
+    for (const char* p = authorityEnd; at != nullptr && p > authority; --p) {
+      if (p[-1] == '@') {
+        authority = p;
         break;
       }
     }
-    const std::size_t length = CopyCut(work, authority);
-    std::size_t i = 0;
-    for (; i < length; ++i) {
-      const char c = work[i];
-      if (c == ' ' || c == '/') {
-        work[i] = '\0';
-        path = work + i + 1;
-        break;
-      }
-      if (c == '?') {
-        work[i] = '\0';  // a query straight after the host leaves no path
-        break;
-      }
-    }
+    // The text is read in place, cut to 511 characters from the host on.
+    const char* end = authority + BoundedLength(authority, kWorkSize - 1);
+    const char* hostEnd = authorityEnd < end ? authorityEnd : end;
+    // A space or "/" starts the path; a query straight after the host
+    // leaves no path.
+    const char* path = hostEnd < end && *hostEnd != '?' ? hostEnd + 1 : nullptr;
     // A port follows the host after a ":"; a bracketed IPv6 address keeps
     // the colons inside its brackets.
-    char* portFrom = host;
-    if (host[0] == '[') {
-      if (char* close = std::strchr(host, ']')) portFrom = close + 1;
+    const char* portFrom = authority;
+    if (authority < hostEnd && authority[0] == '[') {
+      if (const void* close = std::memchr(authority, ']', static_cast<std::size_t>(hostEnd - authority))) {
+        portFrom = static_cast<const char*>(close) + 1;
+      }
     }
-    if (char* colon = std::strchr(portFrom, ':')) *colon = '\0';
+    if (const void* colon = std::memchr(portFrom, ':', static_cast<std::size_t>(hostEnd - portFrom))) {
+      hostEnd = static_cast<const char*>(colon);
+    }
+    StoreHost(url, authority, hostEnd, work);
+    if (path != nullptr) SplitPath(url, path, end);
   } else if (StartsWithNews(text)) {
-    CopyCut(work, text + 5);
-    if (char* dot = std::strchr(work, '.')) {
-      *dot = '\0';
-      path = dot + 1;
-      for (char* p = path; *p != '\0'; ++p) {
+    // The group's first name is the host, the others its segments.
+    const char* group = text + 5;
+    const std::size_t length = BoundedLength(group, kWorkSize - 1);
+    std::memcpy(work, group, length);
+    const char* end = work + length;
+    char* dot = static_cast<char*>(std::memchr(work, '.', length));
+    const char* hostEnd = dot != nullptr ? dot : end;
+    if (dot != nullptr) {
+      for (char* p = dot + 1; p < end; ++p) {
         if (*p == '.') *p = '/';
       }
     }
+    // A host longer than the field needs a buffer of its own.
+    char hostWork[kWorkSize];
+    StoreHost(url, work, hostEnd, hostWork);
+    if (dot != nullptr) SplitPath(url, dot + 1, end);
   } else {
-    url->segmentCount = 0;
     url->host[0] = '\0';
     return 0;
   }
-
-  std::size_t hostLength = DecodeUnreserved(host);
-  hostLength = NormaliseHost(host, hostLength, &url->flags);
-  // A host beyond the field's 255 characters is cut to fit.
-  StoreField(url->host, QX_HOST_SIZE, host, hostLength);
-
-  url->segmentCount = 0;
-  if (path != nullptr) SplitPath(url, path);
   return 1;
 }
 

@@ -215,6 +215,31 @@ TEST(UrlParserTest, OverLongPartsAreCutToTheirFields) {
   ASSERT_EQ(p.url.segmentCount, 1);
 }
 
+// The parser decodes, cuts and splits in one pass over the text; the limits
+// hold at every boundary of that pass.
+TEST(UrlParserTest, LimitsHoldWhereTheyMeetEncodingsAndQueries) {
+  std::string path;
+  for (int i = 0; i < 25; ++i) path += "/" + std::to_string(i);
+  const std::string x126(126, 'X');
+  ExpectParses({
+      // A query after the twentieth segment still counts.
+      {("http://h" + path + "?q").c_str(), "H",
+       {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16",
+        "17", "18", "19"},
+       QX_URL_QUERY},
+      {("http://h/" + std::string(200, 'x') + "?q").c_str(), "H", {x126 + "X"}, QX_URL_QUERY},
+      // An encoding cut by the 511-character read stays as written.
+      {("http://" + std::string(508, 'h') + "/%41").c_str(), std::string(255, 'H').c_str(), {"%4"},
+       0},
+      {("http://" + std::string(507, 'h') + "/%41").c_str(), std::string(255, 'H').c_str(), {"A"},
+       0},
+      // An encoding decoded as the 127th character of a segment, and one
+      // beyond it, which is passed over with the rest.
+      {("http://h/" + std::string(126, 'x') + "%7eb/y").c_str(), "H", {x126 + "~", "Y"}, 0},
+      {("http://h/" + std::string(127, 'x') + "%41/y").c_str(), "H", {x126 + "X", "Y"}, 0},
+  });
+}
+
 TEST(UrlParserTest, LongHostIsCutTo255AndLeavesTheOtherFieldsIntact) {
   for (std::size_t length : {255u, 256u, 400u, 511u, 700u}) {
     Parsed p = Parse("http://" + std::string(length, 'h') + "/seg");
