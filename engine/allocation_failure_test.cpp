@@ -190,6 +190,48 @@ TEST_F(AllocationFailureTest, SiteListUpdateFailsCleanlyAtEveryAllocation) {
   }
 }
 
+TEST_F(AllocationFailureTest, AnIndexedSiteListAnswersRightWhenItsIndexCannotGrow) {
+  // Long enough to be indexed: an update then also grows the index's tags,
+  // or builds a larger table. Whichever allocation fails, the update either
+  // fails with the records as they were, or succeeds; every listed URL and
+  // the new one are found afterwards, with or without the index.
+  std::vector<QxListRecord> records;
+  std::vector<std::string> urls;
+  for (int i = 0; i < 63; ++i) {
+    urls.push_back("http://site" + std::to_string(i) + ".example/");
+    records.push_back(UrlRecord(urls.back().c_str(), 16));
+  }
+  const std::string site = dir_.WriteList("indexed.lst", records);
+  const char* added[] = {"http://new.example/x", "http://other.example/y"};
+  long failing = 0;
+  for (; failing < kMaxAllocations; ++failing) {
+    auto service = NewService();
+    ASSERT_EQ(QX_LoadSiteList(service.get(), site.c_str()), QX_OK);
+    auto request = NewSet({5}, {1});
+    // The first insert grows the tags; the second passes 64 records and
+    // builds a larger table.
+    ASSERT_EQ(QX_UpdateSiteList(service.get(), added[0], request.get()), QX_OK);
+    const auto before = Copy(service->siteRecords, service->siteCount);
+    FailingAllocator failure(failing);
+    const int rc = QX_UpdateSiteList(service.get(), added[1], request.get());
+    failure.End();
+    if (rc != QX_OK) {
+      EXPECT_EQ(rc, QX_ERR_NO_MEMORY) << "allocation " << failing;
+      EXPECT_TRUE(SameRecords(before, service->siteRecords, service->siteCount));
+      EXPECT_EQ(Categorize(service.get(), added[1]), QX_UNCATEGORIZED) << failing;
+    } else {
+      EXPECT_EQ(Categorize(service.get(), added[1]), QX_CATEGORIZED) << failing;
+    }
+    for (const std::string& url : urls) {
+      EXPECT_EQ(Categorize(service.get(), url.c_str()), QX_CATEGORIZED) << url << ", " << failing;
+    }
+    EXPECT_EQ(Categorize(service.get(), added[0]), QX_CATEGORIZED) << failing;
+    EXPECT_EQ(Categorize(service.get(), "http://absent.example/"), QX_UNCATEGORIZED);
+    if (!failure.reached()) break;
+  }
+  EXPECT_LT(failing, kMaxAllocations);
+}
+
 TEST_F(AllocationFailureTest, ServiceAndSetsAreNullWhenMemoryRunsOut) {
   {
     FailingAllocator failure(0);

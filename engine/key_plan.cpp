@@ -161,6 +161,10 @@ int SearchPlannedKeys(const KeyPlan& plan, int from, int to, const ListView* lis
   }
   for (int l = 0; l < listCount; ++l) {
     if (lists[l].count <= 0) continue;
+    for (int k = from; k < to; ++k) MatchProbe(lists[l], &probes[l][k]);
+  }
+  for (int l = 0; l < listCount; ++l) {
+    if (lists[l].count <= 0) continue;
     for (int k = from; k < to; ++k) {
       const QxListRecord* found = FinishProbe(lists[l], probes[l][k]);
       if (found != nullptr) {

@@ -2,9 +2,11 @@
 // step with inserts, and searching a list through it.
 #include "list_index.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "policy.h"
@@ -14,10 +16,6 @@ namespace {
 
 // Beyond 2^30 buckets the table alone would need 4 GB.
 constexpr std::uint32_t kMaxIndexBits = 30;
-
-// A bucket with more records than this is searched by halving, so that a
-// list whose digests crowd into one bucket still costs a logarithmic search.
-constexpr std::int32_t kLinearScanLimit = 8;
 
 inline std::uint32_t BucketOf(const DigestWords& words, std::uint32_t bits) {
   return bits == 0 ? 0u : static_cast<std::uint32_t>(words.high >> (64 - bits));
@@ -45,6 +43,15 @@ void SumCounts(std::uint32_t* starts, std::uint32_t bits) {
   const std::size_t buckets = static_cast<std::size_t>(1) << bits;
   starts[0] = 0;
   for (std::size_t b = 1; b <= buckets; ++b) starts[b] += starts[b - 1];
+}
+
+// Allocates zero-filled tags for count records and the slack, or null.
+std::uint16_t* NewTags(std::int32_t count, std::int32_t* capacity) {
+  const std::int64_t entries = static_cast<std::int64_t>(count) + kTagSlack;
+  if (entries > std::numeric_limits<std::int32_t>::max()) return nullptr;
+  *capacity = static_cast<std::int32_t>(entries);
+  return static_cast<std::uint16_t*>(
+      PolicyCalloc(static_cast<std::size_t>(entries), sizeof(std::uint16_t)));
 }
 
 // Allocates a zero-filled table (for the counts), or null.
@@ -124,17 +131,19 @@ const QxListRecord* InterpolationSearch(const DigestWords& words, const QxListRe
 std::uint32_t IndexBitsFor(std::int32_t count) {
   if (count < kMinIndexedRecords) return 0;
   std::uint32_t bits = 0;
-  while (bits < kMaxIndexBits && (static_cast<std::int64_t>(1) << (bits + 1)) <= count) ++bits;
+  while (bits < kMaxIndexBits && (static_cast<std::int64_t>(1) << (bits + 1)) <= count / 4) ++bits;
   return bits;
 }
 
 std::size_t ListIndexBytes(std::int32_t count) {
   if (count < kMinIndexedRecords) return 0;
-  return TableEntries(IndexBitsFor(count)) * sizeof(std::uint32_t);
+  return TableEntries(IndexBitsFor(count)) * sizeof(std::uint32_t) +
+         (static_cast<std::size_t>(count) + kTagSlack) * sizeof(std::uint16_t);
 }
 
 void FreeListIndex(ListIndex* index) {
   std::free(index->starts);
+  std::free(index->tags);
   *index = ListIndex();
 }
 
@@ -150,17 +159,29 @@ IndexBuilder::IndexBuilder(std::int32_t expected) {
   if (expected < kMinIndexedRecords) return;
   bits_ = IndexBitsFor(expected);
   starts_ = NewTable(bits_);
+  std::int32_t entries = 0;
+  tags_ = NewTags(expected, &entries);
+  capacity_ = entries - kTagSlack;
+  if (starts_ == nullptr || tags_ == nullptr) Release();
 }
 
-IndexBuilder::~IndexBuilder() { std::free(starts_); }
+IndexBuilder::~IndexBuilder() { Release(); }
+
+void IndexBuilder::Release() {
+  std::free(starts_);
+  std::free(tags_);
+  starts_ = nullptr;
+  tags_ = nullptr;
+  capacity_ = 0;
+}
 
 void IndexBuilder::Finish(const QxListRecord* records, std::int32_t count, ListIndex* index) {
   FreeListIndex(index);
   if (starts_ == nullptr) return;
-  if (IndexBitsFor(count) != bits_) {
-    // A filter kept far fewer records than the list declared.
-    std::free(starts_);
-    starts_ = nullptr;
+  if (IndexBitsFor(count) != bits_ || count != added_) {
+    // A filter kept far fewer records than the list declared (or the
+    // records counted are not the ones handed over): built afresh.
+    Release();
     BuildListIndex(index, records, count);
     return;
   }
@@ -169,7 +190,11 @@ void IndexBuilder::Finish(const QxListRecord* records, std::int32_t count, ListI
   index->count = count;
   index->bits = bits_;
   index->starts = starts_;
+  index->tags = tags_;
+  index->tagCapacity = capacity_ + kTagSlack;
   starts_ = nullptr;
+  tags_ = nullptr;
+  capacity_ = 0;
 }
 
 void NoteInsertedRecord(ListIndex* index, const QxListRecord* records, std::int32_t count,
@@ -184,6 +209,26 @@ void NoteInsertedRecord(ListIndex* index, const QxListRecord* records, std::int3
     }
     // No memory for a larger table: the one there is still serves.
   }
+  // The tags follow the records: one more at `at`, the rest moved up.
+  if (static_cast<std::int64_t>(count) + kTagSlack > index->tagCapacity) {
+    const std::int64_t wanted =
+        std::max<std::int64_t>(static_cast<std::int64_t>(count) + kTagSlack,
+                               static_cast<std::int64_t>(index->tagCapacity) * 2);
+    void* grown = wanted > std::numeric_limits<std::int32_t>::max()
+                      ? nullptr
+                      : PolicyRealloc(index->tags, static_cast<std::size_t>(wanted) *
+                                                       sizeof(std::uint16_t));
+    if (grown == nullptr) {
+      // Without room for the tags the list is searched by itself.
+      FreeListIndex(index);
+      return;
+    }
+    index->tags = static_cast<std::uint16_t*>(grown);
+    index->tagCapacity = static_cast<std::int32_t>(wanted);
+  }
+  std::memmove(index->tags + at + 1, index->tags + at,
+               static_cast<std::size_t>(count - 1 - at) * sizeof(std::uint16_t));
+  index->tags[at] = TagOf(LoadBigEndian64(records[at].digest), index->bits);
   const std::size_t buckets = static_cast<std::size_t>(1) << index->bits;
   for (std::size_t b = BucketOfRecord(records[at], index->bits) + 1; b <= buckets; ++b) {
     ++index->starts[b];
@@ -204,21 +249,34 @@ ListView ViewOf(const QxListRecord* records, std::int32_t count, const ListIndex
   return view;
 }
 
+inline bool SameDigest(const QxListRecord& record, const DigestWords& words) {
+  return LoadBigEndian64(record.digest) == words.high &&
+         LoadBigEndian64(record.digest + 8) == words.low;
+}
+
 const QxListRecord* FinishProbe(const ListView& list, const Probe& probe) {
   if (list.index == nullptr) return InterpolationSearch(probe.words, list.records, list.count);
+  if (probe.end - probe.begin <= kMatchedBucketLimit) {
+    for (std::uint32_t matches = probe.matches; matches != 0; matches &= matches - 1) {
+      const QxListRecord& record = list.records[probe.begin + LowestBit(matches)];
+      if (SameDigest(record, probe.words)) return &record;
+    }
+    return nullptr;
+  }
+  // A crowded bucket: its tags are in list order, so halving finds the
+  // first tag not below the digest's, and only records with its tag follow.
+  const std::uint16_t* tags = list.index->tags;
   std::int32_t low = probe.begin;
   std::int32_t high = probe.end;
-  while (high - low > kLinearScanLimit) {
+  while (low < high) {
     const std::int32_t middle = low + (high - low) / 2;
-    const int order = CompareRecord(list.records[middle], probe.words);
-    if (order == 0) return &list.records[middle];
-    if (order < 0) {
+    if (tags[middle] < probe.tag) {
       low = middle + 1;
     } else {
       high = middle;
     }
   }
-  for (std::int32_t i = low; i < high; ++i) {
+  for (std::int32_t i = low; i < probe.end && tags[i] == probe.tag; ++i) {
     const int order = CompareRecord(list.records[i], probe.words);
     if (order == 0) return &list.records[i];
     if (order > 0) break;
@@ -231,6 +289,7 @@ const QxListRecord* FindInList(const ListView& list, const std::uint8_t* digest)
   Probe probe;
   StartProbe(list, digest, &probe);
   NarrowProbe(list, &probe);
+  MatchProbe(list, &probe);
   return FinishProbe(list, probe);
 }
 

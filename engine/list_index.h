@@ -2,11 +2,15 @@
 // sorted list, and the search of a list through it.
 //
 // Digests are spread evenly, so the records whose digests share their
-// leading `bits` bits (a bucket) are few: with 2^bits between half the
-// record count and the record count, a bucket holds one or two records on
-// average. The index is the table of bucket starts, in list order: the
-// records of bucket b are records[starts[b]] to records[starts[b + 1] - 1].
-// A search reads one table entry and then one or two cache lines of records.
+// leading `bits` bits (a bucket) are few: with 2^bits between an eighth and
+// a quarter of the record count, a bucket holds four to eight records on
+// average. The index is the table of bucket starts, in list order (the
+// records of bucket b are records[starts[b]] to records[starts[b + 1] - 1]),
+// and a tag per record: the 16 digest bits that follow the bucket bits, in
+// list order too. A search reads one table entry and the bucket's tags, one
+// cache line of a table small enough to stay in the processor's cache, and
+// reads a record only where its tag matches: a key that is not listed (most
+// keys of a URL) costs no read of the records at all.
 //
 // The index describes one array: the lookup uses it only while the service's
 // array and count are the ones it was built for, and searches the array by
@@ -22,7 +26,13 @@
 #include "corvane.h"
 
 #if defined(_MSC_VER)
+#include <intrin.h>  // _BitScanForward
 #include <stdlib.h>  // _byteswap_uint64
+#endif
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define CORVANE_INDEX_SSE2 1
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -41,11 +51,18 @@ namespace corvane {
 // a few records touches no more cache lines than the index would.
 constexpr std::int32_t kMinIndexedRecords = 16;
 
+// Tags are read eight at a time, up to sixteen from a bucket's start; the
+// array has this many entries beyond its count so that no read passes its
+// end.
+constexpr std::int32_t kTagSlack = 16;
+
 struct ListIndex {
   const QxListRecord* records = nullptr;  // the array it describes
   std::int32_t count = 0;                 // and its record count
   std::uint32_t bits = 0;                 // leading digest bits per bucket
   std::uint32_t* starts = nullptr;        // 2^bits + 1 entries; null: no index
+  std::uint16_t* tags = nullptr;          // count + kTagSlack entries (or more)
+  std::int32_t tagCapacity = 0;           // entries allocated in tags
 };
 
 // A digest as two 64-bit words whose order (high word first) is the list
@@ -78,9 +95,14 @@ inline DigestWords WordsOf(const std::uint8_t* digest) {
   return DigestWords{LoadBigEndian64(digest), LoadBigEndian64(digest + 8)};
 }
 
-// The bucket bits for count records: the largest b with 2^b <= count, or 0
-// (no index) below kMinIndexedRecords.
+// The bucket bits for count records: the largest b with 2^b <= count / 4, or
+// 0 (no index) below kMinIndexedRecords.
 std::uint32_t IndexBitsFor(std::int32_t count);
+
+// A record's tag: the 16 digest bits after the bucket bits.
+inline std::uint16_t TagOf(std::uint64_t high, std::uint32_t bits) {
+  return static_cast<std::uint16_t>((high << bits) >> 48);
+}
 
 // The bytes an index for count records takes (0 when none is built).
 std::size_t ListIndexBytes(std::int32_t count);
@@ -106,18 +128,24 @@ class IndexBuilder {
   // summing the counts, has no branch that depends on the data; placing
   // each bucket's start while reading mispredicted about once a record.
   void Add(const QxListRecord& record) {
-    if (starts_ == nullptr) return;
-    const std::size_t bucket =
-        bits_ == 0 ? 0 : static_cast<std::size_t>(LoadBigEndian64(record.digest) >> (64 - bits_));
+    if (starts_ == nullptr || added_ >= capacity_) return;
+    const std::uint64_t high = LoadBigEndian64(record.digest);
+    const std::size_t bucket = bits_ == 0 ? 0 : static_cast<std::size_t>(high >> (64 - bits_));
     ++starts_[bucket + 1];
+    tags_[added_++] = TagOf(high, bits_);
   }
 
   // Hands the index of records (count of them) to index.
   void Finish(const QxListRecord* records, std::int32_t count, ListIndex* index);
 
  private:
+  void Release();
+
   std::uint32_t bits_ = 0;
   std::uint32_t* starts_ = nullptr;  // zero-filled, then counts, then starts
+  std::uint16_t* tags_ = nullptr;    // the tags of the records added
+  std::int32_t capacity_ = 0;        // records the tags have room for
+  std::int32_t added_ = 0;
 };
 
 // Releases the table; the index then describes nothing.
@@ -128,7 +156,8 @@ void FreeListIndex(ListIndex* index);
 // index must have described the array before the insert, or be empty.
 // When the count has outgrown the table, it is rebuilt larger; if that
 // allocation fails, the old table is kept up to date instead, which stays
-// correct with more records per bucket.
+// correct with more records per bucket. When the tags cannot grow, the
+// index is dropped and the list is searched without it.
 void NoteInsertedRecord(ListIndex* index, const QxListRecord* records, std::int32_t count,
                         std::int32_t at);
 
@@ -144,23 +173,48 @@ ListView ViewOf(const QxListRecord* records, std::int32_t count, const ListIndex
 
 // One digest to find in one list, through the steps of a batched search:
 // Start (computes the bucket and prefetches its table entry), Narrow (reads
-// the bucket's bounds and prefetches its records), Finish (compares). Every
+// the bucket's bounds and prefetches its tags), Match (compares the tags and
+// prefetches a record whose tag matches), Finish (compares digests). Every
 // step may run for many probes before the next step runs for any, so that
 // their memory reads overlap.
 struct Probe {
   DigestWords words;
-  std::int32_t begin;  // the range of records that can hold the digest
+  std::int32_t begin;       // the range of records that can hold the digest
   std::int32_t end;
+  std::uint32_t matches;    // bit i: the tag of record begin + i matches
+  std::uint16_t tag;
 };
+
+// Buckets with more records than this (digests crowded together) are
+// searched by halving their tags in Finish.
+constexpr std::int32_t kMatchedBucketLimit = 16;
 
 inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe);
 inline void NarrowProbe(const ListView& list, Probe* probe);
+inline void MatchProbe(const ListView& list, Probe* probe);
 const QxListRecord* FinishProbe(const ListView& list, const Probe& probe);
 
-// The three steps at once, for a single digest.
+// The four steps at once, for a single digest.
 const QxListRecord* FindInList(const ListView& list, const std::uint8_t* digest);
 
-// The first two steps run once per key and list, so they are inline.
+inline int LowestBit(std::uint32_t mask) {
+#if defined(__GNUC__) || defined(__clang__)
+  return __builtin_ctz(mask);
+#elif defined(_MSC_VER)
+  unsigned long index;
+  _BitScanForward(&index, mask);
+  return static_cast<int>(index);
+#else
+  int i = 0;
+  while ((mask & 1u) == 0) {
+    mask >>= 1;
+    ++i;
+  }
+  return i;
+#endif
+}
+
+// The first three steps run once per key and list, so they are inline.
 inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe) {
   probe->words = WordsOf(digest);
   probe->begin = 0;
@@ -169,6 +223,7 @@ inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* 
     const std::uint32_t bits = list.index->bits;
     const std::uint32_t bucket =
         bits == 0 ? 0u : static_cast<std::uint32_t>(probe->words.high >> (64 - bits));
+    probe->tag = TagOf(probe->words.high, bits);
     // The bucket's bounds are this entry and the next, almost always in one
     // cache line; begin holds the bucket until NarrowProbe reads them.
     probe->begin = static_cast<std::int32_t>(bucket);
@@ -181,10 +236,34 @@ inline void NarrowProbe(const ListView& list, Probe* probe) {
   const std::uint32_t* entry = list.index->starts + probe->begin;
   probe->begin = static_cast<std::int32_t>(entry[0]);
   probe->end = static_cast<std::int32_t>(entry[1]);
-  if (probe->begin < probe->end) {
-    CORVANE_PREFETCH(list.records[probe->begin].digest);
-    CORVANE_PREFETCH(list.records[probe->end - 1].digest + 15);
+  CORVANE_PREFETCH(list.index->tags + probe->begin);
+  CORVANE_PREFETCH(list.index->tags + probe->begin + (kMatchedBucketLimit - 1));
+}
+
+inline void MatchProbe(const ListView& list, Probe* probe) {
+  if (list.index == nullptr) return;
+  const std::int32_t size = probe->end - probe->begin;
+  if (size > kMatchedBucketLimit) return;  // Finish halves the bucket
+  const std::uint16_t* tags = list.index->tags + probe->begin;
+  std::uint32_t matches = 0;
+#if defined(CORVANE_INDEX_SSE2)
+  // Sixteen tags in two vectors, one mask bit per tag; the slack after the
+  // array makes reading past a short bucket safe, and the bits beyond the
+  // bucket are cleared.
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(probe->tag));
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 8));
+  const __m128i equal = _mm_packs_epi16(_mm_cmpeq_epi16(first, wanted),
+                                        _mm_cmpeq_epi16(second, wanted));
+  matches = static_cast<std::uint32_t>(_mm_movemask_epi8(equal));
+#else
+  for (std::int32_t i = 0; i < kMatchedBucketLimit; ++i) {
+    matches |= static_cast<std::uint32_t>(tags[i] == probe->tag) << i;
   }
+#endif
+  matches &= (std::uint32_t{1} << size) - 1u;
+  probe->matches = matches;
+  if (matches != 0) CORVANE_PREFETCH(list.records[probe->begin + LowestBit(matches)].digest);
 }
 
 }  // namespace corvane

@@ -464,12 +464,14 @@ TEST(LookupDifferentialTest, IndexSizeFollowsTheRecordCount) {
     std::int32_t count;
     std::uint32_t bits;
   };
-  const Case cases[] = {{0, 0}, {1, 0}, {15, 0}, {16, 4}, {31, 4}, {32, 5}, {1000000, 19},
-                        {1 << 20, 20}};
+  const Case cases[] = {{0, 0},  {1, 0},  {15, 0},       {16, 2},       {31, 2},
+                        {32, 3}, {63, 3}, {240873, 15}, {1000000, 17}, {1 << 20, 18}};
   for (const Case& c : cases) {
     EXPECT_EQ(IndexBitsFor(c.count), c.bits) << c.count;
     const std::size_t bytes = ListIndexBytes(c.count);
-    EXPECT_EQ(bytes, c.count < 16 ? 0u : ((std::size_t{1} << c.bits) + 1) * 4) << c.count;
+    const std::size_t table = ((std::size_t{1} << c.bits) + 1) * 4;
+    const std::size_t tags = (static_cast<std::size_t>(c.count) + kTagSlack) * 2;
+    EXPECT_EQ(bytes, c.count < 16 ? 0u : table + tags) << c.count;
     // At most a quarter of the records' 24 bytes each.
     EXPECT_LE(bytes, static_cast<std::size_t>(c.count) * 24 / 4) << c.count;
   }
