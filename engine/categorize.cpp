@@ -11,6 +11,7 @@
 #include "platform.h"
 #include "resolve.h"
 #include "service_state.h"
+#include "url_parser.h"
 
 namespace corvane {
 
@@ -57,10 +58,10 @@ void Found(const KeyPlan& plan, int key, int list, const QxListRecord* record,
 // list and then in the control list, the first found deciding. The
 // parent-domain steps run only when the service asks for them and the keys
 // every lookup tries found nothing.
-void SearchByName(const ServiceState* state, const QxUrl* url, const ListView lists[2],
-                  char* keyText, LookupOutcome* outcome) {
+void SearchByName(const ServiceState* state, const QxUrl* url, const UrlLengths& lengths,
+                  const ListView lists[2], char* keyText, LookupOutcome* outcome) {
   KeyPlan plan;
-  StartKeyPlan(url, &plan);
+  StartKeyPlan(url, &plan, &lengths);
   int list = -1;
   const QxListRecord* record = nullptr;
   int from = plan.count;
@@ -133,7 +134,8 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
   QxUrl parsed;
   std::memset(&parsed, 0, offsetof(QxUrl, host));
   parsed.host[0] = '\0';
-  if (qxprsurl(&parsed, url) != 1) return QX_ERR_BAD_URL;
+  UrlLengths lengths;
+  if (ParseUrl(&parsed, url, &lengths) != 1) return QX_ERR_BAD_URL;
 
   if ((parsed.flags & QX_URL_PERSONAL) != 0) result->controls |= 0x8;
   if ((parsed.flags & QX_URL_NUMERIC) != 0) result->controls |= 0x4;
@@ -151,7 +153,7 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
     if (ResolveForLookup(service, parsed.host, &addresses) != QX_OK) return QX_ERR_RESOLVE;
     SearchByAddresses(&parsed, lists, addresses, keyText, &outcome);
   } else {
-    SearchByName(state, &parsed, lists, keyText, &outcome);
+    SearchByName(state, &parsed, lengths, lists, keyText, &outcome);
   }
 
   if (outcome.list == kSiteList) {

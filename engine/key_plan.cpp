@@ -58,12 +58,53 @@ int AddKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep st
   return AppendKey(plan, offset, length, step, level);
 }
 
+// The domain key of the plan's host (its offset in the text and length), as
+// LocateDomainKey finds it. For a named host of up to 64 characters the dots
+// are found all at once, as a bit mask, rather than one character at a time
+// with a branch each: the text has room to read 64 bytes from its start.
+bool LocateDomainKeyInPlan(const KeyPlan& plan, std::size_t* offset, std::size_t* length) {
+  const std::size_t hostLength = HostLength(plan);
+#if defined(CORVANE_INDEX_SSE2) && (defined(__GNUC__) || defined(__clang__))
+  static_assert(sizeof(plan.text) >= 64, "the host's first 64 bytes are read at once");
+  if (!plan.numericHost && hostLength <= 64) {
+    const __m128i dot = _mm_set1_epi8('.');
+    std::uint64_t dots = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plan.text + 16 * i));
+      dots |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+                  _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, dot))))
+              << (16 * i);
+    }
+    // Dots at 1 .. hostLength - 1: the first character never counts.
+    const std::uint64_t inHost = hostLength == 64 ? ~std::uint64_t{0}
+                                                  : (std::uint64_t{1} << hostLength) - 1;
+    dots &= inHost & ~std::uint64_t{1};
+    if (dots == 0) return false;
+    std::size_t last = 63 - static_cast<std::size_t>(__builtin_clzll(dots));
+    // Two labels when the last has three characters, else three.
+    const int required = hostLength - last == 4 ? 2 : 3;
+    for (int found = 1; found < required; ++found) {
+      dots &= ~(std::uint64_t{1} << last);
+      if (dots == 0) return false;
+      last = 63 - static_cast<std::size_t>(__builtin_clzll(dots));
+    }
+    *offset = last + 1;
+    *length = hostLength - last - 1;
+    return true;
+  }
+#endif
+  const char* start;
+  if (!LocateDomainKey(plan.text, hostLength, plan.numericHost, &start, length)) return false;
+  *offset = static_cast<std::size_t>(start - plan.text);
+  return true;
+}
+
 }  // namespace
 
-void StartKeyPlan(const QxUrl* url, KeyPlan* plan) {
+void StartKeyPlan(const QxUrl* url, KeyPlan* plan, const UrlLengths* lengths) {
   plan->segments = SegmentCount(url);
   plan->numericHost = (url->flags & QX_URL_NUMERIC) != 0;
-  ComposePathKey(url, plan->segments, plan->text, plan->ends);
+  ComposePathKey(url, plan->segments, plan->text, plan->ends, lengths);
   plan->count = 0;
   plan->personalKey = -1;
 }
@@ -75,19 +116,20 @@ int PlanPartKeys(const QxUrl* url, KeyPlan* plan) {
   for (int n = plan->segments; n >= 0; --n) {
     AppendKey(plan, 0, plan->ends[n], PlannedStep::kPath, n);
   }
-  const char* domain;
+  std::size_t domain;
   std::size_t domainLength;
-  // The host is the front of the plan's text, its length known.
-  if (LocateDomainKey(plan->text, HostLength(*plan), plan->numericHost, &domain, &domainLength)) {
-    AddKey(plan, static_cast<std::size_t>(domain - plan->text), domainLength, PlannedStep::kDomain,
-           -1);
+  // A domain key that is the whole host is the path key of no segments,
+  // planned already; any other is a part of the host without a "/", unlike
+  // every path key (an address's domain key is its front, a name's its end).
+  if (LocateDomainKeyInPlan(*plan, &domain, &domainLength) && domainLength != HostLength(*plan)) {
+    AppendKey(plan, domain, domainLength, PlannedStep::kDomain, -1);
   }
   // The personal key is the path up to the "~" segment and "/~": a prefix
   // of the full path key, since that segment begins with "~"; without such
-  // a segment it is the full path key.
+  // a segment it is the full path key, the first key planned above.
   const int t = PersonalIndex(url, plan->segments);
   if (t < 0) {
-    plan->personalKey = AddKey(plan, 0, plan->ends[plan->segments], PlannedStep::kPersonal, -1);
+    plan->personalKey = from;
   } else {
     const std::size_t prefix = plan->ends[t];
     std::size_t offset = 0;
@@ -166,6 +208,7 @@ int SearchPlannedKeys(const KeyPlan& plan, int from, int to, const ListView* lis
   for (int l = 0; l < listCount; ++l) {
     if (lists[l].count <= 0) continue;
     for (int k = from; k < to; ++k) {
+      if (SurelyAbsent(lists[l], probes[l][k])) continue;
       const QxListRecord* found = FinishProbe(lists[l], probes[l][k]);
       if (found != nullptr) {
         *listFound = l;

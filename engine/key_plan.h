@@ -58,7 +58,8 @@ struct KeyPlan {
 };
 
 // Composes the full path key of url into plan and empties its key list.
-void StartKeyPlan(const QxUrl* url, KeyPlan* plan);
+// lengths, when given, are ParseUrl's for this URL.
+void StartKeyPlan(const QxUrl* url, KeyPlan* plan, const UrlLengths* lengths = nullptr);
 
 // Add the keys of one step (with their digests) and return how many were
 // new. Steps 2 and 3 add nothing for a numeric host.

@@ -182,6 +182,7 @@ struct Probe {
   std::int32_t begin;       // the range of records that can hold the digest
   std::int32_t end;
   std::uint32_t matches;    // bit i: the tag of record begin + i matches
+                            // (all bits: a crowded bucket, not matched)
   std::uint16_t tag;
 };
 
@@ -243,7 +244,10 @@ inline void NarrowProbe(const ListView& list, Probe* probe) {
 inline void MatchProbe(const ListView& list, Probe* probe) {
   if (list.index == nullptr) return;
   const std::int32_t size = probe->end - probe->begin;
-  if (size > kMatchedBucketLimit) return;  // Finish halves the bucket
+  if (size > kMatchedBucketLimit) {
+    probe->matches = ~0u;  // not known here: Finish halves the bucket
+    return;
+  }
   const std::uint16_t* tags = list.index->tags + probe->begin;
   std::uint32_t matches = 0;
 #if defined(CORVANE_INDEX_SSE2)
@@ -264,6 +268,12 @@ inline void MatchProbe(const ListView& list, Probe* probe) {
   matches &= (std::uint32_t{1} << size) - 1u;
   probe->matches = matches;
   if (matches != 0) CORVANE_PREFETCH(list.records[probe->begin + LowestBit(matches)].digest);
+}
+
+// Whether Match has shown that the digest is not listed: no tag of its
+// bucket matched (most keys), so Finish need not run.
+inline bool SurelyAbsent(const ListView& list, const Probe& probe) {
+  return list.index != nullptr && probe.matches == 0;
 }
 
 }  // namespace corvane

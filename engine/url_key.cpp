@@ -58,20 +58,37 @@ int PersonalIndex(const QxUrl* url, int n) {
   return (url->tildeIndex >= 0 && url->tildeIndex < n) ? url->tildeIndex : -1;
 }
 
-std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends) {
-  // Each field is copied whole, a fixed size that compiles to a few vector
-  // moves, and the key goes on after the field's text: what follows the
-  // text is overwritten by the next part or lies beyond the key. A segment
-  // adds at most 128 characters with its "/", so a whole segment field
-  // copied after 255 + 19 x 128 + 1 characters still ends inside the
-  // buffer of kMaxKeyLength + 1.
-  std::memcpy(key, url->host, QX_HOST_SIZE);
-  std::size_t length = BoundedLength(url->host, QX_HOST_SIZE - 1);
+namespace {
+
+// Copies the text of a field into a key in 16-byte pieces: the field's
+// size is a multiple of 16, so the pieces never read past it, and what they
+// write past the text is overwritten by the next part or lies beyond the
+// key.
+inline void CopyFieldText(char* to, const char* field, std::size_t length) {
+  for (std::size_t i = 0; i < length; i += 16) std::memcpy(to + i, field + i, 16);
+}
+
+static_assert(QX_HOST_SIZE % 16 == 0 && QX_SEGMENT_SIZE % 16 == 0,
+              "fields are copied in 16-byte pieces");
+
+}  // namespace
+
+std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends,
+                           const UrlLengths* lengths) {
+  // Each field's text is copied in fixed-size pieces, and the key goes on
+  // after the field's text. A segment adds at most 128 characters with its
+  // "/", so a whole segment field copied after 255 + 19 x 128 + 1
+  // characters still ends inside the buffer of kMaxKeyLength + 1.
+  std::size_t length = lengths != nullptr ? lengths->host : BoundedLength(url->host, QX_HOST_SIZE - 1);
+  CopyFieldText(key, url->host, length + 1);
   ends[0] = length;
   for (int i = 0; i < n; ++i) {
     key[length++] = '/';
-    std::memcpy(key + length, url->segments[i], QX_SEGMENT_SIZE);
-    length += BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
+    const std::size_t segment = lengths != nullptr
+                                    ? lengths->segments[i]
+                                    : BoundedLength(url->segments[i], QX_SEGMENT_SIZE - 1);
+    CopyFieldText(key + length, url->segments[i], segment + 1);
+    length += segment;
     ends[i + 1] = length;
   }
   return length;

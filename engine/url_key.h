@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "corvane.h"
+#include "url_parser.h"
 
 namespace corvane {
 
@@ -33,8 +34,10 @@ int PersonalIndex(const QxUrl* url, int n);
 // Writes the host and the first n segments, "/" before each, into key
 // (room for kMaxKeyLength + 1 bytes, all of which may be written) and
 // records in ends[i] the length of the key of i segments (ends needs n + 1
-// entries). Returns the length of the whole key.
-std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends);
+// entries). Returns the length of the whole key. With lengths (from
+// ParseUrl of this URL), the fields are not measured again.
+std::size_t ComposePathKey(const QxUrl* url, int n, char* key, std::size_t* ends,
+                           const UrlLengths* lengths = nullptr);
 
 // Finds the domain key inside the host: its start and length. Returns false
 // when the host has none.

@@ -86,6 +86,40 @@ TEST(UrlKeyTest, PathAndPersonalKeys) {
   }
 }
 
+TEST(UrlKeyTest, KeysComposedFromTheParsersLengthsAreTheMeasuredOnes) {
+  // The lookup composes keys from the lengths the parser found; they must
+  // give the text measuring the fields gives, at the fields' limits too.
+  const std::string longHost = std::string(300, 'h') + ".example.com";
+  const std::string longSegment(200, 's');
+  const char* const urls[] = {
+      "http://a.b/", "http://www.example.com/one/two/three?x=1",
+      "http://%41%42.example.com/%7Euser/p%2Fq", "http://192.168.010.001/x",
+      "news:alt.binaries.pictures", "http://[2001:db8::1]:8080/a//b/",
+      "http://h.example/" /* 20 segments and more below */};
+  std::vector<std::string> cases(urls, urls + sizeof(urls) / sizeof(urls[0]));
+  cases.push_back("http://" + longHost + "/" + longSegment + "/" + longSegment);
+  cases.push_back("http://" + std::string(255, 'x') + "/" + std::string(127, 'y') + "/" +
+                  std::string(128, 'z') + "/" + std::string(15, 'w') + "/" + std::string(16, 'v'));
+  std::string deep = "http://deep.example.com";
+  for (int i = 0; i < 25; ++i) deep += "/" + std::string(static_cast<std::size_t>(i * 5 % 130), 'd');
+  cases.push_back(deep);
+  for (const std::string& text : cases) {
+    QxUrl url;
+    std::memset(&url, 0xA5, sizeof(url));
+    UrlLengths lengths;
+    ASSERT_EQ(corvane::ParseUrl(&url, text.c_str(), &lengths), 1) << text;
+    const int n = SegmentCount(&url);
+    std::vector<char> measured(kMaxKeyLength + 1), given(kMaxKeyLength + 1);
+    std::size_t measuredEnds[QX_MAX_SEGMENTS + 1], givenEnds[QX_MAX_SEGMENTS + 1];
+    const std::size_t a = ComposePathKey(&url, n, measured.data(), measuredEnds);
+    const std::size_t b = ComposePathKey(&url, n, given.data(), givenEnds, &lengths);
+    ASSERT_EQ(a, b) << text;
+    EXPECT_EQ(std::string(measured.data(), a), std::string(given.data(), b)) << text;
+    for (int i = 0; i <= n; ++i) EXPECT_EQ(measuredEnds[i], givenEnds[i]) << text << " " << i;
+    EXPECT_EQ(lengths.host, std::strlen(url.host)) << text;
+  }
+}
+
 TEST(UrlKeyTest, LongestKeyIsDigestedWholeAndItsTextCutTo1023) {
   QxUrl url;
   std::memset(&url, 0, sizeof(url));

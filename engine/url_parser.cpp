@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "corvane.h"
+#include "url_parser.h"
 
 namespace corvane {
 namespace {
@@ -117,7 +118,7 @@ std::size_t BoundedLength(const char* text, std::size_t limit) {
 // dots removed (never the first character), and marks and tidies a numeric
 // dotted address; then cuts it to the field's 255 characters. The rules see
 // the whole host, so one longer than the field is read into work first.
-void StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
+std::size_t StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
   char* host = static_cast<std::size_t>(end - in) <= kMaxHostLength ? url->host : work;
   std::size_t length = 0;
   while (in < end) {
@@ -156,6 +157,7 @@ void StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
     std::memcpy(url->host, host, length);
     url->host[length] = '\0';
   }
+  return length;
 }
 
 // For each byte of a path: whether it ends a run of plain characters ("/",
@@ -175,7 +177,7 @@ constexpr PathTable kPathTable;
 // Splits the path [in, end) into the record's segments in one pass:
 // decoded, upper-cased, each cut to 127 characters, at most 20; empty
 // segments are skipped ("//games/" is "/games/") and a "?" ends the path.
-void SplitPath(QxUrl* url, const char* in, const char* end) {
+void SplitPath(QxUrl* url, const char* in, const char* end, UrlLengths* lengths) {
   int count = 0;
   while (in < end) {
     if (*in == '/') {  // empty segments: "//games/" is "/games/"
@@ -208,6 +210,7 @@ void SplitPath(QxUrl* url, const char* in, const char* end) {
       length += length < kMaxSegmentLength ? 1 : 0;
     }
     segment[length] = '\0';
+    lengths->segments[count] = static_cast<std::uint8_t>(length);
     // "%7E" becomes "~" too, so a decoded "~" at the start counts.
     if (segment[0] == '~') {
       url->flags |= QX_URL_PERSONAL;
@@ -220,12 +223,8 @@ void SplitPath(QxUrl* url, const char* in, const char* end) {
 }
 
 }  // namespace
-}  // namespace corvane
 
-extern "C" {
-
-int QX_CALL qxprsurl(QxUrl* url, const char* text) {
-  using namespace corvane;
+int ParseUrl(QxUrl* url, const char* text, UrlLengths* lengths) {
   url->flags = 0;
   url->segmentCount = 0;
   char work[kWorkSize];
@@ -262,8 +261,8 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
     if (const void* colon = std::memchr(portFrom, ':', static_cast<std::size_t>(hostEnd - portFrom))) {
       hostEnd = static_cast<const char*>(colon);
     }
-    StoreHost(url, authority, hostEnd, work);
-    if (path != nullptr) SplitPath(url, path, end);
+    lengths->host = static_cast<std::uint16_t>(StoreHost(url, authority, hostEnd, work));
+    if (path != nullptr) SplitPath(url, path, end, lengths);
   } else if (StartsWithNews(text)) {
     // The group's first name is the host, the others its segments.
     const char* group = text + 5;
@@ -279,13 +278,23 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
     }
     // A host longer than the field needs a buffer of its own.
     char hostWork[kWorkSize];
-    StoreHost(url, work, hostEnd, hostWork);
-    if (dot != nullptr) SplitPath(url, dot + 1, end);
+    lengths->host = static_cast<std::uint16_t>(StoreHost(url, work, hostEnd, hostWork));
+    if (dot != nullptr) SplitPath(url, dot + 1, end, lengths);
   } else {
     url->host[0] = '\0';
+    lengths->host = 0;
     return 0;
   }
   return 1;
+}
+
+}  // namespace corvane
+
+extern "C" {
+
+int QX_CALL qxprsurl(QxUrl* url, const char* text) {
+  corvane::UrlLengths lengths;
+  return corvane::ParseUrl(url, text, &lengths);
 }
 
 char* QX_CALL stristr(const char* text, const char* find) {
