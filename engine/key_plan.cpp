@@ -192,28 +192,40 @@ void CopyPlannedKeyText(const KeyPlan& plan, const PlannedKey& key, char* keyTex
 int SearchPlannedKeys(const KeyPlan& plan, int from, int to, const ListView* lists, int listCount,
                       int* listFound, const QxListRecord** record) {
   if (listCount > kMaxSearchedLists) listCount = kMaxSearchedLists;
+  // Only lists that hold records are searched (the site list is often
+  // empty); each step runs over all their probes before the next step.
+  ListView searched[kMaxSearchedLists];
+  int listOf[kMaxSearchedLists];
+  int used = 0;
+  for (int l = 0; l < listCount; ++l) {
+    if (lists[l].count <= 0) continue;
+    searched[used] = lists[l];
+    listOf[used++] = l;
+  }
+  const int keys = to - from;
+  if (used == 0 || keys <= 0) return -1;
   Probe probes[kMaxSearchedLists][kMaxPlannedKeys];
-  for (int l = 0; l < listCount; ++l) {
-    if (lists[l].count <= 0) continue;
-    for (int k = from; k < to; ++k) StartProbe(lists[l], plan.digests[k], &probes[l][k]);
+  for (int s = 0; s < used; ++s) {
+    const ListView list = searched[s];
+    for (int k = 0; k < keys; ++k) StartProbe(list, plan.digests[from + k], &probes[s][k]);
   }
-  for (int l = 0; l < listCount; ++l) {
-    if (lists[l].count <= 0) continue;
-    for (int k = from; k < to; ++k) NarrowProbe(lists[l], &probes[l][k]);
+  for (int s = 0; s < used; ++s) {
+    const ListView list = searched[s];
+    for (int k = 0; k < keys; ++k) NarrowProbe(list, &probes[s][k]);
   }
-  for (int l = 0; l < listCount; ++l) {
-    if (lists[l].count <= 0) continue;
-    for (int k = from; k < to; ++k) MatchProbe(lists[l], &probes[l][k]);
+  for (int s = 0; s < used; ++s) {
+    const ListView list = searched[s];
+    for (int k = 0; k < keys; ++k) MatchProbe(list, &probes[s][k]);
   }
-  for (int l = 0; l < listCount; ++l) {
-    if (lists[l].count <= 0) continue;
-    for (int k = from; k < to; ++k) {
-      if (SurelyAbsent(lists[l], probes[l][k])) continue;
-      const QxListRecord* found = FinishProbe(lists[l], probes[l][k]);
+  for (int s = 0; s < used; ++s) {
+    const ListView list = searched[s];
+    for (int k = 0; k < keys; ++k) {
+      if (SurelyAbsent(list, probes[s][k])) continue;
+      const QxListRecord* found = FinishProbe(list, probes[s][k]);
       if (found != nullptr) {
-        *listFound = l;
+        *listFound = listOf[s];
         *record = found;
-        return k;
+        return from + k;
       }
     }
   }

@@ -17,6 +17,10 @@ namespace {
 // Beyond 2^30 buckets the table alone would need 4 GB.
 constexpr std::uint32_t kMaxIndexBits = 30;
 
+// The lookup shifts by 64 - bits and needs bits >= 1: an indexed list has
+// at least 8 records, so its table has at least one bit.
+static_assert(kMinIndexedRecords >= 8, "an index has bucket bits");
+
 inline std::uint32_t BucketOf(const DigestWords& words, std::uint32_t bits) {
   return bits == 0 ? 0u : static_cast<std::uint32_t>(words.high >> (64 - bits));
 }

@@ -221,9 +221,10 @@ inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* 
   probe->begin = 0;
   probe->end = list.count;
   if (list.index != nullptr) {
+    // An index has at least two bucket bits (it is built for 16 records
+    // and more), so the shift is below 64.
     const std::uint32_t bits = list.index->bits;
-    const std::uint32_t bucket =
-        bits == 0 ? 0u : static_cast<std::uint32_t>(probe->words.high >> (64 - bits));
+    const std::uint32_t bucket = static_cast<std::uint32_t>(probe->words.high >> (64 - bits));
     probe->tag = TagOf(probe->words.high, bits);
     // The bucket's bounds are this entry and the next, almost always in one
     // cache line; begin holds the bucket until NarrowProbe reads them.

@@ -240,6 +240,35 @@ TEST(UrlParserTest, LimitsHoldWhereTheyMeetEncodingsAndQueries) {
   });
 }
 
+TEST(UrlParserTest, SegmentsOfEveryLengthAroundSixteenCharacterStepsParseAlike) {
+  // Plain runs are read sixteen characters at a time while the text and the
+  // field have room: segments whose length, stop or encoding falls on every
+  // side of a step, and of the 127-character cut, must come out as they do
+  // a character at a time, with zeros after each segment's text.
+  const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~{`";
+  for (std::size_t length = 1; length <= 140; ++length) {
+    for (const char* after : {"/", "?q", "%41z", "%2fz", "", "/tail"}) {
+      std::string segment;
+      for (std::size_t i = 0; i < length; ++i) segment += alphabet[(i * 7 + length) % alphabet.size()];
+      const std::string text = "http://h.example.com/" + segment + after + "/x";
+      std::string expected;
+      for (char c : segment) expected += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+      const std::string tail = after;
+      if (tail.rfind("%41", 0) == 0) expected += "AZ";
+      if (tail.rfind("%2f", 0) == 0) expected += "%2FZ";
+      if (expected.size() > 127) expected.resize(127);
+      const Parsed p = Parse(text);
+      ASSERT_EQ(p.result, 1) << text;
+      ASSERT_GE(p.url.segmentCount, 1) << text;
+      EXPECT_EQ(std::string(p.url.segments[0]), expected) << text;
+      for (std::size_t i = std::strlen(p.url.segments[0]); i < QX_SEGMENT_SIZE; ++i) {
+        ASSERT_EQ(p.url.segments[0][i], '\0') << text << " byte " << i;
+      }
+      EXPECT_EQ((p.url.flags & QX_URL_QUERY) != 0, tail == "?q") << text;
+    }
+  }
+}
+
 TEST(UrlParserTest, LongHostIsCutTo255AndLeavesTheOtherFieldsIntact) {
   for (std::size_t length : {255u, 256u, 400u, 511u, 700u}) {
     Parsed p = Parse("http://" + std::string(length, 'h') + "/seg");
