@@ -51,7 +51,8 @@ void Found(const KeyPlan& plan, int key, int list, const QxListRecord* record,
   outcome->list = list;
   outcome->record = record;
   CopyPlannedKeyText(plan, plan.keys[key], keyText);
-  outcome->keyLength = std::strlen(keyText);
+  const std::size_t length = plan.keys[key].length;
+  outcome->keyLength = length < QX_KEY_TEXT_SIZE - 1 ? length : QX_KEY_TEXT_SIZE - 1;
 }
 
 // Looks the URL up by its host as written: each step's keys in the site

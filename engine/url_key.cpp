@@ -47,17 +47,6 @@ void TakeRecord(QxUrl* url, const QxListRecord* record) {
 
 }  // namespace
 
-int SegmentCount(const QxUrl* url) {
-  int n = url->segmentCount;
-  if (n < 0) return 0;
-  return n > QX_MAX_SEGMENTS ? QX_MAX_SEGMENTS : n;
-}
-
-int PersonalIndex(const QxUrl* url, int n) {
-  if ((url->flags & QX_URL_PERSONAL) == 0) return -1;
-  return (url->tildeIndex >= 0 && url->tildeIndex < n) ? url->tildeIndex : -1;
-}
-
 namespace {
 
 // Copies the text of a field into a key in 16-byte pieces: the field's

@@ -25,11 +25,18 @@ std::size_t BuildPathKey(QxUrl* url, int n, bool personal, char* keyText);
 bool BuildDomainKey(QxUrl* url, char* keyText);
 
 // The URL's segment count, bounded to 0..20.
-int SegmentCount(const QxUrl* url);
+inline int SegmentCount(const QxUrl* url) {
+  const int n = url->segmentCount;
+  if (n < 0) return 0;
+  return n > QX_MAX_SEGMENTS ? QX_MAX_SEGMENTS : n;
+}
 
 // The index of the personal-page segment, or -1 when the URL has none among
 // its first n segments.
-int PersonalIndex(const QxUrl* url, int n);
+inline int PersonalIndex(const QxUrl* url, int n) {
+  if ((url->flags & QX_URL_PERSONAL) == 0) return -1;
+  return (url->tildeIndex >= 0 && url->tildeIndex < n) ? url->tildeIndex : -1;
+}
 
 // Writes the host and the first n segments, "/" before each, into key
 // (room for kMaxKeyLength + 1 bytes, all of which may be written) and
