@@ -143,9 +143,10 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   IndexBuilder indexer(index != nullptr ? declared : 0);
   std::int64_t kept = 0;
   std::int64_t read = 0;
-  // The digest of the record read last, kept or not: the slot it was read
-  // into may be overwritten by the compaction or by the next chunk.
-  std::uint8_t previous[sizeof(QxListRecord::digest)] = {};
+  // The digest of the record read last, kept or not, as two words in list
+  // order: the slot it was read into may be overwritten by the compaction
+  // or by the next chunk.
+  DigestWords previous = {0, 0};
   while (read < wanted) {
     const std::int64_t chunk = std::min(kChunkRecords, wanted - read);
     if (kept + chunk > capacity) {
@@ -170,13 +171,15 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
       // strictly above the record read before it, whether the mask keeps
       // that one or not: a file out of order is refused with a filter as
       // it is without one.
-      if (read > 0 && std::memcmp(previous, record.digest, sizeof(previous)) >= 0) {
+      const DigestWords words = WordsOf(record.digest);
+      if (read > 0 && (words.high < previous.high ||
+                       (words.high == previous.high && words.low <= previous.low))) {
         return QX_ERR_INVALID;
       }
-      std::memcpy(previous, record.digest, sizeof(previous));
+      previous = words;
       if (mask == 0 || (RecordCategories(record) & mask) != 0) {
         if (base + kept != &record) base[kept] = record;
-        indexer.Add(base[kept]);
+        indexer.Add(words.high);
         ++kept;
       }
     }

@@ -127,9 +127,10 @@ class IndexBuilder {
   // Counts one record kept (records arrive in list order). Counting, then
   // summing the counts, has no branch that depends on the data; placing
   // each bucket's start while reading mispredicted about once a record.
-  void Add(const QxListRecord& record) {
+  void Add(const QxListRecord& record) { Add(LoadBigEndian64(record.digest)); }
+  // The same for a record whose leading digest word the caller has read.
+  void Add(std::uint64_t high) {
     if (starts_ == nullptr || added_ >= capacity_) return;
-    const std::uint64_t high = LoadBigEndian64(record.digest);
     const std::size_t bucket = bits_ == 0 ? 0 : static_cast<std::size_t>(high >> (64 - bits_));
     ++starts_[bucket + 1];
     tags_[added_++] = TagOf(high, bits_);
