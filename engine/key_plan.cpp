@@ -64,7 +64,7 @@ int AddKey(KeyPlan* plan, std::size_t offset, std::size_t length, PlannedStep st
 // with a branch each: the text has room to read 64 bytes from its start.
 bool LocateDomainKeyInPlan(const KeyPlan& plan, std::size_t* offset, std::size_t* length) {
   const std::size_t hostLength = HostLength(plan);
-#if defined(CORVANE_INDEX_SSE2) && (defined(__GNUC__) || defined(__clang__))
+#if defined(CORVANE_HAVE_SSE2)
   static_assert(sizeof(plan.text) >= 64, "the host's first 64 bytes are read at once");
   if (!plan.numericHost && hostLength <= 64) {
     const __m128i dot = _mm_set1_epi8('.');
@@ -80,13 +80,13 @@ bool LocateDomainKeyInPlan(const KeyPlan& plan, std::size_t* offset, std::size_t
                                                   : (std::uint64_t{1} << hostLength) - 1;
     dots &= inHost & ~std::uint64_t{1};
     if (dots == 0) return false;
-    std::size_t last = 63 - static_cast<std::size_t>(__builtin_clzll(dots));
+    std::size_t last = static_cast<std::size_t>(HighestBit(dots));
     // Two labels when the last has three characters, else three.
     const int required = hostLength - last == 4 ? 2 : 3;
     for (int found = 1; found < required; ++found) {
       dots &= ~(std::uint64_t{1} << last);
       if (dots == 0) return false;
-      last = 63 - static_cast<std::size_t>(__builtin_clzll(dots));
+      last = static_cast<std::size_t>(HighestBit(dots));
     }
     *offset = last + 1;
     *length = hostLength - last - 1;

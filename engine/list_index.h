@@ -26,14 +26,10 @@
 #include "corvane.h"
 
 #if defined(_MSC_VER)
-#include <intrin.h>  // _BitScanForward
 #include <stdlib.h>  // _byteswap_uint64
 #endif
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define CORVANE_INDEX_SSE2 1
-#endif
+#include "bit_scan.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define CORVANE_PREFETCH(address) __builtin_prefetch(address)
@@ -199,22 +195,6 @@ const QxListRecord* FinishProbe(const ListView& list, const Probe& probe);
 // The four steps at once, for a single digest.
 const QxListRecord* FindInList(const ListView& list, const std::uint8_t* digest);
 
-inline int LowestBit(std::uint32_t mask) {
-#if defined(__GNUC__) || defined(__clang__)
-  return __builtin_ctz(mask);
-#elif defined(_MSC_VER)
-  unsigned long index;
-  _BitScanForward(&index, mask);
-  return static_cast<int>(index);
-#else
-  int i = 0;
-  while ((mask & 1u) == 0) {
-    mask >>= 1;
-    ++i;
-  }
-  return i;
-#endif
-}
 
 // The first three steps run once per key and list, so they are inline.
 inline void StartProbe(const ListView& list, const std::uint8_t* digest, Probe* probe) {
@@ -252,7 +232,7 @@ inline void MatchProbe(const ListView& list, Probe* probe) {
   }
   const std::uint16_t* tags = list.index->tags + probe->begin;
   std::uint32_t matches = 0;
-#if defined(CORVANE_INDEX_SSE2)
+#if defined(CORVANE_HAVE_SSE2)
   // Sixteen tags in two vectors, one mask bit per tag; the slack after the
   // array makes reading past a short bucket safe, and the bits beyond the
   // bucket are cleared.

@@ -14,11 +14,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "corvane.h"
+#include "bit_scan.h"
 #include "url_parser.h"
 
 namespace corvane {
@@ -178,8 +176,7 @@ struct PathTable {
 };
 constexpr PathTable kPathTable;
 
-#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-#define CORVANE_PARSER_SSE2 1
+#if defined(CORVANE_HAVE_SSE2)
 // Upper-cases the 16 bytes at in (ASCII letters only) into out and returns
 // a mask of those that end a plain run ("/", "?", "%"), bit i for byte i.
 inline std::uint32_t PlainRunOf16(const char* in, char* out) {
@@ -217,7 +214,7 @@ void SplitPath(QxUrl* url, const char* in, const char* end, UrlLengths* lengths)
     std::size_t length = 0;
     std::size_t written = 0;  // how far sixteen-byte stores reached
     while (in < end) {
-#if defined(CORVANE_PARSER_SSE2)
+#if defined(CORVANE_HAVE_SSE2)
       // Sixteen characters at a time while the text and the field have
       // room for them: upper-cased and stored whole, of which the ones
       // before the first "/", "?" or "%" count.
@@ -229,7 +226,7 @@ void SplitPath(QxUrl* url, const char* in, const char* end, UrlLengths* lengths)
           length += 16;
           continue;
         }
-        const int run = __builtin_ctz(stops);
+        const int run = LowestBit(stops);
         in += run;
         length += static_cast<std::size_t>(run);
       }
