@@ -7,7 +7,8 @@
 //    (found through CORVANE_UT1_DIR, else ../shared/data/ut1 beside the
 //    source tree or above it; skipped when absent).
 // Categorisation runs with the parent-domain option off and on, on one
-// thread, and on one and two threads sharing one service.
+// thread, and on one and two threads sharing one service. BM_Md4DigestMany
+// digests N keys of 12 to 60 bytes in one call, as a URL's key plan does.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "corvane.h"
 #include "list_index.h"
 #include "list_writer.h"
+#include "md4/md4.h"
 #include "url_key.h"
 #include "ut1_import.h"
 
@@ -319,6 +321,37 @@ BENCHMARK(BM_CategorizeUrlUt1Threads)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_LoadControlListUt1(benchmark::State& state) { RunLoad(state, Ut1Workload::Get()); }
 BENCHMARK(BM_LoadControlListUt1)->Unit(benchmark::kMillisecond);
+
+// A URL's keys: host and path keys of 12 to 60 bytes, upper case. Each call
+// takes the next N of a pool of keys of mixed lengths, so that the lengths
+// of one call vary as a URL's do.
+void BM_Md4DigestMany(benchmark::State& state) {
+  const std::size_t count = static_cast<std::size_t>(state.range(0));
+  constexpr std::size_t kPool = 1024;
+  std::mt19937 random(20261209);
+  std::vector<std::string> keys(kPool);
+  for (std::string& key : keys) {
+    const std::size_t length = 12 + random() % 49;
+    for (std::size_t i = 0; i < length; ++i) {
+      key.push_back(static_cast<char>(i % 9 == 8 ? '.' : 'A' + random() % 26));
+    }
+  }
+  std::vector<const std::uint8_t*> data(kPool + count);
+  std::vector<std::size_t> lengths(kPool + count);
+  for (std::size_t i = 0; i < kPool + count; ++i) {
+    data[i] = reinterpret_cast<const std::uint8_t*>(keys[i % kPool].data());
+    lengths[i] = keys[i % kPool].size();
+  }
+  std::uint8_t digests[8][corvane::kMd4DigestSize];
+  std::size_t first = 0;
+  for (auto _ : state) {
+    corvane::Md4DigestMany(data.data() + first, lengths.data() + first, count, digests);
+    benchmark::DoNotOptimize(digests);
+    benchmark::ClobberMemory();
+    first = (first + count) % kPool;
+  }
+}
+BENCHMARK(BM_Md4DigestMany)->DenseRange(1, 8);
 
 }  // namespace
 

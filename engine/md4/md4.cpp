@@ -1,6 +1,7 @@
 // md4.cpp -- MD4 as published in RFC 1320, written for short inputs: the
 // one-call digest works on 32-bit words straight from the caller's bytes and
-// pads the tail in a stack block, with no allocation.
+// pads the tail in a stack block, with no allocation; the batch digest runs
+// several messages' steps side by side.
 #include "md4/md4.h"
 
 #include <cstring>
@@ -9,7 +10,6 @@
 #include <emmintrin.h>
 #define CORVANE_MD4_SSE2 1
 #endif
-
 
 namespace corvane {
 namespace {
@@ -67,6 +67,27 @@ CORVANE_ALWAYS_INLINE W RotateLeft(W x, int n) {
   return (x << n) | (x >> (32 - n));
 }
 
+// The compiler re-orders a sum of several terms as it sees fit, which may
+// put the term that is ready last into the middle of the chain. An empty
+// asm statement that claims to change the value keeps a partial sum whole:
+// it is computed as written and the rest is added to it.
+#if (defined(__GNUC__) || defined(__clang__))
+CORVANE_ALWAYS_INLINE std::uint32_t Settled(std::uint32_t v) {
+  __asm__("" : "+r"(v));
+  return v;
+}
+#else
+CORVANE_ALWAYS_INLINE std::uint32_t Settled(std::uint32_t v) { return v; }
+#endif
+#if defined(CORVANE_MD4_SSE2)
+CORVANE_ALWAYS_INLINE Lanes Settled(Lanes v) {
+  __asm__("" : "+x"(v));
+  return v;
+}
+#else
+CORVANE_ALWAYS_INLINE Lanes Settled(const Lanes& v) { return v; }
+#endif
+
 // Little-endian load; compilers turn it into a single move on x86.
 inline std::uint32_t LoadWord(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -82,50 +103,132 @@ inline void StoreWord(std::uint32_t v, std::uint8_t* p) {
 
 constexpr std::uint32_t kInitialState[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 
-// The 48 steps of RFC 1320 on one block of message words x.
+// The 48 steps of RFC 1320 as a list, STEP(round, a, b, c, d, word, shift),
+// written out once for the rounds of one set of lanes and once for two sets
+// run step by step side by side.
+#define MD4_STEPS(STEP)                                                                  \
+  STEP(1, a, b, c, d, 0, 3)  STEP(1, d, a, b, c, 1, 7)  STEP(1, c, d, a, b, 2, 11)       \
+  STEP(1, b, c, d, a, 3, 19) STEP(1, a, b, c, d, 4, 3)  STEP(1, d, a, b, c, 5, 7)        \
+  STEP(1, c, d, a, b, 6, 11) STEP(1, b, c, d, a, 7, 19) STEP(1, a, b, c, d, 8, 3)        \
+  STEP(1, d, a, b, c, 9, 7)  STEP(1, c, d, a, b, 10, 11) STEP(1, b, c, d, a, 11, 19)     \
+  STEP(1, a, b, c, d, 12, 3) STEP(1, d, a, b, c, 13, 7) STEP(1, c, d, a, b, 14, 11)      \
+  STEP(1, b, c, d, a, 15, 19)                                                            \
+  STEP(2, a, b, c, d, 0, 3)  STEP(2, d, a, b, c, 4, 5)  STEP(2, c, d, a, b, 8, 9)        \
+  STEP(2, b, c, d, a, 12, 13) STEP(2, a, b, c, d, 1, 3) STEP(2, d, a, b, c, 5, 5)        \
+  STEP(2, c, d, a, b, 9, 9)  STEP(2, b, c, d, a, 13, 13) STEP(2, a, b, c, d, 2, 3)       \
+  STEP(2, d, a, b, c, 6, 5)  STEP(2, c, d, a, b, 10, 9) STEP(2, b, c, d, a, 14, 13)      \
+  STEP(2, a, b, c, d, 3, 3)  STEP(2, d, a, b, c, 7, 5)  STEP(2, c, d, a, b, 11, 9)       \
+  STEP(2, b, c, d, a, 15, 13)                                                            \
+  STEP(3, a, b, c, d, 0, 3)  STEP(3, d, a, b, c, 8, 9)  STEP(3, c, d, a, b, 4, 11)       \
+  STEP(3, b, c, d, a, 12, 15) STEP(3, a, b, c, d, 2, 3) STEP(3, d, a, b, c, 10, 9)       \
+  STEP(3, c, d, a, b, 6, 11) STEP(3, b, c, d, a, 14, 15) STEP(3, a, b, c, d, 1, 3)       \
+  STEP(3, d, a, b, c, 9, 9)  STEP(3, c, d, a, b, 5, 11) STEP(3, b, c, d, a, 13, 15)      \
+  STEP(3, a, b, c, d, 3, 3)  STEP(3, d, a, b, c, 11, 9) STEP(3, c, d, a, b, 7, 11)       \
+  STEP(3, b, c, d, a, 15, 15)
+
+// Each step waits for b, the result of the step before; a, c, d and the
+// message word are older. What does not need b is summed first, behind
+// Settled, and b's part is added last, so that a step costs the operations
+// on b's path alone: F, then an add, then the rotation. F is
+// d ^ (b & (c ^ d)). G, the majority, is written as the sum of two parts
+// that never share a bit, (c & d) + (b & (c ^ d)): the first joins the early
+// sum and only one AND on b is left. H is b ^ (c ^ d).
+#define MD4_R1(a, b, c, d, xk, s) a = RotateLeft(Settled(a + (xk)) + ((d) ^ ((b) & Settled((c) ^ (d)))), s)
+#define MD4_R2(a, b, c, d, xk, s) \
+  a = RotateLeft(Settled(a + (xk) + 0x5a827999u + ((c) & (d))) + ((b) & Settled((c) ^ (d))), s)
+#define MD4_R3(a, b, c, d, xk, s) a = RotateLeft(Settled(a + (xk) + 0x6ed9eba1u) + ((b) ^ Settled((c) ^ (d))), s)
+
+// The 48 steps on one block of message words x.
 template <typename W>
 CORVANE_ALWAYS_INLINE void Rounds(W state[4], const W x[16]) {
   W a = state[0], b = state[1], c = state[2], d = state[3];
-
-#define MD4_F(x, y, z) (((x) & (y)) | (~(x) & (z)))
-#define MD4_G(x, y, z) (((x) & (y)) | ((x) & (z)) | ((y) & (z)))
-#define MD4_H(x, y, z) ((x) ^ (y) ^ (z))
-#define MD4_R1(a, b, c, d, k, s) a = RotateLeft(a + MD4_F(b, c, d) + x[k], s)
-#define MD4_R2(a, b, c, d, k, s) a = RotateLeft(a + MD4_G(b, c, d) + x[k] + 0x5a827999u, s)
-#define MD4_R3(a, b, c, d, k, s) a = RotateLeft(a + MD4_H(b, c, d) + x[k] + 0x6ed9eba1u, s)
-
-  MD4_R1(a, b, c, d, 0, 3);  MD4_R1(d, a, b, c, 1, 7);  MD4_R1(c, d, a, b, 2, 11);  MD4_R1(b, c, d, a, 3, 19);
-  MD4_R1(a, b, c, d, 4, 3);  MD4_R1(d, a, b, c, 5, 7);  MD4_R1(c, d, a, b, 6, 11);  MD4_R1(b, c, d, a, 7, 19);
-  MD4_R1(a, b, c, d, 8, 3);  MD4_R1(d, a, b, c, 9, 7);  MD4_R1(c, d, a, b, 10, 11); MD4_R1(b, c, d, a, 11, 19);
-  MD4_R1(a, b, c, d, 12, 3); MD4_R1(d, a, b, c, 13, 7); MD4_R1(c, d, a, b, 14, 11); MD4_R1(b, c, d, a, 15, 19);
-
-  MD4_R2(a, b, c, d, 0, 3);  MD4_R2(d, a, b, c, 4, 5);  MD4_R2(c, d, a, b, 8, 9);   MD4_R2(b, c, d, a, 12, 13);
-  MD4_R2(a, b, c, d, 1, 3);  MD4_R2(d, a, b, c, 5, 5);  MD4_R2(c, d, a, b, 9, 9);   MD4_R2(b, c, d, a, 13, 13);
-  MD4_R2(a, b, c, d, 2, 3);  MD4_R2(d, a, b, c, 6, 5);  MD4_R2(c, d, a, b, 10, 9);  MD4_R2(b, c, d, a, 14, 13);
-  MD4_R2(a, b, c, d, 3, 3);  MD4_R2(d, a, b, c, 7, 5);  MD4_R2(c, d, a, b, 11, 9);  MD4_R2(b, c, d, a, 15, 13);
-
-  MD4_R3(a, b, c, d, 0, 3);  MD4_R3(d, a, b, c, 8, 9);  MD4_R3(c, d, a, b, 4, 11);  MD4_R3(b, c, d, a, 12, 15);
-  MD4_R3(a, b, c, d, 2, 3);  MD4_R3(d, a, b, c, 10, 9); MD4_R3(c, d, a, b, 6, 11);  MD4_R3(b, c, d, a, 14, 15);
-  MD4_R3(a, b, c, d, 1, 3);  MD4_R3(d, a, b, c, 9, 9);  MD4_R3(c, d, a, b, 5, 11);  MD4_R3(b, c, d, a, 13, 15);
-  MD4_R3(a, b, c, d, 3, 3);  MD4_R3(d, a, b, c, 11, 9); MD4_R3(c, d, a, b, 7, 11);  MD4_R3(b, c, d, a, 15, 15);
-
-#undef MD4_F
-#undef MD4_G
-#undef MD4_H
-#undef MD4_R1
-#undef MD4_R2
-#undef MD4_R3
-
+#define MD4_ONE(r, a, b, c, d, k, s) MD4_R##r(a, b, c, d, x[k], s);
+  MD4_STEPS(MD4_ONE)
+#undef MD4_ONE
   state[0] += a;
   state[1] += b;
   state[2] += c;
   state[3] += d;
 }
 
+// The 48 steps on two independent sets of lanes, one step of each in turn:
+// each chain waits on itself, and the other's step fills the wait. The two
+// word types may differ (four vector lanes beside one plain word).
+template <typename W1, typename W2>
+CORVANE_ALWAYS_INLINE void RoundsSideBySide(W1 state1[4], const W1 x1[16], W2 state2[4],
+                                            const W2 x2[16]) {
+  W1 a1 = state1[0], b1 = state1[1], c1 = state1[2], d1 = state1[3];
+  W2 a2 = state2[0], b2 = state2[1], c2 = state2[2], d2 = state2[3];
+#define MD4_TWO(r, a, b, c, d, k, s)            \
+  MD4_R##r(a##1, b##1, c##1, d##1, x1[k], s); \
+  MD4_R##r(a##2, b##2, c##2, d##2, x2[k], s);
+  MD4_STEPS(MD4_TWO)
+#undef MD4_TWO
+  state1[0] += a1;
+  state1[1] += b1;
+  state1[2] += c1;
+  state1[3] += d1;
+  state2[0] += a2;
+  state2[1] += b2;
+  state2[2] += c2;
+  state2[3] += d2;
+}
+
+#undef MD4_R1
+#undef MD4_R2
+#undef MD4_R3
+#undef MD4_STEPS
+
+template <typename W>
+CORVANE_ALWAYS_INLINE void InitialState(W state[4]) {
+  for (int w = 0; w < 4; ++w) state[w] = W{} + kInitialState[w];
+}
+
+CORVANE_ALWAYS_INLINE void LoadWords(std::uint32_t x[16], const std::uint8_t block[64]) {
+  for (int i = 0; i < 16; ++i) x[i] = LoadWord(block + 4 * i);
+}
+
 void TransformBlock(std::uint32_t state[4], const std::uint8_t block[64]) {
   std::uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = LoadWord(block + 4 * i);
+  LoadWords(x, block);
   Rounds(state, x);
+}
+
+// Copies length < 64 bytes in a few fixed-size moves instead of a call:
+// 16-byte pieces at 0, 16 and 32 where they fit and one ending at length,
+// overlapping where they meet; shorter texts in two overlapping 8- or 4-byte
+// pieces, or byte by byte. Reads and writes only [0, length).
+CORVANE_ALWAYS_INLINE void CopyShort(std::uint8_t* to, const std::uint8_t* from,
+                                     std::size_t length) {
+  if (length >= 16) {
+    const std::size_t last = length - 16;
+    const std::size_t second = last < 16 ? last : 16;
+    const std::size_t third = last < 32 ? last : 32;
+    std::memcpy(to, from, 16);
+    std::memcpy(to + second, from + second, 16);
+    std::memcpy(to + third, from + third, 16);
+    std::memcpy(to + last, from + last, 16);
+  } else if (length >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + length - 8, from + length - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + length - 4, from + length - 4, 4);
+  } else if (length > 0) {
+    to[0] = from[0];
+    to[length / 2] = from[length / 2];
+    to[length - 1] = from[length - 1];
+  }
+}
+
+// A message shorter than 56 bytes in its one padded block: the bytes, 0x80,
+// zeros, the bit length.
+CORVANE_ALWAYS_INLINE void PadOneBlock(const std::uint8_t* message, std::size_t length,
+                                       std::uint8_t block[64]) {
+  std::memset(block, 0, 64);
+  CopyShort(block, message, length);
+  block[length] = 0x80;
+  StoreWord(static_cast<std::uint32_t>(length * 8), block + 56);
 }
 
 // The padded end of a message: its last partial block, 0x80, zeros and the
@@ -137,26 +240,15 @@ struct PaddedTail {
 
 void PadTail(const std::uint8_t* tail, std::size_t tailLength, std::uint64_t totalLength,
              PaddedTail* padded) {
-  if (tailLength < 56) {
-    // One block, the usual case for a key: zeros first, in whole words,
-    // then the bytes over them.
-    std::memset(padded->bytes, 0, 64);
-    std::memcpy(padded->bytes, tail, tailLength);
-    padded->bytes[tailLength] = 0x80;
-    const std::uint64_t bits = totalLength * 8;
-    StoreWord(static_cast<std::uint32_t>(bits), padded->bytes + 56);
-    StoreWord(static_cast<std::uint32_t>(bits >> 32), padded->bytes + 60);
-    padded->blocks = 1;
-    return;
-  }
-  std::memcpy(padded->bytes, tail, tailLength);
+  padded->blocks = tailLength < 56 ? 1 : 2;
+  std::memset(padded->bytes, 0, 64);
+  if (padded->blocks == 2) std::memset(padded->bytes + 64, 0, 64);
+  CopyShort(padded->bytes, tail, tailLength);
   padded->bytes[tailLength] = 0x80;
-  const std::size_t size = tailLength < 56 ? 64 : 128;
-  std::memset(padded->bytes + tailLength + 1, 0, size - 8 - tailLength - 1);
   const std::uint64_t bits = totalLength * 8;
-  StoreWord(static_cast<std::uint32_t>(bits), padded->bytes + size - 8);
-  StoreWord(static_cast<std::uint32_t>(bits >> 32), padded->bytes + size - 4);
-  padded->blocks = size / 64;
+  std::uint8_t* end = padded->bytes + 64 * padded->blocks;
+  StoreWord(static_cast<std::uint32_t>(bits), end - 8);
+  StoreWord(static_cast<std::uint32_t>(bits >> 32), end - 4);
 }
 
 // Pads the last partial block (tail holds tailLength < 64 bytes) and runs
@@ -169,49 +261,15 @@ void FinishBlocks(std::uint32_t state[4], const std::uint8_t* tail, std::size_t 
   if (padded.blocks == 2) TransformBlock(state, padded.bytes + 64);
 }
 
-// Digests of up to N messages side by side, in vectors V of N words. Each
-// message's blocks: its whole blocks straight from its bytes, then its
-// padded tail. A lane with fewer blocks than the longest message runs its
-// last block again and keeps the state from before. Lanes beyond used
-// repeat the first message and are not stored.
-template <typename V, int N, typename Loader>
-CORVANE_ALWAYS_INLINE void DigestGroup(const std::uint8_t* const data[], const std::size_t lengths[],
-                                       int used, std::uint8_t (*digests)[kMd4DigestSize]) {
-  PaddedTail tails[N];
-  std::size_t whole[N];
-  std::size_t blocks[N];
-  const std::uint8_t* bytes[N];
-  std::size_t longest = 0;
-  for (int lane = 0; lane < N; ++lane) {
-    const int m = lane < used ? lane : 0;
-    bytes[lane] = data[m];
-    whole[lane] = lengths[m] / 64;
-    PadTail(data[m] + whole[lane] * 64, lengths[m] % 64, lengths[m], &tails[lane]);
-    blocks[lane] = whole[lane] + tails[lane].blocks;
-    if (blocks[lane] > longest) longest = blocks[lane];
-  }
-  V state[4];
-  for (int w = 0; w < 4; ++w) state[w] = V{} + kInitialState[w];
-  for (std::size_t k = 0; k < longest; ++k) {
-    const std::uint8_t* block[N];
-    bool anyDone = false;
-    for (int lane = 0; lane < N; ++lane) {
-      const bool done = k >= blocks[lane];
-      anyDone = anyDone || done;
-      const std::size_t b = done ? blocks[lane] - 1 : k;
-      block[lane] = b < whole[lane] ? bytes[lane] + b * 64 : tails[lane].bytes + (b - whole[lane]) * 64;
-    }
-    V before[4] = {state[0], state[1], state[2], state[3]};
-    V x[16];
-    Loader::Load(x, block);
-    Rounds(state, x);
-    if (!anyDone) continue;
-    for (int lane = 0; lane < N; ++lane) {
-      if (k < blocks[lane]) continue;
-      for (int w = 0; w < 4; ++w) state[w][lane] = before[w][lane];
-    }
-  }
-  Loader::Store(state, used, digests);
+// One message of a batch: its bytes and where its digest goes.
+struct Job {
+  const std::uint8_t* data;
+  std::size_t length;
+  std::uint8_t* digest;
+};
+
+CORVANE_ALWAYS_INLINE void StoreDigest(const std::uint32_t state[4], std::uint8_t* digest) {
+  for (int w = 0; w < 4; ++w) StoreWord(state[w], digest + 4 * w);
 }
 
 // Message words in and digests out for N lanes, one word at a time: works
@@ -223,10 +281,9 @@ struct WordLoader {
       for (int lane = 0; lane < N; ++lane) x[i][lane] = LoadWord(blocks[lane] + 4 * i);
     }
   }
-  static CORVANE_ALWAYS_INLINE void Store(const V state[4], int used,
-                                          std::uint8_t (*digests)[kMd4DigestSize]) {
+  static CORVANE_ALWAYS_INLINE void Store(const V state[4], const Job jobs[], int used) {
     for (int lane = 0; lane < used; ++lane) {
-      for (int w = 0; w < 4; ++w) StoreWord(state[w][lane], digests[lane] + 4 * w);
+      for (int w = 0; w < 4; ++w) StoreWord(state[w][lane], jobs[lane].digest + 4 * w);
     }
   }
 };
@@ -253,8 +310,7 @@ struct Sse2Loader {
     }
   }
   // The same transposition back: lane l's four state words, one digest.
-  static CORVANE_ALWAYS_INLINE void Store(const Lanes state[4], int used,
-                                          std::uint8_t (*digests)[kMd4DigestSize]) {
+  static CORVANE_ALWAYS_INLINE void Store(const Lanes state[4], const Job jobs[], int used) {
     const __m128i s0 = reinterpret_cast<__m128i>(state[0]);
     const __m128i s1 = reinterpret_cast<__m128i>(state[1]);
     const __m128i s2 = reinterpret_cast<__m128i>(state[2]);
@@ -266,7 +322,7 @@ struct Sse2Loader {
     const __m128i lanes[4] = {_mm_unpacklo_epi64(low01, low23), _mm_unpackhi_epi64(low01, low23),
                               _mm_unpacklo_epi64(high01, high23), _mm_unpackhi_epi64(high01, high23)};
     for (int lane = 0; lane < used; ++lane) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(digests[lane]), lanes[lane]);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(jobs[lane].digest), lanes[lane]);
     }
   }
 };
@@ -278,8 +334,144 @@ using LaneLoader = WordLoader<Lanes, 4>;
 // Four lanes: the steps of one message form a chain, each waiting for the
 // one before, so four messages cost little more than one. (Eight lanes in
 // 256-bit vectors, tried, gained nothing for the three to six keys of a
-// usual URL: the chain, not the width, sets the time.)
-constexpr std::size_t kLanes = 4;
+// usual URL: the processor splits them into two halves of four.)
+constexpr int kLanes = 4;
+
+// Digests of up to four messages of any length side by side. Each
+// message's blocks: its whole blocks straight from its bytes, then its
+// padded tail. A lane with fewer blocks than the longest message runs its
+// last block again and keeps the state from before. Lanes beyond used
+// repeat the first message and are not stored.
+void DigestLanes(const Job jobs[], int used) {
+  PaddedTail tails[kLanes];
+  std::size_t whole[kLanes];
+  std::size_t blocks[kLanes];
+  const std::uint8_t* bytes[kLanes];
+  std::size_t longest = 0;
+  for (int lane = 0; lane < kLanes; ++lane) {
+    const Job& job = jobs[lane < used ? lane : 0];
+    bytes[lane] = job.data;
+    whole[lane] = job.length / 64;
+    PadTail(job.data + whole[lane] * 64, job.length % 64, job.length, &tails[lane]);
+    blocks[lane] = whole[lane] + tails[lane].blocks;
+    if (blocks[lane] > longest) longest = blocks[lane];
+  }
+  Lanes state[4];
+  InitialState(state);
+  for (std::size_t k = 0; k < longest; ++k) {
+    const std::uint8_t* block[kLanes];
+    bool anyDone = false;
+    for (int lane = 0; lane < kLanes; ++lane) {
+      const bool done = k >= blocks[lane];
+      anyDone = anyDone || done;
+      const std::size_t b = done ? blocks[lane] - 1 : k;
+      block[lane] = b < whole[lane] ? bytes[lane] + b * 64 : tails[lane].bytes + (b - whole[lane]) * 64;
+    }
+    Lanes before[4] = {state[0], state[1], state[2], state[3]};
+    Lanes x[16];
+    LaneLoader::Load(x, block);
+    Rounds(state, x);
+    if (!anyDone) continue;
+    for (int lane = 0; lane < kLanes; ++lane) {
+      if (k < blocks[lane]) continue;
+      for (int w = 0; w < 4; ++w) state[w][lane] = before[w][lane];
+    }
+  }
+  LaneLoader::Store(state, jobs, used);
+}
+
+// Messages shorter than 56 bytes, the usual key, have one block each: no
+// block counting, no lanes to hold back.
+constexpr std::size_t kOneBlockLimit = 56;
+
+// The message words of up to four one-block messages (used >= 1); lanes
+// beyond used repeat the first message.
+CORVANE_ALWAYS_INLINE void LoadOneBlockLanes(const Job jobs[], int used, Lanes x[16]) {
+  alignas(16) std::uint8_t blocks[kLanes][64];
+  const std::uint8_t* rows[kLanes];
+  for (int lane = 0; lane < kLanes; ++lane) {
+    const Job& job = jobs[lane < used ? lane : 0];
+    PadOneBlock(job.data, job.length, blocks[lane]);
+    rows[lane] = blocks[lane];
+  }
+  LaneLoader::Load(x, rows);
+}
+
+void DigestOneBlock(const Job& job) {
+  std::uint8_t block[64];
+  PadOneBlock(job.data, job.length, block);
+  std::uint32_t state[4];
+  InitialState(state);
+  TransformBlock(state, block);
+  StoreDigest(state, job.digest);
+}
+
+// Two to four one-block messages in one set of lanes.
+void DigestOneBlockLanes(const Job jobs[], int used) {
+  Lanes x[16];
+  LoadOneBlockLanes(jobs, used, x);
+  Lanes state[4];
+  InitialState(state);
+  Rounds(state, x);
+  LaneLoader::Store(state, jobs, used);
+}
+
+// Five one-block messages: four lanes, and the fifth in plain words beside
+// them in the same steps.
+void DigestOneBlockLanesAndOne(const Job jobs[]) {
+  Lanes x[16];
+  LoadOneBlockLanes(jobs, kLanes, x);
+  std::uint8_t block[64];
+  PadOneBlock(jobs[kLanes].data, jobs[kLanes].length, block);
+  std::uint32_t words[16];
+  LoadWords(words, block);
+  Lanes state[4];
+  InitialState(state);
+  std::uint32_t fifth[4];
+  InitialState(fifth);
+  RoundsSideBySide(state, x, fifth, words);
+  LaneLoader::Store(state, jobs, kLanes);
+  StoreDigest(fifth, jobs[kLanes].digest);
+}
+
+// Six to eight one-block messages: two sets of four lanes, step by step.
+void DigestOneBlockTwoLanes(const Job jobs[], int used) {
+  Lanes x1[16];
+  Lanes x2[16];
+  LoadOneBlockLanes(jobs, kLanes, x1);
+  LoadOneBlockLanes(jobs + kLanes, used - kLanes, x2);
+  Lanes state1[4];
+  Lanes state2[4];
+  InitialState(state1);
+  InitialState(state2);
+  RoundsSideBySide(state1, x1, state2, x2);
+  LaneLoader::Store(state1, jobs, kLanes);
+  LaneLoader::Store(state2, jobs + kLanes, used - kLanes);
+}
+
+constexpr int kMaxOneBlockBatch = 2 * kLanes;
+
+// 1 to 8 one-block messages.
+void DigestOneBlockBatch(const Job jobs[], int count) {
+  if (count == 1) {
+    DigestOneBlock(jobs[0]);
+  } else if (count <= kLanes) {
+    DigestOneBlockLanes(jobs, count);
+  } else if (count == kLanes + 1) {
+    DigestOneBlockLanesAndOne(jobs);
+  } else {
+    DigestOneBlockTwoLanes(jobs, count);
+  }
+}
+
+// 1 to 4 messages of any length.
+void DigestBatch(const Job jobs[], int count) {
+  if (count == 1) {
+    Md4Digest(jobs[0].data, jobs[0].length, jobs[0].digest);
+  } else {
+    DigestLanes(jobs, count);
+  }
+}
 
 }  // namespace
 
@@ -328,15 +520,30 @@ void Md4Digest(const void* data, std::size_t length, std::uint8_t digest[kMd4Dig
 
 void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[],
                    std::size_t count, std::uint8_t (*digests)[kMd4DigestSize]) {
-  for (std::size_t first = 0; first < count; first += kLanes) {
-    const std::size_t used = count - first < kLanes ? count - first : kLanes;
-    if (used == 1) {
-      Md4Digest(data[first], lengths[first], digests[first]);
+  // The one-block messages go eight at a time, the others four at a time,
+  // each batch as soon as it is full and the rest at the end.
+  Job oneBlock[kMaxOneBlockBatch];
+  Job longer[kLanes];
+  int oneBlockCount = 0;
+  int longerCount = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Job job{data[i], lengths[i], digests[i]};
+    if (job.length < kOneBlockLimit) {
+      oneBlock[oneBlockCount++] = job;
+      if (oneBlockCount == kMaxOneBlockBatch) {
+        DigestOneBlockBatch(oneBlock, oneBlockCount);
+        oneBlockCount = 0;
+      }
     } else {
-      DigestGroup<Lanes, 4, LaneLoader>(data + first, lengths + first, static_cast<int>(used),
-                                        digests + first);
+      longer[longerCount++] = job;
+      if (longerCount == kLanes) {
+        DigestBatch(longer, longerCount);
+        longerCount = 0;
+      }
     }
   }
+  if (oneBlockCount > 0) DigestOneBlockBatch(oneBlock, oneBlockCount);
+  if (longerCount > 0) DigestBatch(longer, longerCount);
 }
 
 }  // namespace corvane

@@ -29,7 +29,9 @@ class Md4 {
 void Md4Digest(const void* data, std::size_t length, std::uint8_t digest[kMd4DigestSize]);
 
 // The digests of count messages (data[i], lengths[i] bytes) into digests[i],
-// four at a time side by side: several short keys cost little more than one.
+// side by side: messages under 56 bytes (one block each) up to eight at a
+// time, longer ones four at a time; several short keys cost little more
+// than one. Reads only the messages' own bytes.
 void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[],
                    std::size_t count, std::uint8_t (*digests)[kMd4DigestSize]);
 
