@@ -78,7 +78,8 @@ void CopyPlannedKeyText(const KeyPlan& plan, const PlannedKey& key, char* keyTex
 
 // Searches keys [from, to) of plan in each of lists[0], lists[1], ... in
 // turn, keys in plan order within a list; the first record found decides.
-// The probes of all keys in all lists are issued before any is compared.
+// Every key's bucket and tags are read, and a record whose tag matches is
+// prefetched, before any record is compared.
 // Returns the index of the key found (and sets *listFound and *record), or
 // -1.
 int SearchPlannedKeys(const KeyPlan& plan, int from, int to, const ListView* lists, int listCount,
