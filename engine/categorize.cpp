@@ -43,16 +43,38 @@ constexpr int kControlList = 1;
 struct LookupOutcome {
   int list = -1;                       // kSiteList or kControlList; -1: not found
   const QxListRecord* record = nullptr;
-  std::size_t keyLength = 0;           // the key text, cut to 1023 characters
 };
 
+// The caller's buffer for the key that matched: limit + 1 bytes.
+struct KeyTextOutput {
+  char* buffer;  // null: not wanted
+  int limit;     // below 0: no room at all, nothing is written
+  bool truncated = false;
+};
+
+// The key text, cut to 1023 characters, goes straight from the plan into
+// the caller's buffer: exactly limit characters and no terminator when it
+// is longer than limit.
 void Found(const KeyPlan& plan, int key, int list, const QxListRecord* record,
-           char* keyText, LookupOutcome* outcome) {
+           KeyTextOutput* output, LookupOutcome* outcome) {
   outcome->list = list;
   outcome->record = record;
-  CopyPlannedKeyText(plan, plan.keys[key], keyText);
-  const std::size_t length = plan.keys[key].length;
-  outcome->keyLength = length < QX_KEY_TEXT_SIZE - 1 ? length : QX_KEY_TEXT_SIZE - 1;
+  if (output->buffer == nullptr) return;
+  if (output->limit < 0) {
+    output->truncated = true;
+    return;
+  }
+  std::size_t length = plan.keys[key].length;
+  if (length > QX_KEY_TEXT_SIZE - 1) length = QX_KEY_TEXT_SIZE - 1;
+  const char* text = KeyText(plan, plan.keys[key]);
+  const std::size_t room = static_cast<std::size_t>(output->limit);
+  if (length > room) {
+    std::memcpy(output->buffer, text, room);
+    output->truncated = true;
+    return;
+  }
+  std::memcpy(output->buffer, text, length);
+  output->buffer[length] = '\0';
 }
 
 // Looks the URL up by its host as written: each step's keys in the site
@@ -60,7 +82,7 @@ void Found(const KeyPlan& plan, int key, int list, const QxListRecord* record,
 // parent-domain steps run only when the service asks for them and the keys
 // every lookup tries found nothing.
 void SearchByName(const ServiceState* state, const QxUrl* url, const UrlLengths& lengths,
-                  const ListView lists[2], char* keyText, LookupOutcome* outcome) {
+                  const ListView lists[2], KeyTextOutput* output, LookupOutcome* outcome) {
   KeyPlan plan;
   StartKeyPlan(url, &plan, &lengths);
   int list = -1;
@@ -80,7 +102,7 @@ void SearchByName(const ServiceState* state, const QxUrl* url, const UrlLengths&
       }
     }
   }
-  if (key >= 0) Found(plan, key, list, record, keyText, outcome);
+  if (key >= 0) Found(plan, key, list, record, output, outcome);
 }
 
 // Looks the URL up by its resolved addresses: the site list by each address
@@ -88,7 +110,7 @@ void SearchByName(const ServiceState* state, const QxUrl* url, const UrlLengths&
 // replaced by the address's dotted text; its flags keep describing the URL
 // as written.
 void SearchByAddresses(QxUrl* url, const ListView lists[2],
-                       const platform::HostAddressList& addresses, char* keyText,
+                       const platform::HostAddressList& addresses, KeyTextOutput* output,
                        LookupOutcome* outcome) {
   for (int l = kSiteList; l <= kControlList; ++l) {
     if (lists[l].count <= 0) continue;
@@ -107,7 +129,7 @@ void SearchByAddresses(QxUrl* url, const ListView lists[2],
       const QxListRecord* record = nullptr;
       const int key = SearchPlannedKeys(plan, 0, plan.count, &lists[l], 1, &list, &record);
       if (key >= 0) {
-        Found(plan, key, l, record, keyText, outcome);
+        Found(plan, key, l, record, output, outcome);
         return;
       }
     }
@@ -146,15 +168,15 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
   const ListView lists[2] = {
       ViewOf(service->siteRecords, service->siteCount, &state->siteIndex),
       ViewOf(service->controlRecords, service->controlCount, &state->controlIndex)};
-  char keyText[QX_KEY_TEXT_SIZE];
+  KeyTextOutput output{buffer, limit};
   LookupOutcome outcome;
   if ((service->options & QX_OPTION_RESOLVE_HOSTS) != 0 &&
       (parsed.flags & QX_URL_NUMERIC) == 0) {
     platform::HostAddressList addresses;
     if (ResolveForLookup(service, parsed.host, &addresses) != QX_OK) return QX_ERR_RESOLVE;
-    SearchByAddresses(&parsed, lists, addresses, keyText, &outcome);
+    SearchByAddresses(&parsed, lists, addresses, &output, &outcome);
   } else {
-    SearchByName(state, &parsed, lengths, lists, keyText, &outcome);
+    SearchByName(state, &parsed, lengths, lists, &output, &outcome);
   }
 
   if (outcome.list == kSiteList) {
@@ -167,13 +189,5 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
     return QX_UNCATEGORIZED;
   }
 
-  if (buffer == nullptr) return QX_CATEGORIZED;
-  // A negative limit leaves no room at all: nothing is written.
-  if (limit < 0) return QX_CATEGORIZED_TRUNCATED;
-  if (outcome.keyLength > static_cast<std::size_t>(limit)) {
-    std::memcpy(buffer, keyText, static_cast<std::size_t>(limit));
-    return QX_CATEGORIZED_TRUNCATED;
-  }
-  std::memcpy(buffer, keyText, outcome.keyLength + 1);
-  return QX_CATEGORIZED;
+  return output.truncated ? QX_CATEGORIZED_TRUNCATED : QX_CATEGORIZED;
 }
