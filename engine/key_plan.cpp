@@ -79,18 +79,18 @@ bool LocateDomainKeyInPlan(const KeyPlan& plan, std::size_t* offset, std::size_t
     const std::uint64_t inHost = hostLength == 64 ? ~std::uint64_t{0}
                                                   : (std::uint64_t{1} << hostLength) - 1;
     dots &= inHost & ~std::uint64_t{1};
-    if (dots == 0) return false;
-    std::size_t last = static_cast<std::size_t>(HighestBit(dots));
+    // The three last dots, as positions; bit 0 is never a dot, so a missing
+    // one reads as 0. Selecting rather than looping keeps the varying dot
+    // counts of real hosts from mispredicting.
+    const int last = HighestBit(dots | 1u);
+    const std::uint64_t rest = dots & ~(std::uint64_t{1} << last);
+    const int second = HighestBit(rest | 1u);
+    const int third = HighestBit((rest & ~(std::uint64_t{1} << second)) | 1u);
     // Two labels when the last has three characters, else three.
-    const int required = hostLength - last == 4 ? 2 : 3;
-    for (int found = 1; found < required; ++found) {
-      dots &= ~(std::uint64_t{1} << last);
-      if (dots == 0) return false;
-      last = static_cast<std::size_t>(HighestBit(dots));
-    }
-    *offset = last + 1;
-    *length = hostLength - last - 1;
-    return true;
+    const int start = hostLength - static_cast<std::size_t>(last) == 4 ? second : third;
+    *offset = static_cast<std::size_t>(start) + 1;
+    *length = hostLength - *offset;
+    return start != 0;
   }
 #endif
   const char* start;
@@ -116,14 +116,23 @@ int PlanPartKeys(const QxUrl* url, KeyPlan* plan) {
   for (int n = plan->segments; n >= 0; --n) {
     AppendKey(plan, 0, plan->ends[n], PlannedStep::kPath, n);
   }
-  std::size_t domain;
-  std::size_t domainLength;
+  std::size_t domain = 0;
+  std::size_t domainLength = 0;
   // A domain key that is the whole host is the path key of no segments,
   // planned already; any other is a part of the host without a "/", unlike
   // every path key (an address's domain key is its front, a name's its end).
-  if (LocateDomainKeyInPlan(*plan, &domain, &domainLength) && domainLength != HostLength(*plan)) {
-    AppendKey(plan, domain, domainLength, PlannedStep::kDomain, -1);
-  }
+  // Whether a host has one varies from URL to URL, so the entry is written
+  // either way and counted only when it is a key (the plan has room: at
+  // most 21 path keys come before it).
+  const bool hasDomainKey = LocateDomainKeyInPlan(*plan, &domain, &domainLength) &
+                            (domainLength != HostLength(*plan));
+  static_assert(kMaxPlannedKeys > QX_MAX_SEGMENTS + 2, "room for the domain key's entry");
+  PlannedKey& domainKey = plan->keys[plan->count];
+  domainKey.offset = static_cast<std::uint32_t>(domain);
+  domainKey.length = static_cast<std::uint32_t>(domainLength);
+  domainKey.level = -1;
+  domainKey.step = PlannedStep::kDomain;
+  plan->count += hasDomainKey ? 1 : 0;
   // The personal key is the path up to the "~" segment and "/~": a prefix
   // of the full path key, since that segment begins with "~"; without such
   // a segment it is the full path key, the first key planned above.
