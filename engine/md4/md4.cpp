@@ -6,9 +6,21 @@
 
 #include <cstring>
 
+#include <atomic>
+
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #include <emmintrin.h>
 #define CORVANE_MD4_SSE2 1
+// On x86 with GCC or Clang the functions that run lanes are compiled a
+// second time for processors with AVX: the same SSE2 operations in their
+// three-operand VEX forms, which spare the register copies the two-operand
+// forms need (F, G and H each overwrite an operand that is still wanted, the
+// rotation takes two shifts of one copy). Which of the two runs is decided
+// once, from CPUID. A build for AVX processors only has nothing to choose.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__AVX__)
+#include <cpuid.h>
+#define CORVANE_MD4_AVX 1
+#endif
 #endif
 
 namespace corvane {
@@ -342,7 +354,7 @@ constexpr int kLanes = 4;
 // padded tail. A lane with fewer blocks than the longest message runs its
 // last block again and keeps the state from before. Lanes beyond used
 // repeat the first message and are not stored.
-void DigestLanes(const Job jobs[], int used) {
+CORVANE_ALWAYS_INLINE void DigestLanesOf(const Job jobs[], int used) {
   PaddedTail tails[kLanes];
   std::size_t whole[kLanes];
   std::size_t blocks[kLanes];
@@ -397,7 +409,7 @@ CORVANE_ALWAYS_INLINE void LoadOneBlockLanes(const Job jobs[], int used, Lanes x
   LaneLoader::Load(x, rows);
 }
 
-void DigestOneBlock(const Job& job) {
+CORVANE_ALWAYS_INLINE void DigestOneBlock(const Job& job) {
   std::uint8_t block[64];
   PadOneBlock(job.data, job.length, block);
   std::uint32_t state[4];
@@ -407,7 +419,7 @@ void DigestOneBlock(const Job& job) {
 }
 
 // Two to four one-block messages in one set of lanes.
-void DigestOneBlockLanes(const Job jobs[], int used) {
+CORVANE_ALWAYS_INLINE void DigestOneBlockLanes(const Job jobs[], int used) {
   Lanes x[16];
   LoadOneBlockLanes(jobs, used, x);
   Lanes state[4];
@@ -418,7 +430,7 @@ void DigestOneBlockLanes(const Job jobs[], int used) {
 
 // Five one-block messages: four lanes, and the fifth in plain words beside
 // them in the same steps.
-void DigestOneBlockLanesAndOne(const Job jobs[]) {
+CORVANE_ALWAYS_INLINE void DigestOneBlockLanesAndOne(const Job jobs[]) {
   Lanes x[16];
   LoadOneBlockLanes(jobs, kLanes, x);
   std::uint8_t block[64];
@@ -435,7 +447,7 @@ void DigestOneBlockLanesAndOne(const Job jobs[]) {
 }
 
 // Six to eight one-block messages: two sets of four lanes, step by step.
-void DigestOneBlockTwoLanes(const Job jobs[], int used) {
+CORVANE_ALWAYS_INLINE void DigestOneBlockTwoLanes(const Job jobs[], int used) {
   Lanes x1[16];
   Lanes x2[16];
   LoadOneBlockLanes(jobs, kLanes, x1);
@@ -452,7 +464,7 @@ void DigestOneBlockTwoLanes(const Job jobs[], int used) {
 constexpr int kMaxOneBlockBatch = 2 * kLanes;
 
 // 1 to 8 one-block messages.
-void DigestOneBlockBatch(const Job jobs[], int count) {
+CORVANE_ALWAYS_INLINE void DigestOneBlockBatchOf(const Job jobs[], int count) {
   if (count == 1) {
     DigestOneBlock(jobs[0]);
   } else if (count <= kLanes) {
@@ -464,13 +476,79 @@ void DigestOneBlockBatch(const Job jobs[], int count) {
   }
 }
 
+// The functions above that run lanes, compiled for each instruction set
+// from the one source: each version below inlines them whole, so that their
+// vector operations take the version's encoding.
+#define CORVANE_MD4_LANE_FUNCTIONS(Suffix, Attributes)                              \
+  Attributes void DigestOneBlockBatch##Suffix(const Job jobs[], int count) {         \
+    DigestOneBlockBatchOf(jobs, count);                                              \
+  }                                                                                  \
+  Attributes void DigestLanes##Suffix(const Job jobs[], int used) { DigestLanesOf(jobs, used); }
+
+CORVANE_MD4_LANE_FUNCTIONS(Baseline, )
+#if defined(CORVANE_MD4_AVX)
+CORVANE_MD4_LANE_FUNCTIONS(Avx, __attribute__((target("avx"))))
+#endif
+#undef CORVANE_MD4_LANE_FUNCTIONS
+
+// The lanes the batch digest runs: kUnchosen until the first batch (or a
+// test) decides, then kBaseline or kAvx. Constant-initialised, so that a
+// digest from another file's static initialiser finds a valid value; racing
+// first calls both write the same choice.
+enum LaneChoice : int { kUnchosen = 0, kBaseline = 1, kAvx = 2 };
+std::atomic<int> laneChoice{kUnchosen};
+
+// Whether the processor runs AVX and the operating system saves the vector
+// registers' upper halves on a task switch (XCR0 bits 1 and 2), without
+// which AVX instructions fault.
+bool AvxUsable() {
+#if defined(CORVANE_MD4_AVX)
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const bool osSavesState = (ecx & bit_OSXSAVE) != 0;
+  if (!osSavesState || (ecx & bit_AVX) == 0) return false;
+  unsigned xcr0Low = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  return (xcr0Low & 0x6u) == 0x6u;
+#else
+  return false;
+#endif
+}
+
+CORVANE_ALWAYS_INLINE LaneChoice ChosenLanes() {
+  int choice = laneChoice.load(std::memory_order_relaxed);
+  if (choice == kUnchosen) {
+    choice = AvxUsable() ? kAvx : kBaseline;
+    laneChoice.store(choice, std::memory_order_relaxed);
+  }
+  return static_cast<LaneChoice>(choice);
+}
+
+CORVANE_ALWAYS_INLINE void DigestOneBlockBatch(LaneChoice lanes, const Job jobs[], int count) {
+#if defined(CORVANE_MD4_AVX)
+  if (lanes == kAvx) {
+    DigestOneBlockBatchAvx(jobs, count);
+    return;
+  }
+#endif
+  static_cast<void>(lanes);
+  DigestOneBlockBatchBaseline(jobs, count);
+}
+
 // 1 to 4 messages of any length.
-void DigestBatch(const Job jobs[], int count) {
+CORVANE_ALWAYS_INLINE void DigestBatch(LaneChoice lanes, const Job jobs[], int count) {
   if (count == 1) {
     Md4Digest(jobs[0].data, jobs[0].length, jobs[0].digest);
-  } else {
-    DigestLanes(jobs, count);
+    return;
   }
+#if defined(CORVANE_MD4_AVX)
+  if (lanes == kAvx) {
+    DigestLanesAvx(jobs, count);
+    return;
+  }
+#endif
+  static_cast<void>(lanes);
+  DigestLanesBaseline(jobs, count);
 }
 
 }  // namespace
@@ -522,6 +600,7 @@ void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[]
                    std::size_t count, std::uint8_t (*digests)[kMd4DigestSize]) {
   // The one-block messages go eight at a time, the others four at a time,
   // each batch as soon as it is full and the rest at the end.
+  const LaneChoice lanes = ChosenLanes();
   Job oneBlock[kMaxOneBlockBatch];
   Job longer[kLanes];
   int oneBlockCount = 0;
@@ -531,19 +610,25 @@ void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[]
     if (job.length < kOneBlockLimit) {
       oneBlock[oneBlockCount++] = job;
       if (oneBlockCount == kMaxOneBlockBatch) {
-        DigestOneBlockBatch(oneBlock, oneBlockCount);
+        DigestOneBlockBatch(lanes, oneBlock, oneBlockCount);
         oneBlockCount = 0;
       }
     } else {
       longer[longerCount++] = job;
       if (longerCount == kLanes) {
-        DigestBatch(longer, longerCount);
+        DigestBatch(lanes, longer, longerCount);
         longerCount = 0;
       }
     }
   }
-  if (oneBlockCount > 0) DigestOneBlockBatch(oneBlock, oneBlockCount);
-  if (longerCount > 0) DigestBatch(longer, longerCount);
+  if (oneBlockCount > 0) DigestOneBlockBatch(lanes, oneBlock, oneBlockCount);
+  if (longerCount > 0) DigestBatch(lanes, longer, longerCount);
+}
+
+bool Md4SelectLanes(Md4Lanes lanes) {
+  if (lanes == Md4Lanes::kAvx && !AvxUsable()) return false;
+  laneChoice.store(lanes == Md4Lanes::kAvx ? kAvx : kBaseline, std::memory_order_relaxed);
+  return true;
 }
 
 }  // namespace corvane

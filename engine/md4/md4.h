@@ -35,6 +35,14 @@ void Md4Digest(const void* data, std::size_t length, std::uint8_t digest[kMd4Dig
 void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[],
                    std::size_t count, std::uint8_t (*digests)[kMd4DigestSize]);
 
+// The instructions the batch digest runs its lanes in: SSE2 (or plain words
+// where the build has no SSE2), or the same operations in AVX's VEX forms.
+// The digest picks AVX by itself where the processor and the operating
+// system support it. Md4SelectLanes, for tests and benchmarks, forces one;
+// it returns false and changes nothing if this build or machine lacks it.
+enum class Md4Lanes { kBaseline, kAvx };
+bool Md4SelectLanes(Md4Lanes lanes);
+
 }  // namespace corvane
 
 #endif  // PELLUMIN_ENGINE_MD4_MD4_H_
