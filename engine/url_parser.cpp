@@ -133,6 +133,14 @@ constexpr std::size_t kPaddedSize = kBlock + kWorkSize + 2 * kBlock;
 #define CORVANE_WHOLE_BLOCK_READ
 #endif
 
+// The host and path steps are inlined into the parser, whose frame then
+// serves them all.
+#if defined(__GNUC__) || defined(__clang__)
+#define CORVANE_PARSER_STEP inline __attribute__((always_inline))
+#else
+#define CORVANE_PARSER_STEP inline
+#endif
+
 // A text in the padded buffer: its characters are [begin, end), *end is
 // NUL and so are the sixteen bytes from end on.
 struct PaddedText {
@@ -297,7 +305,7 @@ inline const char* ReadDecodedPadded(const char* in, char* out) {
 // and tidies a numeric dotted address; then cuts it to the field's 255
 // characters. The rules see the whole host, so one longer than the field is
 // read into work first.
-std::size_t StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
+CORVANE_PARSER_STEP std::size_t StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
   const bool fits = static_cast<std::size_t>(end - in) <= kMaxHostLength;
   char* host = fits ? url->host : work;
   std::size_t length = 0;
@@ -364,7 +372,7 @@ std::size_t StoreHost(QxUrl* url, const char* in, const char* end, char* work) {
 // segments in one pass: decoded, upper-cased, each cut to 127 characters,
 // at most 20; empty segments are skipped ("//games/" is "/games/") and a "?"
 // ends the path.
-void SplitPath(QxUrl* url, const char* in, UrlLengths* lengths) {
+CORVANE_PARSER_STEP void SplitPath(QxUrl* url, const char* in, UrlLengths* lengths) {
   int count = 0;
   for (;;) {
     if (*in == '/') {  // empty segments: "//games/" is "/games/"
