@@ -317,9 +317,8 @@ CORVANE_PARSER_STEP std::size_t StoreHost(QxUrl* url, const char* in, const char
       const std::size_t left = static_cast<std::size_t>(end - in);
       std::size_t run = 0;
       if (length + kBlock <= kMaxHostLength) {
-        std::uint32_t stops = CharMask(in, '%') | 0x10000u;
-        if (left < kBlock) stops |= 1u << left;
-        run = static_cast<std::size_t>(LowestBit(stops));
+        const std::size_t limit = left < kBlock ? left : kBlock;
+        run = static_cast<std::size_t>(LowestBit(CharMask(in, '%') | (1u << limit)));
         StoreUpperRun(in, host + length, run);
         in += run;
         length += run;
