@@ -269,6 +269,110 @@ TEST(UrlParserTest, SegmentsOfEveryLengthAroundSixteenCharacterStepsParseAlike) 
   }
 }
 
+// Host and path are read sixteen characters at a time from wherever the
+// text lies in memory: a separator or an encoding at every offset of such a
+// step, in the host and in a segment, reads as it does anywhere else. The
+// text is put at each offset of an allocation of its own size, so that the
+// blocks begin at every place relative to it.
+TEST(UrlParserTest, SeparatorsAndEncodingsAtEveryOffsetOfASixteenCharacterStep) {
+  struct Case {
+    const char* piece;  // put after n characters
+    const char* host;   // what the piece adds to the host, or null: it ends the host
+    const char* path;   // what it adds to the first segment, or null: it ends the segment
+    int flags;          // flags when the piece is in the path
+  } cases[] = {
+      {"%41", "A", "A", 0},    {"%7e", "~", "~", 0},       {"%2f", "%2F", "%2F", 0},
+      {"%4", "%4", "%4", 0},   {"%", "%", "%", 0},          {"a", "A", "A", 0},
+      {"{", "{", "{", 0},      {"`", "`", "`", 0},          {"@", nullptr, "@", 0},
+      {"?", nullptr, nullptr, QX_URL_QUERY},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t n = 1; n <= 40; ++n) {
+      for (std::size_t shift = 0; shift < 16; ++shift) {
+        const std::string letters(n, 'x');
+        const std::string upper(n, 'X');
+        // In the host: "@" moves the host behind it, "?" ends it.
+        std::string text = "http://" + letters + c.piece + "z/seg";
+        std::vector<char> memory(shift + text.size() + 1);
+        std::memcpy(memory.data() + shift, text.c_str(), text.size() + 1);
+        QxUrl url;
+        std::memset(&url, 0, sizeof url);
+        ASSERT_EQ(qxprsurl(&url, memory.data() + shift), 1) << text;
+        const std::string piece = c.piece;
+        const std::string host = c.host != nullptr       ? upper + c.host + "Z"
+                                 : piece == "@"         ? std::string("Z")
+                                                        : upper;
+        EXPECT_STREQ(url.host, host.c_str()) << text << " at " << shift;
+        for (std::size_t i = std::strlen(url.host); i < QX_HOST_SIZE; ++i) {
+          ASSERT_EQ(url.host[i], '\0') << text << " byte " << i;
+        }
+        // In a segment.
+        text = "http://h/" + letters + c.piece + "z/y";
+        memory.assign(shift + text.size() + 1, '\0');
+        std::memcpy(memory.data() + shift, text.c_str(), text.size() + 1);
+        std::memset(&url, 0, sizeof url);
+        ASSERT_EQ(qxprsurl(&url, memory.data() + shift), 1) << text;
+        const std::string segment = c.path != nullptr ? upper + c.path + "Z" : upper;
+        ASSERT_GE(url.segmentCount, 1) << text;
+        EXPECT_EQ(std::string(url.segments[0]), segment) << text << " at " << shift;
+        EXPECT_EQ(url.segmentCount, c.path != nullptr ? 2 : 1) << text;
+        EXPECT_EQ(url.flags, c.flags) << text;
+        for (std::size_t i = segment.size(); i < QX_SEGMENT_SIZE; ++i) {
+          ASSERT_EQ(url.segments[0][i], '\0') << text << " byte " << i;
+        }
+      }
+    }
+  }
+}
+
+// Where the 511-character read ends in the middle of a step, of a host or
+// of a segment, what comes after the cut is not read, whatever it is.
+TEST(UrlParserTest, TheCutFallsAnywhereInAStep) {
+  struct Case {
+    std::size_t hostLength;
+    std::size_t segmentLength;
+  } cases[] = {{1, 100}, {200, 100}, {250, 300}, {490, 30}, {508, 10}, {509, 10}, {510, 10},
+               {511, 10}, {512, 10}};
+  for (const Case& c : cases) {
+    for (std::size_t extra = 0; extra < 20; ++extra) {
+      for (const char* after : {"?q", "/z", "%41", "A"}) {
+        std::string path;
+        for (std::size_t i = 0; path.size() < c.segmentLength + extra; ++i) path += (i % 9 == 8) ? '/' : 'p';
+        const std::string text = "http://" + std::string(c.hostLength, 'h') + "/" + path + after;
+        // What the parser sees: 511 characters from the host on.
+        const std::string seen = text.substr(7, 511);
+        const Parsed p = Parse(text);
+        ASSERT_EQ(p.result, 1) << text;
+        EXPECT_EQ(std::strlen(p.url.host), std::min<std::size_t>(c.hostLength, 255)) << text;
+        std::vector<std::string> expected;
+        if (c.hostLength < seen.size()) {
+          std::string rest = seen.substr(c.hostLength + 1);
+          const std::size_t query = rest.find('?');
+          const bool hasQuery = query != std::string::npos;
+          if (hasQuery) rest.resize(query);
+          std::string segment;
+          for (std::size_t i = 0; i <= rest.size(); ++i) {
+            if (i == rest.size() || rest[i] == '/') {
+              if (!segment.empty() && expected.size() < QX_MAX_SEGMENTS) expected.push_back(segment);
+              segment.clear();
+            } else if (rest.compare(i, 3, "%41") == 0) {
+              segment += 'A';
+              i += 2;
+            } else {
+              segment += (rest[i] >= 'a' && rest[i] <= 'z') ? static_cast<char>(rest[i] - 32) : rest[i];
+            }
+          }
+          for (std::string& s : expected) {
+            if (s.size() > 127) s.resize(127);
+          }
+          EXPECT_EQ((p.url.flags & QX_URL_QUERY) != 0, hasQuery) << text;
+        }
+        EXPECT_EQ(p.segments(), expected) << text;
+      }
+    }
+  }
+}
+
 TEST(UrlParserTest, LongHostIsCutTo255AndLeavesTheOtherFieldsIntact) {
   for (std::size_t length : {255u, 256u, 400u, 511u, 700u}) {
     Parsed p = Parse("http://" + std::string(length, 'h') + "/seg");
