@@ -9,6 +9,8 @@
 // Categorisation runs with the parent-domain option off and on, on one
 // thread, and on one and two threads sharing one service. BM_Md4DigestMany
 // digests N keys of 12 to 60 bytes in one call, as a URL's key plan does.
+// CORVANE_BENCH_MD4_LANES=baseline runs everything with the SSE2 lanes even
+// where AVX is there, to compare the two versions end to end.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -355,4 +357,23 @@ BENCHMARK(BM_Md4DigestMany)->DenseRange(1, 8);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (const char* lanes = std::getenv("CORVANE_BENCH_MD4_LANES")) {
+    const bool baseline = std::strcmp(lanes, "baseline") == 0;
+    if (!baseline && std::strcmp(lanes, "avx") != 0) {
+      std::fprintf(stderr, "CORVANE_BENCH_MD4_LANES must be \"baseline\" or \"avx\", not \"%s\"\n",
+                   lanes);
+      return 2;
+    }
+    if (!corvane::Md4SelectLanes(baseline ? corvane::Md4Lanes::kBaseline
+                                          : corvane::Md4Lanes::kAvx)) {
+      std::fprintf(stderr, "MD4 lanes \"%s\" are not available on this machine\n", lanes);
+      return 2;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
