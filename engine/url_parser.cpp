@@ -112,9 +112,10 @@ bool StartsWithNews(const char* text) {
 // The text after "://" (or "news:") is read from the caller's string in
 // aligned sixteen-byte blocks: an aligned block never crosses a page, so the
 // bytes after the terminator that the last block takes in are mapped, and
-// they are masked off before anything looks at them. (Address checkers
-// cannot know that; the two functions that read the caller's string so are
-// left out of their checks, and read nothing else.) The host and path are
+// they are masked off before anything looks at them. (Address and thread
+// checkers cannot know that, and may find a freed neighbour in those bytes;
+// the two functions that read the caller's string so are left out of their
+// checks, and read nothing else.) The host and path are
 // then read from a copy in a padded buffer of the parser's own, where every
 // sixteen-byte load after the text finds zeros.
 constexpr std::size_t kBlock = 16;
@@ -122,11 +123,12 @@ constexpr std::size_t kBlock = 16;
 // and a zero block after them.
 constexpr std::size_t kPaddedSize = kBlock + kWorkSize + 2 * kBlock;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CORVANE_WHOLE_BLOCK_READ __attribute__((no_sanitize_address, noinline))
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CORVANE_WHOLE_BLOCK_READ \
+  __attribute__((no_sanitize_address, no_sanitize_thread, noinline))
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_WHOLE_BLOCK_READ __attribute__((no_sanitize_address, noinline))
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CORVANE_WHOLE_BLOCK_READ __attribute__((no_sanitize("address", "thread"), noinline))
 #endif
 #endif
 #if !defined(CORVANE_WHOLE_BLOCK_READ)
