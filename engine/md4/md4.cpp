@@ -491,6 +491,16 @@ CORVANE_MD4_LANE_FUNCTIONS(Avx, __attribute__((target("avx"))))
 #endif
 #undef CORVANE_MD4_LANE_FUNCTIONS
 
+// The functions of one version of the lanes.
+struct LaneVersion {
+  void (*oneBlockBatch)(const Job jobs[], int count);  // 1 to 8 one-block messages
+  void (*lanes)(const Job jobs[], int used);           // 2 to 4 messages of any length
+};
+constexpr LaneVersion kBaselineLanes{DigestOneBlockBatchBaseline, DigestLanesBaseline};
+#if defined(CORVANE_MD4_AVX)
+constexpr LaneVersion kAvxLanes{DigestOneBlockBatchAvx, DigestLanesAvx};
+#endif
+
 // The lanes the batch digest runs: kUnchosen until the first batch (or a
 // test) decides, then kBaseline or kAvx. Constant-initialised, so that a
 // digest from another file's static initialiser finds a valid value; racing
@@ -515,40 +525,25 @@ bool AvxUsable() {
 #endif
 }
 
-CORVANE_ALWAYS_INLINE LaneChoice ChosenLanes() {
+const LaneVersion& ChosenLanes() {
   int choice = laneChoice.load(std::memory_order_relaxed);
   if (choice == kUnchosen) {
     choice = AvxUsable() ? kAvx : kBaseline;
     laneChoice.store(choice, std::memory_order_relaxed);
   }
-  return static_cast<LaneChoice>(choice);
-}
-
-CORVANE_ALWAYS_INLINE void DigestOneBlockBatch(LaneChoice lanes, const Job jobs[], int count) {
 #if defined(CORVANE_MD4_AVX)
-  if (lanes == kAvx) {
-    DigestOneBlockBatchAvx(jobs, count);
-    return;
-  }
+  if (choice == kAvx) return kAvxLanes;
 #endif
-  static_cast<void>(lanes);
-  DigestOneBlockBatchBaseline(jobs, count);
+  return kBaselineLanes;
 }
 
 // 1 to 4 messages of any length.
-CORVANE_ALWAYS_INLINE void DigestBatch(LaneChoice lanes, const Job jobs[], int count) {
+CORVANE_ALWAYS_INLINE void DigestBatch(const LaneVersion& lanes, const Job jobs[], int count) {
   if (count == 1) {
     Md4Digest(jobs[0].data, jobs[0].length, jobs[0].digest);
-    return;
+  } else {
+    lanes.lanes(jobs, count);
   }
-#if defined(CORVANE_MD4_AVX)
-  if (lanes == kAvx) {
-    DigestLanesAvx(jobs, count);
-    return;
-  }
-#endif
-  static_cast<void>(lanes);
-  DigestLanesBaseline(jobs, count);
 }
 
 }  // namespace
@@ -600,7 +595,7 @@ void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[]
                    std::size_t count, std::uint8_t (*digests)[kMd4DigestSize]) {
   // The one-block messages go eight at a time, the others four at a time,
   // each batch as soon as it is full and the rest at the end.
-  const LaneChoice lanes = ChosenLanes();
+  const LaneVersion& lanes = ChosenLanes();
   Job oneBlock[kMaxOneBlockBatch];
   Job longer[kLanes];
   int oneBlockCount = 0;
@@ -610,7 +605,7 @@ void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[]
     if (job.length < kOneBlockLimit) {
       oneBlock[oneBlockCount++] = job;
       if (oneBlockCount == kMaxOneBlockBatch) {
-        DigestOneBlockBatch(lanes, oneBlock, oneBlockCount);
+        lanes.oneBlockBatch(oneBlock, oneBlockCount);
         oneBlockCount = 0;
       }
     } else {
@@ -621,7 +616,7 @@ void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[]
       }
     }
   }
-  if (oneBlockCount > 0) DigestOneBlockBatch(lanes, oneBlock, oneBlockCount);
+  if (oneBlockCount > 0) lanes.oneBlockBatch(oneBlock, oneBlockCount);
   if (longerCount > 0) DigestBatch(lanes, longer, longerCount);
 }
 
