@@ -64,8 +64,7 @@ void Found(const KeyPlan& plan, int key, int list, const QxListRecord* record,
     output->truncated = true;
     return;
   }
-  std::size_t length = plan.keys[key].length;
-  if (length > QX_KEY_TEXT_SIZE - 1) length = QX_KEY_TEXT_SIZE - 1;
+  const std::size_t length = HandedBackKeyLength(plan.keys[key]);
   const char* text = KeyText(plan, plan.keys[key]);
   const std::size_t room = static_cast<std::size_t>(output->limit);
   if (length > room) {

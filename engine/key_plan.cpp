@@ -10,7 +10,6 @@
 namespace corvane {
 namespace {
 
-constexpr std::size_t kKeyTextLimit = QX_KEY_TEXT_SIZE - 1;
 constexpr int kMaxSearchedLists = 2;
 
 // Where the personal-page key goes when it is not a prefix of the full
@@ -192,9 +191,8 @@ int PlanStrippedHostKeys(KeyPlan* plan) {
 }
 
 void CopyPlannedKeyText(const KeyPlan& plan, const PlannedKey& key, char* keyText) {
-  std::size_t length = key.length;
-  if (length > kKeyTextLimit) length = kKeyTextLimit;
-  std::memcpy(keyText, plan.text + key.offset, length);
+  const std::size_t length = HandedBackKeyLength(key);
+  std::memcpy(keyText, KeyText(plan, key), length);
   keyText[length] = '\0';
 }
 

@@ -72,6 +72,11 @@ inline const char* KeyText(const KeyPlan& plan, const PlannedKey& key) {
   return plan.text + key.offset;
 }
 
+// The length of a key's text as handed back: cut to kKeyTextLimit.
+inline std::size_t HandedBackKeyLength(const PlannedKey& key) {
+  return key.length < kKeyTextLimit ? key.length : kKeyTextLimit;
+}
+
 // Copies a key's text, cut to 1023 characters and terminated, into keyText
 // (room for 1024 bytes).
 void CopyPlannedKeyText(const KeyPlan& plan, const PlannedKey& key, char* keyText);

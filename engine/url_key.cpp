@@ -16,8 +16,6 @@
 namespace corvane {
 namespace {
 
-constexpr std::size_t kKeyTextLimit = QX_KEY_TEXT_SIZE - 1;
-
 std::size_t BoundedLength(const char* text, std::size_t room) {
   const void* end = std::memchr(text, '\0', room);
   return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : room;

@@ -11,6 +11,10 @@
 
 namespace corvane {
 
+// The most of a key's text that is handed back: the caller's key text holds
+// QX_KEY_TEXT_SIZE bytes with the terminator.
+constexpr std::size_t kKeyTextLimit = QX_KEY_TEXT_SIZE - 1;
+
 // Longest key: host, then "/" and a segment for each of 20 segments.
 constexpr std::size_t kMaxKeyLength = (QX_HOST_SIZE - 1) + QX_MAX_SEGMENTS * QX_SEGMENT_SIZE;
 
