@@ -2,8 +2,9 @@
 //
 // Fields say which lock guards them (GUARDED_BY), functions which locks they
 // need held (REQUIRES) or must not hold (EXCLUDES). clang checks them with
-// -Wthread-safety (the "threads" build of scripts/test-all.sh makes any
-// finding an error); other compilers see nothing. Use the locks of
+// -Wthread-safety (the "threadsafety" stage of scripts/test-all.sh, preset
+// native-threadsafety, makes any finding an error); other compilers see
+// nothing. Use the locks of
 // base/mutex.h: the standard library's are not annotated.
 #ifndef PELLUMIN_BASE_THREAD_ANNOTATIONS_H_
 #define PELLUMIN_BASE_THREAD_ANNOTATIONS_H_

@@ -9,7 +9,8 @@
 #   --requests N (200000)  --seed S (20261209)  --rounds R (3)
 #   --min-ratio X (10): fail when the helper's requests per core fall below X
 #                       times squidGuard's
-# Environment: UT1 (default ../shared/data/ut1 beside the repository),
+# Environment: UT1 (default ../shared/data/ut1 beside the repository, or
+# one level above it, as from a worktree in a folder of worktrees),
 # WORK (default a temporary folder, removed afterwards; set it to keep the
 # stream, the answers and both databases).
 set -uo pipefail
@@ -19,8 +20,12 @@ case "${1:-}" in
 esac
 build=$root/build/native
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then build=$1; shift; fi
-ut1=${UT1:-$root/../shared/data/ut1}
-[ -d "$ut1" ] || ut1=/work/shared/data/ut1
+if [ -n "${UT1:-}" ]; then
+  ut1=$UT1
+else
+  ut1=$root/../shared/data/ut1
+  [ -d "$ut1" ] || ut1=$root/../../shared/data/ut1
+fi
 [ -d "$ut1" ] || { echo "versus-squidguard: no UT1 lists at $ut1 (set UT1)" >&2; exit 2; }
 
 if ! command -v squidGuard >/dev/null; then

@@ -3,6 +3,10 @@
 #   native    the native build and its unit tests (and the setup script's
 #             own test, against stand-ins for apt-get and dpkg, and the
 #             settings sheet driven in a terminal under tmux)
+#   threadsafety  every target built with clang 14 and its thread-safety
+#             analysis (-Wthread-safety as errors, preset
+#             native-threadsafety); one check, passed when it builds.
+#             Skipped, with why, without clang 14
 #   asan      the unit tests under AddressSanitizer and UBSan
 #   tsan      the unit tests under ThreadSanitizer
 #   e2e       curl through hxhost and the real plug-in, and a load test;
@@ -24,7 +28,8 @@
 #
 # Usage: test-all.sh [--help]
 # Environment: SKIP_SETUP=1 skips scripts/setup-debian.sh; STAGES="native e2e"
-# runs only some stages (default: native asan tsan e2e fuzz windows);
+# runs only some stages (default: native threadsafety asan tsan e2e fuzz
+# windows);
 # FUZZ_SECONDS=N runs each fuzz target for N seconds.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,7 +41,7 @@ case "${1:-}" in
   *) echo "unknown argument: $1 (try --help)" >&2; exit 2 ;;
 esac
 
-stages=${STAGES:-"native asan tsan e2e fuzz windows"}
+stages=${STAGES:-"native threadsafety asan tsan e2e fuzz windows"}
 want() { [[ " $stages " == *" $1 "* ]]; }
 
 total_passed=0
@@ -116,6 +121,26 @@ if want native; then
     ran "native unit tests" "$ctest_counts"
   else
     skipped "native unit tests" "the native build failed"
+  fi
+fi
+
+# Why the thread-safety build cannot be made here, or nothing.
+threadsafety_missing() {
+  command -v clang++-14 >/dev/null || { echo "no clang++-14 (Debian's clang-14)"; return; }
+  command -v clang-14 >/dev/null || echo "no clang-14 (Debian's clang-14)"
+}
+
+if want threadsafety; then
+  banner "clang 14 thread-safety analysis"
+  why=$(threadsafety_missing)
+  if [ -n "$why" ]; then
+    skipped "thread-safety build" "$why"
+  elif build_preset native-threadsafety; then
+    total_passed=$((total_passed + 1))
+    ran "thread-safety build (clang 14, -Werror=thread-safety)" "1 passed, 0 failed"
+  else
+    step_failed "native-threadsafety build"
+    ran "thread-safety build (clang 14, -Werror=thread-safety)" "0 passed, 1 failed"
   fi
 fi
 
@@ -256,7 +281,7 @@ if want windows; then
 fi
 
 banner "summary"
-for stage in native asan tsan e2e fuzz windows; do
+for stage in native threadsafety asan tsan e2e fuzz windows; do
   want "$stage" || report+=("$stage: skipped, not in STAGES=\"$stages\"")
 done
 for line in "${report[@]}"; do echo "  $line"; done

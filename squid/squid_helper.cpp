@@ -3,13 +3,13 @@
 #include "squid_helper.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <limits>
 #include <thread>
 #include <utility>
 
+#include "base/mutex.h"
 #include "outputs.h"
 #include "tarnwick.h"
 
@@ -56,20 +56,147 @@ void MergeCounts(ServeCounts* into, const ServeCounts& from) {
   into->broken += from.broken;
 }
 
+// The reader/writer lock lets readers in while others read, so under a
+// steady load a writer could wait for ever. Readers and writers both pass
+// through the gate first; a writer keeps it while it waits, which holds new
+// readers back.
+class SCOPED_CAPABILITY GatedReaderLock {
+ public:
+  GatedReaderLock(base::Mutex* gate, base::SharedMutex* mutex) ACQUIRE_SHARED(mutex) EXCLUDES(gate)
+      : mutex_(mutex) {
+    base::MutexLock pass(gate);
+    mutex->LockShared();
+  }
+  ~GatedReaderLock() RELEASE() { mutex_->UnlockShared(); }
+  GatedReaderLock(const GatedReaderLock&) = delete;
+  GatedReaderLock& operator=(const GatedReaderLock&) = delete;
+
+ private:
+  base::SharedMutex* const mutex_;
+};
+
+class SCOPED_CAPABILITY GatedWriterLock {
+ public:
+  GatedWriterLock(base::Mutex* gate, base::SharedMutex* mutex) ACQUIRE(mutex) EXCLUDES(gate)
+      : mutex_(mutex) {
+    base::MutexLock pass(gate);
+    mutex->Lock();
+  }
+  ~GatedWriterLock() RELEASE() { mutex_->Unlock(); }
+  GatedWriterLock(const GatedWriterLock&) = delete;
+  GatedWriterLock& operator=(const GatedWriterLock&) = delete;
+
+ private:
+  base::SharedMutex* const mutex_;
+};
+
+// How a line read from Squid falls short of a request line.
+enum class LineFault { kNone, kTooLong, kHoldsNul };
+
+// Reads the next line into *buffer, NUL-terminated, and points *line at its
+// text up to the first NUL. A line longer than the buffer is cut to what
+// fits and the rest of it skipped. False at the end of input when nothing
+// more was read.
+bool ReadLine(std::istream& in, std::vector<char>* buffer, std::string_view* line, LineFault* fault) {
+  in.getline(buffer->data(), static_cast<std::streamsize>(buffer->size()));
+  const std::size_t got = static_cast<std::size_t>(in.gcount());
+  bool tooLong = false;
+  if (in.fail() && !in.eof()) {
+    // getline stored buffer->size() - 1 characters and found no line end.
+    in.clear();
+    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    tooLong = true;
+  } else if (got == 0 && in.eof()) {
+    return false;
+  }
+  const std::size_t length = std::strlen(buffer->data());
+  // A NUL inside a line cuts it there: the rest cannot be a URL.
+  const bool hasNul = !tooLong && got > 0 && length + (in.eof() ? 0 : 1) < got;
+  *line = std::string_view(buffer->data(), length);
+  *fault = tooLong ? LineFault::kTooLong : hasNul ? LineFault::kHoldsNul : LineFault::kNone;
+  return true;
+}
+
 }  // namespace
 
-// The reader/writer lock lets readers in while others read, so under a
-// steady load a writer could wait for ever; the gate holds new readers
-// back while a writer waits.
-std::shared_lock<std::shared_mutex> FilterHelper::ReadLock() {
-  std::lock_guard<std::mutex> gate(gate_);
-  return std::shared_lock<std::shared_mutex>(filterLock_);
-}
+// Where the answers go: each text whole, flushed at once, so that answers
+// written from several threads never interleave.
+class FilterHelper::AnswerWriter {
+ public:
+  explicit AnswerWriter(std::ostream* out) : out_(out) {}
 
-std::unique_lock<std::shared_mutex> FilterHelper::WriteLock() {
-  std::lock_guard<std::mutex> gate(gate_);
-  return std::unique_lock<std::shared_mutex>(filterLock_);
-}
+  void Write(const std::string& text) EXCLUDES(lock_) {
+    if (text.empty()) return;
+    base::MutexLock lock(&lock_);
+    out_->write(text.data(), static_cast<std::streamsize>(text.size()));
+    out_->flush();
+  }
+
+ private:
+  base::Mutex lock_;
+  std::ostream* const out_ PT_GUARDED_BY(lock_);
+};
+
+// The pool's work: batches of lines with channel-IDs, at most
+// kQueuedBatches of them waiting, so that a reader ahead of the workers
+// waits too.
+class FilterHelper::BatchQueue {
+ public:
+  // Moves *batch in, leaving it empty; an empty batch adds nothing.
+  void Push(std::vector<std::string>* batch) EXCLUDES(lock_) {
+    if (batch->empty()) return;
+    {
+      base::MutexLock lock(&lock_);
+      while (batches_.size() >= kQueuedBatches) changed_.Wait();
+      batches_.push_back(std::move(*batch));
+      batch->clear();
+    }
+    changed_.SignalAll();
+  }
+
+  // Takes the oldest batch, waiting for one. False when End has been called
+  // and every batch is taken.
+  bool Pop(std::vector<std::string>* batch) EXCLUDES(lock_) {
+    {
+      base::MutexLock lock(&lock_);
+      while (!ending_ && batches_.empty()) changed_.Wait();
+      if (batches_.empty()) return false;
+      *batch = std::move(batches_.front());
+      batches_.pop_front();
+    }
+    changed_.SignalAll();
+    return true;
+  }
+
+  // No more batches will come.
+  void End() EXCLUDES(lock_) {
+    {
+      base::MutexLock lock(&lock_);
+      ending_ = true;
+    }
+    changed_.SignalAll();
+  }
+
+ private:
+  base::Mutex lock_;
+  base::CondVar changed_{&lock_};
+  std::deque<std::vector<std::string>> batches_ GUARDED_BY(lock_);
+  bool ending_ GUARDED_BY(lock_) = false;
+};
+
+// What the reader holds until it hands it on: lines with channel-IDs not
+// yet given to the pool, and the answers to lines without, in their order.
+struct FilterHelper::Pending {
+  std::vector<std::string> batch;
+  std::string inOrder;
+  ServeCounts counts;
+
+  void HandOn(BatchQueue* queue, AnswerWriter* writer) {
+    queue->Push(&batch);
+    writer->Write(inOrder);
+    inOrder.clear();
+  }
+};
 
 FilterHelper::FilterHelper(HelperOptions options) : options_(std::move(options)) {
   if (options_.threads < 1) options_.threads = 1;
@@ -91,45 +218,48 @@ bool FilterHelper::OpenLog(std::string* message) {
 }
 
 bool FilterHelper::Start(std::string* message) {
-  std::lock_guard<std::mutex> reload(reloadLock_);
+  base::MutexLock reload(&reloadLock_);
   if (!OpenLog(message)) return false;
-  // Set before any request is served and never changed: workers read it
-  // without a lock.
-  logging_ = !options_.logPath.empty();
+  {
+    GatedWriterLock lock(&gate_, &filterLock_);
+    logging_ = !options_.logPath.empty();
+  }
   LoadedFilter next = tarnwick::DefaultLoadedFilter();
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
   const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
   if (ready != 1) return false;
-  auto lock = WriteLock();
+  GatedWriterLock lock(&gate_, &filterLock_);
   filter_ = next;
   loaded_ = true;
   return true;
 }
 
 bool FilterHelper::Reload(std::string* message) {
-  std::lock_guard<std::mutex> reload(reloadLock_);
+  base::MutexLock reload(&reloadLock_);
   std::string logProblem;
   const bool logOk = OpenLog(&logProblem);
   // A value missing from the store leaves the text the filter had, as a
   // second HXInit does.
   LoadedFilter next = tarnwick::DefaultLoadedFilter();
+  bool wasLoaded;  // still right after the lock: loaded_ changes only under reloadLock_
   {
-    auto lock = ReadLock();
+    GatedReaderLock lock(&gate_, &filterLock_);
+    wasLoaded = loaded_;
     if (loaded_) {
       std::memcpy(next.controlFilePath, filter_.controlFilePath, sizeof next.controlFilePath);
       std::memcpy(next.denialBody, filter_.denialBody, sizeof next.denialBody);
     }
   }
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
-  // loaded_ changes only under the reload lock, which this holds.
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, loaded_);
+  const int ready =
+      tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, wasLoaded);
   *message = text;
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;
   LoadedFilter old;
   {
-    auto lock = WriteLock();
+    GatedWriterLock lock(&gate_, &filterLock_);
     old = filter_;
     filter_ = next;
     loaded_ = true;
@@ -139,7 +269,7 @@ bool FilterHelper::Reload(std::string* message) {
 }
 
 std::vector<std::string> FilterHelper::InForce() {
-  auto lock = ReadLock();
+  GatedReaderLock lock(&gate_, &filterLock_);
   if (!loaded_) return {"no filter is loaded"};
   return tarnwick::DescribeFilter(filter_.denySet, filter_.alertSet, filter_.controlFilePath,
                                   filter_.service->controlCount);
@@ -147,11 +277,10 @@ std::vector<std::string> FilterHelper::InForce() {
 
 void FilterHelper::Answer(std::string_view line, std::string* out) {
   ServeCounts counts;
-  auto lock = ReadLock();
+  GatedReaderLock lock(&gate_, &filterLock_);
   AnswerLocked(line, out, &counts);
 }
 
-// The caller holds the filter lock (shared).
 void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts) {
   ++counts->lines;
   const RequestLine request = ParseRequestLine(line, options_.channelMode);
@@ -196,120 +325,88 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
                                 DeniedCategoryNames(verdict.categories, filter_.denySet)));
 }
 
+// Lines with channel-IDs go to the pool in batches and their answers out as
+// each batch is done; the reader answers the others itself, in order.
 ServeCounts FilterHelper::Serve(std::istream& in, std::ostream& out) {
-  std::mutex outLock;
-  auto writeOut = [&](const std::string& text) {
-    if (text.empty()) return;
-    std::lock_guard<std::mutex> lock(outLock);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-  };
-
-  // The pool: batches of lines with channel-IDs.
-  std::mutex queueLock;
-  std::condition_variable queueChanged;
-  std::deque<std::vector<std::string>> queue;
-  bool ending = false;
-  ServeCounts total;
+  AnswerWriter writer(&out);
+  BatchQueue queue;
+  std::vector<ServeCounts> workerCounts(static_cast<std::size_t>(options_.threads));
   std::vector<std::thread> workers;
-  for (int i = 0; i < options_.threads; ++i) {
-    workers.emplace_back([&] {
-      ServeCounts counts;
-      std::string answers;
-      for (;;) {
-        std::vector<std::string> batch;
-        {
-          std::unique_lock<std::mutex> lock(queueLock);
-          queueChanged.wait(lock, [&] { return ending || !queue.empty(); });
-          if (queue.empty()) break;
-          batch = std::move(queue.front());
-          queue.pop_front();
-        }
-        queueChanged.notify_all();
-        answers.clear();
-        {
-          auto lock = ReadLock();
-          for (const std::string& line : batch) AnswerLocked(line, &answers, &counts);
-        }
-        writeOut(answers);
-      }
-      std::lock_guard<std::mutex> lock(queueLock);
-      MergeCounts(&total, counts);
-    });
+  for (ServeCounts& counts : workerCounts) {
+    workers.emplace_back([this, &queue, &writer, &counts] { RunWorker(&queue, &writer, &counts); });
   }
-  auto hand = [&](std::vector<std::string>* batch) {
-    if (batch->empty()) return;
-    std::unique_lock<std::mutex> lock(queueLock);
-    queueChanged.wait(lock, [&] { return queue.size() < kQueuedBatches; });
-    queue.push_back(std::move(*batch));
-    batch->clear();
-    lock.unlock();
-    queueChanged.notify_all();
-  };
+  ServeCounts total = ReadRequests(in, &queue, &writer);
+  queue.End();
+  for (std::thread& worker : workers) worker.join();
+  for (const ServeCounts& counts : workerCounts) MergeCounts(&total, counts);
+  return total;
+}
 
+// Answers batches until the queue ends; *counts is written once, at the end.
+void FilterHelper::RunWorker(BatchQueue* queue, AnswerWriter* writer, ServeCounts* counts) {
+  ServeCounts mine;
+  std::vector<std::string> batch;
+  std::string answers;
+  while (queue->Pop(&batch)) {
+    answers.clear();
+    {
+      GatedReaderLock lock(&gate_, &filterLock_);
+      for (const std::string& line : batch) AnswerLocked(line, &answers, &mine);
+    }
+    writer->Write(answers);
+  }
+  *counts = mine;
+}
+
+// Reads lines until the input ends. Whenever no more input is waiting,
+// everything read so far is answered or handed to the pool, so that Squid
+// never waits for an answer while the helper waits for input.
+ServeCounts FilterHelper::ReadRequests(std::istream& in, BatchQueue* queue, AnswerWriter* writer) {
   // Lines are read into a bounded buffer: a longer line is answered BH from
   // what fits (its channel-ID included) and the rest of it skipped.
   std::vector<char> buffer(options_.maxLineLength + 1);
-  std::vector<std::string> batch;
-  std::string inOrder;  // answers to lines without channel-ID, in order
-  ServeCounts readerCounts;
+  Pending pending;
   for (;;) {
-    in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const std::size_t got = static_cast<std::size_t>(in.gcount());
-    bool tooLong = false;
-    if (in.fail() && !in.eof()) {
-      // getline stored buffer.size() - 1 characters and found no line end.
-      in.clear();
-      in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      tooLong = true;
-    } else if (got == 0 && in.eof()) {
-      break;
-    }
-    std::size_t length = std::strlen(buffer.data());
-    // A NUL inside a line cuts it there: the rest cannot be a URL.
-    const bool hasNul = !tooLong && got > 0 && length + (in.eof() ? 0 : 1) < got;
-    std::string_view line(buffer.data(), length);
-    if (tooLong || hasNul) {
-      RequestLine request = ParseRequestLine(line, options_.channelMode);
-      request.fault = nullptr;
-      ++readerCounts.lines;
-      ++readerCounts.broken;
-      std::string answer;
-      AppendBrokenHelper(&answer, request,
-                         tooLong ? "the request line is longer than " +
-                                       std::to_string(options_.maxLineLength) + " bytes"
-                                 : std::string("the request line holds a NUL byte"));
-      if (request.hasChannel) {
-        writeOut(answer);
-      } else {
-        inOrder += answer;
-      }
+    std::string_view line;
+    LineFault fault = LineFault::kNone;
+    if (!ReadLine(in, &buffer, &line, &fault)) break;
+    if (fault == LineFault::kTooLong) {
+      AnswerUnreadable(line,
+                       "the request line is longer than " +
+                           std::to_string(options_.maxLineLength) + " bytes",
+                       &pending, writer);
+    } else if (fault == LineFault::kHoldsNul) {
+      AnswerUnreadable(line, "the request line holds a NUL byte", &pending, writer);
     } else if (TakesChannel(line, options_.channelMode)) {
-      batch.emplace_back(line);
-      if (batch.size() >= kBatchLines) hand(&batch);
+      pending.batch.emplace_back(line);
+      if (pending.batch.size() >= kBatchLines) queue->Push(&pending.batch);
     } else {
-      auto lock = ReadLock();
-      AnswerLocked(line, &inOrder, &readerCounts);
+      GatedReaderLock lock(&gate_, &filterLock_);
+      AnswerLocked(line, &pending.inOrder, &pending.counts);
     }
-    // Nothing more waiting: everything read so far is answered now.
     const bool more = !in.eof() && in.rdbuf()->in_avail() > 0;
-    if (!more || inOrder.size() >= kOutputFlushBytes) {
-      hand(&batch);
-      writeOut(inOrder);
-      inOrder.clear();
-    }
+    if (!more || pending.inOrder.size() >= kOutputFlushBytes) pending.HandOn(queue, writer);
     if (in.eof()) break;
   }
-  hand(&batch);
-  writeOut(inOrder);
-  {
-    std::lock_guard<std::mutex> lock(queueLock);
-    ending = true;
+  pending.HandOn(queue, writer);
+  return pending.counts;
+}
+
+// Answers BH a line that was cut (too long, or at a NUL), under its
+// channel-ID when what was read of it starts with one.
+void FilterHelper::AnswerUnreadable(std::string_view line, const std::string& why,
+                                    Pending* pending, AnswerWriter* writer) {
+  RequestLine request = ParseRequestLine(line, options_.channelMode);
+  request.fault = nullptr;
+  ++pending->counts.lines;
+  ++pending->counts.broken;
+  std::string answer;
+  AppendBrokenHelper(&answer, request, why);
+  if (request.hasChannel) {
+    writer->Write(answer);
+  } else {
+    pending->inOrder += answer;
   }
-  queueChanged.notify_all();
-  for (std::thread& worker : workers) worker.join();
-  MergeCounts(&total, readerCounts);
-  return total;
 }
 
 }  // namespace tarnwick_squid

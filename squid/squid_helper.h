@@ -8,20 +8,20 @@
 // run at once. A reload builds the new filter without the lock and takes
 // it exclusively only to exchange the two. Lines without a channel-ID
 // (Squid without concurrency) are answered in order, by the reading
-// thread itself.
+// thread itself. clang's -Wthread-safety checks the locks (base/mutex.h).
 #ifndef PELLUMIN_SQUID_SQUID_HELPER_H_
 #define PELLUMIN_SQUID_SQUID_HELPER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <istream>
-#include <mutex>
 #include <ostream>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "filter_loader.h"
 #include "helper_protocol.h"
 #include "log.h"
@@ -55,39 +55,58 @@ class FilterHelper {
   // Opens the access log and loads the filter. False with *message (the
   // plug-in's own text, or why the log cannot be opened); then nothing is
   // in force and Serve must not be called.
-  bool Start(std::string* message);
+  bool Start(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // Reopens the access log and builds the filter again from the same key
   // path. True when the new filter is in force. When it does not load, the
   // one in force stays and *message says why. A log that cannot be
   // reopened keeps the old file; *message says so too.
-  bool Reload(std::string* message);
+  bool Reload(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // What is in force, as hxhost says it (DescribeFilter).
-  std::vector<std::string> InForce();
+  std::vector<std::string> InForce() EXCLUDES(gate_, filterLock_);
 
   // Appends the answer to one request line to out. Safe from any thread.
-  void Answer(std::string_view line, std::string* out);
+  void Answer(std::string_view line, std::string* out) EXCLUDES(gate_, filterLock_);
 
   // Reads request lines from in until it ends and writes each answer to
   // out (one whole line at a time, flushed whenever no more input is
   // waiting). Returns when every answer has been written.
-  ServeCounts Serve(std::istream& in, std::ostream& out);
+  ServeCounts Serve(std::istream& in, std::ostream& out) EXCLUDES(gate_, filterLock_);
 
  private:
-  std::shared_lock<std::shared_mutex> ReadLock();
-  std::unique_lock<std::shared_mutex> WriteLock();
-  void AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts);
-  bool OpenLog(std::string* message);
+  class AnswerWriter;
+  class BatchQueue;
+  struct Pending;
+
+  void AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts)
+      REQUIRES_SHARED(filterLock_);
+  bool OpenLog(std::string* message) REQUIRES(reloadLock_);
+
+  // The steps of Serve: a worker of the pool, the reading loop,
+  // and a line that cannot be read whole.
+  void RunWorker(BatchQueue* queue, AnswerWriter* writer, ServeCounts* counts)
+      EXCLUDES(gate_, filterLock_);
+  ServeCounts ReadRequests(std::istream& in, BatchQueue* queue, AnswerWriter* writer)
+      EXCLUDES(gate_, filterLock_);
+  void AnswerUnreadable(std::string_view line, const std::string& why, Pending* pending,
+                        AnswerWriter* writer);
 
   HelperOptions options_;
-  std::mutex gate_;
-  std::shared_mutex filterLock_;
-  tarnwick::LoadedFilter filter_;
-  bool loaded_ = false;
-  std::mutex reloadLock_;  // one Start or Reload at a time
-  hxhost::LineLog accessLog_;
-  bool logging_ = false;
+  // Holds new readers back while a writer waits for filterLock_ (see
+  // GatedReaderLock in the .cpp).
+  base::Mutex gate_;
+  base::SharedMutex filterLock_;
+  tarnwick::LoadedFilter filter_ GUARDED_BY(filterLock_);
+  bool loaded_ GUARDED_BY(filterLock_) = false;
+  // Whether alerted requests are logged: set by Start, before any request
+  // is served.
+  bool logging_ GUARDED_BY(filterLock_) = false;
+  // One Start or Reload at a time: loaded_ changes only while it is held,
+  // so a reload may act on what it read of loaded_ after letting go of the
+  // filter lock.
+  base::Mutex reloadLock_;
+  hxhost::LineLog accessLog_;  // locks itself; reopened under reloadLock_
 };
 
 }  // namespace tarnwick_squid

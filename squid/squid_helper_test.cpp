@@ -142,6 +142,48 @@ TEST_F(SquidHelperTest, LinesWithoutChannelAreAnsweredInOrder) {
   EXPECT_EQ(Serve(&helper, input), expected);
 }
 
+// Lines that cannot be read whole (too long, or holding a NUL) keep their
+// place among the lines without a channel-ID, whatever the channel mode,
+// and the last one is answered even without its line end.
+TEST_F(SquidHelperTest, UnreadableLinesWithoutChannelKeepTheirPlace) {
+  const std::string tail(300, 'x');
+  const std::string nul(1, '\0');
+  const std::string tooLong = "BH message=\"the request line is longer than 256 bytes\"\n";
+  const std::string holdsNul = "BH message=\"the request line holds a NUL byte\"\n";
+  const std::string denied =
+      "OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fdenyonly.example%2Fb&c=Drugs&a=10.1.1.1\"\n";
+  struct Case {
+    const char* name;
+    ChannelMode mode;
+    std::string input;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"auto", ChannelMode::kAuto,
+       "http://neither.example/a\n"
+       "http://neither.example/" + tail + "\n"
+       "http://denyonly.example/" + nul + "x\n"
+       "http://denyonly.example/b 10.1.1.1/-\n"
+       "http://neither.example/" + tail,
+       "ERR\n" + tooLong + holdsNul + denied + tooLong},
+      {"off, with what looks like channel-IDs", ChannelMode::kOff,
+       "7 http://neither.example/" + tail + "\n"
+       "8 http://neither.example/" + nul + "\n"
+       "http://denyonly.example/b 10.1.1.1/-",
+       tooLong + holdsNul + denied},
+      {"nothing after a long line's line end", ChannelMode::kAuto, "http://neither.example/" + tail + "\n",
+       tooLong},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    options_.channelMode = c.mode;
+    FilterHelper helper(options_);
+    std::string message;
+    ASSERT_TRUE(helper.Start(&message)) << message;
+    EXPECT_EQ(Serve(&helper, c.input), c.expected);
+  }
+}
+
 TEST_F(SquidHelperTest, StartFailsWithThePluginsMessageAndServesNothingUnfiltered) {
   Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", dir_.File("gone.lst"))}}});
   FilterHelper helper(options_);

@@ -438,84 +438,137 @@ void TerminalWindow::DrawControl(Control& c, const CellRect& client, bool focuse
   }
 }
 
-void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool top) {
+namespace {
+
+using Control = TerminalWindow::Control;
+
+// Cells a list's glyph takes before an item's text ("[x] ").
+int GlyphCells(const Control& c) { return c.glyphs ? 4 : 0; }
+
+// Frames a list that has a border and room for one; the cells inside.
+CellRect DrawListFrame(const Control& c) {
   CellRect inner = c.cells;
   if ((c.tmpl->style & PL_WS_BORDER) && inner.height >= 3 && inner.width >= 3) {
     Frame(inner, "");
     inner = {inner.row + 1, inner.col + 1, inner.height - 2, inner.width - 2};
   }
-  const bool report = (c.tmpl->style & PL_LVS_REPORT) != 0;
-  const int n = static_cast<int>(c.list.items.size());
-  const int glyphCells = c.glyphs ? 4 : 0;
-  // Report view: the headings, then one item a row. Column 0 is the glyph
-  // and the name column; a width of kColumnFillRemainder (or of a last
-  // column) takes what is left.
-  std::vector<int> starts, widths;
-  if (report) {
-    int col = inner.col;
-    for (std::size_t k = 0; k < c.list.headings.size(); ++k) {
-      int w = c.list.widths[k] > 0 ? c.list.widths[k] : static_cast<int>(c.list.headings[k].size());
-      if (k == 0) w += glyphCells;
-      if (c.list.widths[k] == kColumnFillRemainder || k + 1 == c.list.headings.size()) {
-        w = inner.col + inner.width - col;
-      }
-      w = std::max(0, std::min(w, inner.col + inner.width - col));
-      starts.push_back(col);
-      widths.push_back(w);
-      if (w > 0) Put(inner.row, col, c.list.headings[k], w - 1, A_BOLD | A_UNDERLINE);
-      col += w;
+  return inner;
+}
+
+// Where each column of a report view starts, and how wide it is.
+struct ListColumns {
+  std::vector<int> starts;
+  std::vector<int> widths;
+};
+
+// Report view: the headings on the first row, then one item a row. Column
+// 0 is the glyph and the name column; a width of kColumnFillRemainder (or
+// of a last column) takes what is left.
+ListColumns DrawListHeadings(Control& c, const CellRect& inner) {
+  ListColumns columns;
+  int col = inner.col;
+  for (std::size_t k = 0; k < c.list.headings.size(); ++k) {
+    int w = c.list.widths[k] > 0 ? c.list.widths[k] : static_cast<int>(c.list.headings[k].size());
+    if (k == 0) w += GlyphCells(c);
+    if (c.list.widths[k] == kColumnFillRemainder || k + 1 == c.list.headings.size()) {
+      w = inner.col + inner.width - col;
     }
-    c.itemArea = {inner.row + 1, inner.col, inner.height - 1, inner.width};
-    c.itemColumns = 1;
-    c.itemWidth = inner.width;
-  } else {
-    // Small-icon view: the items in rows, left to right.
-    int longest = 1;
-    for (const Item& i : c.list.items) longest = std::max(longest, static_cast<int>(i.texts[0].size()));
-    c.itemWidth = std::min(inner.width, longest + glyphCells + 2);
-    c.itemColumns = std::max(1, inner.width / std::max(1, c.itemWidth));
-    c.itemArea = inner;
+    w = std::max(0, std::min(w, inner.col + inner.width - col));
+    columns.starts.push_back(col);
+    columns.widths.push_back(w);
+    if (w > 0) Put(inner.row, col, c.list.headings[k], w - 1, A_BOLD | A_UNDERLINE);
+    col += w;
   }
-  // Keep the focused item in view.
-  const int visible = VisibleItems(c);
-  const int step = report ? 1 : c.itemColumns;
+  c.itemArea = {inner.row + 1, inner.col, inner.height - 1, inner.width};
+  c.itemColumns = 1;
+  c.itemWidth = inner.width;
+  return columns;
+}
+
+// Small-icon view: the items in rows, left to right, each as wide as the
+// longest.
+void LayOutListIcons(Control& c, const CellRect& inner) {
+  int longest = 1;
+  for (const ListItem& i : c.list.items) longest = std::max(longest, static_cast<int>(i.texts[0].size()));
+  c.itemWidth = std::min(inner.width, longest + GlyphCells(c) + 2);
+  c.itemColumns = std::max(1, inner.width / std::max(1, c.itemWidth));
+  c.itemArea = inner;
+}
+
+// Moves the first item shown, a row of step items at a time, until the
+// focused item is among the visible ones.
+void ScrollListToCaret(Control& c, int visible, int step) {
+  const int n = static_cast<int>(c.list.items.size());
   if (c.caret < c.top) c.top = c.caret - c.caret % step;
   while (c.caret >= c.top + visible) c.top += step;
   c.top = std::max(0, std::min(c.top, std::max(0, n - 1)));
+}
+
+// Marks on the frame where more items lie above or below.
+void DrawListMarks(const Control& c, int visible) {
+  if (c.cells.height < 3 || !(c.tmpl->style & PL_WS_BORDER)) return;
+  const int right = c.cells.col + c.cells.width - 1;
+  if (c.top > 0) PutChar(c.itemArea.row, right, ACS_UARROW);
+  if (c.top + visible < static_cast<int>(c.list.items.size())) {
+    PutChar(c.itemArea.row + c.itemArea.height - 1, right, ACS_DARROW);
+  }
+}
+
+}  // namespace
+
+void TerminalWindow::DrawList(Control& c, const CellRect&, bool focused, bool top) {
+  const CellRect inner = DrawListFrame(c);
+  const bool report = (c.tmpl->style & PL_LVS_REPORT) != 0;
+  ListColumns columns;
+  if (report) {
+    columns = DrawListHeadings(c, inner);
+  } else {
+    LayOutListIcons(c, inner);
+  }
+  const int visible = VisibleItems(c);
+  ScrollListToCaret(c, visible, report ? 1 : c.itemColumns);
+  const int n = static_cast<int>(c.list.items.size());
   for (int i = c.top; i < n && i < c.top + visible; ++i) {
-    Item& item = c.list.items[static_cast<std::size_t>(i)];
-    const int slot = i - c.top;
-    const int row = c.itemArea.row + (report ? slot : slot / c.itemColumns);
-    const int col = c.itemArea.col + (report ? 0 : (slot % c.itemColumns) * c.itemWidth);
-    attr_t attr = A_NORMAL;
-    if (focused && item.selected) attr = A_REVERSE;
-    else if (focused && i == c.caret) attr = A_UNDERLINE;
-    if (c.glyphs) Put(row, col, item.glyph == 0 ? "[ ]" : item.glyph == 1 ? "[x]" : "   ", 3);
-    const int textCol = col + glyphCells;
-    const int firstWidth = (report ? widths.empty() ? inner.width : widths[0] : c.itemWidth) - glyphCells;
-    if (i == renameItem_ && focused) {
-      // The in-place edit runs to the list's right edge.
-      const int w = inner.col + inner.width - textCol;
-      rename_.Scroll(w);
-      Fill(row, textCol, w, ' ', A_UNDERLINE);
-      Put(row, textCol, rename_.text().substr(rename_.first()), w,
-          A_UNDERLINE | (rename_.selectedAll() ? A_REVERSE : A_NORMAL));
-      if (top) session_.SetCursor(row, textCol + static_cast<int>(rename_.caret() - rename_.first()));
-      continue;
-    }
-    Put(row, textCol, item.texts[0], std::max(0, firstWidth - 1), attr);
-    for (std::size_t k = 1; report && k < widths.size() && k < item.texts.size(); ++k) {
-      Put(row, starts[k], item.texts[k], std::max(0, widths[k] - 1));
-    }
-    if (focused && top && i == c.caret) session_.SetCursor(row, col + (c.glyphs ? 1 : 0));
+    DrawListItem(c, i, inner, report ? &columns.starts : nullptr,
+                 report ? &columns.widths : nullptr, focused, top);
   }
-  // Marks on the frame where more items lie above or below.
-  if (c.cells.height >= 3 && (c.tmpl->style & PL_WS_BORDER)) {
-    const int right = c.cells.col + c.cells.width - 1;
-    if (c.top > 0) PutChar(c.itemArea.row, right, ACS_UARROW);
-    if (c.top + visible < n) PutChar(c.itemArea.row + c.itemArea.height - 1, right, ACS_DARROW);
-  }
+  DrawListMarks(c, visible);
   if (focused && top && n == 0) session_.SetCursor(c.itemArea.row, c.itemArea.col);
+}
+
+// Item i of a list at its slot: its glyph, its texts (in a report view,
+// starts and widths give the columns; else they are null), or the in-place
+// rename editor.
+void TerminalWindow::DrawListItem(Control& c, int i, const CellRect& inner,
+                                  const std::vector<int>* starts, const std::vector<int>* widths,
+                                  bool focused, bool top) {
+  const bool report = widths != nullptr;
+  const int glyphCells = GlyphCells(c);
+  Item& item = c.list.items[static_cast<std::size_t>(i)];
+  const int slot = i - c.top;
+  const int row = c.itemArea.row + (report ? slot : slot / c.itemColumns);
+  const int col = c.itemArea.col + (report ? 0 : (slot % c.itemColumns) * c.itemWidth);
+  attr_t attr = A_NORMAL;
+  if (focused && item.selected) attr = A_REVERSE;
+  else if (focused && i == c.caret) attr = A_UNDERLINE;
+  if (c.glyphs) Put(row, col, item.glyph == 0 ? "[ ]" : item.glyph == 1 ? "[x]" : "   ", 3);
+  const int textCol = col + glyphCells;
+  const int firstWidth = (report ? widths->empty() ? inner.width : (*widths)[0] : c.itemWidth) - glyphCells;
+  if (i == renameItem_ && focused) {
+    // The in-place edit runs to the list's right edge.
+    const int w = inner.col + inner.width - textCol;
+    rename_.Scroll(w);
+    Fill(row, textCol, w, ' ', A_UNDERLINE);
+    Put(row, textCol, rename_.text().substr(rename_.first()), w,
+        A_UNDERLINE | (rename_.selectedAll() ? A_REVERSE : A_NORMAL));
+    if (top) session_.SetCursor(row, textCol + static_cast<int>(rename_.caret() - rename_.first()));
+    return;
+  }
+  Put(row, textCol, item.texts[0], std::max(0, firstWidth - 1), attr);
+  for (std::size_t k = 1; report && k < widths->size() && k < item.texts.size(); ++k) {
+    Put(row, (*starts)[k], item.texts[k], std::max(0, (*widths)[k] - 1));
+  }
+  if (focused && top && i == c.caret) session_.SetCursor(row, col + (c.glyphs ? 1 : 0));
 }
 
 }  // namespace terminal

@@ -104,6 +104,8 @@ class TerminalWindow final : public Controls {
   void BeginRename(Control& c);
   void DrawControl(Control& c, const CellRect& client, bool focused, bool top);
   void DrawList(Control& c, const CellRect& client, bool focused, bool top);
+  void DrawListItem(Control& c, int i, const CellRect& inner, const std::vector<int>* starts,
+                    const std::vector<int>* widths, bool focused, bool top);
   int VisibleItems(const Control& c) const;
 
   Session& session_;
