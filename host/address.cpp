@@ -3,18 +3,11 @@
 
 #include <cstring>
 
+#include "base/ascii.h"
+
 namespace hxhost {
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexDigit(char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The address as an IPv4 one when it is IPv4 or IPv4-mapped IPv6.
 bool AsIpv4(const IpAddress& address, IpAddress* out) {
@@ -45,7 +38,7 @@ bool ParseDottedDecimal(std::string_view text, IpAddress* out) {
     }
     size_t start = pos;
     int value = 0;
-    while (pos < text.size() && IsDigit(text[pos]) && pos - start < 3) {
+    while (pos < text.size() && base::IsAsciiDigit(text[pos]) && pos - start < 3) {
       value = value * 10 + (text[pos] - '0');
       ++pos;
     }
@@ -85,7 +78,7 @@ bool ParseIpv6(std::string_view text, IpAddress* out) {
     if (piece.empty() || piece.size() > 4) return false;
     unsigned value = 0;
     for (char c : piece) {
-      int digit = HexDigit(c);
+      int digit = base::AsciiHexValue(c);
       if (digit < 0) return false;
       value = value * 16 + static_cast<unsigned>(digit);
     }
@@ -182,7 +175,7 @@ bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* er
     int value = 0;
     bool ok = !bits.empty() && bits.size() <= 3;
     for (char c : bits) {
-      if (!IsDigit(c)) ok = false;
+      if (!base::IsAsciiDigit(c)) ok = false;
       value = value * 10 + (c - '0');
     }
     if (!ok || value > max_bits) {

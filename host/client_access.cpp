@@ -1,6 +1,7 @@
 // client_access.cpp -- client ranges and the answer to a denied tunnel.
 #include "client_access.h"
 
+#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
@@ -47,8 +48,7 @@ std::string ForbiddenTunnelResponse(std::string_view page) {
     // this response's.
     for (const Header& h : written.headers) {
       if (h.name.size() == 0) continue;
-      std::string lower;
-      for (char c : h.name) lower.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+      const std::string lower = base::ToAsciiLower(h.name);
       if (lower == "content-length" || lower == "transfer-encoding" || lower == "connection" ||
           lower == "keep-alive") {
         continue;

@@ -1,8 +1,9 @@
 // http.cpp -- parsing and framing of HTTP/1.x messages for the proxy.
 #include "http.h"
 
-#include <cctype>
 #include <set>
+
+#include "base/ascii.h"
 
 namespace hxhost {
 
@@ -10,16 +11,6 @@ namespace {
 
 constexpr size_t kMaxChunkLine = 4096;
 constexpr size_t kMaxTrailerBytes = 64 * 1024;
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -114,7 +105,7 @@ bool ParseContentLength(const HeaderList& headers, bool* present, uint64_t* leng
                         std::string* error) {
   *present = false;
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, "Content-Length")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Content-Length")) continue;
     // A list of equal values ("5, 5") is tolerated; anything else is not.
     std::string_view rest = h.value;
     while (true) {
@@ -154,7 +145,7 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
   std::string_view last;
   int chunked_count = 0;
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, "Transfer-Encoding")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Transfer-Encoding")) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
@@ -162,14 +153,14 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
       if (!item.empty()) {
         *present = true;
         last = item;
-        if (EqualsNoCase(item, "chunked")) ++chunked_count;
+        if (base::EqualsAsciiNoCase(item, "chunked")) ++chunked_count;
       }
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
   }
   if (!*present) return true;
-  *chunked = EqualsNoCase(last, "chunked");
+  *chunked = base::EqualsAsciiNoCase(last, "chunked");
   if (chunked_count > (*chunked ? 1 : 0)) {
     *error = "chunked applied more than once or not last";
     return false;
@@ -276,7 +267,7 @@ bool SplitAbsoluteUrl(std::string_view url, AbsoluteUrl* out, std::string* error
     *error = "not an absolute URL";
     return false;
   }
-  if (!EqualsNoCase(url.substr(0, sep), "http")) {
+  if (!base::EqualsAsciiNoCase(url.substr(0, sep), "http")) {
     *error = "unsupported scheme " + std::string(url.substr(0, sep));
     return false;
   }
@@ -373,18 +364,18 @@ bool SplitHostPort(std::string_view text, std::string* host, uint16_t* port, std
 
 const Header* FindHeader(const HeaderList& headers, std::string_view name) {
   for (const Header& h : headers) {
-    if (EqualsNoCase(h.name, name)) return &h;
+    if (base::EqualsAsciiNoCase(h.name, name)) return &h;
   }
   return nullptr;
 }
 
 bool HeaderHasToken(const HeaderList& headers, std::string_view name, std::string_view token) {
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, name)) continue;
+    if (!base::EqualsAsciiNoCase(h.name, name)) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
-      if (EqualsNoCase(Trim(rest.substr(0, comma)), token)) return true;
+      if (base::EqualsAsciiNoCase(Trim(rest.substr(0, comma)), token)) return true;
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
@@ -395,7 +386,7 @@ bool HeaderHasToken(const HeaderList& headers, std::string_view name, std::strin
 void RemoveHeader(HeaderList* headers, std::string_view name) {
   HeaderList kept;
   for (Header& h : *headers) {
-    if (!EqualsNoCase(h.name, name)) kept.push_back(std::move(h));
+    if (!base::EqualsAsciiNoCase(h.name, name)) kept.push_back(std::move(h));
   }
   headers->swap(kept);
 }
@@ -409,18 +400,18 @@ void RemoveHopByHopHeaders(HeaderList* headers) {
                                 "trailer", "upgrade"};
   auto lower = [](std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = Lower(c);
+    base::LowerAsciiInPlace(&out);
     return out;
   };
   for (const Header& h : *headers) {
-    if (!EqualsNoCase(h.name, "Connection") && !EqualsNoCase(h.name, "Proxy-Connection")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Connection") && !base::EqualsAsciiNoCase(h.name, "Proxy-Connection")) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
       std::string_view item = Trim(rest.substr(0, comma));
       // Framing headers are never dropped on a peer's say-so.
-      if (!item.empty() && !EqualsNoCase(item, "Transfer-Encoding") &&
-          !EqualsNoCase(item, "Content-Length") && !EqualsNoCase(item, "Host")) {
+      if (!item.empty() && !base::EqualsAsciiNoCase(item, "Transfer-Encoding") &&
+          !base::EqualsAsciiNoCase(item, "Content-Length") && !base::EqualsAsciiNoCase(item, "Host")) {
         drop.insert(lower(item));
       }
       if (comma == std::string_view::npos) break;
@@ -473,7 +464,7 @@ bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* e
 bool ResponseFraming(const ResponseHead& response, std::string_view request_method,
                      BodyFraming* out, std::string* error) {
   *out = BodyFraming();
-  if (EqualsNoCase(request_method, "HEAD") || (response.status >= 100 && response.status < 200) ||
+  if (base::EqualsAsciiNoCase(request_method, "HEAD") || (response.status >= 100 && response.status < 200) ||
       response.status == 204 || response.status == 304) {
     return true;
   }
@@ -555,11 +546,8 @@ bool ChunkedDecoder::EndOfLine() {
       }
       uint64_t size = 0;
       for (char c : digits) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else {
+        const int v = base::AsciiHexValue(c);
+        if (v < 0) {
           Fail("bad chunk size");
           return false;
         }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ascii.h"
 #include "client_access.h"
 #include "http.h"
 #include "request_target.h"
@@ -56,13 +57,7 @@ enum class ReadHeadResult { kOk, kIdleEnd, kClosed, kTimeout, kTooLarge, kError 
 std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host) {
   for (const auto& entry : options.host_map) {
     if (entry.first == "*") return entry.second;
-    if (entry.first.size() != host.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < host.size() && same; ++i) {
-      same = std::tolower(static_cast<unsigned char>(host[i])) ==
-             std::tolower(static_cast<unsigned char>(entry.first[i]));
-    }
-    if (same) return entry.second;
+    if (base::EqualsAsciiNoCase(entry.first, host)) return entry.second;
   }
   return host;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "address.h"
+#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
@@ -12,16 +13,7 @@ namespace {
 
 constexpr size_t kMaxHostName = 253;  // the longest name the DNS can hold
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAlnum(char c) { return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'z'); }
-
-int HexDigit(char c) {
-  if (IsDigit(c)) return c - '0';
-  c = Lower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+bool IsAlnum(char c) { return base::IsAsciiDigit(c) || base::IsAsciiAlpha(c); }
 
 bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
@@ -31,9 +23,9 @@ std::string DecodeUnreserved(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-        HexDigit(text[i + 2]) >= 0) {
-      char decoded = static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && base::AsciiHexValue(text[i + 1]) >= 0 &&
+        base::AsciiHexValue(text[i + 2]) >= 0) {
+      char decoded = static_cast<char>(base::AsciiHexValue(text[i + 1]) * 16 + base::AsciiHexValue(text[i + 2]));
       if (IsUnreserved(decoded)) {
         out.push_back(decoded);
         i += 2;
@@ -71,7 +63,7 @@ int DotSegment(std::string_view segment) {
   for (size_t i = 0; i < segment.size(); ++dots) {
     if (segment[i] == '.') {
       i += 1;
-    } else if (segment.substr(i, 2) == "%2" && i + 2 < segment.size() && Lower(segment[i + 2]) == 'e') {
+    } else if (segment.substr(i, 2) == "%2" && i + 2 < segment.size() && base::ToAsciiLower(segment[i + 2]) == 'e') {
       i += 3;
     } else {
       return 0;
@@ -87,7 +79,7 @@ bool MayHoldDotSegments(std::string_view path) {
        slash = path.find('/', slash + 1)) {
     std::string_view next = path.substr(slash + 1, 3);
     if (!next.empty() && next[0] == '.') return true;
-    if (next.size() == 3 && next[0] == '%' && next[1] == '2' && Lower(next[2]) == 'e') return true;
+    if (next.size() == 3 && next[0] == '%' && next[1] == '2' && base::ToAsciiLower(next[2]) == 'e') return true;
   }
   return false;
 }
@@ -141,7 +133,7 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
     return true;
   }
   std::string name = DecodeUnreserved(raw);
-  for (char& c : name) c = Lower(c);
+  base::LowerAsciiInPlace(&name);
   while (!name.empty() && name.back() == '.') name.pop_back();
   if (name.empty()) {
     *error = "no host";
@@ -166,7 +158,7 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
   // decimal is taken, so that the address filtered is the address reached.
   std::string_view last_label = std::string_view(name).substr(name.rfind('.') + 1);
   bool all_digits = true;
-  for (char c : last_label) all_digits = all_digits && IsDigit(c);
+  for (char c : last_label) all_digits = all_digits && base::IsAsciiDigit(c);
   bool hex = last_label.size() > 1 && last_label[0] == '0' && last_label[1] == 'x';
   if (all_digits || hex) {
     IpAddress address;
@@ -189,7 +181,7 @@ TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
     return TargetStatus::kNotAbsolute;
   }
   std::string scheme(target.substr(0, sep));
-  for (char& c : scheme) c = Lower(c);
+  base::LowerAsciiInPlace(&scheme);
   if (scheme != "http") {
     *error = "unsupported scheme " + std::string(target.substr(0, sep));
     return TargetStatus::kUnsupportedScheme;
