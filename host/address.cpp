@@ -123,7 +123,7 @@ std::string FormatAddress(const IpAddress& address) {
     groups[i] = static_cast<uint16_t>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
   }
   // The longest run of two or more zero groups (the first of equal runs).
-  int best = -1, best_length = 1;
+  int best = -1, bestLength = 1;
   for (int i = 0; i < 8;) {
     if (groups[i] != 0) {
       ++i;
@@ -131,9 +131,9 @@ std::string FormatAddress(const IpAddress& address) {
     }
     int j = i;
     while (j < 8 && groups[j] == 0) ++j;
-    if (j - i > best_length) {
+    if (j - i > bestLength) {
       best = i;
-      best_length = j - i;
+      bestLength = j - i;
     }
     i = j;
   }
@@ -142,7 +142,7 @@ std::string FormatAddress(const IpAddress& address) {
   for (int i = 0; i < 8; ++i) {
     if (i == best) {
       text += "::";
-      i += best_length - 1;
+      i += bestLength - 1;
       continue;
     }
     if (!text.empty() && text.back() != ':') text += ':';
@@ -160,16 +160,16 @@ std::string FormatAddress(const IpAddress& address) {
 
 bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* error) {
   size_t slash = text.find('/');
-  std::string_view address_text = text.substr(0, slash);
+  std::string_view addressText = text.substr(0, slash);
   AddressRange range;
-  if (!ParseDottedDecimal(address_text, &range.network) &&
-      !ParseIpv6(address_text, &range.network)) {
-    *error = "'" + std::string(address_text) +
+  if (!ParseDottedDecimal(addressText, &range.network) &&
+      !ParseIpv6(addressText, &range.network)) {
+    *error = "'" + std::string(addressText) +
              "' is no IPv4 address in dotted decimal nor IPv6 address";
     return false;
   }
-  int max_bits = range.network.v6 ? 128 : 32;
-  range.prefix_bits = max_bits;
+  int maxBits = range.network.v6 ? 128 : 32;
+  range.prefixBits = maxBits;
   if (slash != std::string_view::npos) {
     std::string_view bits = text.substr(slash + 1);
     int value = 0;
@@ -178,12 +178,12 @@ bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* er
       if (!base::IsAsciiDigit(c)) ok = false;
       value = value * 10 + (c - '0');
     }
-    if (!ok || value > max_bits) {
+    if (!ok || value > maxBits) {
       *error = "the prefix length after '/' must be a number from 0 to " +
-               std::to_string(max_bits);
+               std::to_string(maxBits);
       return false;
     }
-    range.prefix_bits = value;
+    range.prefixBits = value;
   }
   *out = range;
   return true;
@@ -192,7 +192,7 @@ bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* er
 bool RangeContains(const AddressRange& range, const IpAddress& address) {
   IpAddress network = range.network;
   IpAddress candidate = address;
-  int bits = range.prefix_bits;
+  int bits = range.prefixBits;
   IpAddress v4;
   // Compare IPv4 with IPv4 where both sides have an IPv4 reading.
   if (network.v6 != candidate.v6) {

@@ -143,7 +143,7 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
   *present = false;
   *chunked = false;
   std::string_view last;
-  int chunked_count = 0;
+  int chunkedCount = 0;
   for (const Header& h : headers) {
     if (!base::EqualsAsciiNoCase(h.name, "Transfer-Encoding")) continue;
     std::string_view rest = h.value;
@@ -153,7 +153,7 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
       if (!item.empty()) {
         *present = true;
         last = item;
-        if (base::EqualsAsciiNoCase(item, "chunked")) ++chunked_count;
+        if (base::EqualsAsciiNoCase(item, "chunked")) ++chunkedCount;
       }
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
@@ -161,7 +161,7 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
   }
   if (!*present) return true;
   *chunked = base::EqualsAsciiNoCase(last, "chunked");
-  if (chunked_count > (*chunked ? 1 : 0)) {
+  if (chunkedCount > (*chunked ? 1 : 0)) {
     *error = "chunked applied more than once or not last";
     return false;
   }
@@ -438,12 +438,12 @@ bool ClientWantsKeepAlive(const RequestHead& request) {
 
 bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* error) {
   *out = BodyFraming();
-  bool has_length = false, has_coding = false, chunked = false;
+  bool hasLength = false, hasCoding = false, chunked = false;
   uint64_t length = 0;
-  if (!ParseContentLength(request.headers, &has_length, &length, error)) return false;
-  if (!ParseTransferEncoding(request.headers, &has_coding, &chunked, error)) return false;
-  if (has_coding) {
-    if (has_length) {
+  if (!ParseContentLength(request.headers, &hasLength, &length, error)) return false;
+  if (!ParseTransferEncoding(request.headers, &hasCoding, &chunked, error)) return false;
+  if (hasCoding) {
+    if (hasLength) {
       *error = "both Content-Length and Transfer-Encoding";
       return false;
     }
@@ -454,31 +454,31 @@ bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* e
     out->kind = BodyKind::kChunked;
     return true;
   }
-  if (has_length && length > 0) {
+  if (hasLength && length > 0) {
     out->kind = BodyKind::kLength;
     out->length = length;
   }
   return true;
 }
 
-bool ResponseFraming(const ResponseHead& response, std::string_view request_method,
+bool ResponseFraming(const ResponseHead& response, std::string_view requestMethod,
                      BodyFraming* out, std::string* error) {
   *out = BodyFraming();
-  if (base::EqualsAsciiNoCase(request_method, "HEAD") || (response.status >= 100 && response.status < 200) ||
+  if (base::EqualsAsciiNoCase(requestMethod, "HEAD") || (response.status >= 100 && response.status < 200) ||
       response.status == 204 || response.status == 304) {
     return true;
   }
-  bool has_length = false, has_coding = false, chunked = false;
+  bool hasLength = false, hasCoding = false, chunked = false;
   uint64_t length = 0;
-  if (!ParseTransferEncoding(response.headers, &has_coding, &chunked, error)) return false;
-  if (has_coding) {
+  if (!ParseTransferEncoding(response.headers, &hasCoding, &chunked, error)) return false;
+  if (hasCoding) {
     // Transfer-Encoding wins over Content-Length in a response (RFC 7230,
     // 3.3.3); a length field beside it is ignored.
     out->kind = chunked ? BodyKind::kChunked : BodyKind::kUntilClose;
     return true;
   }
-  if (!ParseContentLength(response.headers, &has_length, &length, error)) return false;
-  if (has_length) {
+  if (!ParseContentLength(response.headers, &hasLength, &length, error)) return false;
+  if (hasLength) {
     out->kind = length > 0 ? BodyKind::kLength : BodyKind::kNone;
     out->length = length;
     return true;
@@ -576,12 +576,12 @@ bool ChunkedDecoder::EndOfLine() {
       if (strict_) {
         // A trailer line must be a header field; the proxy drops trailers,
         // but one that is not a field could be read as something else.
-        trailer_bytes_ += line_.size() + 1;
+        trailerBytes_ += line_.size() + 1;
         HeaderList fields;
         std::string why;
-        if (trailer_bytes_ > kMaxTrailerBytes ||
+        if (trailerBytes_ > kMaxTrailerBytes ||
             !ParseHeaders({std::string_view(), line}, &fields, &why)) {
-          Fail(trailer_bytes_ > kMaxTrailerBytes ? "trailers too large" : "malformed trailer line");
+          Fail(trailerBytes_ > kMaxTrailerBytes ? "trailers too large" : "malformed trailer line");
           return false;
         }
       }

@@ -45,9 +45,9 @@ bool LineLog::OpenFile(const std::string& path, std::string* error) {
   return true;
 }
 
-std::string LineLog::Format(long long unix_seconds, std::string_view line) {
-  long long days = unix_seconds / 86400;
-  long long secs = unix_seconds % 86400;
+std::string LineLog::Format(long long unixSeconds, std::string_view line) {
+  long long days = unixSeconds / 86400;
+  long long secs = unixSeconds % 86400;
   if (secs < 0) {
     secs += 86400;
     --days;

@@ -26,7 +26,7 @@ class LineLog {
   void Write(std::string_view line);
 
   // The line as Write puts it, for a given time (seconds since 1970).
-  static std::string Format(long long unix_seconds, std::string_view line);
+  static std::string Format(long long unixSeconds, std::string_view line);
 
  private:
   std::mutex mutex_;

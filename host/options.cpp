@@ -65,13 +65,13 @@ bool ParseListenAddress(const std::string& text, std::string* address, uint16_t*
                         std::string* error) {
   std::string why;
   // Port 0 asks for any free port; the chosen one is printed at start.
-  bool any_port = text.size() > 2 && text.compare(text.size() - 2, 2, ":0") == 0;
-  std::string checked = any_port ? text.substr(0, text.size() - 1) + "1" : text;
+  bool anyPort = text.size() > 2 && text.compare(text.size() - 2, 2, ":0") == 0;
+  std::string checked = anyPort ? text.substr(0, text.size() - 1) + "1" : text;
   if (!SplitHostPort(checked, address, port, &why)) {
     *error = "bad --listen value '" + text + "': " + why;
     return false;
   }
-  if (any_port) *port = 0;
+  if (anyPort) *port = 0;
   return true;
 }
 
@@ -95,42 +95,42 @@ bool ParseSeconds(const std::string& name, const std::string& value, int* millis
 }
 
 bool ApplyPlugin(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->plugin_path = value;
+  state->out->pluginPath = value;
   return true;
 }
 
 bool ApplyKey(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->key_path = value;
+  state->out->keyPath = value;
   return true;
 }
 
 bool ApplyConfig(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->config_key = value;
-  state->out->config_mode = true;
+  state->out->configKey = value;
+  state->out->configMode = true;
   return true;
 }
 
 bool ApplyLog(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->log_path = value;
+  state->out->logPath = value;
   return true;
 }
 
 bool ApplyListen(const std::string&, const std::string& value, ParseState* state,
                  std::string* error) {
   ProxyOptions& proxy = state->out->proxy;
-  if (!ParseListenAddress(value, &proxy.listen_address, &proxy.listen_port, error)) return false;
+  if (!ParseListenAddress(value, &proxy.listenAddress, &proxy.listenPort, error)) return false;
   state->listenGiven = true;
   return true;
 }
 
 bool ApplyUpstreamTimeout(const std::string& name, const std::string& value, ParseState* state,
                           std::string* error) {
-  return ParseSeconds(name, value, &state->out->proxy.upstream_timeout_ms, error);
+  return ParseSeconds(name, value, &state->out->proxy.upstreamTimeoutMs, error);
 }
 
 bool ApplyClientTimeout(const std::string& name, const std::string& value, ParseState* state,
                         std::string* error) {
-  return ParseSeconds(name, value, &state->out->proxy.client_idle_timeout_ms, error);
+  return ParseSeconds(name, value, &state->out->proxy.clientIdleTimeoutMs, error);
 }
 
 bool ApplyResolve(const std::string&, const std::string& value, ParseState* state,
@@ -140,7 +140,7 @@ bool ApplyResolve(const std::string&, const std::string& value, ParseState* stat
     *error = "--resolve needs NAME=ADDRESS, not '" + value + "'";
     return false;
   }
-  state->out->proxy.host_map.emplace_back(value.substr(0, sep), value.substr(sep + 1));
+  state->out->proxy.hostMap.emplace_back(value.substr(0, sep), value.substr(sep + 1));
   return true;
 }
 
@@ -152,7 +152,7 @@ bool ApplyAllow(const std::string&, const std::string& value, ParseState* state,
     *error = "bad --allow value '" + value + "': " + why;
     return false;
   }
-  state->out->proxy.allowed_clients.push_back(range);
+  state->out->proxy.allowedClients.push_back(range);
   return true;
 }
 
@@ -163,7 +163,7 @@ bool ApplyMaxConnections(const std::string&, const std::string& value, ParseStat
     *error = "--max-connections needs a number from 1 to 100000, not '" + value + "'";
     return false;
   }
-  state->out->proxy.max_connections = static_cast<int>(count);
+  state->out->proxy.maxConnections = static_cast<int>(count);
   return true;
 }
 
@@ -192,7 +192,7 @@ constexpr ValueOption kValueOptions[] = {
 // The switch an option without a value turns on; null for any other name.
 bool* FindFlag(const std::string& name, HostOptions* out) {
   if (name == "--help" || name == "-h") return &out->help;
-  if (name == "--allow-unfiltered") return &out->allow_unfiltered;
+  if (name == "--allow-unfiltered") return &out->allowUnfiltered;
   return nullptr;
 }
 
@@ -219,12 +219,12 @@ bool ReadOption(base::ArgCursor* args, ParseState* state, std::string* error) {
 bool CheckCombination(const ParseState& state, std::string* error) {
   const HostOptions& out = *state.out;
   if (out.help) return true;
-  if (out.plugin_path.empty()) {
+  if (out.pluginPath.empty()) {
     *error = "--plugin PATH is required";
     return false;
   }
-  if (out.config_mode && (state.listenGiven || !out.log_path.empty() || out.allow_unfiltered ||
-                          !out.proxy.allowed_clients.empty())) {
+  if (out.configMode && (state.listenGiven || !out.logPath.empty() || out.allowUnfiltered ||
+                          !out.proxy.allowedClients.empty())) {
     *error = "--config does not serve requests; it takes only --plugin";
     return false;
   }

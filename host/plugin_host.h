@@ -29,24 +29,24 @@ class PluginHost : public UrlFilter {
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
 
-  // Loads the library and binds its entry points. With require_filter, a
+  // Loads the library and binds its entry points. With requireFilter, a
   // plug-in without HXInit, HXProcURL or HXUnInit is refused. Every failure
   // names the library, each missing entry point, and the OS's reason.
-  bool Load(const std::string& path, bool require_filter, std::string* error);
+  bool Load(const std::string& path, bool requireFilter, std::string* error);
 
-  bool has_config() const { return config_ != nullptr; }
+  bool hasConfig() const { return config_ != nullptr; }
   // Without HXConfig: the loader's reason for not finding it.
-  const std::string& config_missing_reason() const { return config_missing_reason_; }
+  const std::string& configMissingReason() const { return configMissingReason_; }
 
   // Calls HXInit with the key path in a message buffer of
   // TARNWICK_MESSAGE_BUFFER_SIZE bytes; *message receives the plug-in's
   // status line. Returns HXInit's result, or -1 when the key path does not
   // fit the buffer (HXInit is then not called).
-  int Init(const std::string& key_path, std::string* message);
+  int Init(const std::string& keyPath, std::string* message);
 
   // Calls HXConfig with the key path; false when the plug-in has none or the
   // path does not fit.
-  bool Config(const std::string& key_path);
+  bool Config(const std::string& keyPath);
 
   // Calls HXProcURL; the plug-in keeps process-wide state, so calls are
   // serialised here.
@@ -64,10 +64,10 @@ class PluginHost : public UrlFilter {
 
   platform::SharedLibrary library_;
   InitFn init_ = nullptr;
-  ProcUrlFn proc_url_ = nullptr;
+  ProcUrlFn procUrl_ = nullptr;
   UnInitFn uninit_ = nullptr;
   ConfigFn config_ = nullptr;
-  std::string config_missing_reason_;
+  std::string configMissingReason_;
   bool initialised_ = false;
   std::mutex mutex_;
 };

@@ -46,9 +46,9 @@ std::string_view RawHost(std::string_view authority, const std::string& host) {
   return host;
 }
 
-std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
+std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t defaultPort) {
   std::string text = ipv6 ? "[" + host + "]" : host;
-  if (port != default_port) text += ":" + std::to_string(port);
+  if (port != defaultPort) text += ":" + std::to_string(port);
   return text;
 }
 
@@ -87,20 +87,20 @@ bool MayHoldDotSegments(std::string_view path) {
 std::string RemoveDotSegments(std::string_view path) {
   std::vector<std::string_view> kept;
   size_t pos = 1;
-  bool ends_in_slash = false;
+  bool endsInSlash = false;
   for (;;) {
     size_t slash = path.find('/', pos);
     std::string_view segment = path.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
     bool last = slash == std::string_view::npos;
     const int dots = DotSegment(segment);
     if (dots == 1) {
-      ends_in_slash = true;
+      endsInSlash = true;
     } else if (dots == 2) {
       if (!kept.empty()) kept.pop_back();
-      ends_in_slash = true;
+      endsInSlash = true;
     } else {
       kept.push_back(segment);
-      ends_in_slash = false;
+      endsInSlash = false;
     }
     if (last) break;
     pos = slash + 1;
@@ -110,7 +110,7 @@ std::string RemoveDotSegments(std::string_view path) {
     out += '/';
     out.append(segment);
   }
-  if (ends_in_slash || out.empty()) out += '/';
+  if (endsInSlash || out.empty()) out += '/';
   return out;
 }
 
@@ -156,11 +156,11 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
   // The resolver reads a host that ends in a number as an address, in forms
   // of its own (127.1, 3221225994, 0x7f.1, 010 as octal). Only plain dotted
   // decimal is taken, so that the address filtered is the address reached.
-  std::string_view last_label = std::string_view(name).substr(name.rfind('.') + 1);
-  bool all_digits = true;
-  for (char c : last_label) all_digits = all_digits && base::IsAsciiDigit(c);
-  bool hex = last_label.size() > 1 && last_label[0] == '0' && last_label[1] == 'x';
-  if (all_digits || hex) {
+  std::string_view lastLabel = std::string_view(name).substr(name.rfind('.') + 1);
+  bool allDigits = true;
+  for (char c : lastLabel) allDigits = allDigits && base::IsAsciiDigit(c);
+  bool hex = lastLabel.size() > 1 && lastLabel[0] == '0' && lastLabel[1] == 'x';
+  if (allDigits || hex) {
     IpAddress address;
     if (!ParseDottedDecimal(name, &address)) {
       *error = "a numeric host must be four decimal numbers from 0 to 255 joined by dots, "
