@@ -68,7 +68,7 @@ int PluginHost::Init(const std::string& keyPath, std::string* message) {
     return -1;
   }
   std::memcpy(buffer.data(), keyPath.data(), keyPath.size());
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   int rc = init_(buffer.data());
   buffer.back() = '\0';
   *message = buffer.data();
@@ -81,13 +81,13 @@ bool PluginHost::Config(const std::string& keyPath) {
   std::vector<char> buffer(TARNWICK_MESSAGE_BUFFER_SIZE, '\0');
   if (!config_ || keyPath.size() >= buffer.size()) return false;
   std::memcpy(buffer.data(), keyPath.data(), keyPath.size());
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   config_(buffer.data());
   return true;
 }
 
 bool PluginHost::ProcessUrl(HostConnection* connection, char* url) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   if (!procUrl_) return true;
   int rc = procUrl_(connection, url);
   url[TARNWICK_URL_BUFFER_SIZE - 1] = '\0';
@@ -95,7 +95,7 @@ bool PluginHost::ProcessUrl(HostConnection* connection, char* url) {
 }
 
 void PluginHost::UnInit() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   if (initialised_ && uninit_) uninit_(0);
   initialised_ = false;
 }

@@ -3,9 +3,9 @@
 #ifndef PELLUMIN_HOST_PLUGIN_HOST_H_
 #define PELLUMIN_HOST_PLUGIN_HOST_H_
 
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "net.h"
 #include "tarnwick.h"
 
@@ -42,19 +42,19 @@ class PluginHost : public UrlFilter {
   // TARNWICK_MESSAGE_BUFFER_SIZE bytes; *message receives the plug-in's
   // status line. Returns HXInit's result, or -1 when the key path does not
   // fit the buffer (HXInit is then not called).
-  int Init(const std::string& keyPath, std::string* message);
+  int Init(const std::string& keyPath, std::string* message) EXCLUDES(mutex_);
 
   // Calls HXConfig with the key path; false when the plug-in has none or the
   // path does not fit.
-  bool Config(const std::string& keyPath);
+  bool Config(const std::string& keyPath) EXCLUDES(mutex_);
 
   // Calls HXProcURL; the plug-in keeps process-wide state, so calls are
   // serialised here.
-  bool ProcessUrl(HostConnection* connection, char* url) override;
+  bool ProcessUrl(HostConnection* connection, char* url) override EXCLUDES(mutex_);
 
   // Calls HXUnInit once, after a successful Load and Init; later calls do
   // nothing.
-  void UnInit();
+  void UnInit() EXCLUDES(mutex_);
 
  private:
   using InitFn = int(HX_CALL*)(char*);
@@ -68,8 +68,9 @@ class PluginHost : public UrlFilter {
   UnInitFn uninit_ = nullptr;
   ConfigFn config_ = nullptr;
   std::string configMissingReason_;
-  bool initialised_ = false;
-  std::mutex mutex_;
+  // Held for every call into the plug-in.
+  base::Mutex mutex_;
+  bool initialised_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hxhost

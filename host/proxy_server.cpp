@@ -89,6 +89,23 @@ class ProxyServer::Connection {
                           std::string* head);
   // Returns whether the connection may carry another request.
   bool HandleRequest(const RequestHead& request);
+  // The steps of HandleRequest. Each returns false when the request ends
+  // there (and the connection with it), the client answered where it should
+  // be. AdmitRequest: the canonical target, the body's framing and the
+  // filter's verdict.
+  bool AdmitRequest(const RequestHead& request, RequestTarget* url, BodyFraming* requestBody);
+  // Sends the head (and a 100 Continue the client waits for) and the body.
+  bool ForwardRequest(const RequestHead& request, const RequestTarget& url,
+                      const BodyFraming& requestBody, const Socket& upstream);
+  // Reads up to the origin's final answer, passing interim ones on.
+  bool ReadFinalResponse(const RequestHead& request, const RequestTarget& url,
+                         const Socket& upstream, std::string* upstreamBuffer,
+                         ResponseHead* response);
+  // Sends the answer on; returns whether the connection may carry another
+  // request.
+  bool RelayResponse(const RequestHead& request, const RequestTarget& url,
+                     const ResponseHead& response, const Socket& upstream,
+                     std::string* upstreamBuffer);
   void HandleConnect(const RequestHead& request);
   // Runs the URL through the filter; false when the filter answered the
   // client and the request must not be forwarded.
@@ -127,7 +144,7 @@ class ProxyServer::Connection {
     platform::SocketHandle handle_;
   };
   // Copies one body from (from, buffer) to to. Returns false on any failure;
-  // *toFailed tells whether writing was what failed.
+  // a chunked body that could not be read leaves its reason in bodyError_.
   bool RelayBody(const Socket& from, std::string* buffer, const Socket& to, const BodyFraming& framing,
                  bool decodeChunked, int readTimeoutMs, bool toClient);
   bool Write(const Socket& to, bool toClient, std::string_view data);
@@ -449,26 +466,37 @@ void ProxyServer::Connection::Serve() {
 }
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
-  const ProxyOptions& options = server_->options_;
   RequestTarget url;
-  std::string error;
-  if (!CanonicalTarget(request, &url)) return false;
   BodyFraming requestBody;
-  if (!RequestFraming(request, &requestBody, &error)) {
-    SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
-    return false;
-  }
-  if (!Filter(url.url)) return false;  // the filter has answered the client
-
-  bool clientKeepAlive = ClientWantsKeepAlive(request);
-  bool expectsContinue = HeaderHasToken(request.headers, "Expect", "100-continue");
+  if (!AdmitRequest(request, &url, &requestBody)) return false;
 
   Socket upstream;
   if (!ConnectUpstream(url.host, url.port, url.authority, &upstream)) return false;
   Tracked tracked(server_, upstream.handle());
 
-  // The origin gets origin form, its own Host, and one request per
-  // connection.
+  if (!ForwardRequest(request, url, requestBody, upstream)) return false;
+  std::string upstreamBuffer;
+  ResponseHead response;
+  if (!ReadFinalResponse(request, url, upstream, &upstreamBuffer, &response)) return false;
+  return RelayResponse(request, url, response, upstream, &upstreamBuffer);
+}
+
+bool ProxyServer::Connection::AdmitRequest(const RequestHead& request, RequestTarget* url,
+                                           BodyFraming* requestBody) {
+  if (!CanonicalTarget(request, url)) return false;
+  std::string error;
+  if (!RequestFraming(request, requestBody, &error)) {
+    SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
+    return false;
+  }
+  return Filter(url->url);  // false: the filter has answered the client
+}
+
+namespace {
+
+// The origin gets origin form, its own Host, and one request per
+// connection.
+RequestHead OriginRequestHead(const RequestHead& request, const RequestTarget& url) {
   RequestHead forward;
   forward.method = request.method;
   forward.target = url.path;
@@ -479,31 +507,43 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   RemoveHeader(&forward.headers, "Expect");
   forward.headers.insert(forward.headers.begin(), Header{"Host", url.authority});
   forward.headers.push_back(Header{"Connection", "close"});
+  return forward;
+}
 
+}  // namespace
+
+bool ProxyServer::Connection::ForwardRequest(const RequestHead& request, const RequestTarget& url,
+                                             const BodyFraming& requestBody,
+                                             const Socket& upstream) {
   // The client waits for a go-ahead before it sends its body; give it here,
   // now that the origin is reachable.
+  const bool expectsContinue = HeaderHasToken(request.headers, "Expect", "100-continue");
   if (expectsContinue && requestBody.kind != BodyKind::kNone && request.version == "HTTP/1.1") {
     if (!SendToClient("HTTP/1.1 100 Continue\r\n\r\n")) return false;
   }
-  if (!Write(upstream, false, SerializeRequestHead(forward)) ||
-      !RelayBody(client_, &clientBuffer_, upstream, requestBody, false,
-                 options.clientIdleTimeoutMs, false)) {
-    if (!bodyError_.empty()) {
-      // The origin has a cut body and a closing connection: it cannot
-      // take the part it got for a whole request.
-      SendError(400, "Bad Request", "Malformed chunked body: " + bodyError_ + ".");
-    } else {
-      SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
-    }
-    return false;
+  if (Write(upstream, false, SerializeRequestHead(OriginRequestHead(request, url))) &&
+      RelayBody(client_, &clientBuffer_, upstream, requestBody, false,
+                server_->options_.clientIdleTimeoutMs, false)) {
+    return true;
   }
+  if (!bodyError_.empty()) {
+    // The origin has a cut body and a closing connection: it cannot
+    // take the part it got for a whole request.
+    SendError(400, "Bad Request", "Malformed chunked body: " + bodyError_ + ".");
+  } else {
+    SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
+  }
+  return false;
+}
 
-  std::string upstreamBuffer;
-  ResponseHead response;
+bool ProxyServer::Connection::ReadFinalResponse(const RequestHead& request,
+                                                const RequestTarget& url, const Socket& upstream,
+                                                std::string* upstreamBuffer,
+                                                ResponseHead* response) {
   for (;;) {
     std::string head;
     ReadHeadResult result =
-        ReadHead(upstream, &upstreamBuffer, options.upstreamTimeoutMs, false, &head);
+        ReadHead(upstream, upstreamBuffer, server_->options_.upstreamTimeoutMs, false, &head);
     if (result == ReadHeadResult::kTimeout) {
       SendError(504, "Gateway Timeout", url.authority + " did not answer in time.");
       return false;
@@ -512,21 +552,27 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
       SendError(502, "Bad Gateway", url.authority + " closed the connection without an answer.");
       return false;
     }
-    if (!ParseResponseHead(head, &response, &error) || response.status == 101) {
+    std::string error;
+    if (!ParseResponseHead(head, response, &error) || response->status == 101) {
       SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ".");
       return false;
     }
-    if (response.status >= 200) break;
+    if (response->status >= 200) return true;
     // Interim answers go on to HTTP/1.1 clients only.
     if (request.version == "HTTP/1.1" && !SendToClient(head)) return false;
   }
+}
 
+bool ProxyServer::Connection::RelayResponse(const RequestHead& request, const RequestTarget& url,
+                                            const ResponseHead& response, const Socket& upstream,
+                                            std::string* upstreamBuffer) {
   BodyFraming responseBody;
+  std::string error;
   if (!ResponseFraming(response, request.method, &responseBody, &error)) {
     SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ": " + error + ".");
     return false;
   }
-  bool keepAlive = clientKeepAlive;
+  bool keepAlive = ClientWantsKeepAlive(request);
   bool decodeChunked = false;
   ResponseHead reply = response;
   reply.version = "HTTP/1.1";
@@ -545,8 +591,8 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   }
   reply.headers.push_back(Header{"Connection", keepAlive ? "keep-alive" : "close"});
   if (!SendToClient(SerializeResponseHead(reply))) return false;
-  if (!RelayBody(upstream, &upstreamBuffer, client_, responseBody, decodeChunked,
-                 options.upstreamTimeoutMs, true)) {
+  if (!RelayBody(upstream, upstreamBuffer, client_, responseBody, decodeChunked,
+                 server_->options_.upstreamTimeoutMs, true)) {
     // Part of the answer has gone out; closing is the only honest signal left.
     return false;
   }
@@ -623,12 +669,12 @@ NetStatus ProxyServer::Listen(std::string* error) {
 }
 
 void ProxyServer::Track(platform::SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(trackedMutex_);
+  base::MutexLock lock(&trackedMutex_);
   tracked_.insert(socket);
 }
 
 void ProxyServer::Untrack(platform::SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(trackedMutex_);
+  base::MutexLock lock(&trackedMutex_);
   tracked_.erase(socket);
 }
 
@@ -638,7 +684,7 @@ void ProxyServer::ShutdownTracked() {
   stopWaker_.Wake();
   // Under the lock: a tracked socket is still open (owners untrack before
   // they close), so no handle here can have been reused by now.
-  std::lock_guard<std::mutex> lock(trackedMutex_);
+  base::MutexLock lock(&trackedMutex_);
   for (platform::SocketHandle s : tracked_) platform::ShutdownBoth(s);
 }
 
@@ -654,7 +700,7 @@ void ProxyServer::ReapWorkers(bool all) {
 }
 
 void ProxyServer::MarkIdle(Connection* connection, bool idle) {
-  std::lock_guard<std::mutex> lock(idleMutex_);
+  base::MutexLock lock(&idleMutex_);
   if (idle) {
     if (!connection->evicted_.load()) idle_.emplace(connection, std::chrono::steady_clock::now());
   } else {
@@ -666,7 +712,7 @@ bool ProxyServer::EvictIdle() {
   // The connection that has waited longest for a request is closed: HTTP
   // lets a server close an idle connection at any time, and a client that
   // opens connections and sends nothing must not lock others out.
-  std::lock_guard<std::mutex> lock(idleMutex_);
+  base::MutexLock lock(&idleMutex_);
   if (idle_.empty()) return false;
   auto oldest = idle_.begin();
   for (auto it = idle_.begin(); it != idle_.end(); ++it) {

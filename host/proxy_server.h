@@ -5,12 +5,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "address.h"
+#include "base/mutex.h"
 #include "log.h"
 #include "net.h"
 #include "page_catcher.h"
@@ -78,14 +77,14 @@ class ProxyServer {
   // Connections waiting for a request (the first, or the next on a kept-alive
   // connection) are idle; at the connection limit the one idle longest is
   // closed to make room (false when none is idle).
-  void MarkIdle(Connection* connection, bool idle);
-  bool EvictIdle();
+  void MarkIdle(Connection* connection, bool idle) EXCLUDES(idleMutex_);
+  bool EvictIdle() EXCLUDES(idleMutex_);
 
   // Sockets that a stop shuts down, and the waker that ends their threads'
   // waits (shutdown alone does not, under Wine).
-  void Track(platform::SocketHandle socket);
-  void Untrack(platform::SocketHandle socket);
-  void ShutdownTracked();
+  void Track(platform::SocketHandle socket) EXCLUDES(trackedMutex_);
+  void Untrack(platform::SocketHandle socket) EXCLUDES(trackedMutex_);
+  void ShutdownTracked() EXCLUDES(trackedMutex_);
 
   ProxyOptions options_;
   UrlFilter* filter_;
@@ -97,11 +96,11 @@ class ProxyServer {
   std::atomic<bool> draining_{false};
   std::atomic<int> active_{0};
   std::atomic<int> evicting_{0};  // closed to make room, not ended yet
-  std::mutex idleMutex_;
-  std::map<Connection*, std::chrono::steady_clock::time_point> idle_;
+  base::Mutex idleMutex_;
+  std::map<Connection*, std::chrono::steady_clock::time_point> idle_ GUARDED_BY(idleMutex_);
   std::list<std::unique_ptr<Worker>> workers_;
-  std::mutex trackedMutex_;
-  std::set<platform::SocketHandle> tracked_;
+  base::Mutex trackedMutex_;
+  std::set<platform::SocketHandle> tracked_ GUARDED_BY(trackedMutex_);
   platform::Waker stopWaker_;
   PageCatcher tunnelPages_;  // the filter's answers to CONNECTs
 };
