@@ -20,7 +20,7 @@ std::string_view Trim(std::string_view s) {
 
 // RFC 7230 token characters, for methods and header names.
 bool IsTokenChar(char c) {
-  if (std::isalnum(static_cast<unsigned char>(c))) return true;
+  if (base::IsAsciiAlpha(c) || base::IsAsciiDigit(c)) return true;
   switch (c) {
     case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
     case '-': case '.': case '^': case '_': case '`': case '|': case '~':
@@ -93,7 +93,7 @@ bool ParsePort(std::string_view digits, uint16_t* port) {
   if (digits.empty() || digits.size() > 5) return false;
   unsigned value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') return false;
+    if (!base::IsAsciiDigit(c)) return false;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
   if (value == 0 || value > 65535) return false;
@@ -117,7 +117,7 @@ bool ParseContentLength(const HeaderList& headers, bool* present, uint64_t* leng
       }
       uint64_t value = 0;
       for (char c : item) {
-        if (c < '0' || c > '9') {
+        if (!base::IsAsciiDigit(c)) {
           *error = "bad Content-Length";
           return false;
         }
@@ -244,9 +244,8 @@ bool ParseResponseHead(std::string_view text, ResponseHead* out, std::string* er
   }
   std::string_view rest = line.substr(sp + 1);
   std::string_view code = rest.substr(0, 3);
-  if (code.size() != 3 || !std::isdigit(static_cast<unsigned char>(code[0])) ||
-      !std::isdigit(static_cast<unsigned char>(code[1])) ||
-      !std::isdigit(static_cast<unsigned char>(code[2])) || (rest.size() > 3 && rest[3] != ' ')) {
+  if (code.size() != 3 || !base::IsAsciiDigit(code[0]) || !base::IsAsciiDigit(code[1]) ||
+      !base::IsAsciiDigit(code[2]) || (rest.size() > 3 && rest[3] != ' ')) {
     *error = "malformed status code";
     return false;
   }

@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include "base/args.h"
+#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
@@ -12,7 +13,7 @@ bool ParsePositive(const std::string& text, long max, long* out) {
   if (text.empty() || text.size() > 9) return false;
   long value = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!base::IsAsciiDigit(c)) return false;
     value = value * 10 + (c - '0');
   }
   if (value < 1 || value > max) return false;

@@ -79,7 +79,7 @@ bool ParseCategoryList(const std::string& text, std::uint32_t* categories, std::
       int number = 0;
       bool digits = token.size() <= 3;
       for (char c : token) {
-        if (c < '0' || c > '9') digits = false;
+        if (!base::IsAsciiDigit(c)) digits = false;
         else number = number * 10 + (c - '0');
       }
       if (!digits) {
