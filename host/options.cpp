@@ -84,58 +84,39 @@ struct ParseState {
   bool listenGiven = false;
 };
 
-bool ParseSeconds(const std::string& name, const std::string& value, int* milliseconds,
+bool ParseSeconds(const char* name, const std::string& value, int* milliseconds,
                   std::string* error) {
   long seconds = 0;
   if (!ParsePositive(value, 86400, &seconds)) {
-    *error = name + " needs whole seconds from 1 to 86400, not '" + value + "'";
+    *error = std::string(name) + " needs whole seconds from 1 to 86400, not '" + value + "'";
     return false;
   }
   *milliseconds = static_cast<int>(seconds * 1000);
   return true;
 }
 
-bool ApplyPlugin(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->pluginPath = value;
-  return true;
-}
-
-bool ApplyKey(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->keyPath = value;
-  return true;
-}
-
-bool ApplyConfig(const std::string&, const std::string& value, ParseState* state, std::string*) {
+bool ApplyConfig(const std::string& value, ParseState* state, std::string*) {
   state->out->configKey = value;
   state->out->configMode = true;
   return true;
 }
 
-bool ApplyLog(const std::string&, const std::string& value, ParseState* state, std::string*) {
-  state->out->logPath = value;
-  return true;
-}
-
-bool ApplyListen(const std::string&, const std::string& value, ParseState* state,
-                 std::string* error) {
+bool ApplyListen(const std::string& value, ParseState* state, std::string* error) {
   ProxyOptions& proxy = state->out->proxy;
   if (!ParseListenAddress(value, &proxy.listenAddress, &proxy.listenPort, error)) return false;
   state->listenGiven = true;
   return true;
 }
 
-bool ApplyUpstreamTimeout(const std::string& name, const std::string& value, ParseState* state,
-                          std::string* error) {
-  return ParseSeconds(name, value, &state->out->proxy.upstreamTimeoutMs, error);
+bool ApplyUpstreamTimeout(const std::string& value, ParseState* state, std::string* error) {
+  return ParseSeconds("--upstream-timeout", value, &state->out->proxy.upstreamTimeoutMs, error);
 }
 
-bool ApplyClientTimeout(const std::string& name, const std::string& value, ParseState* state,
-                        std::string* error) {
-  return ParseSeconds(name, value, &state->out->proxy.clientIdleTimeoutMs, error);
+bool ApplyClientTimeout(const std::string& value, ParseState* state, std::string* error) {
+  return ParseSeconds("--client-timeout", value, &state->out->proxy.clientIdleTimeoutMs, error);
 }
 
-bool ApplyResolve(const std::string&, const std::string& value, ParseState* state,
-                  std::string* error) {
+bool ApplyResolve(const std::string& value, ParseState* state, std::string* error) {
   const size_t sep = value.find('=');
   if (sep == 0 || sep == std::string::npos || sep + 1 == value.size()) {
     *error = "--resolve needs NAME=ADDRESS, not '" + value + "'";
@@ -145,8 +126,7 @@ bool ApplyResolve(const std::string&, const std::string& value, ParseState* stat
   return true;
 }
 
-bool ApplyAllow(const std::string&, const std::string& value, ParseState* state,
-                std::string* error) {
+bool ApplyAllow(const std::string& value, ParseState* state, std::string* error) {
   AddressRange range;
   std::string why;
   if (!ParseAddressRange(value, &range, &why)) {
@@ -157,8 +137,7 @@ bool ApplyAllow(const std::string&, const std::string& value, ParseState* state,
   return true;
 }
 
-bool ApplyMaxConnections(const std::string&, const std::string& value, ParseState* state,
-                         std::string* error) {
+bool ApplyMaxConnections(const std::string& value, ParseState* state, std::string* error) {
   long count = 0;
   if (!ParsePositive(value, 100000, &count)) {
     *error = "--max-connections needs a number from 1 to 100000, not '" + value + "'";
@@ -169,25 +148,26 @@ bool ApplyMaxConnections(const std::string&, const std::string& value, ParseStat
 }
 
 // An option that takes a value ("--name VALUE" or "--name=VALUE"): what the
-// value is, for "NAME needs WHAT", and what it sets.
+// value is, for "NAME needs WHAT", and the text it is stored in as given, or
+// the function that checks and stores it.
 struct ValueOption {
   const char* name;
   const char* needs;
-  bool (*apply)(const std::string& name, const std::string& value, ParseState* state,
-                std::string* error);
+  std::string HostOptions::*text;
+  bool (*apply)(const std::string& value, ParseState* state, std::string* error);
 };
 
-constexpr ValueOption kValueOptions[] = {
-    {"--plugin", "a path", ApplyPlugin},
-    {"--key", "a key path", ApplyKey},
-    {"--config", "a key path", ApplyConfig},
-    {"--log", "a file name", ApplyLog},
-    {"--listen", "ADDR:PORT", ApplyListen},
-    {"--upstream-timeout", "a number of seconds", ApplyUpstreamTimeout},
-    {"--client-timeout", "a number of seconds", ApplyClientTimeout},
-    {"--resolve", "NAME=ADDRESS", ApplyResolve},
-    {"--allow", "an address range", ApplyAllow},
-    {"--max-connections", "a number", ApplyMaxConnections},
+const ValueOption kValueOptions[] = {
+    {"--plugin", "a path", &HostOptions::pluginPath, nullptr},
+    {"--key", "a key path", &HostOptions::keyPath, nullptr},
+    {"--config", "a key path", nullptr, ApplyConfig},
+    {"--log", "a file name", &HostOptions::logPath, nullptr},
+    {"--listen", "ADDR:PORT", nullptr, ApplyListen},
+    {"--upstream-timeout", "a number of seconds", nullptr, ApplyUpstreamTimeout},
+    {"--client-timeout", "a number of seconds", nullptr, ApplyClientTimeout},
+    {"--resolve", "NAME=ADDRESS", nullptr, ApplyResolve},
+    {"--allow", "an address range", nullptr, ApplyAllow},
+    {"--max-connections", "a number", nullptr, ApplyMaxConnections},
 };
 
 // The switch an option without a value turns on; null for any other name.
@@ -209,7 +189,9 @@ bool ReadOption(base::ArgCursor* args, ParseState* state, std::string* error) {
     if (name != option.name) continue;
     std::string value;
     if (!args->TakeValue(&value, error, option.needs)) return false;
-    return option.apply(name, value, state, error);
+    if (option.text == nullptr) return option.apply(value, state, error);
+    state->out->*option.text = value;
+    return true;
   }
   *error = "unknown argument '" + args->Arg() + "'";
   return false;

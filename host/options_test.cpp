@@ -55,6 +55,21 @@ TEST(OptionsTest, AcceptedCommandLines) {
 
   ASSERT_TRUE(ParseOptions({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
+
+  // A value is taken as it stands, even one that looks like an option; the
+  // inline form splits at the first '='; the last of a repeated option wins.
+  ASSERT_TRUE(ParseOptions({"--plugin", "--key", "--resolve=a=b=c", "--log", "x", "--log=y"}, &o,
+                           &error))
+      << error;
+  EXPECT_EQ(o.pluginPath, "--key");
+  ASSERT_EQ(o.proxy.hostMap.size(), 1u);
+  EXPECT_EQ(o.proxy.hostMap[0].first, "a");
+  EXPECT_EQ(o.proxy.hostMap[0].second, "b=c");
+  EXPECT_EQ(o.logPath, "y");
+
+  // --help needs no plug-in, wherever it stands.
+  ASSERT_TRUE(ParseOptions({"--key", "K", "-h"}, &o, &error));
+  EXPECT_TRUE(o.help);
 }
 
 TEST(OptionsTest, RefusedCommandLines) {
@@ -78,6 +93,15 @@ TEST(OptionsTest, RefusedCommandLines) {
       {{"--plugin", "p", "--allow", "lan"}, "--allow"},
       {{"--plugin", "p", "--allow", "10.0.0.0/40"}, "prefix"},
       {{"--plugin", "p", "--config", "K", "--allow", "10.0.0.0/8"}, "--config"},
+      {{"--plugin", "p", "--help=1"}, "--help takes no value"},
+      {{"--plugin", "p", "-h=1"}, "unknown argument '-h=1'"},
+      {{"--plugin", "p", "--"}, "unknown argument '--'"},
+      {{"--plugin", "p", "--key"}, "--key needs a key path"},
+      {{"--plugin", "p", "--client-timeout=86401"}, "--client-timeout needs whole seconds"},
+      {{"--plugin", "p", "--upstream-timeout", "1234567890"}, "--upstream-timeout needs"},
+      {{"--plugin", "p", "--max-connections", "100001"}, "--max-connections needs a number"},
+      {{"--plugin", "p", "--config", "K", "--log", "a.log"}, "--config"},
+      {{"--plugin", "p", "--config", "K", "--allow-unfiltered"}, "--config"},
   };
   for (const Case& c : cases) {
     HostOptions o;
