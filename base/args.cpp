@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "base/ascii.h"
+
 namespace base {
 
 ArgCursor::ArgCursor(int argc, const char* const* argv, ArgSyntax syntax) : syntax_(syntax) {
@@ -63,6 +65,18 @@ std::vector<std::string> ArgCursor::Rest() {
   std::vector<std::string> rest;
   while (Next()) rest.push_back(arg_);
   return rest;
+}
+
+bool ParseDecimalInRange(std::string_view text, long low, long high, long* out) {
+  if (text.empty() || text.size() > 9) return false;
+  long value = 0;
+  for (char c : text) {
+    if (!IsAsciiDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return false;
+  *out = value;
+  return true;
 }
 
 bool AnyArgIs(int argc, const char* const* argv, std::initializer_list<std::string_view> names) {

@@ -73,6 +73,10 @@ class ArgCursor {
   bool hasInlineValue_ = false;
 };
 
+// An option's number: one to nine decimal digits (no sign, no space) whose
+// value lies in [low, high]. Sets *out only when it does.
+bool ParseDecimalInRange(std::string_view text, long low, long high, long* out);
+
 // True when any of the arguments argv[1..argc-1] is one of `names`,
 // wherever it stands (even where it would be another option's value).
 bool AnyArgIs(int argc, const char* const* argv, std::initializer_list<std::string_view> names);

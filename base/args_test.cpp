@@ -115,6 +115,37 @@ TEST(ArgCursorTest, ArgvSkipsTheProgramNameAndRestConsumes) {
   EXPECT_FALSE(none.Next());
 }
 
+TEST(ParseDecimalInRangeTest, TakesOnlyDigitsInRange) {
+  struct Case {
+    const char* text;
+    long low, high;
+    bool ok;
+    long value;
+  } cases[] = {
+      {"1", 1, 64, true, 1},
+      {"64", 1, 64, true, 64},
+      {"0", 1, 64, false, 0},
+      {"65", 1, 64, false, 0},
+      {"007", 1, 64, true, 7},
+      {"", 1, 64, false, 0},
+      {"-1", 0, 64, false, 0},
+      {"+1", 0, 64, false, 0},
+      {" 1", 0, 64, false, 0},
+      {"1 ", 0, 64, false, 0},
+      {"2s", 0, 64, false, 0},
+      {"0x10", 0, 64, false, 0},
+      {"999999999", 1, 999999999, true, 999999999},
+      {"1000000000", 1, 2000000000, false, 0},  // ten digits
+      {"000000001", 1, 9, true, 1},
+      {"\xD9\xA1", 0, 64, false, 0},  // a non-ASCII digit (Arabic-Indic one, UTF-8)
+  };
+  for (const Case& c : cases) {
+    long value = -5;
+    EXPECT_EQ(ParseDecimalInRange(c.text, c.low, c.high, &value), c.ok) << c.text;
+    EXPECT_EQ(value, c.ok ? c.value : -5) << c.text;
+  }
+}
+
 TEST(AnyArgIsTest, LooksEverywhereButTheProgramName) {
   const char* argv[] = {"-h", "set", "K", "--help=1", "-h"};
   struct Case {

@@ -2,26 +2,9 @@
 #include "options.h"
 
 #include "base/args.h"
-#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
-
-namespace {
-
-bool ParsePositive(const std::string& text, long max, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  long value = 0;
-  for (char c : text) {
-    if (!base::IsAsciiDigit(c)) return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > max) return false;
-  *out = value;
-  return true;
-}
-
-}  // namespace
 
 const char* UsageText() {
   return "Usage: hxhost --plugin PATH [options]\n"
@@ -87,7 +70,7 @@ struct ParseState {
 bool ParseSeconds(const char* name, const std::string& value, int* milliseconds,
                   std::string* error) {
   long seconds = 0;
-  if (!ParsePositive(value, 86400, &seconds)) {
+  if (!base::ParseDecimalInRange(value, 1, 86400, &seconds)) {
     *error = std::string(name) + " needs whole seconds from 1 to 86400, not '" + value + "'";
     return false;
   }
@@ -139,7 +122,7 @@ bool ApplyAllow(const std::string& value, ParseState* state, std::string* error)
 
 bool ApplyMaxConnections(const std::string& value, ParseState* state, std::string* error) {
   long count = 0;
-  if (!ParsePositive(value, 100000, &count)) {
+  if (!base::ParseDecimalInRange(value, 1, 100000, &count)) {
     *error = "--max-connections needs a number from 1 to 100000, not '" + value + "'";
     return false;
   }

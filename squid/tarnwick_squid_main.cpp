@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <streambuf>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "base/args.h"
-#include "base/ascii.h"
 #include "net.h"
 #include "platform.h"
 #include "squid_helper.h"
@@ -80,15 +78,6 @@ void Say(const std::string& text) {
   std::fflush(stderr);
 }
 
-bool ParseNumber(const std::string& text, long low, long high, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (!base::IsAsciiDigit(c)) return false;
-  }
-  *out = std::strtol(text.c_str(), nullptr, 10);
-  return *out >= low && *out <= high;
-}
-
 bool IsValueOption(const std::string& name) {
   return name == "--redirect" || name == "--key" || name == "--log" || name == "--threads" ||
          name == "--channel-id" || name == "--max-line";
@@ -109,13 +98,13 @@ bool ApplyOption(const std::string& name, const std::string& value, HelperOption
   } else if (name == "--log") {
     options->logPath = value;
   } else if (name == "--threads") {
-    if (!ParseNumber(value, 1, 64, &number)) {
+    if (!base::ParseDecimalInRange(value, 1, 64, &number)) {
       std::fprintf(stderr, "tarnwick-squid: --threads must be 1 to 64, not '%s'\n", value.c_str());
       return false;
     }
     options->threads = static_cast<int>(number);
   } else if (name == "--max-line") {
-    if (!ParseNumber(value, 256, 1048576, &number)) {
+    if (!base::ParseDecimalInRange(value, 256, 1048576, &number)) {
       std::fprintf(stderr, "tarnwick-squid: --max-line must be 256 to 1048576, not '%s'\n",
                    value.c_str());
       return false;
