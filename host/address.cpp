@@ -3,18 +3,11 @@
 
 #include <cstring>
 
+#include "base/ascii.h"
+
 namespace hxhost {
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexDigit(char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The address as an IPv4 one when it is IPv4 or IPv4-mapped IPv6.
 bool AsIpv4(const IpAddress& address, IpAddress* out) {
@@ -45,7 +38,7 @@ bool ParseDottedDecimal(std::string_view text, IpAddress* out) {
     }
     size_t start = pos;
     int value = 0;
-    while (pos < text.size() && IsDigit(text[pos]) && pos - start < 3) {
+    while (pos < text.size() && base::IsAsciiDigit(text[pos]) && pos - start < 3) {
       value = value * 10 + (text[pos] - '0');
       ++pos;
     }
@@ -85,7 +78,7 @@ bool ParseIpv6(std::string_view text, IpAddress* out) {
     if (piece.empty() || piece.size() > 4) return false;
     unsigned value = 0;
     for (char c : piece) {
-      int digit = HexDigit(c);
+      int digit = base::AsciiHexValue(c);
       if (digit < 0) return false;
       value = value * 16 + static_cast<unsigned>(digit);
     }
@@ -130,7 +123,7 @@ std::string FormatAddress(const IpAddress& address) {
     groups[i] = static_cast<uint16_t>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
   }
   // The longest run of two or more zero groups (the first of equal runs).
-  int best = -1, best_length = 1;
+  int best = -1, bestLength = 1;
   for (int i = 0; i < 8;) {
     if (groups[i] != 0) {
       ++i;
@@ -138,9 +131,9 @@ std::string FormatAddress(const IpAddress& address) {
     }
     int j = i;
     while (j < 8 && groups[j] == 0) ++j;
-    if (j - i > best_length) {
+    if (j - i > bestLength) {
       best = i;
-      best_length = j - i;
+      bestLength = j - i;
     }
     i = j;
   }
@@ -149,7 +142,7 @@ std::string FormatAddress(const IpAddress& address) {
   for (int i = 0; i < 8; ++i) {
     if (i == best) {
       text += "::";
-      i += best_length - 1;
+      i += bestLength - 1;
       continue;
     }
     if (!text.empty() && text.back() != ':') text += ':';
@@ -167,30 +160,30 @@ std::string FormatAddress(const IpAddress& address) {
 
 bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* error) {
   size_t slash = text.find('/');
-  std::string_view address_text = text.substr(0, slash);
+  std::string_view addressText = text.substr(0, slash);
   AddressRange range;
-  if (!ParseDottedDecimal(address_text, &range.network) &&
-      !ParseIpv6(address_text, &range.network)) {
-    *error = "'" + std::string(address_text) +
+  if (!ParseDottedDecimal(addressText, &range.network) &&
+      !ParseIpv6(addressText, &range.network)) {
+    *error = "'" + std::string(addressText) +
              "' is no IPv4 address in dotted decimal nor IPv6 address";
     return false;
   }
-  int max_bits = range.network.v6 ? 128 : 32;
-  range.prefix_bits = max_bits;
+  int maxBits = range.network.v6 ? 128 : 32;
+  range.prefixBits = maxBits;
   if (slash != std::string_view::npos) {
     std::string_view bits = text.substr(slash + 1);
     int value = 0;
     bool ok = !bits.empty() && bits.size() <= 3;
     for (char c : bits) {
-      if (!IsDigit(c)) ok = false;
+      if (!base::IsAsciiDigit(c)) ok = false;
       value = value * 10 + (c - '0');
     }
-    if (!ok || value > max_bits) {
+    if (!ok || value > maxBits) {
       *error = "the prefix length after '/' must be a number from 0 to " +
-               std::to_string(max_bits);
+               std::to_string(maxBits);
       return false;
     }
-    range.prefix_bits = value;
+    range.prefixBits = value;
   }
   *out = range;
   return true;
@@ -199,7 +192,7 @@ bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* er
 bool RangeContains(const AddressRange& range, const IpAddress& address) {
   IpAddress network = range.network;
   IpAddress candidate = address;
-  int bits = range.prefix_bits;
+  int bits = range.prefixBits;
   IpAddress v4;
   // Compare IPv4 with IPv4 where both sides have an IPv4 reading.
   if (network.v6 != candidate.v6) {

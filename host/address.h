@@ -34,7 +34,7 @@ bool MappedIpv4(const IpAddress& address, IpAddress* out);
 // An address range "ADDRESS/BITS", or a single address.
 struct AddressRange {
   IpAddress network;
-  int prefix_bits = 0;
+  int prefixBits = 0;
 };
 bool ParseAddressRange(std::string_view text, AddressRange* out, std::string* error);
 

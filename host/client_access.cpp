@@ -1,6 +1,7 @@
 // client_access.cpp -- client ranges and the answer to a denied tunnel.
 #include "client_access.h"
 
+#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
@@ -27,7 +28,7 @@ std::string DescribeRanges(const std::vector<AddressRange>& ranges) {
   std::string text;
   for (const AddressRange& range : ranges) {
     if (!text.empty()) text += ", ";
-    text += FormatAddress(range.network) + "/" + std::to_string(range.prefix_bits);
+    text += FormatAddress(range.network) + "/" + std::to_string(range.prefixBits);
   }
   return text;
 }
@@ -38,17 +39,16 @@ std::string ForbiddenTunnelResponse(std::string_view page) {
   reply.status = 403;
   reply.reason = "Forbidden";
   std::string_view body = page;
-  size_t head_end = page.substr(0, 5) == "HTTP/" ? FindHeadEnd(page) : std::string::npos;
+  size_t headEnd = page.substr(0, 5) == "HTTP/" ? FindHeadEnd(page) : std::string::npos;
   ResponseHead written;
   std::string error;
-  if (head_end != std::string::npos && ParseResponseHead(page.substr(0, head_end), &written, &error)) {
-    body = page.substr(head_end);
+  if (headEnd != std::string::npos && ParseResponseHead(page.substr(0, headEnd), &written, &error)) {
+    body = page.substr(headEnd);
     // The page's own headers stay (its type, its server); the framing is
     // this response's.
     for (const Header& h : written.headers) {
       if (h.name.size() == 0) continue;
-      std::string lower;
-      for (char c : h.name) lower.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+      const std::string lower = base::ToAsciiLower(h.name);
       if (lower == "content-length" || lower == "transfer-encoding" || lower == "connection" ||
           lower == "keep-alive") {
         continue;

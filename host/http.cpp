@@ -1,8 +1,9 @@
 // http.cpp -- parsing and framing of HTTP/1.x messages for the proxy.
 #include "http.h"
 
-#include <cctype>
 #include <set>
+
+#include "base/ascii.h"
 
 namespace hxhost {
 
@@ -10,16 +11,6 @@ namespace {
 
 constexpr size_t kMaxChunkLine = 4096;
 constexpr size_t kMaxTrailerBytes = 64 * 1024;
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -29,7 +20,7 @@ std::string_view Trim(std::string_view s) {
 
 // RFC 7230 token characters, for methods and header names.
 bool IsTokenChar(char c) {
-  if (std::isalnum(static_cast<unsigned char>(c))) return true;
+  if (base::IsAsciiAlpha(c) || base::IsAsciiDigit(c)) return true;
   switch (c) {
     case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
     case '-': case '.': case '^': case '_': case '`': case '|': case '~':
@@ -102,7 +93,7 @@ bool ParsePort(std::string_view digits, uint16_t* port) {
   if (digits.empty() || digits.size() > 5) return false;
   unsigned value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') return false;
+    if (!base::IsAsciiDigit(c)) return false;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
   if (value == 0 || value > 65535) return false;
@@ -114,7 +105,7 @@ bool ParseContentLength(const HeaderList& headers, bool* present, uint64_t* leng
                         std::string* error) {
   *present = false;
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, "Content-Length")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Content-Length")) continue;
     // A list of equal values ("5, 5") is tolerated; anything else is not.
     std::string_view rest = h.value;
     while (true) {
@@ -126,7 +117,7 @@ bool ParseContentLength(const HeaderList& headers, bool* present, uint64_t* leng
       }
       uint64_t value = 0;
       for (char c : item) {
-        if (c < '0' || c > '9') {
+        if (!base::IsAsciiDigit(c)) {
           *error = "bad Content-Length";
           return false;
         }
@@ -152,9 +143,9 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
   *present = false;
   *chunked = false;
   std::string_view last;
-  int chunked_count = 0;
+  int chunkedCount = 0;
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, "Transfer-Encoding")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Transfer-Encoding")) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
@@ -162,15 +153,15 @@ bool ParseTransferEncoding(const HeaderList& headers, bool* present, bool* chunk
       if (!item.empty()) {
         *present = true;
         last = item;
-        if (EqualsNoCase(item, "chunked")) ++chunked_count;
+        if (base::EqualsAsciiNoCase(item, "chunked")) ++chunkedCount;
       }
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
   }
   if (!*present) return true;
-  *chunked = EqualsNoCase(last, "chunked");
-  if (chunked_count > (*chunked ? 1 : 0)) {
+  *chunked = base::EqualsAsciiNoCase(last, "chunked");
+  if (chunkedCount > (*chunked ? 1 : 0)) {
     *error = "chunked applied more than once or not last";
     return false;
   }
@@ -253,9 +244,8 @@ bool ParseResponseHead(std::string_view text, ResponseHead* out, std::string* er
   }
   std::string_view rest = line.substr(sp + 1);
   std::string_view code = rest.substr(0, 3);
-  if (code.size() != 3 || !std::isdigit(static_cast<unsigned char>(code[0])) ||
-      !std::isdigit(static_cast<unsigned char>(code[1])) ||
-      !std::isdigit(static_cast<unsigned char>(code[2])) || (rest.size() > 3 && rest[3] != ' ')) {
+  if (code.size() != 3 || !base::IsAsciiDigit(code[0]) || !base::IsAsciiDigit(code[1]) ||
+      !base::IsAsciiDigit(code[2]) || (rest.size() > 3 && rest[3] != ' ')) {
     *error = "malformed status code";
     return false;
   }
@@ -276,7 +266,7 @@ bool SplitAbsoluteUrl(std::string_view url, AbsoluteUrl* out, std::string* error
     *error = "not an absolute URL";
     return false;
   }
-  if (!EqualsNoCase(url.substr(0, sep), "http")) {
+  if (!base::EqualsAsciiNoCase(url.substr(0, sep), "http")) {
     *error = "unsupported scheme " + std::string(url.substr(0, sep));
     return false;
   }
@@ -373,18 +363,18 @@ bool SplitHostPort(std::string_view text, std::string* host, uint16_t* port, std
 
 const Header* FindHeader(const HeaderList& headers, std::string_view name) {
   for (const Header& h : headers) {
-    if (EqualsNoCase(h.name, name)) return &h;
+    if (base::EqualsAsciiNoCase(h.name, name)) return &h;
   }
   return nullptr;
 }
 
 bool HeaderHasToken(const HeaderList& headers, std::string_view name, std::string_view token) {
   for (const Header& h : headers) {
-    if (!EqualsNoCase(h.name, name)) continue;
+    if (!base::EqualsAsciiNoCase(h.name, name)) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
-      if (EqualsNoCase(Trim(rest.substr(0, comma)), token)) return true;
+      if (base::EqualsAsciiNoCase(Trim(rest.substr(0, comma)), token)) return true;
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
@@ -395,7 +385,7 @@ bool HeaderHasToken(const HeaderList& headers, std::string_view name, std::strin
 void RemoveHeader(HeaderList* headers, std::string_view name) {
   HeaderList kept;
   for (Header& h : *headers) {
-    if (!EqualsNoCase(h.name, name)) kept.push_back(std::move(h));
+    if (!base::EqualsAsciiNoCase(h.name, name)) kept.push_back(std::move(h));
   }
   headers->swap(kept);
 }
@@ -409,18 +399,18 @@ void RemoveHopByHopHeaders(HeaderList* headers) {
                                 "trailer", "upgrade"};
   auto lower = [](std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = Lower(c);
+    base::LowerAsciiInPlace(&out);
     return out;
   };
   for (const Header& h : *headers) {
-    if (!EqualsNoCase(h.name, "Connection") && !EqualsNoCase(h.name, "Proxy-Connection")) continue;
+    if (!base::EqualsAsciiNoCase(h.name, "Connection") && !base::EqualsAsciiNoCase(h.name, "Proxy-Connection")) continue;
     std::string_view rest = h.value;
     while (true) {
       size_t comma = rest.find(',');
       std::string_view item = Trim(rest.substr(0, comma));
       // Framing headers are never dropped on a peer's say-so.
-      if (!item.empty() && !EqualsNoCase(item, "Transfer-Encoding") &&
-          !EqualsNoCase(item, "Content-Length") && !EqualsNoCase(item, "Host")) {
+      if (!item.empty() && !base::EqualsAsciiNoCase(item, "Transfer-Encoding") &&
+          !base::EqualsAsciiNoCase(item, "Content-Length") && !base::EqualsAsciiNoCase(item, "Host")) {
         drop.insert(lower(item));
       }
       if (comma == std::string_view::npos) break;
@@ -447,12 +437,12 @@ bool ClientWantsKeepAlive(const RequestHead& request) {
 
 bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* error) {
   *out = BodyFraming();
-  bool has_length = false, has_coding = false, chunked = false;
+  bool hasLength = false, hasCoding = false, chunked = false;
   uint64_t length = 0;
-  if (!ParseContentLength(request.headers, &has_length, &length, error)) return false;
-  if (!ParseTransferEncoding(request.headers, &has_coding, &chunked, error)) return false;
-  if (has_coding) {
-    if (has_length) {
+  if (!ParseContentLength(request.headers, &hasLength, &length, error)) return false;
+  if (!ParseTransferEncoding(request.headers, &hasCoding, &chunked, error)) return false;
+  if (hasCoding) {
+    if (hasLength) {
       *error = "both Content-Length and Transfer-Encoding";
       return false;
     }
@@ -463,31 +453,31 @@ bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* e
     out->kind = BodyKind::kChunked;
     return true;
   }
-  if (has_length && length > 0) {
+  if (hasLength && length > 0) {
     out->kind = BodyKind::kLength;
     out->length = length;
   }
   return true;
 }
 
-bool ResponseFraming(const ResponseHead& response, std::string_view request_method,
+bool ResponseFraming(const ResponseHead& response, std::string_view requestMethod,
                      BodyFraming* out, std::string* error) {
   *out = BodyFraming();
-  if (EqualsNoCase(request_method, "HEAD") || (response.status >= 100 && response.status < 200) ||
+  if (base::EqualsAsciiNoCase(requestMethod, "HEAD") || (response.status >= 100 && response.status < 200) ||
       response.status == 204 || response.status == 304) {
     return true;
   }
-  bool has_length = false, has_coding = false, chunked = false;
+  bool hasLength = false, hasCoding = false, chunked = false;
   uint64_t length = 0;
-  if (!ParseTransferEncoding(response.headers, &has_coding, &chunked, error)) return false;
-  if (has_coding) {
+  if (!ParseTransferEncoding(response.headers, &hasCoding, &chunked, error)) return false;
+  if (hasCoding) {
     // Transfer-Encoding wins over Content-Length in a response (RFC 7230,
     // 3.3.3); a length field beside it is ignored.
     out->kind = chunked ? BodyKind::kChunked : BodyKind::kUntilClose;
     return true;
   }
-  if (!ParseContentLength(response.headers, &has_length, &length, error)) return false;
-  if (has_length) {
+  if (!ParseContentLength(response.headers, &hasLength, &length, error)) return false;
+  if (hasLength) {
     out->kind = length > 0 ? BodyKind::kLength : BodyKind::kNone;
     out->length = length;
     return true;
@@ -555,11 +545,8 @@ bool ChunkedDecoder::EndOfLine() {
       }
       uint64_t size = 0;
       for (char c : digits) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else {
+        const int v = base::AsciiHexValue(c);
+        if (v < 0) {
           Fail("bad chunk size");
           return false;
         }
@@ -588,12 +575,12 @@ bool ChunkedDecoder::EndOfLine() {
       if (strict_) {
         // A trailer line must be a header field; the proxy drops trailers,
         // but one that is not a field could be read as something else.
-        trailer_bytes_ += line_.size() + 1;
+        trailerBytes_ += line_.size() + 1;
         HeaderList fields;
         std::string why;
-        if (trailer_bytes_ > kMaxTrailerBytes ||
+        if (trailerBytes_ > kMaxTrailerBytes ||
             !ParseHeaders({std::string_view(), line}, &fields, &why)) {
-          Fail(trailer_bytes_ > kMaxTrailerBytes ? "trailers too large" : "malformed trailer line");
+          Fail(trailerBytes_ > kMaxTrailerBytes ? "trailers too large" : "malformed trailer line");
           return false;
         }
       }

@@ -89,7 +89,7 @@ struct BodyFraming {
 // Content-Length with Transfer-Encoding, differing Content-Lengths, codings
 // other than a final "chunked".
 bool RequestFraming(const RequestHead& request, BodyFraming* out, std::string* error);
-bool ResponseFraming(const ResponseHead& response, std::string_view request_method,
+bool ResponseFraming(const ResponseHead& response, std::string_view requestMethod,
                      BodyFraming* out, std::string* error);
 
 // One chunk of a chunked body ("SIZE\r\nDATA\r\n"; nothing for empty
@@ -127,7 +127,7 @@ class ChunkedDecoder {
   State state_ = State::kSizeLine;
   std::string line_;
   uint64_t remaining_ = 0;
-  size_t trailer_bytes_ = 0;
+  size_t trailerBytes_ = 0;
   std::string error_;
 };
 

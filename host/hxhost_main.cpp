@@ -35,33 +35,33 @@ int main(int argc, char** argv) {
   }
 
   PluginHost plugin;
-  if (!plugin.Load(options.plugin_path, !options.config_mode, &error)) return Fail(error);
-  if (options.config_mode) {
-    if (!plugin.has_config()) {
-      return Fail("the plug-in " + options.plugin_path +
+  if (!plugin.Load(options.pluginPath, !options.configMode, &error)) return Fail(error);
+  if (options.configMode) {
+    if (!plugin.hasConfig()) {
+      return Fail("the plug-in " + options.pluginPath +
                   " has no configuration interface (it does not export HXConfig: " +
-                  plugin.config_missing_reason() + ")");
+                  plugin.configMissingReason() + ")");
     }
-    if (!plugin.Config(options.config_key)) return Fail("configuration key path too long");
+    if (!plugin.Config(options.configKey)) return Fail("configuration key path too long");
     return 0;
   }
 
-  LineLog access_log;
+  LineLog accessLog;
   LineLog diagnostics;
-  if (!options.log_path.empty() && !access_log.OpenFile(options.log_path, &error)) {
-    return Fail("cannot open log file " + options.log_path + ": " + error);
+  if (!options.logPath.empty() && !accessLog.OpenFile(options.logPath, &error)) {
+    return Fail("cannot open log file " + options.logPath + ": " + error);
   }
   if (!platform::StartSocketLibrary(&error)) return Fail(error);
   // Before HXInit, so that a stop request during a slow start is not lost.
   platform::InstallStopHandler();
 
   std::string message;
-  int ready = plugin.Init(options.key_path, &message);
+  int ready = plugin.Init(options.keyPath, &message);
   if (ready < 0) return Fail(message);
   std::fprintf(stderr, "hxhost: plug-in: %s\n", message.c_str());
-  if (ready == 1) LogFilterInForce(options.key_path, &diagnostics);
+  if (ready == 1) LogFilterInForce(options.keyPath, &diagnostics);
   if (ready == 0) {
-    if (!options.allow_unfiltered) {
+    if (!options.allowUnfiltered) {
       plugin.UnInit();
       return Fail("the plug-in is not ready, so requests would pass unfiltered; not serving "
                   "(use --allow-unfiltered to serve anyway)");
@@ -69,26 +69,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "hxhost: WARNING: the plug-in is not ready; requests pass UNFILTERED\n");
   }
 
-  ProxyServer server(options.proxy, &plugin, &access_log, &diagnostics);
+  ProxyServer server(options.proxy, &plugin, &accessLog, &diagnostics);
   platform::NetStatus status = server.Listen(&error);
   if (status != platform::NetStatus::kOk) {
     plugin.UnInit();
-    std::string where = options.proxy.listen_address + ":" + std::to_string(options.proxy.listen_port);
+    std::string where = options.proxy.listenAddress + ":" + std::to_string(options.proxy.listenPort);
     if (status == platform::NetStatus::kAddressInUse) {
       return Fail("cannot listen on " + where + ": address in use (is another proxy running?)");
     }
     return Fail("cannot listen on " + where + ": " + error);
   }
-  std::fprintf(stderr, "hxhost: listening on %s:%u\n", options.proxy.listen_address.c_str(),
+  std::fprintf(stderr, "hxhost: listening on %s:%u\n", options.proxy.listenAddress.c_str(),
                static_cast<unsigned>(server.port()));
-  const auto& allowed = options.proxy.allowed_clients;
+  const auto& allowed = options.proxy.allowedClients;
   std::fprintf(stderr, "hxhost: serving clients from %s%s\n",
                DescribeRanges(allowed.empty() ? LoopbackRanges() : allowed).c_str(),
                allowed.empty() ? " (loopback only; see --allow)" : "");
   std::fflush(stderr);
   {
     // SIGHUP: the same key path again, and the access log file reopened.
-    Reloader reloader({&plugin, options.key_path, &access_log, options.log_path, &diagnostics});
+    Reloader reloader({&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics});
     server.Run();
   }
   std::fprintf(stderr, "hxhost: stopping\n");

@@ -38,16 +38,16 @@ bool LineLog::OpenFile(const std::string& path, std::string* error) {
     if (error) *error = std::strerror(errno);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   if (owned_) std::fclose(file_);
   file_ = f;
   owned_ = true;
   return true;
 }
 
-std::string LineLog::Format(long long unix_seconds, std::string_view line) {
-  long long days = unix_seconds / 86400;
-  long long secs = unix_seconds % 86400;
+std::string LineLog::Format(long long unixSeconds, std::string_view line) {
+  long long days = unixSeconds / 86400;
+  long long secs = unixSeconds % 86400;
   if (secs < 0) {
     secs += 86400;
     --days;
@@ -71,7 +71,7 @@ std::string LineLog::Format(long long unix_seconds, std::string_view line) {
 
 void LineLog::Write(std::string_view line) {
   std::string text = Format(static_cast<long long>(std::time(nullptr)), line);
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   std::fwrite(text.data(), 1, text.size(), file_);
   std::fflush(file_);
 }

@@ -3,9 +3,10 @@
 #define PELLUMIN_HOST_LOG_H_
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "base/mutex.h"
 
 namespace hxhost {
 
@@ -22,16 +23,16 @@ class LineLog {
 
   // Appends to the file from now on; false with the reason when it cannot
   // be opened.
-  bool OpenFile(const std::string& path, std::string* error);
-  void Write(std::string_view line);
+  bool OpenFile(const std::string& path, std::string* error) EXCLUDES(mutex_);
+  void Write(std::string_view line) EXCLUDES(mutex_);
 
   // The line as Write puts it, for a given time (seconds since 1970).
-  static std::string Format(long long unix_seconds, std::string_view line);
+  static std::string Format(long long unixSeconds, std::string_view line);
 
  private:
-  std::mutex mutex_;
-  std::FILE* file_;
-  bool owned_ = false;
+  base::Mutex mutex_;
+  std::FILE* file_ GUARDED_BY(mutex_);
+  bool owned_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hxhost

@@ -1,25 +1,10 @@
 // options.cpp -- parsing hxhost's command line.
 #include "options.h"
 
+#include "base/args.h"
 #include "http.h"
 
 namespace hxhost {
-
-namespace {
-
-bool ParsePositive(const std::string& text, long max, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > max) return false;
-  *out = value;
-  return true;
-}
-
-}  // namespace
 
 const char* UsageText() {
   return "Usage: hxhost --plugin PATH [options]\n"
@@ -64,121 +49,164 @@ bool ParseListenAddress(const std::string& text, std::string* address, uint16_t*
                         std::string* error) {
   std::string why;
   // Port 0 asks for any free port; the chosen one is printed at start.
-  bool any_port = text.size() > 2 && text.compare(text.size() - 2, 2, ":0") == 0;
-  std::string checked = any_port ? text.substr(0, text.size() - 1) + "1" : text;
+  bool anyPort = text.size() > 2 && text.compare(text.size() - 2, 2, ":0") == 0;
+  std::string checked = anyPort ? text.substr(0, text.size() - 1) + "1" : text;
   if (!SplitHostPort(checked, address, port, &why)) {
     *error = "bad --listen value '" + text + "': " + why;
     return false;
   }
-  if (any_port) *port = 0;
+  if (anyPort) *port = 0;
   return true;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, HostOptions* out, std::string* error) {
-  *out = HostOptions();
-  bool listen_given = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool has_inline_value = false;
-    size_t eq = name.find('=');
-    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_inline_value = true;
-    }
-    auto take_value = [&](const char* what) -> bool {
-      if (has_inline_value) return true;
-      if (i + 1 >= args.size()) {
-        *error = name + " needs " + what;
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    auto no_value = [&]() -> bool {
-      if (has_inline_value) {
-        *error = name + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    if (name == "--help" || name == "-h") {
-      if (!no_value()) return false;
-      out->help = true;
-    } else if (name == "--allow-unfiltered") {
-      if (!no_value()) return false;
-      out->allow_unfiltered = true;
-    } else if (name == "--plugin") {
-      if (!take_value("a path")) return false;
-      out->plugin_path = value;
-    } else if (name == "--key") {
-      if (!take_value("a key path")) return false;
-      out->key_path = value;
-    } else if (name == "--config") {
-      if (!take_value("a key path")) return false;
-      out->config_key = value;
-      out->config_mode = true;
-    } else if (name == "--log") {
-      if (!take_value("a file name")) return false;
-      out->log_path = value;
-    } else if (name == "--listen") {
-      if (!take_value("ADDR:PORT")) return false;
-      if (!ParseListenAddress(value, &out->proxy.listen_address, &out->proxy.listen_port, error)) {
-        return false;
-      }
-      listen_given = true;
-    } else if (name == "--upstream-timeout" || name == "--client-timeout") {
-      if (!take_value("a number of seconds")) return false;
-      long seconds = 0;
-      if (!ParsePositive(value, 86400, &seconds)) {
-        *error = name + " needs whole seconds from 1 to 86400, not '" + value + "'";
-        return false;
-      }
-      (name == "--upstream-timeout" ? out->proxy.upstream_timeout_ms
-                                    : out->proxy.client_idle_timeout_ms) =
-          static_cast<int>(seconds * 1000);
-    } else if (name == "--resolve") {
-      if (!take_value("NAME=ADDRESS")) return false;
-      size_t sep = value.find('=');
-      if (sep == 0 || sep == std::string::npos || sep + 1 == value.size()) {
-        *error = "--resolve needs NAME=ADDRESS, not '" + value + "'";
-        return false;
-      }
-      out->proxy.host_map.emplace_back(value.substr(0, sep), value.substr(sep + 1));
-    } else if (name == "--allow") {
-      if (!take_value("an address range")) return false;
-      AddressRange range;
-      std::string why;
-      if (!ParseAddressRange(value, &range, &why)) {
-        *error = "bad --allow value '" + value + "': " + why;
-        return false;
-      }
-      out->proxy.allowed_clients.push_back(range);
-    } else if (name == "--max-connections") {
-      if (!take_value("a number")) return false;
-      long n = 0;
-      if (!ParsePositive(value, 100000, &n)) {
-        *error = "--max-connections needs a number from 1 to 100000, not '" + value + "'";
-        return false;
-      }
-      out->proxy.max_connections = static_cast<int>(n);
-    } else {
-      *error = "unknown argument '" + args[i] + "'";
-      return false;
-    }
+namespace {
+
+// What the options read so far leave behind beyond HostOptions itself.
+struct ParseState {
+  HostOptions* out;
+  bool listenGiven = false;
+};
+
+bool ParseSeconds(const char* name, const std::string& value, int* milliseconds,
+                  std::string* error) {
+  long seconds = 0;
+  if (!base::ParseDecimalInRange(value, 1, 86400, &seconds)) {
+    *error = std::string(name) + " needs whole seconds from 1 to 86400, not '" + value + "'";
+    return false;
   }
-  if (out->help) return true;
-  if (out->plugin_path.empty()) {
+  *milliseconds = static_cast<int>(seconds * 1000);
+  return true;
+}
+
+bool ApplyConfig(const std::string& value, ParseState* state, std::string*) {
+  state->out->configKey = value;
+  state->out->configMode = true;
+  return true;
+}
+
+bool ApplyListen(const std::string& value, ParseState* state, std::string* error) {
+  ProxyOptions& proxy = state->out->proxy;
+  if (!ParseListenAddress(value, &proxy.listenAddress, &proxy.listenPort, error)) return false;
+  state->listenGiven = true;
+  return true;
+}
+
+bool ApplyUpstreamTimeout(const std::string& value, ParseState* state, std::string* error) {
+  return ParseSeconds("--upstream-timeout", value, &state->out->proxy.upstreamTimeoutMs, error);
+}
+
+bool ApplyClientTimeout(const std::string& value, ParseState* state, std::string* error) {
+  return ParseSeconds("--client-timeout", value, &state->out->proxy.clientIdleTimeoutMs, error);
+}
+
+bool ApplyResolve(const std::string& value, ParseState* state, std::string* error) {
+  const size_t sep = value.find('=');
+  if (sep == 0 || sep == std::string::npos || sep + 1 == value.size()) {
+    *error = "--resolve needs NAME=ADDRESS, not '" + value + "'";
+    return false;
+  }
+  state->out->proxy.hostMap.emplace_back(value.substr(0, sep), value.substr(sep + 1));
+  return true;
+}
+
+bool ApplyAllow(const std::string& value, ParseState* state, std::string* error) {
+  AddressRange range;
+  std::string why;
+  if (!ParseAddressRange(value, &range, &why)) {
+    *error = "bad --allow value '" + value + "': " + why;
+    return false;
+  }
+  state->out->proxy.allowedClients.push_back(range);
+  return true;
+}
+
+bool ApplyMaxConnections(const std::string& value, ParseState* state, std::string* error) {
+  long count = 0;
+  if (!base::ParseDecimalInRange(value, 1, 100000, &count)) {
+    *error = "--max-connections needs a number from 1 to 100000, not '" + value + "'";
+    return false;
+  }
+  state->out->proxy.maxConnections = static_cast<int>(count);
+  return true;
+}
+
+// An option that takes a value ("--name VALUE" or "--name=VALUE"): what the
+// value is, for "NAME needs WHAT", and the text it is stored in as given, or
+// the function that checks and stores it.
+struct ValueOption {
+  const char* name;
+  const char* needs;
+  std::string HostOptions::*text;
+  bool (*apply)(const std::string& value, ParseState* state, std::string* error);
+};
+
+const ValueOption kValueOptions[] = {
+    {"--plugin", "a path", &HostOptions::pluginPath, nullptr},
+    {"--key", "a key path", &HostOptions::keyPath, nullptr},
+    {"--config", "a key path", nullptr, ApplyConfig},
+    {"--log", "a file name", &HostOptions::logPath, nullptr},
+    {"--listen", "ADDR:PORT", nullptr, ApplyListen},
+    {"--upstream-timeout", "a number of seconds", nullptr, ApplyUpstreamTimeout},
+    {"--client-timeout", "a number of seconds", nullptr, ApplyClientTimeout},
+    {"--resolve", "NAME=ADDRESS", nullptr, ApplyResolve},
+    {"--allow", "an address range", nullptr, ApplyAllow},
+    {"--max-connections", "a number", nullptr, ApplyMaxConnections},
+};
+
+// The switch an option without a value turns on; null for any other name.
+bool* FindFlag(const std::string& name, HostOptions* out) {
+  if (name == "--help" || name == "-h") return &out->help;
+  if (name == "--allow-unfiltered") return &out->allowUnfiltered;
+  return nullptr;
+}
+
+// Reads the argument under the cursor, and its value if it takes one.
+bool ReadOption(base::ArgCursor* args, ParseState* state, std::string* error) {
+  const std::string name = args->Name();
+  if (bool* flag = FindFlag(name, state->out)) {
+    if (!args->RefuseValue(error)) return false;
+    *flag = true;
+    return true;
+  }
+  for (const ValueOption& option : kValueOptions) {
+    if (name != option.name) continue;
+    std::string value;
+    if (!args->TakeValue(&value, error, option.needs)) return false;
+    if (option.text == nullptr) return option.apply(value, state, error);
+    state->out->*option.text = value;
+    return true;
+  }
+  *error = "unknown argument '" + args->Arg() + "'";
+  return false;
+}
+
+// What the options given ask for together: a plug-in, and with --config
+// nothing that only serving requests would use.
+bool CheckCombination(const ParseState& state, std::string* error) {
+  const HostOptions& out = *state.out;
+  if (out.help) return true;
+  if (out.pluginPath.empty()) {
     *error = "--plugin PATH is required";
     return false;
   }
-  if (out->config_mode && (listen_given || !out->log_path.empty() || out->allow_unfiltered ||
-                           !out->proxy.allowed_clients.empty())) {
+  if (out.configMode && (state.listenGiven || !out.logPath.empty() || out.allowUnfiltered ||
+                          !out.proxy.allowedClients.empty())) {
     *error = "--config does not serve requests; it takes only --plugin";
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, HostOptions* out, std::string* error) {
+  *out = HostOptions();
+  ParseState state{out};
+  base::ArgCursor cursor(args);
+  while (cursor.Next()) {
+    if (!ReadOption(&cursor, &state, error)) return false;
+  }
+  return CheckCombination(state, error);
 }
 
 }  // namespace hxhost

@@ -10,12 +10,12 @@
 namespace hxhost {
 
 struct HostOptions {
-  std::string plugin_path;
-  std::string key_path = "SOFTWARE\\Pellumin\\Filter";
-  std::string config_key;  // --config: open the settings, then exit
-  bool config_mode = false;
-  std::string log_path;    // empty: standard error
-  bool allow_unfiltered = false;
+  std::string pluginPath;
+  std::string keyPath = "SOFTWARE\\Pellumin\\Filter";
+  std::string configKey;  // --config: open the settings, then exit
+  bool configMode = false;
+  std::string logPath;    // empty: standard error
+  bool allowUnfiltered = false;
   bool help = false;
   ProxyOptions proxy;
 };

@@ -17,43 +17,58 @@ TEST(OptionsTest, AcceptedCommandLines) {
                             "--allow-unfiltered", "--resolve", "*=127.0.0.1", "--client-timeout=7"},
                            &o, &error))
       << error;
-  EXPECT_EQ(o.plugin_path, "p.so");
-  EXPECT_EQ(o.key_path, "SOFTWARE\\X");
-  EXPECT_EQ(o.proxy.listen_address, "127.0.0.1");
-  EXPECT_EQ(o.proxy.listen_port, 8080);
-  EXPECT_EQ(o.log_path, "a.log");
-  EXPECT_EQ(o.proxy.upstream_timeout_ms, 5000);
-  EXPECT_EQ(o.proxy.client_idle_timeout_ms, 7000);
-  EXPECT_EQ(o.proxy.max_connections, 10);
-  EXPECT_TRUE(o.allow_unfiltered);
-  ASSERT_EQ(o.proxy.host_map.size(), 1u);
-  EXPECT_EQ(o.proxy.host_map[0].first, "*");
-  EXPECT_EQ(o.proxy.host_map[0].second, "127.0.0.1");
-  EXPECT_FALSE(o.config_mode);
+  EXPECT_EQ(o.pluginPath, "p.so");
+  EXPECT_EQ(o.keyPath, "SOFTWARE\\X");
+  EXPECT_EQ(o.proxy.listenAddress, "127.0.0.1");
+  EXPECT_EQ(o.proxy.listenPort, 8080);
+  EXPECT_EQ(o.logPath, "a.log");
+  EXPECT_EQ(o.proxy.upstreamTimeoutMs, 5000);
+  EXPECT_EQ(o.proxy.clientIdleTimeoutMs, 7000);
+  EXPECT_EQ(o.proxy.maxConnections, 10);
+  EXPECT_TRUE(o.allowUnfiltered);
+  ASSERT_EQ(o.proxy.hostMap.size(), 1u);
+  EXPECT_EQ(o.proxy.hostMap[0].first, "*");
+  EXPECT_EQ(o.proxy.hostMap[0].second, "127.0.0.1");
+  EXPECT_FALSE(o.configMode);
 
   ASSERT_TRUE(ParseOptions({"--plugin=p.so"}, &o, &error));
-  EXPECT_EQ(o.key_path, "SOFTWARE\\Pellumin\\Filter");
-  EXPECT_EQ(o.proxy.listen_address, "127.0.0.1");
-  EXPECT_EQ(o.proxy.listen_port, 3128);
+  EXPECT_EQ(o.keyPath, "SOFTWARE\\Pellumin\\Filter");
+  EXPECT_EQ(o.proxy.listenAddress, "127.0.0.1");
+  EXPECT_EQ(o.proxy.listenPort, 3128);
 
   ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--config", "SOFTWARE\\Y"}, &o, &error));
-  EXPECT_TRUE(o.config_mode);
-  EXPECT_EQ(o.config_key, "SOFTWARE\\Y");
+  EXPECT_TRUE(o.configMode);
+  EXPECT_EQ(o.configKey, "SOFTWARE\\Y");
 
   ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--listen", "[::1]:0"}, &o, &error)) << error;
-  EXPECT_EQ(o.proxy.listen_address, "::1");
-  EXPECT_EQ(o.proxy.listen_port, 0);
+  EXPECT_EQ(o.proxy.listenAddress, "::1");
+  EXPECT_EQ(o.proxy.listenPort, 0);
 
   ASSERT_TRUE(ParseOptions({"--plugin", "p.so", "--allow", "192.168.1.0/24", "--allow=2001:db8::/32",
                             "--allow", "10.0.0.7"},
                            &o, &error))
       << error;
-  ASSERT_EQ(o.proxy.allowed_clients.size(), 3u);
-  EXPECT_EQ(o.proxy.allowed_clients[0].prefix_bits, 24);
-  EXPECT_TRUE(o.proxy.allowed_clients[1].network.v6);
-  EXPECT_EQ(o.proxy.allowed_clients[2].prefix_bits, 32);
+  ASSERT_EQ(o.proxy.allowedClients.size(), 3u);
+  EXPECT_EQ(o.proxy.allowedClients[0].prefixBits, 24);
+  EXPECT_TRUE(o.proxy.allowedClients[1].network.v6);
+  EXPECT_EQ(o.proxy.allowedClients[2].prefixBits, 32);
 
   ASSERT_TRUE(ParseOptions({"--help"}, &o, &error));
+  EXPECT_TRUE(o.help);
+
+  // A value is taken as it stands, even one that looks like an option; the
+  // inline form splits at the first '='; the last of a repeated option wins.
+  ASSERT_TRUE(ParseOptions({"--plugin", "--key", "--resolve=a=b=c", "--log", "x", "--log=y"}, &o,
+                           &error))
+      << error;
+  EXPECT_EQ(o.pluginPath, "--key");
+  ASSERT_EQ(o.proxy.hostMap.size(), 1u);
+  EXPECT_EQ(o.proxy.hostMap[0].first, "a");
+  EXPECT_EQ(o.proxy.hostMap[0].second, "b=c");
+  EXPECT_EQ(o.logPath, "y");
+
+  // --help needs no plug-in, wherever it stands.
+  ASSERT_TRUE(ParseOptions({"--key", "K", "-h"}, &o, &error));
   EXPECT_TRUE(o.help);
 }
 
@@ -78,6 +93,15 @@ TEST(OptionsTest, RefusedCommandLines) {
       {{"--plugin", "p", "--allow", "lan"}, "--allow"},
       {{"--plugin", "p", "--allow", "10.0.0.0/40"}, "prefix"},
       {{"--plugin", "p", "--config", "K", "--allow", "10.0.0.0/8"}, "--config"},
+      {{"--plugin", "p", "--help=1"}, "--help takes no value"},
+      {{"--plugin", "p", "-h=1"}, "unknown argument '-h=1'"},
+      {{"--plugin", "p", "--"}, "unknown argument '--'"},
+      {{"--plugin", "p", "--key"}, "--key needs a key path"},
+      {{"--plugin", "p", "--client-timeout=86401"}, "--client-timeout needs whole seconds"},
+      {{"--plugin", "p", "--upstream-timeout", "1234567890"}, "--upstream-timeout needs"},
+      {{"--plugin", "p", "--max-connections", "100001"}, "--max-connections needs a number"},
+      {{"--plugin", "p", "--config", "K", "--log", "a.log"}, "--config"},
+      {{"--plugin", "p", "--config", "K", "--allow-unfiltered"}, "--config"},
   };
   for (const Case& c : cases) {
     HostOptions o;

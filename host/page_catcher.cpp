@@ -46,7 +46,7 @@ bool PageCatcher::Open(std::string* error) {
 
 bool PageCatcher::Catch(const std::function<void(platform::SocketHandle)>& call, std::string* page,
                         std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  base::MutexLock lock(&mutex_);
   page->clear();
   if (!Open(error)) {
     call(platform::kNoSocket);

@@ -4,9 +4,9 @@
 #define PELLUMIN_HOST_PAGE_CATCHER_H_
 
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "net.h"
 
 namespace hxhost {
@@ -29,15 +29,16 @@ class PageCatcher {
   // platform::kNoSocket (what it sends goes nowhere), *error says why and
   // the result is false.
   bool Catch(const std::function<void(platform::SocketHandle)>& call, std::string* page,
-             std::string* error);
+             std::string* error) EXCLUDES(mutex_);
 
  private:
-  bool Open(std::string* error);
+  bool Open(std::string* error) REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  platform::Socket writer_;
-  platform::Socket reader_;
-  std::string marker_;
+  // One catch at a time: the pair and the marker that ends each page.
+  base::Mutex mutex_;
+  platform::Socket writer_ GUARDED_BY(mutex_);
+  platform::Socket reader_ GUARDED_BY(mutex_);
+  std::string marker_ GUARDED_BY(mutex_);
 };
 
 }  // namespace hxhost

@@ -3,9 +3,9 @@
 #ifndef PELLUMIN_HOST_PLUGIN_HOST_H_
 #define PELLUMIN_HOST_PLUGIN_HOST_H_
 
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "net.h"
 #include "tarnwick.h"
 
@@ -29,32 +29,32 @@ class PluginHost : public UrlFilter {
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
 
-  // Loads the library and binds its entry points. With require_filter, a
+  // Loads the library and binds its entry points. With requireFilter, a
   // plug-in without HXInit, HXProcURL or HXUnInit is refused. Every failure
   // names the library, each missing entry point, and the OS's reason.
-  bool Load(const std::string& path, bool require_filter, std::string* error);
+  bool Load(const std::string& path, bool requireFilter, std::string* error);
 
-  bool has_config() const { return config_ != nullptr; }
+  bool hasConfig() const { return config_ != nullptr; }
   // Without HXConfig: the loader's reason for not finding it.
-  const std::string& config_missing_reason() const { return config_missing_reason_; }
+  const std::string& configMissingReason() const { return configMissingReason_; }
 
   // Calls HXInit with the key path in a message buffer of
   // TARNWICK_MESSAGE_BUFFER_SIZE bytes; *message receives the plug-in's
   // status line. Returns HXInit's result, or -1 when the key path does not
   // fit the buffer (HXInit is then not called).
-  int Init(const std::string& key_path, std::string* message);
+  int Init(const std::string& keyPath, std::string* message) EXCLUDES(mutex_);
 
   // Calls HXConfig with the key path; false when the plug-in has none or the
   // path does not fit.
-  bool Config(const std::string& key_path);
+  bool Config(const std::string& keyPath) EXCLUDES(mutex_);
 
   // Calls HXProcURL; the plug-in keeps process-wide state, so calls are
   // serialised here.
-  bool ProcessUrl(HostConnection* connection, char* url) override;
+  bool ProcessUrl(HostConnection* connection, char* url) override EXCLUDES(mutex_);
 
   // Calls HXUnInit once, after a successful Load and Init; later calls do
   // nothing.
-  void UnInit();
+  void UnInit() EXCLUDES(mutex_);
 
  private:
   using InitFn = int(HX_CALL*)(char*);
@@ -64,12 +64,13 @@ class PluginHost : public UrlFilter {
 
   platform::SharedLibrary library_;
   InitFn init_ = nullptr;
-  ProcUrlFn proc_url_ = nullptr;
+  ProcUrlFn procUrl_ = nullptr;
   UnInitFn uninit_ = nullptr;
   ConfigFn config_ = nullptr;
-  std::string config_missing_reason_;
-  bool initialised_ = false;
-  std::mutex mutex_;
+  std::string configMissingReason_;
+  // Held for every call into the plug-in.
+  base::Mutex mutex_;
+  bool initialised_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hxhost

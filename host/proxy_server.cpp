@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ascii.h"
 #include "client_access.h"
 #include "http.h"
 #include "request_target.h"
@@ -54,15 +55,9 @@ enum class ReadHeadResult { kOk, kIdleEnd, kClosed, kTimeout, kTooLarge, kError 
 }  // namespace
 
 std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host) {
-  for (const auto& entry : options.host_map) {
+  for (const auto& entry : options.hostMap) {
     if (entry.first == "*") return entry.second;
-    if (entry.first.size() != host.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < host.size() && same; ++i) {
-      same = std::tolower(static_cast<unsigned char>(host[i])) ==
-             std::tolower(static_cast<unsigned char>(entry.first[i]));
-    }
-    if (same) return entry.second;
+    if (base::EqualsAsciiNoCase(entry.first, host)) return entry.second;
   }
   return host;
 }
@@ -86,14 +81,31 @@ class ProxyServer::Connection {
 
  private:
   // Every wait of the connection also ends when the server stops.
-  const platform::Waker* waker() const { return &server_->stop_waker_; }
+  const platform::Waker* waker() const { return &server_->stopWaker_; }
   // Reads one head from socket into *head, keeping surplus bytes in buffer.
-  // With idle_wait, the wait for the first byte also ends (kIdleEnd) when
+  // With idleWait, the wait for the first byte also ends (kIdleEnd) when
   // the server drains or the client stays silent for the idle time.
-  ReadHeadResult ReadHead(const Socket& socket, std::string* buffer, int timeout_ms, bool idle_wait,
+  ReadHeadResult ReadHead(const Socket& socket, std::string* buffer, int timeoutMs, bool idleWait,
                           std::string* head);
   // Returns whether the connection may carry another request.
   bool HandleRequest(const RequestHead& request);
+  // The steps of HandleRequest. Each returns false when the request ends
+  // there (and the connection with it), the client answered where it should
+  // be. AdmitRequest: the canonical target, the body's framing and the
+  // filter's verdict.
+  bool AdmitRequest(const RequestHead& request, RequestTarget* url, BodyFraming* requestBody);
+  // Sends the head (and a 100 Continue the client waits for) and the body.
+  bool ForwardRequest(const RequestHead& request, const RequestTarget& url,
+                      const BodyFraming& requestBody, const Socket& upstream);
+  // Reads up to the origin's final answer, passing interim ones on.
+  bool ReadFinalResponse(const RequestHead& request, const RequestTarget& url,
+                         const Socket& upstream, std::string* upstreamBuffer,
+                         ResponseHead* response);
+  // Sends the answer on; returns whether the connection may carry another
+  // request.
+  bool RelayResponse(const RequestHead& request, const RequestTarget& url,
+                     const ResponseHead& response, const Socket& upstream,
+                     std::string* upstreamBuffer);
   void HandleConnect(const RequestHead& request);
   // Runs the URL through the filter; false when the filter answered the
   // client and the request must not be forwarded.
@@ -132,39 +144,39 @@ class ProxyServer::Connection {
     platform::SocketHandle handle_;
   };
   // Copies one body from (from, buffer) to to. Returns false on any failure;
-  // *to_failed tells whether writing was what failed.
+  // a chunked body that could not be read leaves its reason in bodyError_.
   bool RelayBody(const Socket& from, std::string* buffer, const Socket& to, const BodyFraming& framing,
-                 bool decode_chunked, int read_timeout_ms, bool to_client);
-  bool Write(const Socket& to, bool to_client, std::string_view data);
+                 bool decodeChunked, int readTimeoutMs, bool toClient);
+  bool Write(const Socket& to, bool toClient, std::string_view data);
   void LingeringClose();
 
   ProxyServer* server_;
   Socket client_;
   std::string peer_;
-  std::string client_buffer_;  // read from the client, not used yet
-  std::string body_error_;     // why a chunked body was refused
-  bool sent_since_idle_ = false;  // an answer went out after the last idle wait
+  std::string clientBuffer_;  // read from the client, not used yet
+  std::string bodyError_;     // why a chunked body was refused
+  bool sentSinceIdle_ = false;  // an answer went out after the last idle wait
   HostConnection record_;
 
  public:
   // Set (under the server's idle lock) when the server closes this idle
   // connection to make room for a new client.
   std::atomic<bool> evicted_{false};
-  platform::SocketHandle client_handle() const { return client_.handle(); }
+  platform::SocketHandle clientHandle() const { return client_.handle(); }
 };
 
 ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::string* buffer,
-                                                 int timeout_ms, bool idle_wait,
+                                                 int timeoutMs, bool idleWait,
                                                  std::string* head) {
   using Clock = std::chrono::steady_clock;
-  int idle_ms = 0;
+  int idleMs = 0;
   size_t scanned = 0;  // no head ends before this offset
   // A client's head must be complete within the timeout of its first byte:
   // a client that sends a byte now and then must not keep its slot for as
   // long as it likes. The origin's answer has the timeout for each piece.
-  bool whole_head_deadline = idle_wait;
+  bool wholeHeadDeadline = idleWait;
   Clock::time_point deadline;
-  bool deadline_set = false;
+  bool deadlineSet = false;
   char chunk[kIoChunk];
   for (;;) {
     size_t end = FindHeadEnd(*buffer, scanned);
@@ -176,36 +188,36 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
     }
     if (buffer->size() > kMaxHeadBytes) return ReadHeadResult::kTooLarge;
     scanned = buffer->size() > 3 ? buffer->size() - 3 : 0;
-    bool waiting_idle = idle_wait && buffer->empty();
-    if (waiting_idle) {
-      if (server_->draining_.load() || evicted_.load() || idle_ms >= timeout_ms) {
+    bool waitingIdle = idleWait && buffer->empty();
+    if (waitingIdle) {
+      if (server_->draining_.load() || evicted_.load() || idleMs >= timeoutMs) {
         return ReadHeadResult::kIdleEnd;
       }
-    } else if (whole_head_deadline && !deadline_set) {
-      deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-      deadline_set = true;
+    } else if (wholeHeadDeadline && !deadlineSet) {
+      deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      deadlineSet = true;
     }
-    int wait_ms = waiting_idle ? kIdleSliceMs : timeout_ms;
-    if (deadline_set) {
+    int waitMs = waitingIdle ? kIdleSliceMs : timeoutMs;
+    if (deadlineSet) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return ReadHeadResult::kTimeout;
-      wait_ms = static_cast<int>(left.count());
+      waitMs = static_cast<int>(left.count());
     }
     // Only a connection waiting for a new request may be closed to make
     // room for another client.
-    if (waiting_idle) {
-      sent_since_idle_ = false;
+    if (waitingIdle) {
+      sentSinceIdle_ = false;
       server_->MarkIdle(this, true);
     }
     size_t n = 0;
-    NetStatus status = platform::Receive(socket, chunk, sizeof chunk, wait_ms, &n, waker());
-    if (waiting_idle) server_->MarkIdle(this, false);
+    NetStatus status = platform::Receive(socket, chunk, sizeof chunk, waitMs, &n, waker());
+    if (waitingIdle) server_->MarkIdle(this, false);
     if (status == NetStatus::kTimeout) {
-      if (waiting_idle) {
-        idle_ms += kIdleSliceMs;
+      if (waitingIdle) {
+        idleMs += kIdleSliceMs;
         continue;
       }
-      if (deadline_set) continue;  // the deadline check above answers
+      if (deadlineSet) continue;  // the deadline check above answers
       return ReadHeadResult::kTimeout;
     }
     if (status == NetStatus::kClosed) {
@@ -219,19 +231,19 @@ ReadHeadResult ProxyServer::Connection::ReadHead(const Socket& socket, std::stri
   }
 }
 
-bool ProxyServer::Connection::Write(const Socket& to, bool to_client, std::string_view data) {
+bool ProxyServer::Connection::Write(const Socket& to, bool toClient, std::string_view data) {
   if (data.empty()) return true;
-  if (to_client) return SendToClient(data);
-  return platform::SendAll(to, data.data(), data.size(), server_->options_.upstream_timeout_ms,
+  if (toClient) return SendToClient(data);
+  return platform::SendAll(to, data.data(), data.size(), server_->options_.upstreamTimeoutMs,
                            waker()) == NetStatus::kOk;
 }
 
 bool ProxyServer::Connection::SendToClient(std::string_view data) {
   NetStatus status = platform::SendAll(client_, data.data(), data.size(),
-                                       server_->options_.client_idle_timeout_ms,
+                                       server_->options_.clientIdleTimeoutMs,
                                        waker());
   if (status != NetStatus::kOk) return false;
-  sent_since_idle_ = true;
+  sentSinceIdle_ = true;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
   long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
@@ -244,7 +256,7 @@ bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t 
   const ProxyOptions& options = server_->options_;
   std::string error;
   NetStatus status = platform::ConnectTcp(MapUpstreamHost(options, host), port,
-                                          options.upstream_timeout_ms, upstream, &error,
+                                          options.upstreamTimeoutMs, upstream, &error,
                                           waker());
   if (status == NetStatus::kTimeout) {
     SendError(504, "Gateway Timeout", "No answer from " + target + " in time.");
@@ -258,12 +270,12 @@ bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t 
 }
 
 bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer, const Socket& to,
-                                        const BodyFraming& framing, bool decode_chunked,
-                                        int read_timeout_ms, bool to_client) {
+                                        const BodyFraming& framing, bool decodeChunked,
+                                        int readTimeoutMs, bool toClient) {
   if (framing.kind == BodyKind::kNone) return true;
   // What clients send is read strictly; origins may end chunk lines with a
   // bare LF.
-  ChunkedDecoder decoder(/*strict=*/!to_client);
+  ChunkedDecoder decoder(/*strict=*/!toClient);
   uint64_t remaining = framing.length;
   char chunk[kIoChunk];
   for (;;) {
@@ -272,7 +284,7 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
       switch (framing.kind) {
         case BodyKind::kLength: {
           size_t take = buffer->size() < remaining ? buffer->size() : static_cast<size_t>(remaining);
-          if (!Write(to, to_client, std::string_view(*buffer).substr(0, take))) return false;
+          if (!Write(to, toClient, std::string_view(*buffer).substr(0, take))) return false;
           buffer->erase(0, take);
           remaining -= take;
           if (remaining == 0) return true;
@@ -284,16 +296,16 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
           std::string payload;
           size_t used = decoder.Feed(buffer->data(), buffer->size(), &payload);
           if (decoder.failed()) {
-            body_error_ = decoder.error();
+            bodyError_ = decoder.error();
             return false;
           }
-          if (!Write(to, to_client, decode_chunked ? payload : EncodeChunk(payload))) return false;
+          if (!Write(to, toClient, decodeChunked ? payload : EncodeChunk(payload))) return false;
           buffer->erase(0, used);
-          if (decoder.done()) return decode_chunked || Write(to, to_client, kLastChunk);
+          if (decoder.done()) return decodeChunked || Write(to, toClient, kLastChunk);
           break;
         }
         case BodyKind::kUntilClose:
-          if (!Write(to, to_client, *buffer)) return false;
+          if (!Write(to, toClient, *buffer)) return false;
           buffer->clear();
           break;
         case BodyKind::kNone:
@@ -302,7 +314,7 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
     }
     size_t n = 0;
     NetStatus status =
-        platform::Receive(from, chunk, sizeof chunk, read_timeout_ms, &n, waker());
+        platform::Receive(from, chunk, sizeof chunk, readTimeoutMs, &n, waker());
     if (status == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) return true;
     if (status != NetStatus::kOk) return false;
     buffer->append(chunk, n);
@@ -334,10 +346,10 @@ bool ProxyServer::Connection::Filter(const std::string& url) {
   char buffer[TARNWICK_URL_BUFFER_SIZE];
   std::memset(buffer, 0, sizeof buffer);
   std::memcpy(buffer, url.data(), url.size());  // the caller checked the length
-  bool go_on = server_->filter_->ProcessUrl(&record_, buffer);
+  bool goOn = server_->filter_->ProcessUrl(&record_, buffer);
   buffer[sizeof buffer - 1] = '\0';
-  if (buffer[0] == '~') server_->access_log_->Write(buffer);
-  return go_on;
+  if (buffer[0] == '~') server_->accessLog_->Write(buffer);
+  return goOn;
 }
 
 bool ProxyServer::Connection::CanonicalTarget(const RequestHead& request, RequestTarget* target) {
@@ -376,23 +388,23 @@ bool ProxyServer::Connection::FilterTunnel(const std::string& url) {
   // The filter answers on the socket in the connection record. For a
   // tunnel that socket is the catcher's, so that a denial page can be sent
   // on as a 403 instead of into the tunnel.
-  const uint32_t client_socket = record_.clientSocket;
-  const int32_t bytes_sent = record_.bytesSent;
-  bool go_on = true;
+  const uint32_t clientSocket = record_.clientSocket;
+  const int32_t bytesSent = record_.bytesSent;
+  bool goOn = true;
   std::string page, error;
-  bool caught = server_->tunnel_pages_.Catch(
+  bool caught = server_->tunnelPages_.Catch(
       [&](platform::SocketHandle socket) {
         record_.clientSocket = static_cast<uint32_t>(socket);
-        go_on = Filter(url);
+        goOn = Filter(url);
       },
       &page, &error);
-  record_.clientSocket = client_socket;
-  record_.bytesSent = bytes_sent;  // counted again below, when it reaches the client
+  record_.clientSocket = clientSocket;
+  record_.bytesSent = bytesSent;  // counted again below, when it reaches the client
   if (!caught) {
     server_->diagnostics_->Write("hxhost: the filter's answer to CONNECT " + url +
                                  " was not caught: " + error);
   }
-  if (go_on) return true;
+  if (goOn) return true;
   if (page.empty()) {
     SendError(403, "Forbidden", "The filter does not allow a tunnel to this site.");
   } else {
@@ -402,24 +414,24 @@ bool ProxyServer::Connection::FilterTunnel(const std::string& url) {
 }
 
 void ProxyServer::Connection::RefuseClient() {
-  server_->access_log_->Write("hxhost: refused client " + peer_ +
+  server_->accessLog_->Write("hxhost: refused client " + peer_ +
                               ": not in the allowed address ranges (--allow); answered 403");
   SendError(403, "Forbidden", "This proxy does not serve clients from your address.");
 }
 
 void ProxyServer::Connection::Serve() {
-  if (!ClientAllowed(server_->options_.allowed_clients, peer_)) {
+  if (!ClientAllowed(server_->options_.allowedClients, peer_)) {
     RefuseClient();
     LingeringClose();
     return;
   }
-  bool keep_alive = true;
-  while (keep_alive) {
+  bool keepAlive = true;
+  while (keepAlive) {
     std::string head;
     ReadHeadResult result =
-        ReadHead(client_, &client_buffer_, server_->options_.client_idle_timeout_ms, true, &head);
+        ReadHead(client_, &clientBuffer_, server_->options_.clientIdleTimeoutMs, true, &head);
     if (result == ReadHeadResult::kTooLarge) {
-      if (client_buffer_.find('\n') == std::string::npos) {
+      if (clientBuffer_.find('\n') == std::string::npos) {
         SendError(414, "URI Too Long", "The request line is too long.");
       } else {
         SendError(431, "Request Header Fields Too Large", "The request head is too large.");
@@ -446,34 +458,45 @@ void ProxyServer::Connection::Serve() {
       HandleConnect(request);
       break;
     }
-    keep_alive = HandleRequest(request);
+    keepAlive = HandleRequest(request);
   }
   // A connection closed to make room was waiting for a request: no answer
   // of ours is in flight to protect from a reset, and the slot is wanted now.
-  if (!evicted_.load() || sent_since_idle_) LingeringClose();
+  if (!evicted_.load() || sentSinceIdle_) LingeringClose();
 }
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
-  const ProxyOptions& options = server_->options_;
   RequestTarget url;
-  std::string error;
-  if (!CanonicalTarget(request, &url)) return false;
-  BodyFraming request_body;
-  if (!RequestFraming(request, &request_body, &error)) {
-    SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
-    return false;
-  }
-  if (!Filter(url.url)) return false;  // the filter has answered the client
-
-  bool client_keep_alive = ClientWantsKeepAlive(request);
-  bool expects_continue = HeaderHasToken(request.headers, "Expect", "100-continue");
+  BodyFraming requestBody;
+  if (!AdmitRequest(request, &url, &requestBody)) return false;
 
   Socket upstream;
   if (!ConnectUpstream(url.host, url.port, url.authority, &upstream)) return false;
   Tracked tracked(server_, upstream.handle());
 
-  // The origin gets origin form, its own Host, and one request per
-  // connection.
+  if (!ForwardRequest(request, url, requestBody, upstream)) return false;
+  std::string upstreamBuffer;
+  ResponseHead response;
+  if (!ReadFinalResponse(request, url, upstream, &upstreamBuffer, &response)) return false;
+  return RelayResponse(request, url, response, upstream, &upstreamBuffer);
+}
+
+bool ProxyServer::Connection::AdmitRequest(const RequestHead& request, RequestTarget* url,
+                                           BodyFraming* requestBody) {
+  if (!CanonicalTarget(request, url)) return false;
+  std::string error;
+  if (!RequestFraming(request, requestBody, &error)) {
+    SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
+    return false;
+  }
+  return Filter(url->url);  // false: the filter has answered the client
+}
+
+namespace {
+
+// The origin gets origin form, its own Host, and one request per
+// connection.
+RequestHead OriginRequestHead(const RequestHead& request, const RequestTarget& url) {
   RequestHead forward;
   forward.method = request.method;
   forward.target = url.path;
@@ -484,31 +507,43 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
   RemoveHeader(&forward.headers, "Expect");
   forward.headers.insert(forward.headers.begin(), Header{"Host", url.authority});
   forward.headers.push_back(Header{"Connection", "close"});
+  return forward;
+}
 
+}  // namespace
+
+bool ProxyServer::Connection::ForwardRequest(const RequestHead& request, const RequestTarget& url,
+                                             const BodyFraming& requestBody,
+                                             const Socket& upstream) {
   // The client waits for a go-ahead before it sends its body; give it here,
   // now that the origin is reachable.
-  if (expects_continue && request_body.kind != BodyKind::kNone && request.version == "HTTP/1.1") {
+  const bool expectsContinue = HeaderHasToken(request.headers, "Expect", "100-continue");
+  if (expectsContinue && requestBody.kind != BodyKind::kNone && request.version == "HTTP/1.1") {
     if (!SendToClient("HTTP/1.1 100 Continue\r\n\r\n")) return false;
   }
-  if (!Write(upstream, false, SerializeRequestHead(forward)) ||
-      !RelayBody(client_, &client_buffer_, upstream, request_body, false,
-                 options.client_idle_timeout_ms, false)) {
-    if (!body_error_.empty()) {
-      // The origin has a cut body and a closing connection: it cannot
-      // take the part it got for a whole request.
-      SendError(400, "Bad Request", "Malformed chunked body: " + body_error_ + ".");
-    } else {
-      SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
-    }
-    return false;
+  if (Write(upstream, false, SerializeRequestHead(OriginRequestHead(request, url))) &&
+      RelayBody(client_, &clientBuffer_, upstream, requestBody, false,
+                server_->options_.clientIdleTimeoutMs, false)) {
+    return true;
   }
+  if (!bodyError_.empty()) {
+    // The origin has a cut body and a closing connection: it cannot
+    // take the part it got for a whole request.
+    SendError(400, "Bad Request", "Malformed chunked body: " + bodyError_ + ".");
+  } else {
+    SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
+  }
+  return false;
+}
 
-  std::string upstream_buffer;
-  ResponseHead response;
+bool ProxyServer::Connection::ReadFinalResponse(const RequestHead& request,
+                                                const RequestTarget& url, const Socket& upstream,
+                                                std::string* upstreamBuffer,
+                                                ResponseHead* response) {
   for (;;) {
     std::string head;
     ReadHeadResult result =
-        ReadHead(upstream, &upstream_buffer, options.upstream_timeout_ms, false, &head);
+        ReadHead(upstream, upstreamBuffer, server_->options_.upstreamTimeoutMs, false, &head);
     if (result == ReadHeadResult::kTimeout) {
       SendError(504, "Gateway Timeout", url.authority + " did not answer in time.");
       return false;
@@ -517,45 +552,51 @@ bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
       SendError(502, "Bad Gateway", url.authority + " closed the connection without an answer.");
       return false;
     }
-    if (!ParseResponseHead(head, &response, &error) || response.status == 101) {
+    std::string error;
+    if (!ParseResponseHead(head, response, &error) || response->status == 101) {
       SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ".");
       return false;
     }
-    if (response.status >= 200) break;
+    if (response->status >= 200) return true;
     // Interim answers go on to HTTP/1.1 clients only.
     if (request.version == "HTTP/1.1" && !SendToClient(head)) return false;
   }
+}
 
-  BodyFraming response_body;
-  if (!ResponseFraming(response, request.method, &response_body, &error)) {
+bool ProxyServer::Connection::RelayResponse(const RequestHead& request, const RequestTarget& url,
+                                            const ResponseHead& response, const Socket& upstream,
+                                            std::string* upstreamBuffer) {
+  BodyFraming responseBody;
+  std::string error;
+  if (!ResponseFraming(response, request.method, &responseBody, &error)) {
     SendError(502, "Bad Gateway", "Malformed answer from " + url.authority + ": " + error + ".");
     return false;
   }
-  bool keep_alive = client_keep_alive;
-  bool decode_chunked = false;
+  bool keepAlive = ClientWantsKeepAlive(request);
+  bool decodeChunked = false;
   ResponseHead reply = response;
   reply.version = "HTTP/1.1";
   RemoveHopByHopHeaders(&reply.headers);
-  if (response_body.kind == BodyKind::kChunked) {
+  if (responseBody.kind == BodyKind::kChunked) {
     RemoveHeader(&reply.headers, "Content-Length");
     if (request.version != "HTTP/1.1") {
       // An HTTP/1.0 client cannot read chunks: send the plain body and let
       // the end of the connection mark its end.
       RemoveHeader(&reply.headers, "Transfer-Encoding");
-      decode_chunked = true;
-      keep_alive = false;
+      decodeChunked = true;
+      keepAlive = false;
     }
-  } else if (response_body.kind == BodyKind::kUntilClose) {
-    keep_alive = false;
+  } else if (responseBody.kind == BodyKind::kUntilClose) {
+    keepAlive = false;
   }
-  reply.headers.push_back(Header{"Connection", keep_alive ? "keep-alive" : "close"});
+  reply.headers.push_back(Header{"Connection", keepAlive ? "keep-alive" : "close"});
   if (!SendToClient(SerializeResponseHead(reply))) return false;
-  if (!RelayBody(upstream, &upstream_buffer, client_, response_body, decode_chunked,
-                 options.upstream_timeout_ms, true)) {
+  if (!RelayBody(upstream, upstreamBuffer, client_, responseBody, decodeChunked,
+                 server_->options_.upstreamTimeoutMs, true)) {
     // Part of the answer has gone out; closing is the only honest signal left.
     return false;
   }
-  return keep_alive;
+  return keepAlive;
 }
 
 void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
@@ -570,47 +611,47 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
 
   if (!SendToClient("HTTP/1.1 200 Connection established\r\n\r\n")) return;
   // Bytes the client sent right behind its request belong to the tunnel.
-  if (!client_buffer_.empty()) {
-    if (!Write(upstream, false, client_buffer_)) return;
-    client_buffer_.clear();
+  if (!clientBuffer_.empty()) {
+    if (!Write(upstream, false, clientBuffer_)) return;
+    clientBuffer_.clear();
   }
   // Relay both ways. When one side ends its stream, pass the end on and keep
   // relaying the other way until it ends too (or stays silent too long).
-  bool client_open = true, upstream_open = true;
+  bool clientOpen = true, upstreamOpen = true;
   char chunk[kIoChunk];
-  while (client_open || upstream_open) {
+  while (clientOpen || upstreamOpen) {
     platform::SocketHandle handles[2];
-    bool from_client[2];
+    bool fromClient[2];
     int count = 0;
-    if (client_open) {
+    if (clientOpen) {
       handles[count] = client_.handle();
-      from_client[count++] = true;
+      fromClient[count++] = true;
     }
-    if (upstream_open) {
+    if (upstreamOpen) {
       handles[count] = upstream.handle();
-      from_client[count++] = false;
+      fromClient[count++] = false;
     }
-    int ready = platform::WaitReadable(handles, count, options.client_idle_timeout_ms,
+    int ready = platform::WaitReadable(handles, count, options.clientIdleTimeoutMs,
                                        waker());
     if (ready < 0) break;
-    const Socket& from = from_client[ready] ? client_ : upstream;
-    const Socket& to = from_client[ready] ? upstream : client_;
+    const Socket& from = fromClient[ready] ? client_ : upstream;
+    const Socket& to = fromClient[ready] ? upstream : client_;
     size_t n = 0;
     NetStatus status = platform::Receive(from, chunk, sizeof chunk, 0, &n, waker());
     if (status == NetStatus::kTimeout) continue;
     if (status != NetStatus::kOk) {
       if (status != NetStatus::kClosed) break;
       platform::ShutdownWrite(to);
-      (from_client[ready] ? client_open : upstream_open) = false;
+      (fromClient[ready] ? clientOpen : upstreamOpen) = false;
       continue;
     }
-    if (!Write(to, !from_client[ready], std::string_view(chunk, n))) break;
+    if (!Write(to, !fromClient[ready], std::string_view(chunk, n))) break;
   }
 }
 
-ProxyServer::ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* access_log,
+ProxyServer::ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* accessLog,
                          LineLog* diagnostics)
-    : options_(options), filter_(filter), access_log_(access_log), diagnostics_(diagnostics) {}
+    : options_(options), filter_(filter), accessLog_(accessLog), diagnostics_(diagnostics) {}
 
 ProxyServer::~ProxyServer() {
   Stop();
@@ -620,30 +661,30 @@ ProxyServer::~ProxyServer() {
 }
 
 NetStatus ProxyServer::Listen(std::string* error) {
-  if (!stop_waker_.valid() && !stop_waker_.Open(error)) return NetStatus::kError;
+  if (!stopWaker_.valid() && !stopWaker_.Open(error)) return NetStatus::kError;
   NetStatus status =
-      platform::ListenTcp(options_.listen_address, options_.listen_port, &listener_, error);
+      platform::ListenTcp(options_.listenAddress, options_.listenPort, &listener_, error);
   if (status == NetStatus::kOk) port_ = platform::LocalPort(listener_);
   return status;
 }
 
 void ProxyServer::Track(platform::SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  base::MutexLock lock(&trackedMutex_);
   tracked_.insert(socket);
 }
 
 void ProxyServer::Untrack(platform::SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  base::MutexLock lock(&trackedMutex_);
   tracked_.erase(socket);
 }
 
 void ProxyServer::ShutdownTracked() {
   // The waker ends every wait of the connection threads, on every OS; the
   // shutdown also tells each peer that the connection is over.
-  stop_waker_.Wake();
+  stopWaker_.Wake();
   // Under the lock: a tracked socket is still open (owners untrack before
   // they close), so no handle here can have been reused by now.
-  std::lock_guard<std::mutex> lock(tracked_mutex_);
+  base::MutexLock lock(&trackedMutex_);
   for (platform::SocketHandle s : tracked_) platform::ShutdownBoth(s);
 }
 
@@ -659,7 +700,7 @@ void ProxyServer::ReapWorkers(bool all) {
 }
 
 void ProxyServer::MarkIdle(Connection* connection, bool idle) {
-  std::lock_guard<std::mutex> lock(idle_mutex_);
+  base::MutexLock lock(&idleMutex_);
   if (idle) {
     if (!connection->evicted_.load()) idle_.emplace(connection, std::chrono::steady_clock::now());
   } else {
@@ -671,7 +712,7 @@ bool ProxyServer::EvictIdle() {
   // The connection that has waited longest for a request is closed: HTTP
   // lets a server close an idle connection at any time, and a client that
   // opens connections and sends nothing must not lock others out.
-  std::lock_guard<std::mutex> lock(idle_mutex_);
+  base::MutexLock lock(&idleMutex_);
   if (idle_.empty()) return false;
   auto oldest = idle_.begin();
   for (auto it = idle_.begin(); it != idle_.end(); ++it) {
@@ -684,12 +725,12 @@ bool ProxyServer::EvictIdle() {
   // Still open: the connection leaves the idle set before it can close.
   // The shutdown ends its wait at once; the flag, within one idle slice
   // where a shutdown does not wake a waiting thread (Wine).
-  platform::ShutdownBoth(connection->client_handle());
+  platform::ShutdownBoth(connection->clientHandle());
   return true;
 }
 
 void ProxyServer::RefuseOverLimit(Socket client, const std::string& peer) {
-  diagnostics_->Write("hxhost: connection limit of " + std::to_string(options_.max_connections) +
+  diagnostics_->Write("hxhost: connection limit of " + std::to_string(options_.maxConnections) +
                       " reached; refusing " + peer);
   std::string page = ErrorResponse(503, "Service Unavailable",
                                    "Too many connections; try again shortly.");
@@ -710,7 +751,7 @@ void ProxyServer::Run() {
       diagnostics_->Write(std::string("hxhost: accept failed: ") + platform::NetStatusText(status));
       continue;
     }
-    if (active_.load() - evicting_.load() >= options_.max_connections && !EvictIdle()) {
+    if (active_.load() - evicting_.load() >= options_.maxConnections && !EvictIdle()) {
       RefuseOverLimit(std::move(client), peer);
       continue;
     }
@@ -739,7 +780,7 @@ void ProxyServer::Run() {
   listener_.Close();
   draining_.store(true);
   auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(options_.shutdown_grace_ms);
+                  std::chrono::milliseconds(options_.shutdownGraceMs);
   while (active_.load() > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ReapWorkers(false);

@@ -5,12 +5,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "address.h"
+#include "base/mutex.h"
 #include "log.h"
 #include "net.h"
 #include "page_catcher.h"
@@ -26,18 +25,18 @@
 namespace hxhost {
 
 struct ProxyOptions {
-  std::string listen_address = "127.0.0.1";
-  uint16_t listen_port = 3128;   // 0 picks a free port
-  int upstream_timeout_ms = 30000;  // connect, and each wait for the origin
-  int client_idle_timeout_ms = 60000;  // a keep-alive client that sends nothing
-  int max_connections = 256;
-  int shutdown_grace_ms = 3000;  // for running requests when stopping
+  std::string listenAddress = "127.0.0.1";
+  uint16_t listenPort = 3128;   // 0 picks a free port
+  int upstreamTimeoutMs = 30000;  // connect, and each wait for the origin
+  int clientIdleTimeoutMs = 60000;  // a keep-alive client that sends nothing
+  int maxConnections = 256;
+  int shutdownGraceMs = 3000;  // for running requests when stopping
   // Origin host names to connect to at another address (name, address);
   // the name "*" stands for every host. For demos and tests that must stay
   // on one machine; the request itself is not changed.
-  std::vector<std::pair<std::string, std::string>> host_map;
+  std::vector<std::pair<std::string, std::string>> hostMap;
   // The clients served; empty: loopback only. Others get 403.
-  std::vector<AddressRange> allowed_clients;
+  std::vector<AddressRange> allowedClients;
 };
 
 // The address hxhost connects to for an origin host.
@@ -45,8 +44,8 @@ std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host
 
 class ProxyServer {
  public:
-  // filter, access_log and diagnostics must outlive the server.
-  ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* access_log,
+  // filter, accessLog and diagnostics must outlive the server.
+  ProxyServer(const ProxyOptions& options, UrlFilter* filter, LineLog* accessLog,
               LineLog* diagnostics);
   ~ProxyServer();
   ProxyServer(const ProxyServer&) = delete;
@@ -63,7 +62,7 @@ class ProxyServer {
   void Stop() { stop_.store(true); }
 
   // Connections being served now.
-  int active_connections() const { return active_.load(); }
+  int activeConnections() const { return active_.load(); }
 
  private:
   struct Worker {
@@ -78,18 +77,18 @@ class ProxyServer {
   // Connections waiting for a request (the first, or the next on a kept-alive
   // connection) are idle; at the connection limit the one idle longest is
   // closed to make room (false when none is idle).
-  void MarkIdle(Connection* connection, bool idle);
-  bool EvictIdle();
+  void MarkIdle(Connection* connection, bool idle) EXCLUDES(idleMutex_);
+  bool EvictIdle() EXCLUDES(idleMutex_);
 
   // Sockets that a stop shuts down, and the waker that ends their threads'
   // waits (shutdown alone does not, under Wine).
-  void Track(platform::SocketHandle socket);
-  void Untrack(platform::SocketHandle socket);
-  void ShutdownTracked();
+  void Track(platform::SocketHandle socket) EXCLUDES(trackedMutex_);
+  void Untrack(platform::SocketHandle socket) EXCLUDES(trackedMutex_);
+  void ShutdownTracked() EXCLUDES(trackedMutex_);
 
   ProxyOptions options_;
   UrlFilter* filter_;
-  LineLog* access_log_;
+  LineLog* accessLog_;
   LineLog* diagnostics_;
   platform::Socket listener_;
   uint16_t port_ = 0;
@@ -97,13 +96,13 @@ class ProxyServer {
   std::atomic<bool> draining_{false};
   std::atomic<int> active_{0};
   std::atomic<int> evicting_{0};  // closed to make room, not ended yet
-  std::mutex idle_mutex_;
-  std::map<Connection*, std::chrono::steady_clock::time_point> idle_;
+  base::Mutex idleMutex_;
+  std::map<Connection*, std::chrono::steady_clock::time_point> idle_ GUARDED_BY(idleMutex_);
   std::list<std::unique_ptr<Worker>> workers_;
-  std::mutex tracked_mutex_;
-  std::set<platform::SocketHandle> tracked_;
-  platform::Waker stop_waker_;
-  PageCatcher tunnel_pages_;  // the filter's answers to CONNECTs
+  base::Mutex trackedMutex_;
+  std::set<platform::SocketHandle> tracked_ GUARDED_BY(trackedMutex_);
+  platform::Waker stopWaker_;
+  PageCatcher tunnelPages_;  // the filter's answers to CONNECTs
 };
 
 }  // namespace hxhost

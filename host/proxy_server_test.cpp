@@ -32,10 +32,10 @@ using platform::Socket;
 constexpr int kWaitMs = 10000;  // generous bound for every wait in a test
 
 struct StubStatsRecord {
-  int init_calls;
-  int uninit_calls;
-  int proc_calls;
-  int max_concurrent_proc;
+  int initCalls;
+  int uninitCalls;
+  int procCalls;
+  int maxConcurrentProc;
 };
 
 StubStatsRecord ReadStubStats() {
@@ -221,13 +221,13 @@ class ProxyTest : public ::testing::Test {
     ASSERT_TRUE(plugin_.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
     ASSERT_EQ(plugin_.Init("SOFTWARE\\Pellumin\\Test", &message), 1);
     EXPECT_EQ(message, "Stub plug-in ready");
-    log_path_ = ::testing::TempDir() + "hxhost_proxy_test_" +
+    logPath_ = ::testing::TempDir() + "hxhost_proxy_test_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
-    std::remove(log_path_.c_str());
-    ASSERT_TRUE(access_log_.OpenFile(log_path_, &error)) << error;
-    options.listen_address = "127.0.0.1";
-    options.listen_port = 0;
-    server_ = std::make_unique<ProxyServer>(options, &plugin_, &access_log_, &diagnostics_);
+    std::remove(logPath_.c_str());
+    ASSERT_TRUE(accessLog_.OpenFile(logPath_, &error)) << error;
+    options.listenAddress = "127.0.0.1";
+    options.listenPort = 0;
+    server_ = std::make_unique<ProxyServer>(options, &plugin_, &accessLog_, &diagnostics_);
     ASSERT_EQ(server_->Listen(&error), NetStatus::kOk) << error;
     runner_ = std::thread([this] { server_->Run(); });
   }
@@ -239,7 +239,7 @@ class ProxyTest : public ::testing::Test {
       server_.reset();
     }
     plugin_.UnInit();
-    std::remove(log_path_.c_str());
+    std::remove(logPath_.c_str());
   }
 
   Socket Connect() {
@@ -276,7 +276,7 @@ class ProxyTest : public ::testing::Test {
   }
 
   std::string LogText() {
-    std::ifstream in(log_path_);
+    std::ifstream in(logPath_);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -284,9 +284,9 @@ class ProxyTest : public ::testing::Test {
 
   TestOrigin origin_;
   PluginHost plugin_;
-  LineLog access_log_;
+  LineLog accessLog_;
   LineLog diagnostics_;
-  std::string log_path_;
+  std::string logPath_;
   std::unique_ptr<ProxyServer> server_;
   std::thread runner_;
 };
@@ -352,11 +352,11 @@ TEST_F(ProxyTest, KeepAliveCarriesSeveralRequestsAndCountsBytesSent) {
   ASSERT_TRUE(post.ok);
   EXPECT_NE(post.body.find("body=hello=world\n"), std::string::npos) << post.body;
 
-  Reply chunked_post = Exchange(s, &buffer, "POST " + OriginUrl("/up") + " HTTP/1.1\r\n" + host +
+  Reply chunkedPost = Exchange(s, &buffer, "POST " + OriginUrl("/up") + " HTTP/1.1\r\n" + host +
                                                 "Transfer-Encoding: chunked\r\n\r\n"
                                                 "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n");
-  ASSERT_TRUE(chunked_post.ok);
-  EXPECT_NE(chunked_post.body.find("body=abcdefg\n"), std::string::npos) << chunked_post.body;
+  ASSERT_TRUE(chunkedPost.ok);
+  EXPECT_NE(chunkedPost.body.find("body=abcdefg\n"), std::string::npos) << chunkedPost.body;
 
   Reply expect = Exchange(s, &buffer, "PUT " + OriginUrl("/put") + " HTTP/1.1\r\n" + host +
                                           "Expect: 100-continue\r\nContent-Length: 2\r\n\r\nok");
@@ -364,9 +364,9 @@ TEST_F(ProxyTest, KeepAliveCarriesSeveralRequestsAndCountsBytesSent) {
   EXPECT_NE(expect.body.find("body=ok\n"), std::string::npos);
   EXPECT_EQ(expect.body.find("Expect"), std::string::npos);
 
-  Reply chunked_get = Exchange(s, &buffer, "GET " + OriginUrl("/chunked") + " HTTP/1.1\r\n" + host + "\r\n");
-  ASSERT_TRUE(chunked_get.ok);
-  EXPECT_EQ(chunked_get.body.rfind("GET /chunked HTTP/1.1\n", 0), 0u);
+  Reply chunkedGet = Exchange(s, &buffer, "GET " + OriginUrl("/chunked") + " HTTP/1.1\r\n" + host + "\r\n");
+  ASSERT_TRUE(chunkedGet.ok);
+  EXPECT_EQ(chunkedGet.body.rfind("GET /chunked HTTP/1.1\n", 0), 0u);
 
   Reply head = Exchange(s, &buffer, "HEAD " + OriginUrl("/h") + " HTTP/1.1\r\n" + host + "\r\n", "HEAD");
   ASSERT_TRUE(head.ok);
@@ -404,7 +404,7 @@ TEST_F(ProxyTest, Http10ClientGetsAPlainBodyForAChunkedAnswer) {
 TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
   EchoServer echo;
   ProxyOptions options;
-  options.host_map = {{"alert.test", "127.0.0.1"}};
+  options.hostMap = {{"alert.test", "127.0.0.1"}};
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   Socket s = Connect();
   std::string target = "alert.test:" + std::to_string(echo.port());
@@ -422,7 +422,7 @@ TEST_F(ProxyTest, ConnectTunnelsBothWaysAndPassesTheEnd) {
 
 TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
   ProxyOptions options;
-  options.host_map = {{"pass.test", "127.0.0.1"}};
+  options.hostMap = {{"pass.test", "127.0.0.1"}};
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   // Denials and a tunnel that passes, in turn: each denial gets its own
   // page, whole, and the tunnel none of it.
@@ -453,7 +453,7 @@ TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
 // used for it.
 TEST_F(ProxyTest, FilterAndOriginSeeOneCanonicalUrl) {
   ProxyOptions options;
-  options.host_map = {{"alert.test", "127.0.0.1"}};
+  options.hostMap = {{"alert.test", "127.0.0.1"}};
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   const std::string port = std::to_string(origin_.port());
   Reply r = Fetch("GET http://u:pw@ALERT.test.:" + port +
@@ -473,34 +473,34 @@ TEST_F(ProxyTest, ClientsOutsideTheAllowedRangesGet403AndALogLine) {
   AddressRange range;
   std::string error;
   ASSERT_TRUE(ParseAddressRange("192.0.2.0/24", &range, &error));
-  options.allowed_clients = {range};
+  options.allowedClients = {range};
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
-  const int before = ReadStubStats().proc_calls;
+  const int before = ReadStubStats().procCalls;
   Reply r = Fetch("GET " + OriginUrl("/hello") + " HTTP/1.1\r\n\r\n");
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.head.status, 403);
   EXPECT_EQ(origin_.requests(), 0);
-  EXPECT_EQ(ReadStubStats().proc_calls, before);
+  EXPECT_EQ(ReadStubStats().procCalls, before);
   EXPECT_NE(LogText().find("hxhost: refused client 127.0.0.1:"), std::string::npos) << LogText();
 }
 
 TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
   ProxyOptions options;
-  options.upstream_timeout_ms = 300;
+  options.upstreamTimeoutMs = 300;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
-  uint16_t closed_port = 0;
+  uint16_t closedPort = 0;
   {
     Socket l;
     ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &l, nullptr), NetStatus::kOk);
-    closed_port = platform::LocalPort(l);
+    closedPort = platform::LocalPort(l);
   }
-  const int before = ReadStubStats().proc_calls;
+  const int before = ReadStubStats().procCalls;
   struct Case {
     std::string request;
     int status;
-    bool reaches_filter;
+    bool reachesFilter;
   } cases[] = {
-      {"GET http://127.0.0.1:" + std::to_string(closed_port) + "/ HTTP/1.1\r\n\r\n", 502, true},
+      {"GET http://127.0.0.1:" + std::to_string(closedPort) + "/ HTTP/1.1\r\n\r\n", 502, true},
       {"GET " + OriginUrl("/slow") + " HTTP/1.1\r\n\r\n", 504, true},
       {"GET " + OriginUrl("/" + std::string(2100, 'a')) + " HTTP/1.1\r\n\r\n", 414, false},
       {"GET /origin-form HTTP/1.1\r\nHost: a\r\n\r\n", 400, false},
@@ -526,9 +526,9 @@ TEST_F(ProxyTest, ProxyAnswersErrorsItself) {
     const Header* connection = FindHeader(r.head.headers, "Connection");
     ASSERT_NE(connection, nullptr);
     EXPECT_EQ(connection->value, "close");
-    filtered += c.reaches_filter ? 1 : 0;
+    filtered += c.reachesFilter ? 1 : 0;
   }
-  EXPECT_EQ(ReadStubStats().proc_calls - before, filtered);
+  EXPECT_EQ(ReadStubStats().procCalls - before, filtered);
 }
 
 TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap) {
@@ -558,12 +558,12 @@ TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap)
   for (auto& c : clients) c.join();
   EXPECT_EQ(answered.load(), kThreads * kRequests);
   EXPECT_EQ(origin_.requests(), kThreads * kRequests);
-  EXPECT_EQ(ReadStubStats().max_concurrent_proc, 1);
+  EXPECT_EQ(ReadStubStats().maxConcurrentProc, 1);
 }
 
 TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
   ProxyOptions options;
-  options.max_connections = 2;
+  options.maxConnections = 2;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   // Both slots are busy with a request under way (an idle connection would
   // be closed to make room instead).
@@ -573,10 +573,10 @@ TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
   for (const Socket* s : {&a, &b}) {
     ASSERT_EQ(platform::SendAll(*s, line.data(), line.size(), kWaitMs), NetStatus::kOk);
   }
-  for (int i = 0; i < 500 && server_->active_connections() < 2; ++i) {
+  for (int i = 0; i < 500 && server_->activeConnections() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_EQ(server_->active_connections(), 2);
+  ASSERT_EQ(server_->activeConnections(), 2);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the lines have arrived
   Reply refused = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n");
   ASSERT_TRUE(refused.ok);
@@ -593,9 +593,9 @@ TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {
 TEST_F(ProxyTest, StopEndsASilentTunnelWithoutWaitingForItsIdleTime) {
   EchoServer echo;
   ProxyOptions options;
-  options.host_map = {{"tunnel.test", "127.0.0.1"}};
-  options.client_idle_timeout_ms = 60000;
-  options.shutdown_grace_ms = 100;
+  options.hostMap = {{"tunnel.test", "127.0.0.1"}};
+  options.clientIdleTimeoutMs = 60000;
+  options.shutdownGraceMs = 100;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   Socket s = Connect();
   std::string target = "tunnel.test:" + std::to_string(echo.port());
@@ -612,7 +612,7 @@ TEST_F(ProxyTest, StopEndsASilentTunnelWithoutWaitingForItsIdleTime) {
   server_.reset();
   // Not a speed check: half the idle time is far more than a stop needs,
   // and far less than a stop that waits for the idle time takes.
-  EXPECT_LT(took, std::chrono::milliseconds(options.client_idle_timeout_ms / 2));
+  EXPECT_LT(took, std::chrono::milliseconds(options.clientIdleTimeoutMs / 2));
   EXPECT_EQ(ReadUntilClose(s), "");
 }
 
@@ -621,14 +621,14 @@ TEST_F(ProxyTest, StopEndsIdleConnectionsAndUnInitRunsOnce) {
   Socket idle = Connect();
   std::string buffer;
   ASSERT_TRUE(Exchange(idle, &buffer, "GET " + OriginUrl("/") + " HTTP/1.1\r\n\r\n").ok);
-  const int uninit_before = ReadStubStats().uninit_calls;
+  const int uninitBefore = ReadStubStats().uninitCalls;
   server_->Stop();
   runner_.join();
   server_.reset();
   EXPECT_EQ(ReadUntilClose(idle), "");  // the proxy closed the idle client
   plugin_.UnInit();
   plugin_.UnInit();
-  EXPECT_EQ(ReadStubStats().uninit_calls - uninit_before, 1);
+  EXPECT_EQ(ReadStubStats().uninitCalls - uninitBefore, 1);
 }
 
 TEST(PluginHostTest, LoadFailuresAreExplained) {
@@ -648,10 +648,10 @@ TEST(PluginHostTest, LoadFailuresAreExplained) {
   EXPECT_NE(error.find("HXProcURL ("), std::string::npos) << error;
   EXPECT_NE(error.find("HXUnInit ("), std::string::npos) << error;
   EXPECT_EQ(error.find("()"), std::string::npos) << error;
-  // Without require_filter (hxhost --config), HXInit alone is enough.
+  // Without requireFilter (hxhost --config), HXInit alone is enough.
   EXPECT_TRUE(host.Load(HXHOST_PARTIAL_PLUGIN, false, &error)) << error;
-  EXPECT_FALSE(host.has_config());
-  EXPECT_FALSE(host.config_missing_reason().empty());
+  EXPECT_FALSE(host.hasConfig());
+  EXPECT_FALSE(host.configMissingReason().empty());
 
 #ifdef HXHOST_ORPHAN_PLUGIN
   // The OS says only "module not found"; the message names the DLL.
@@ -662,7 +662,7 @@ TEST(PluginHostTest, LoadFailuresAreExplained) {
 #endif
 
   ASSERT_TRUE(host.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
-  EXPECT_FALSE(host.has_config());
+  EXPECT_FALSE(host.hasConfig());
   EXPECT_FALSE(host.Config("SOFTWARE\\X"));
   std::string message;
   EXPECT_EQ(host.Init("SOFTWARE\\fail", &message), 0);
@@ -741,20 +741,20 @@ class HostileClientTest : public ProxyTest {
  protected:
   // Waits (bounded) until the proxy serves nobody and the process has no
   // more threads or descriptors than when the proxy had just started.
-  // held_open: sockets of the test's own clients that are still open.
-  void ExpectBackToIdle(const Resources& before, int held_open = 0) {
+  // heldOpen: sockets of the test's own clients that are still open.
+  void ExpectBackToIdle(const Resources& before, int heldOpen = 0) {
     Resources now;
     for (int i = 0; i < 1000; ++i) {
       now = Resources();
-      if (server_->active_connections() == 0 && now.threads <= before.threads &&
-          now.descriptors <= before.descriptors + held_open) {
+      if (server_->activeConnections() == 0 && now.threads <= before.threads &&
+          now.descriptors <= before.descriptors + heldOpen) {
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(server_->active_connections(), 0);
+    EXPECT_EQ(server_->activeConnections(), 0);
     EXPECT_LE(now.threads, before.threads);
-    EXPECT_LE(now.descriptors, before.descriptors + held_open);
+    EXPECT_LE(now.descriptors, before.descriptors + heldOpen);
   }
 };
 
@@ -765,12 +765,12 @@ TEST_F(HostileClientTest, IdleConnectionsBeyondTheLimitDoNotLockOthersOut) {
   constexpr int kIdle = 300, kLimit = 256;
 #endif
   ProxyOptions options;
-  options.max_connections = kLimit;
+  options.maxConnections = kLimit;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   const Resources before;  // the proxy listening, serving nobody
   std::vector<Socket> idle;
   for (int i = 0; i < kIdle; ++i) idle.push_back(Connect());
-  for (int i = 0; i < 500 && server_->active_connections() < kLimit; ++i) {
+  for (int i = 0; i < 500 && server_->activeConnections() < kLimit; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // An ordinary request is served at once: the connection idle longest
@@ -782,26 +782,26 @@ TEST_F(HostileClientTest, IdleConnectionsBeyondTheLimitDoNotLockOthersOut) {
   EXPECT_EQ(r.head.status, 200);
   EXPECT_LT(waited, std::chrono::seconds(5));
   // Over the limit only while a closed idle connection's thread ends.
-  for (int i = 0; i < 200 && server_->active_connections() > kLimit; ++i) {
+  for (int i = 0; i < 200 && server_->activeConnections() > kLimit; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_LE(server_->active_connections(), kLimit);
+  EXPECT_LE(server_->activeConnections(), kLimit);
   idle.clear();
   ExpectBackToIdle(before);
 }
 
 TEST_F(HostileClientTest, SlowClientsGet408WhenTheirHeadIsNotCompleteInTime) {
   ProxyOptions options;
-  options.max_connections = 4;
-  options.client_idle_timeout_ms = 1000;
+  options.maxConnections = 4;
+  options.clientIdleTimeoutMs = 1000;
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   const Resources before;  // the proxy listening, serving nobody
   // Each sends a byte every 200 ms: 40 bytes take 8 s, far beyond the 1 s
   // the head may take.
   const std::string request = "GET " + OriginUrl("/slow-client") + " HTTP/1.1\r\nX: y\r\n\r\n";
   std::vector<std::thread> clients;
-  std::atomic<int> got_408{0}, other{0};
-  std::atomic<bool> all_started{false};
+  std::atomic<int> got408{0}, other{0};
+  std::atomic<bool> allStarted{false};
   std::atomic<int> started{0};
   for (int c = 0; c < 4; ++c) {
     clients.emplace_back([&] {
@@ -818,13 +818,13 @@ TEST_F(HostileClientTest, SlowClientsGet408WhenTheirHeadIsNotCompleteInTime) {
       ResponseHead reply;
       if (ReadHeadFrom(s, &buffer, &head) && ParseResponseHead(head, &reply, &error) &&
           reply.status == 408) {
-        got_408.fetch_add(1);
+        got408.fetch_add(1);
       } else {
         other.fetch_add(1);
       }
     });
   }
-  for (int i = 0; i < 500 && server_->active_connections() < 4; ++i) {
+  for (int i = 0; i < 500 && server_->activeConnections() < 4; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -833,31 +833,31 @@ TEST_F(HostileClientTest, SlowClientsGet408WhenTheirHeadIsNotCompleteInTime) {
   ASSERT_TRUE(refused.ok);
   EXPECT_EQ(refused.head.status, 503);
   for (auto& t : clients) t.join();
-  EXPECT_EQ(got_408.load(), 4);
+  EXPECT_EQ(got408.load(), 4);
   EXPECT_EQ(other.load(), 0);
   Reply served = Fetch("GET " + OriginUrl("/after") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(served.head.status, 200);
   ExpectBackToIdle(before);
-  (void)all_started;
+  (void)allStarted;
   (void)started;
 }
 
 TEST_F(HostileClientTest, OversizedHeadsGetA4xxAndAClosedConnection) {
   ASSERT_NO_FATAL_FAILURE(StartProxy());
   const Resources before;  // the proxy listening, serving nobody
-  std::string many_fields, big_fields;
-  for (int i = 0; i < 10000; ++i) many_fields += "a: b\r\n";
-  for (int i = 0; i < 1024; ++i) big_fields += "X-Big" + std::to_string(i) + ": " + std::string(1000, 'v') + "\r\n";
+  std::string manyFields, bigFields;
+  for (int i = 0; i < 10000; ++i) manyFields += "a: b\r\n";
+  for (int i = 0; i < 1024; ++i) bigFields += "X-Big" + std::to_string(i) + ": " + std::string(1000, 'v') + "\r\n";
   struct Case {
     const char* name;
     std::string request;
     int status;
   } cases[] = {
       {"100 KB request line", "GET " + OriginUrl("/" + std::string(100 * 1024, 'a')) + " HTTP/1.1\r\n\r\n", 414},
-      {"1 MB of headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + big_fields + "\r\n", 431},
-      {"10,000 headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + many_fields + "\r\n", 431},
+      {"1 MB of headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + bigFields + "\r\n", 431},
+      {"10,000 headers", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" + manyFields + "\r\n", 431},
       {"a field too many", "GET " + OriginUrl("/") + " HTTP/1.1\r\n" +
-                               many_fields.substr(0, 6 * (kMaxHeaderFields + 1)) + "\r\n", 431},
+                               manyFields.substr(0, 6 * (kMaxHeaderFields + 1)) + "\r\n", 431},
   };
   for (const Case& c : cases) {
     Socket s = Connect();
@@ -875,14 +875,14 @@ TEST_F(HostileClientTest, OversizedHeadsGetA4xxAndAClosedConnection) {
   EXPECT_EQ(origin_.requests(), 0);
   // Exactly the limit still passes.
   Reply ok = Fetch("GET " + OriginUrl("/") + " HTTP/1.1\r\nConnection: close\r\n" +
-                   many_fields.substr(0, 6 * (kMaxHeaderFields - 1)) + "\r\n");
+                   manyFields.substr(0, 6 * (kMaxHeaderFields - 1)) + "\r\n");
   EXPECT_EQ(ok.head.status, 200);
   ExpectBackToIdle(before);
 }
 
 TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
   ProxyOptions options;
-  options.client_idle_timeout_ms = 1000;
+  options.clientIdleTimeoutMs = 1000;
   // An origin that sends without end.
   Socket listener;
   ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
@@ -904,10 +904,10 @@ TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
   // The client reads nothing; the proxy gives up on it after the client
   // timeout, and the connection's thread ends while the client is still
   // connected.
-  for (int i = 0; i < 500 && server_->active_connections() == 0; ++i) {
+  for (int i = 0; i < 500 && server_->activeConnections() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ExpectBackToIdle(before, /*held_open=*/1);
+  ExpectBackToIdle(before, /*heldOpen=*/1);
   origin.join();
 }
 

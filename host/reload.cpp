@@ -17,10 +17,10 @@ constexpr std::chrono::milliseconds kReloadPoll{50};
 
 }  // namespace
 
-void LogFilterInForce(const std::string& key_path, LineLog* diagnostics) {
+void LogFilterInForce(const std::string& keyPath, LineLog* diagnostics) {
   std::vector<std::string> lines;
   std::string error;
-  if (!tarnwick::DescribeStoredFilter(key_path.c_str(), &lines, &error)) {
+  if (!tarnwick::DescribeStoredFilter(keyPath.c_str(), &lines, &error)) {
     diagnostics->Write("hxhost: cannot tell what is in force: " + error);
     return;
   }
@@ -29,23 +29,23 @@ void LogFilterInForce(const std::string& key_path, LineLog* diagnostics) {
 
 bool ReloadSettings(const ReloadTargets& targets) {
   bool ok = true;
-  targets.diagnostics->Write("hxhost: reloading the settings below " + targets.key_path);
-  if (!targets.access_log_path.empty()) {
+  targets.diagnostics->Write("hxhost: reloading the settings below " + targets.keyPath);
+  if (!targets.accessLogPath.empty()) {
     std::string error;
-    if (targets.access_log->OpenFile(targets.access_log_path, &error)) {
-      targets.diagnostics->Write("hxhost: access log reopened: " + targets.access_log_path);
+    if (targets.accessLog->OpenFile(targets.accessLogPath, &error)) {
+      targets.diagnostics->Write("hxhost: access log reopened: " + targets.accessLogPath);
     } else {
       targets.diagnostics->Write("hxhost: cannot reopen the access log " +
-                                 targets.access_log_path + " (" + error +
+                                 targets.accessLogPath + " (" + error +
                                  "); logging goes on to the file open before");
       ok = false;
     }
   }
   std::string message;
-  const int ready = targets.plugin->Init(targets.key_path, &message);
+  const int ready = targets.plugin->Init(targets.keyPath, &message);
   if (ready == 1) {
     targets.diagnostics->Write("hxhost: plug-in: " + message);
-    LogFilterInForce(targets.key_path, targets.diagnostics);
+    LogFilterInForce(targets.keyPath, targets.diagnostics);
     return ok;
   }
   targets.diagnostics->Write("hxhost: reload failed, the filter in force stays: " + message);

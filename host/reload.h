@@ -14,15 +14,15 @@ namespace hxhost {
 
 // One diagnostics line each for the denied and the alerted categories (by
 // name) and the control list with its record count, as stored below
-// key_path; or one line saying why that cannot be told.
-void LogFilterInForce(const std::string& key_path, LineLog* diagnostics);
+// keyPath; or one line saying why that cannot be told.
+void LogFilterInForce(const std::string& keyPath, LineLog* diagnostics);
 
 // What a reload works on; all must outlive the reloader.
 struct ReloadTargets {
   PluginHost* plugin;
-  std::string key_path;
-  LineLog* access_log;
-  std::string access_log_path;  // empty: the access log is standard error
+  std::string keyPath;
+  LineLog* accessLog;
+  std::string accessLogPath;  // empty: the access log is standard error
   LineLog* diagnostics;
 };
 

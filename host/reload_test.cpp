@@ -31,18 +31,18 @@ class ReloadTest : public ::testing::Test {
     ASSERT_TRUE(plugin_.Load(HXHOST_STUB_PLUGIN, true, &error)) << error;
     base_ = ::testing::TempDir() + "hxhost_reload_test_" + std::to_string(std::rand());
     ASSERT_TRUE(diagnostics_.OpenFile(base_ + ".diag", &error)) << error;
-    ASSERT_TRUE(access_log_.OpenFile(base_ + ".log", &error)) << error;
+    ASSERT_TRUE(accessLog_.OpenFile(base_ + ".log", &error)) << error;
   }
   void TearDown() override {
     for (const char* suffix : {".diag", ".log", ".log.1"}) std::remove((base_ + suffix).c_str());
   }
 
-  ReloadTargets Targets(const std::string& key, const std::string& log_path) {
-    return {&plugin_, key, &access_log_, log_path, &diagnostics_};
+  ReloadTargets Targets(const std::string& key, const std::string& logPath) {
+    return {&plugin_, key, &accessLog_, logPath, &diagnostics_};
   }
 
   PluginHost plugin_;
-  LineLog access_log_;
+  LineLog accessLog_;
   LineLog diagnostics_;
   std::string base_;
 };
@@ -51,10 +51,10 @@ class ReloadTest : public ::testing::Test {
 // Rotation by renaming the open file is the POSIX way; Windows refuses to
 // rename a file that is open.
 TEST_F(ReloadTest, RotatedLogIsClosedAndANewOneStarted) {
-  access_log_.Write("before");
+  accessLog_.Write("before");
   ASSERT_EQ(std::rename((base_ + ".log").c_str(), (base_ + ".log.1").c_str()), 0);
   EXPECT_TRUE(ReloadSettings(Targets("SOFTWARE\\Stub", base_ + ".log")));
-  access_log_.Write("after");
+  accessLog_.Write("after");
   EXPECT_NE(ReadAll(base_ + ".log.1").find("before"), std::string::npos);
   EXPECT_EQ(ReadAll(base_ + ".log.1").find("after"), std::string::npos);
   EXPECT_NE(ReadAll(base_ + ".log").find("after"), std::string::npos);
@@ -69,7 +69,7 @@ TEST_F(ReloadTest, FailuresSayWhyAndKeepWhatIsInForce) {
   // not there cannot be reopened, and the old file stays in use.
   const std::string missing = base_ + ".no-such-folder/access.log";
   EXPECT_FALSE(ReloadSettings(Targets("SOFTWARE\\fail", missing)));
-  access_log_.Write("still here");
+  accessLog_.Write("still here");
   EXPECT_NE(ReadAll(base_ + ".log").find("still here"), std::string::npos);
   const std::string said = ReadAll(base_ + ".diag");
   EXPECT_NE(said.find("hxhost: cannot reopen the access log " + missing), std::string::npos) << said;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "address.h"
+#include "base/ascii.h"
 #include "http.h"
 
 namespace hxhost {
@@ -12,16 +13,7 @@ namespace {
 
 constexpr size_t kMaxHostName = 253;  // the longest name the DNS can hold
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAlnum(char c) { return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'z'); }
-
-int HexDigit(char c) {
-  if (IsDigit(c)) return c - '0';
-  c = Lower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+bool IsAlnum(char c) { return base::IsAsciiDigit(c) || base::IsAsciiAlpha(c); }
 
 bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
@@ -31,9 +23,9 @@ std::string DecodeUnreserved(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-        HexDigit(text[i + 2]) >= 0) {
-      char decoded = static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && base::AsciiHexValue(text[i + 1]) >= 0 &&
+        base::AsciiHexValue(text[i + 2]) >= 0) {
+      char decoded = static_cast<char>(base::AsciiHexValue(text[i + 1]) * 16 + base::AsciiHexValue(text[i + 2]));
       if (IsUnreserved(decoded)) {
         out.push_back(decoded);
         i += 2;
@@ -54,9 +46,9 @@ std::string_view RawHost(std::string_view authority, const std::string& host) {
   return host;
 }
 
-std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t default_port) {
+std::string Authority(const std::string& host, bool ipv6, uint16_t port, uint16_t defaultPort) {
   std::string text = ipv6 ? "[" + host + "]" : host;
-  if (port != default_port) text += ":" + std::to_string(port);
+  if (port != defaultPort) text += ":" + std::to_string(port);
   return text;
 }
 
@@ -71,7 +63,7 @@ int DotSegment(std::string_view segment) {
   for (size_t i = 0; i < segment.size(); ++dots) {
     if (segment[i] == '.') {
       i += 1;
-    } else if (segment.substr(i, 2) == "%2" && i + 2 < segment.size() && Lower(segment[i + 2]) == 'e') {
+    } else if (segment.substr(i, 2) == "%2" && i + 2 < segment.size() && base::ToAsciiLower(segment[i + 2]) == 'e') {
       i += 3;
     } else {
       return 0;
@@ -87,7 +79,7 @@ bool MayHoldDotSegments(std::string_view path) {
        slash = path.find('/', slash + 1)) {
     std::string_view next = path.substr(slash + 1, 3);
     if (!next.empty() && next[0] == '.') return true;
-    if (next.size() == 3 && next[0] == '%' && next[1] == '2' && Lower(next[2]) == 'e') return true;
+    if (next.size() == 3 && next[0] == '%' && next[1] == '2' && base::ToAsciiLower(next[2]) == 'e') return true;
   }
   return false;
 }
@@ -95,20 +87,20 @@ bool MayHoldDotSegments(std::string_view path) {
 std::string RemoveDotSegments(std::string_view path) {
   std::vector<std::string_view> kept;
   size_t pos = 1;
-  bool ends_in_slash = false;
+  bool endsInSlash = false;
   for (;;) {
     size_t slash = path.find('/', pos);
     std::string_view segment = path.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
     bool last = slash == std::string_view::npos;
     const int dots = DotSegment(segment);
     if (dots == 1) {
-      ends_in_slash = true;
+      endsInSlash = true;
     } else if (dots == 2) {
       if (!kept.empty()) kept.pop_back();
-      ends_in_slash = true;
+      endsInSlash = true;
     } else {
       kept.push_back(segment);
-      ends_in_slash = false;
+      endsInSlash = false;
     }
     if (last) break;
     pos = slash + 1;
@@ -118,7 +110,7 @@ std::string RemoveDotSegments(std::string_view path) {
     out += '/';
     out.append(segment);
   }
-  if (ends_in_slash || out.empty()) out += '/';
+  if (endsInSlash || out.empty()) out += '/';
   return out;
 }
 
@@ -141,7 +133,7 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
     return true;
   }
   std::string name = DecodeUnreserved(raw);
-  for (char& c : name) c = Lower(c);
+  base::LowerAsciiInPlace(&name);
   while (!name.empty() && name.back() == '.') name.pop_back();
   if (name.empty()) {
     *error = "no host";
@@ -164,11 +156,11 @@ bool CanonicalHost(std::string_view raw, std::string* host, bool* ipv6, std::str
   // The resolver reads a host that ends in a number as an address, in forms
   // of its own (127.1, 3221225994, 0x7f.1, 010 as octal). Only plain dotted
   // decimal is taken, so that the address filtered is the address reached.
-  std::string_view last_label = std::string_view(name).substr(name.rfind('.') + 1);
-  bool all_digits = true;
-  for (char c : last_label) all_digits = all_digits && IsDigit(c);
-  bool hex = last_label.size() > 1 && last_label[0] == '0' && last_label[1] == 'x';
-  if (all_digits || hex) {
+  std::string_view lastLabel = std::string_view(name).substr(name.rfind('.') + 1);
+  bool allDigits = true;
+  for (char c : lastLabel) allDigits = allDigits && base::IsAsciiDigit(c);
+  bool hex = lastLabel.size() > 1 && lastLabel[0] == '0' && lastLabel[1] == 'x';
+  if (allDigits || hex) {
     IpAddress address;
     if (!ParseDottedDecimal(name, &address)) {
       *error = "a numeric host must be four decimal numbers from 0 to 255 joined by dots, "
@@ -189,7 +181,7 @@ TargetStatus CanonicalRequestTarget(std::string_view target, RequestTarget* out,
     return TargetStatus::kNotAbsolute;
   }
   std::string scheme(target.substr(0, sep));
-  for (char& c : scheme) c = Lower(c);
+  base::LowerAsciiInPlace(&scheme);
   if (scheme != "http") {
     *error = "unsupported scheme " + std::string(target.substr(0, sep));
     return TargetStatus::kUnsupportedScheme;

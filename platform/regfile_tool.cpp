@@ -6,7 +6,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "base/args.h"
+#include "base/ascii.h"
+#include "base/endian.h"
 #include "platform.h"
 #include "regedit_format.h"
 
@@ -69,11 +73,12 @@ bool Unescape(const char* in, std::string* out) {
       case 't': out->push_back('\t'); break;
       case '\\': out->push_back('\\'); break;
       case 'x': {
-        char hex[3] = {p[1], p[1] ? p[2] : '\0', '\0'};
-        char* end = nullptr;
-        long value = std::strtol(hex, &end, 16);
-        if (end != hex + 2) return false;
-        out->push_back(static_cast<char>(value));
+        // Exactly two hexadecimal digits; a sign or a space is a bad
+        // escape, not part of a number.
+        const int high = base::AsciiHexValue(p[1]);
+        const int low = high < 0 ? -1 : base::AsciiHexValue(p[2]);
+        if (low < 0) return false;
+        out->push_back(static_cast<char>(high * 16 + low));
         p += 2;
         break;
       }
@@ -120,8 +125,9 @@ int Set(const char* path, const char* name, const char* kind, const char* text) 
     char* end = nullptr;
     unsigned long long number = std::strtoull(text, &end, 0);
     if (*text == '\0' || *end != '\0' || number > 0xFFFFFFFFull) return Usage("bad NUMBER");
-    std::uint32_t value = static_cast<std::uint32_t>(number);
-    data.assign(reinterpret_cast<const char*>(&value), 4);
+    char bytes[4];
+    base::StoreLe32(bytes, static_cast<std::uint32_t>(number));
+    data.assign(bytes, 4);
     type = platform::kRegDword;
   } else {
     return Usage("the kind must be sz or dword");
@@ -151,9 +157,7 @@ int Get(const char* path, const char* name) {
     data.pop_back();
     std::printf("sz %s\n", Escape(data).c_str());
   } else if (type == platform::kRegDword && data.size() == 4) {
-    std::uint32_t number;
-    std::memcpy(&number, data.data(), 4);
-    std::printf("dword %u\n", static_cast<unsigned>(number));
+    std::printf("dword %u\n", static_cast<unsigned>(base::LoadLe32(data.data())));
   } else {
     platform::regedit::Value value{name, type, data};
     std::string text = platform::regedit::FormatValueData(value, 0);
@@ -190,23 +194,29 @@ int Dump() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int i = 1;
-  for (int j = 1; j < argc; ++j) {
-    if (std::strcmp(argv[j], "--help") == 0 || std::strcmp(argv[j], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
+  // "--help" anywhere, even where it would be a value, shows the usage.
+  if (base::AnyArgIs(argc, argv, {"--help", "-h"})) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  base::ArgCursor args(argc, argv);
+  if (!args.Next()) return Usage("no command given");
+  // "--file PATH" only in front of the command.
+  if (args.Arg() == "--file") {
+    std::string path, error;
+    if (args.TakeValue(&path, &error)) {
+      setenv("TARNWICK_HKLM", path.c_str(), 1);
+      if (!args.Next()) return Usage("no command given");
     }
   }
-  if (i + 1 < argc && std::strcmp(argv[i], "--file") == 0) {
-    setenv("TARNWICK_HKLM", argv[i + 1], 1);
-    i += 2;
+  const std::string command = args.Arg();
+  const std::vector<std::string> operands = args.Rest();
+  const std::size_t left = operands.size();
+  if (command == "create" && left == 1) return Create(operands[0].c_str());
+  if (command == "set" && left == 4) {
+    return Set(operands[0].c_str(), operands[1].c_str(), operands[2].c_str(), operands[3].c_str());
   }
-  if (i >= argc) return Usage("no command given");
-  std::string command = argv[i++];
-  int left = argc - i;
-  if (command == "create" && left == 1) return Create(argv[i]);
-  if (command == "set" && left == 4) return Set(argv[i], argv[i + 1], argv[i + 2], argv[i + 3]);
-  if (command == "get" && left == 2) return Get(argv[i], argv[i + 1]);
+  if (command == "get" && left == 2) return Get(operands[0].c_str(), operands[1].c_str());
   if (command == "dump" && left == 0) return Dump();
   return Usage(("bad command or arguments: " + command).c_str());
 }

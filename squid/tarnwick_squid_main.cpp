@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <streambuf>
@@ -11,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/args.h"
 #include "net.h"
 #include "platform.h"
 #include "squid_helper.h"
@@ -78,96 +78,98 @@ void Say(const std::string& text) {
   std::fflush(stderr);
 }
 
-bool ParseNumber(const std::string& text, long low, long high, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  *out = std::strtol(text.c_str(), nullptr, 10);
-  return *out >= low && *out <= high;
+bool IsValueOption(const std::string& name) {
+  return name == "--redirect" || name == "--key" || name == "--log" || name == "--threads" ||
+         name == "--channel-id" || name == "--max-line";
 }
 
-// Returns 0 to go on, else the exit status.
-int ParseArguments(int argc, char** argv, HelperOptions* options) {
+// Stores the value of one option; false, with the message printed, for a
+// value the option cannot take.
+bool ApplyOption(const std::string& name, const std::string& value, HelperOptions* options) {
+  long number = 0;
+  if (name == "--redirect") {
+    if (value.empty()) {
+      std::fprintf(stderr, "tarnwick-squid: --redirect needs a URL\n");
+      return false;
+    }
+    options->redirect = value;
+  } else if (name == "--key") {
+    options->keyPath = value;
+  } else if (name == "--log") {
+    options->logPath = value;
+  } else if (name == "--threads") {
+    if (!base::ParseDecimalInRange(value, 1, 64, &number)) {
+      std::fprintf(stderr, "tarnwick-squid: --threads must be 1 to 64, not '%s'\n", value.c_str());
+      return false;
+    }
+    options->threads = static_cast<int>(number);
+  } else if (name == "--max-line") {
+    if (!base::ParseDecimalInRange(value, 256, 1048576, &number)) {
+      std::fprintf(stderr, "tarnwick-squid: --max-line must be 256 to 1048576, not '%s'\n",
+                   value.c_str());
+      return false;
+    }
+    options->maxLineLength = static_cast<std::size_t>(number);
+  } else if (value == "auto") {
+    options->channelMode = ChannelMode::kAuto;
+  } else if (value == "on") {
+    options->channelMode = ChannelMode::kOn;
+  } else if (value == "off") {
+    options->channelMode = ChannelMode::kOff;
+  } else {
+    std::fprintf(stderr, "tarnwick-squid: --channel-id must be auto, on or off, not '%s'\n",
+                 value.c_str());
+    return false;
+  }
+  return true;
+}
+
+// What main does once the arguments are read: serve, or end at once with
+// exitStatus (0 after the help text, 2 after a bad argument's message).
+struct ArgumentsOutcome {
+  bool serve;
+  int exitStatus;
+};
+
+// Reads the arguments in order; the first "--help" or bad argument ends the
+// reading.
+ArgumentsOutcome ParseArguments(int argc, char** argv, HelperOptions* options) {
+  const ArgumentsOutcome kBadArguments{false, 2};
   bool haveRedirect = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    const std::size_t equals = arg.find('=');
-    const bool inlineValue = arg.rfind("--", 0) == 0 && equals != std::string::npos;
-    if (inlineValue) {
-      value = arg.substr(equals + 1);
-      arg = arg.substr(0, equals);
-    }
-    if (arg == "--help" || arg == "-h") {
+  base::ArgCursor args(argc, argv);
+  while (args.Next()) {
+    const std::string name = args.Name();
+    if (name == "--help" || name == "-h") {
       std::fputs(kUsage, stdout);
-      std::exit(0);
+      return {false, 0};
     }
-    const bool known = arg == "--redirect" || arg == "--key" || arg == "--log" ||
-                       arg == "--threads" || arg == "--channel-id" || arg == "--max-line";
-    if (!known) {
-      std::fprintf(stderr, "tarnwick-squid: unknown argument '%s'\n%s", argv[i], kUsage);
-      return 2;
+    if (!IsValueOption(name)) {
+      std::fprintf(stderr, "tarnwick-squid: unknown argument '%s'\n%s", args.Arg().c_str(), kUsage);
+      return kBadArguments;
     }
-    if (!inlineValue) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "tarnwick-squid: %s needs a value\n%s", arg.c_str(), kUsage);
-        return 2;
-      }
-      value = argv[++i];
+    std::string value;
+    std::string error;
+    if (!args.TakeValue(&value, &error)) {
+      std::fprintf(stderr, "tarnwick-squid: %s\n%s", error.c_str(), kUsage);
+      return kBadArguments;
     }
-    long number = 0;
-    if (arg == "--redirect") {
-      if (value.empty()) {
-        std::fprintf(stderr, "tarnwick-squid: --redirect needs a URL\n");
-        return 2;
-      }
-      options->redirect = value;
-      haveRedirect = true;
-    } else if (arg == "--key") {
-      options->keyPath = value;
-    } else if (arg == "--log") {
-      options->logPath = value;
-    } else if (arg == "--threads") {
-      if (!ParseNumber(value, 1, 64, &number)) {
-        std::fprintf(stderr, "tarnwick-squid: --threads must be 1 to 64, not '%s'\n", value.c_str());
-        return 2;
-      }
-      options->threads = static_cast<int>(number);
-    } else if (arg == "--max-line") {
-      if (!ParseNumber(value, 256, 1048576, &number)) {
-        std::fprintf(stderr, "tarnwick-squid: --max-line must be 256 to 1048576, not '%s'\n",
-                     value.c_str());
-        return 2;
-      }
-      options->maxLineLength = static_cast<std::size_t>(number);
-    } else {
-      if (value == "auto") {
-        options->channelMode = ChannelMode::kAuto;
-      } else if (value == "on") {
-        options->channelMode = ChannelMode::kOn;
-      } else if (value == "off") {
-        options->channelMode = ChannelMode::kOff;
-      } else {
-        std::fprintf(stderr, "tarnwick-squid: --channel-id must be auto, on or off, not '%s'\n",
-                     value.c_str());
-        return 2;
-      }
-    }
+    if (!ApplyOption(name, value, options)) return kBadArguments;
+    if (name == "--redirect") haveRedirect = true;
   }
   if (!haveRedirect) {
     std::fprintf(stderr, "tarnwick-squid: --redirect URL is required (the block page)\n%s",
                  kUsage);
-    return 2;
+    return kBadArguments;
   }
-  return 0;
+  return {true, 0};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   HelperOptions options;
-  if (int status = ParseArguments(argc, argv, &options)) return status;
+  const ArgumentsOutcome outcome = ParseArguments(argc, argv, &options);
+  if (!outcome.serve) return outcome.exitStatus;
 
   // Answers go to Squid on standard output, one line per request; the
   // engine's own notes (a list that cannot be opened) and anything else

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/ascii.h"
 #include "category_table.h"
 #include "corvane.h"
 
@@ -21,16 +22,12 @@ struct NamesByNumber {
 const NamesByNumber kByNumber;
 const char* const* const kCategoryNames = kByNumber.names;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
 // True when text[pos..] begins with name, without regard to case.
 bool StartsWithName(const std::string& text, std::size_t pos, const char* name) {
-  for (; *name != '\0'; ++name, ++pos) {
-    if (pos >= text.size() || Lower(text[pos]) != Lower(*name)) return false;
-  }
-  return true;
+  const std::string_view rest = pos < text.size() ? std::string_view(text).substr(pos) : "";
+  return base::StartsWithAsciiNoCase(rest, name);
 }
 
 std::size_t SkipSpaces(const std::string& text, std::size_t pos) {
@@ -82,7 +79,7 @@ bool ParseCategoryList(const std::string& text, std::uint32_t* categories, std::
       int number = 0;
       bool digits = token.size() <= 3;
       for (char c : token) {
-        if (c < '0' || c > '9') digits = false;
+        if (!base::IsAsciiDigit(c)) digits = false;
         else number = number * 10 + (c - '0');
       }
       if (!digits) {

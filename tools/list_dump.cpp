@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "base/endian.h"
 #include "category_names.h"
 #include "file_input.h"
 #include "list_file.h"
@@ -16,11 +17,6 @@ namespace {
 
 constexpr std::int64_t kRecordSize = sizeof(QxListRecord);
 constexpr std::size_t kMaxProblemsShown = 20;
-
-std::uint32_t GetLe32(const unsigned char* in) {
-  return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
-         (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-}
 
 std::int64_t RecordOffset(std::int64_t index) { return 4 + index * kRecordSize; }
 
@@ -39,7 +35,7 @@ bool ReadListFileImage(const std::string& path, ListFileImage* image, std::strin
     return true;
   }
   image->countPresent = true;
-  image->declaredCount = static_cast<std::int32_t>(GetLe32(bytes.data()));
+  image->declaredCount = static_cast<std::int32_t>(base::LoadLe32(bytes.data()));
   if (image->declaredCount < 0) {
     image->problems.push_back(
         {-1, 0, "the record count is negative (" + std::to_string(image->declaredCount) + ")"});
@@ -70,7 +66,7 @@ bool ReadListFileImage(const std::string& path, ListFileImage* image, std::strin
     record.markFlags = in[1];
     record.reserved[0] = in[2];
     record.reserved[1] = in[3];
-    record.categories = GetLe32(in + 4);
+    record.categories = base::LoadLe32(in + 4);
     std::memcpy(record.digest, in + 8, sizeof record.digest);
   }
   // The loader wants each digest strictly above the one before it.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/ascii.h"
 #include "corvane.h"
 #include "url_key.h"
 
@@ -9,14 +10,7 @@ namespace corvane_tool {
 
 bool LooksLikeUrl(const std::string& text) {
   if (text.find("://") != std::string::npos) return true;
-  static const char kNews[] = "news:";
-  if (text.size() < 5) return false;
-  for (int i = 0; i < 5; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kNews[i]) return false;
-  }
-  return true;
+  return base::StartsWithAsciiNoCase(text, "news:");
 }
 
 bool MakeListKey(const std::string& entry, KeyForm form, ListKey* key, std::string* error) {

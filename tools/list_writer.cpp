@@ -8,18 +8,12 @@
 #include <limits>
 #include <random>
 
+#include "base/endian.h"
 #include "list_file.h"
 #include "platform.h"
 
 namespace corvane_tool {
 namespace {
-
-void PutLe32(char* out, std::uint32_t value) {
-  out[0] = static_cast<char>(value & 0xFF);
-  out[1] = static_cast<char>((value >> 8) & 0xFF);
-  out[2] = static_cast<char>((value >> 16) & 0xFF);
-  out[3] = static_cast<char>((value >> 24) & 0xFF);
-}
 
 std::string TemporaryNameBeside(const std::string& path) {
   std::random_device random;
@@ -71,14 +65,14 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 std::string SerializeListFile(const std::vector<QxListRecord>& records) {
   std::string bytes(4 + records.size() * sizeof(QxListRecord), '\0');
   char* out = &bytes[0];
-  PutLe32(out, static_cast<std::uint32_t>(records.size()));
+  base::StoreLe32(out, static_cast<std::uint32_t>(records.size()));
   out += 4;
   for (const QxListRecord& record : records) {
     out[0] = static_cast<char>(record.kind);
     out[1] = static_cast<char>(record.markFlags);
     out[2] = 0;  // reserved
     out[3] = 0;
-    PutLe32(out + 4, record.categories);
+    base::StoreLe32(out + 4, record.categories);
     std::memcpy(out + 8, record.digest, sizeof record.digest);
     out += sizeof(QxListRecord);
   }

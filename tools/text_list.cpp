@@ -5,6 +5,7 @@
 #include <iostream>
 #include <ostream>
 
+#include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
 #include "list_writer.h"
@@ -21,17 +22,6 @@ std::string Trim(const std::string& text) {
   if (begin == std::string::npos) return std::string();
   std::size_t end = text.find_last_not_of(" \t\r\n");
   return text.substr(begin, end - begin + 1);
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  std::size_t n = std::strlen(prefix);
-  if (text.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
 }
 
 std::vector<std::string> SplitTabs(const std::string& line) {
@@ -94,10 +84,10 @@ LineKind ParseTextListLine(const std::string& line, bool domainForm, TextListEnt
   }
   std::string keyText = fields[1];
   entry->form = domainForm ? KeyForm::kDomain : KeyForm::kPath;
-  if (StartsWithNoCase(keyText, "domain:")) {
+  if (base::StartsWithAsciiNoCase(keyText, "domain:")) {
     entry->form = KeyForm::kDomain;
     keyText = Trim(keyText.substr(7));
-  } else if (StartsWithNoCase(keyText, "personal:")) {
+  } else if (base::StartsWithAsciiNoCase(keyText, "personal:")) {
     entry->form = KeyForm::kPersonal;
     keyText = Trim(keyText.substr(9));
   }

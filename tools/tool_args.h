@@ -1,9 +1,15 @@
-// tool_args.h -- the small command-line reader the corvane commands share.
+// tool_args.h -- the command-line reading the corvane commands share: the
+// project's argument cursor (base/args.h) with the commands' conventions,
+// "-h"/"--help", "-o VALUE" beside "--output VALUE" and "--output=VALUE",
+// "--" before plain arguments, and the first problem kept for the usage
+// message.
 #ifndef PELLUMIN_TOOLS_TOOL_ARGS_H_
 #define PELLUMIN_TOOLS_TOOL_ARGS_H_
 
 #include <ostream>
 #include <string>
+
+#include "base/args.h"
 
 namespace corvane_tool {
 
@@ -11,40 +17,27 @@ namespace corvane_tool {
 // argument is a plain one.
 class ArgReader {
  public:
-  ArgReader(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  ArgReader(int argc, char** argv) : cursor_(argc, argv, base::ArgSyntax{true}) {}
 
   // Moves to the next argument; false at the end.
-  bool Next() {
-    if (index_ + 1 >= argc_) return false;
-    current_ = argv_[++index_];
-    if (!plainOnly_ && current_ == "--") {
-      plainOnly_ = true;
-      return Next();
-    }
-    return true;
-  }
+  bool Next() { return cursor_.Next(); }
 
-  const std::string& Current() const { return current_; }
-  bool IsOption() const { return !plainOnly_ && current_.size() > 1 && current_[0] == '-'; }
-  bool Is(const char* name) const { return IsOption() && current_ == name; }
+  const std::string& Current() const { return cursor_.Arg(); }
+  bool IsOption() const { return cursor_.IsOption(); }
+  bool Is(const char* name) const { return cursor_.Is(name); }
   bool IsHelp() const { return Is("--help") || Is("-h"); }
 
   // Matches "-o VALUE", "--output VALUE" or "--output=VALUE" and stores the
   // value. A missing value is recorded as a problem.
   bool IsWithValue(const char* shortName, const char* longName, std::string* value) {
     if (!IsOption()) return false;
-    std::string longEq = std::string(longName) + "=";
-    if (current_.compare(0, longEq.size(), longEq) == 0) {
-      *value = current_.substr(longEq.size());
+    if (cursor_.HasInlineValue()) {
+      if (cursor_.Name() != longName) return false;
+      *value = cursor_.InlineValue();
       return true;
     }
-    if (current_ != longName && (shortName == nullptr || current_ != shortName)) return false;
-    std::string name = current_;
-    if (!Next()) {
-      problem_ = name + " needs a value";
-      return true;
-    }
-    *value = current_;
+    if (!Is(longName) && (shortName == nullptr || !Is(shortName))) return false;
+    cursor_.TakeValue(value, &problem_);
     return true;
   }
 
@@ -52,11 +45,7 @@ class ArgReader {
   const std::string& Problem() const { return problem_; }
 
  private:
-  int argc_;
-  char** argv_;
-  int index_ = 0;
-  bool plainOnly_ = false;
-  std::string current_;
+  base::ArgCursor cursor_;
   std::string problem_;
 };
 

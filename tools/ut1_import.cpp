@@ -7,6 +7,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
 #include "list_key.h"
@@ -32,16 +33,6 @@ std::string TrimLine(const std::string& line) {
 
 bool IsNumericHost(const std::string& host) {
   return !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
 }
 
 class Importer {
@@ -332,7 +323,8 @@ std::string ImportAsText(const ImportResult& result, const std::string& sourceNa
   for (const ImportedEntry& entry : result.entries) {
     text << FormatCategoryNumbers(entry.categories) << '\t';
     // Keep a host that happens to look like a prefix of the text form a host.
-    if (StartsWithNoCase(entry.text, "domain:") || StartsWithNoCase(entry.text, "personal:")) {
+    if (base::StartsWithAsciiNoCase(entry.text, "domain:") ||
+        base::StartsWithAsciiNoCase(entry.text, "personal:")) {
       text << "http://";
     }
     text << entry.text << '\n';
@@ -372,9 +364,9 @@ const char kImportUsage[] =
     "  --only LIST  import only these folders (names joined by \",\")\n"
     "  --progress   report every 100,000 lines on standard error\n";
 
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size()) return false;
-  return StartsWithNoCase(text.substr(text.size() - suffix.size()), suffix.c_str());
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         base::EqualsAsciiNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 void PrintReport(const ImportResult& result, std::ostream& report) {

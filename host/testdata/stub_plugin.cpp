@@ -34,10 +34,10 @@ const char kDenialPage[] =
 extern "C" {
 
 struct StubStatsRecord {
-  int init_calls;
-  int uninit_calls;
-  int proc_calls;
-  int max_concurrent_proc;
+  int initCalls;
+  int uninitCalls;
+  int procCalls;
+  int maxConcurrentProc;
 };
 
 #if defined(_WIN32)
@@ -100,10 +100,10 @@ STUB_EXPORT int HX_CALL HXUnInit(int) {
 #endif  // STUB_INIT_ONLY
 
 STUB_EXPORT void StubStats(StubStatsRecord* out) {
-  out->init_calls = g_init_calls.load();
-  out->uninit_calls = g_uninit_calls.load();
-  out->proc_calls = g_proc_calls.load();
-  out->max_concurrent_proc = g_max_in_proc.load();
+  out->initCalls = g_init_calls.load();
+  out->uninitCalls = g_uninit_calls.load();
+  out->procCalls = g_proc_calls.load();
+  out->maxConcurrentProc = g_max_in_proc.load();
 }
 
 }  // extern "C"
