@@ -152,11 +152,11 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
   };
   FixedClock clock(0, 0);
   for (const Case& c : cases) {
-    auto service = NewService();
+    auto service = NewService(&clock);
     if (c.enabled) {
       ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), table));
     }
-    FixedClock::Set(c.weekday, c.hour);
+    clock.Set(c.weekday, c.hour);
     EXPECT_EQ(c.expected, IsBusinessHours(service.get()))
         << "enabled " << c.enabled << " weekday " << c.weekday << " hour " << c.hour;
   }
@@ -165,7 +165,8 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
 TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
   // A site record in category 2; the business-hours set denies 2, the other
   // set denies nothing but personal pages.
-  auto service = NewService();
+  FixedClock clock(0, 0);
+  auto service = NewService(&clock);
   auto request = NewSet({2});
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://shop.example.com/", request.get()));
   auto regular = NewSet({2});
@@ -187,10 +188,9 @@ TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
       {allClosed, 1, 9, QX_UNRESTRICTED},    {mondayNine, 1, 9, QX_RESTRICTED},
       {mondayNine, 1, 10, QX_UNRESTRICTED},  {mondayNine, 2, 9, QX_UNRESTRICTED},
   };
-  FixedClock clock(0, 0);
   for (const Case& c : cases) {
     ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), c.table));
-    FixedClock::Set(c.weekday, c.hour);
+    clock.Set(c.weekday, c.hour);
     auto result = NewSet();
     auto reason = NewSet();
     EXPECT_EQ(c.expected, QX_Env_UrlCheck(service.get(), "http://shop.example.com/", nullptr,
