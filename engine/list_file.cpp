@@ -47,7 +47,7 @@ std::int32_t DecodeCount(const unsigned char bytes[4]) {
 }
 
 std::uint32_t RecordCategories(const QxListRecord& record) {
-  // The file is little-endian; so are the hosts this system runs on, but
+  // The file is little-endian; so are the hosts the engine runs on, but
   // decode the bytes so that the order of loading never depends on it.
   const auto* bytes = reinterpret_cast<const unsigned char*>(&record.categories);
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
