@@ -456,5 +456,41 @@ TEST(MemoryRegistry, LoadsAndShowsRegeditText) {
   EXPECT_TRUE(registry.Changes().empty());
 }
 
+TEST(MemoryRegistry, KeepsClassStringsAndCountsOpenHandles) {
+  MemoryRegistry registry;
+  EXPECT_EQ(registry.OpenHandles(), 0);
+  {
+    std::unique_ptr<RegistryKey> made, again, reader;
+    ASSERT_EQ(registry.CreateKey("SOFTWARE\\T\\Main", "Zelmar Global Data", &made),
+              RegStatus::kOk);
+    // Creating a key that is there keeps the class it was made with.
+    ASSERT_EQ(registry.CreateKey("software\\t\\main\\", "Other", &again), RegStatus::kOk);
+    ASSERT_EQ(registry.OpenKey("SOFTWARE\\T", RegAccess::kRead, &reader), RegStatus::kOk);
+    EXPECT_EQ(registry.OpenHandles(), 3);
+    std::unique_ptr<RegistryKey> missing;
+    EXPECT_EQ(registry.OpenKey("SOFTWARE\\Nothing", RegAccess::kRead, &missing),
+              RegStatus::kNotFound);
+    EXPECT_EQ(registry.OpenHandles(), 3) << "a failed open leaves no handle";
+  }
+  EXPECT_EQ(registry.OpenHandles(), 0);
+  struct Case {
+    const char* path;
+    const char* className;
+  };
+  const Case cases[] = {
+      {"SOFTWARE\\T\\Main", "Zelmar Global Data"},
+      {"software\\t\\MAIN\\", "Zelmar Global Data"},
+      {"SOFTWARE\\T", ""},  // made as a parent
+      {"SOFTWARE\\Nothing", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(registry.ClassOf(c.path), c.className) << c.path;
+  ASSERT_EQ(registry.DeleteKey("SOFTWARE\\T\\Main"), RegStatus::kOk);
+  EXPECT_EQ(registry.ClassOf("SOFTWARE\\T\\Main"), "");
+  EXPECT_EQ(registry.Changes(),
+            (std::vector<std::string>{"SOFTWARE\\T\\Main", "SOFTWARE\\T\\Main"}));
+  registry.ClearChanges();
+  EXPECT_TRUE(registry.Changes().empty());
+}
+
 }  // namespace
 }  // namespace platform
