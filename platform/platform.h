@@ -99,7 +99,9 @@ void RestoreSignalHandlers(SavedSignalHandlers* saved);
 bool ModuleFileName(const void* address, char* path, std::size_t size);
 
 // ---------------------------------------------------------------------------
-// Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
+// Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE,
+// as C-style handles on the default environment's registry root
+// (Env::Default()->registry(), env.h, which also enumerates and deletes).
 // Windows: the real registry. POSIX: a REGEDIT4 text file named by the
 // environment variable TARNWICK_HKLM (default $XDG_CONFIG_HOME/tarnwick/
 // hklm.reg, else ~/.config/tarnwick/hklm.reg). Key paths are relative to
