@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(AllRoots, RegistryConformance, ::testing::ValuesIn(Impl
 
 // --- What only the in-memory root does ------------------------------------
 
-std::uint32_t g_one = 1;
+const std::uint32_t kOne = 1;
 
 TEST(MemoryRegistry, FailsTheCallsATestNames) {
   using Call = MemoryRegistry::Call;
@@ -339,7 +339,7 @@ TEST(MemoryRegistry, FailsTheCallsATestNames) {
       return status == RegStatus::kOk ? f(key.get()) : status;
     };
   };
-  const auto set = [](RegistryKey* key) { return key->SetValue("W", kRegDword, &g_one, 4); };
+  const auto set = [](RegistryKey* key) { return key->SetValue("W", kRegDword, &kOne, 4); };
   const Case cases[] = {
       {"writing refused", Call::kOpenForWriting, "SOFTWARE\\T\\Main",
        openFor(RegAccess::kSetValue), RegStatus::kAccessDenied},
@@ -387,7 +387,7 @@ TEST(MemoryRegistry, FailsTheCallsATestNames) {
     {
       std::unique_ptr<RegistryKey> key;
       ASSERT_EQ(registry.CreateKey("SOFTWARE\\T\\Main", "", &key), RegStatus::kOk);
-      ASSERT_EQ(key->SetValue("V", kRegDword, &g_one, 4), RegStatus::kOk);
+      ASSERT_EQ(key->SetValue("V", kRegDword, &kOne, 4), RegStatus::kOk);
     }
     const std::string before = registry.Text();
     registry.FailCalls(c.call, c.faultPath, c.status);
@@ -423,7 +423,7 @@ TEST(MemoryRegistry, FailsTheNthChange) {
     std::vector<std::string> stored;
     for (int i = 0; i < 5; ++i) {
       const std::string name = "v" + std::to_string(i);
-      const RegStatus status = key->SetValue(name.c_str(), kRegDword, &g_one, 4);
+      const RegStatus status = key->SetValue(name.c_str(), kRegDword, &kOne, 4);
       EXPECT_EQ(status, c.succeeds[i] ? RegStatus::kOk : RegStatus::kIoError) << name;
       if (c.succeeds[i]) stored.push_back("SOFTWARE\\T|" + name);
     }
