@@ -2,7 +2,9 @@
 // the set by the clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "corvane.h"
@@ -197,6 +199,39 @@ TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
                                           nullptr, result.get(), reason.get()))
         << "weekday " << c.weekday << " hour " << c.hour;
   }
+}
+
+// Each service reads its own clock: two services whose clocks stand at
+// different hours answer from threads at the same time, each for its own
+// hour, while one of the clocks is moved back and forth.
+TEST(BusinessHoursTest, ServicesWithTheirOwnClocksRunSideBySide) {
+  unsigned char table[QX_HOURS_SIZE] = {};
+  testing::FillHours(table, {1}, 9, 17);  // Monday 09:00-16:59
+  FixedClock open(1, 10);
+  FixedClock closed(1, 20);
+  auto inHours = NewService(&open);
+  auto outOfHours = NewService(&closed);
+  ASSERT_EQ(QX_OK, QX_Env_BusinessHours(inHours.get(), table));
+  ASSERT_EQ(QX_OK, QX_Env_BusinessHours(outOfHours.get(), table));
+  std::atomic<int> wrong{0};
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    // Moves the closed clock between two hours that are both out of hours.
+    for (int i = 0; !stop; ++i) closed.Set(1, i % 2 ? 20 : 3);
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        if (IsBusinessHours(inHours.get()) != 1) ++wrong;
+        if (IsBusinessHours(outOfHours.get()) != 0) ++wrong;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  stop = true;
+  mover.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
