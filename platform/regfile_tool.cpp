@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,7 +12,9 @@
 #include "base/args.h"
 #include "base/ascii.h"
 #include "base/endian.h"
+#include "env.h"
 #include "platform.h"
+#include "platform_internal.h"
 #include "regedit_format.h"
 
 namespace {
@@ -52,10 +55,9 @@ const char* StatusName(platform::RegStatus status) {
   return "unknown";
 }
 
-int Failed(const char* what, platform::RegStatus status) {
+int Failed(platform::Registry* registry, const char* what, platform::RegStatus status) {
   std::fprintf(stderr, "pellumin_regfile: %s: %s", what, StatusName(status));
-  if (*platform::LastRegistryError() != '\0')
-    std::fprintf(stderr, " (%s)", platform::LastRegistryError());
+  if (*registry->LastError() != '\0') std::fprintf(stderr, " (%s)", registry->LastError());
   std::fputc('\n', stderr);
   return 1;
 }
@@ -106,15 +108,14 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-int Create(const char* path) {
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::CreateRegistryKey(path, "", &key);
-  if (status != platform::RegStatus::kOk) return Failed("create", status);
-  platform::CloseRegistryKey(key);
+int Create(platform::Registry* registry, const char* path) {
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->CreateKey(path, "", &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "create", status);
   return 0;
 }
 
-int Set(const char* path, const char* name, const char* kind, const char* text) {
+int Set(platform::Registry* registry, const char* path, const char* name, const char* kind, const char* text) {
   std::string data;
   std::uint32_t type;
   if (std::strcmp(kind, "sz") == 0) {
@@ -132,26 +133,23 @@ int Set(const char* path, const char* name, const char* kind, const char* text) 
   } else {
     return Usage("the kind must be sz or dword");
   }
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::CreateRegistryKey(path, "", &key);
-  if (status != platform::RegStatus::kOk) return Failed("create", status);
-  status = platform::SetRegistryValue(key, name, type, data.data(),
-                                      static_cast<std::uint32_t>(data.size()));
-  platform::CloseRegistryKey(key);
-  return status == platform::RegStatus::kOk ? 0 : Failed("set", status);
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->CreateKey(path, "", &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "create", status);
+  status = key->SetValue(name, type, data.data(), static_cast<std::uint32_t>(data.size()));
+  return status == platform::RegStatus::kOk ? 0 : Failed(registry, "set", status);
 }
 
-int Get(const char* path, const char* name) {
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::OpenRegistryKey(path, platform::RegAccess::kRead, &key);
-  if (status != platform::RegStatus::kOk) return Failed("open", status);
+int Get(platform::Registry* registry, const char* path, const char* name) {
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->OpenKey(path, platform::RegAccess::kRead, &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "open", status);
   std::uint32_t type = 0, size = 0;
-  status = platform::QueryRegistryValue(key, name, &type, nullptr, &size);
+  status = key->QueryValue(name, &type, nullptr, &size);
   std::string data(size, '\0');
-  if (status == platform::RegStatus::kOk)
-    status = platform::QueryRegistryValue(key, name, &type, &data[0], &size);
-  platform::CloseRegistryKey(key);
-  if (status != platform::RegStatus::kOk) return Failed("get", status);
+  if (status == platform::RegStatus::kOk) status = key->QueryValue(name, &type, &data[0], &size);
+  key.reset();
+  if (status != platform::RegStatus::kOk) return Failed(registry, "get", status);
   data.resize(size);
   if (type == platform::kRegSz && !data.empty() && data.back() == '\0') {
     data.pop_back();
@@ -170,9 +168,10 @@ int Get(const char* path, const char* name) {
   return 0;
 }
 
-int Dump() {
-  const char* file = std::getenv("TARNWICK_HKLM");
-  if (file == nullptr || *file == '\0') return Usage("dump needs --file or TARNWICK_HKLM");
+// file: --file, else the one TARNWICK_HKLM names ("" when neither).
+int Dump(const std::string& dumpFile) {
+  if (dumpFile.empty()) return Usage("dump needs --file or TARNWICK_HKLM");
+  const char* file = dumpFile.c_str();
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "pellumin_regfile: cannot read %s\n", file);
@@ -201,22 +200,34 @@ int main(int argc, char** argv) {
   }
   base::ArgCursor args(argc, argv);
   if (!args.Next()) return Usage("no command given");
-  // "--file PATH" only in front of the command.
+  // The root the commands work on: the --file one (only in front of the
+  // command), else the default environment's; an empty --file is no file
+  // given.
+  std::unique_ptr<platform::Registry> fileRegistry;
+  platform::Registry* registry = platform::Env::Default()->registry();
+  std::string dumpFile;
+  bool named = false;
+  if (!platform::internal::DefaultRegistryFile(&dumpFile, &named) || !named) dumpFile.clear();
   if (args.Arg() == "--file") {
     std::string path, error;
     if (args.TakeValue(&path, &error)) {
-      setenv("TARNWICK_HKLM", path.c_str(), 1);
+      if (!path.empty()) {
+        dumpFile = path;
+        fileRegistry = platform::NewFileRegistry(dumpFile);
+        registry = fileRegistry.get();
+      }
       if (!args.Next()) return Usage("no command given");
     }
   }
   const std::string command = args.Arg();
   const std::vector<std::string> operands = args.Rest();
   const std::size_t left = operands.size();
-  if (command == "create" && left == 1) return Create(operands[0].c_str());
+  if (command == "create" && left == 1) return Create(registry, operands[0].c_str());
   if (command == "set" && left == 4) {
-    return Set(operands[0].c_str(), operands[1].c_str(), operands[2].c_str(), operands[3].c_str());
+    return Set(registry, operands[0].c_str(), operands[1].c_str(), operands[2].c_str(),
+               operands[3].c_str());
   }
-  if (command == "get" && left == 2) return Get(operands[0].c_str(), operands[1].c_str());
-  if (command == "dump" && left == 0) return Dump();
+  if (command == "get" && left == 2) return Get(registry, operands[0].c_str(), operands[1].c_str());
+  if (command == "dump" && left == 0) return Dump(dumpFile);
   return Usage(("bad command or arguments: " + command).c_str());
 }
