@@ -17,7 +17,6 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
 using testing::NewService;
 using testing::NewSet;
 
@@ -66,9 +65,9 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
   std::vector<QxListRecord> records;
   for (int i = 0; i < 500; ++i) {
     const std::string host = "site" + std::to_string(i) + ".com";
-    records.push_back(testing::DomainRecord("http://www." + host + "/", CategoryBit(1 + i % 27)));
+    records.push_back(testing::DomainRecord("http://www." + host + "/", QX_CATEGORY_BIT(1 + i % 27)));
     records.push_back(testing::UrlRecord("http://" + host + "/dir" + std::to_string(i % 5),
-                                         CategoryBit(1 + (i * 7) % 27)));
+                                         QX_CATEGORY_BIT(1 + (i * 7) % 27)));
   }
   const std::string control = dir.WriteList("control.lst", records);
 

@@ -13,7 +13,7 @@ namespace corvane {
 
 namespace {
 
-constexpr std::uint32_t kSearchWordMode8Control = 0x2;  // control 2
+constexpr std::uint32_t kWordMarked = QX_CONTROL_BIT(QX_CONTROL_WORD_MARKED);
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -62,9 +62,9 @@ constexpr std::int32_t kInvalidMode = -1;
 // Modes of the news back-door, search-site and extension lists.
 std::int32_t SwitchedMode(int mode) {
   switch (mode) {
-    case 6: return QX_POLICY_OFF;
-    case 7: return QX_POLICY_BUSINESS_HOURS;
-    case 8: return QX_POLICY_ALWAYS;
+    case QX_MODE_OFF: return QX_POLICY_OFF;
+    case QX_MODE_BUSINESS_HOURS: return QX_POLICY_BUSINESS_HOURS;
+    case QX_MODE_ALWAYS: return QX_POLICY_ALWAYS;
     default: return kInvalidMode;
   }
 }
@@ -72,8 +72,8 @@ std::int32_t SwitchedMode(int mode) {
 // Modes of the exempted-domain list.
 std::int32_t DomainMode(int mode) {
   switch (mode) {
-    case 1: return QX_POLICY_ALWAYS;
-    case 2: return QX_POLICY_OFF;
+    case QX_MODE_ADD: return QX_POLICY_ALWAYS;
+    case QX_MODE_REMOVE: return QX_POLICY_OFF;
     default: return kInvalidMode;
   }
 }
@@ -209,9 +209,9 @@ int QX_CALL QX_Env_RestrictedSearchWord(QxService* service, const char* word, Qx
   }
   corvane::StoreUpper(entry->word, sizeof(entry->word), word);
   // The entry holds its own copy of the set, magic included, so the set
-  // operations accept it; its controls only say whether mode 8 was given.
+  // operations accept it; its controls only say whether it was marked.
   entry->types = *set;
-  entry->types.controls = (mode == 8) ? corvane::kSearchWordMode8Control : 0;
+  entry->types.controls = (mode == QX_MODE_ALWAYS) ? corvane::kWordMarked : 0;
   return QX_OK;
 }
 

@@ -36,9 +36,6 @@ inline TypesPtr NewSet(std::initializer_list<int> categories = {},
   return set;
 }
 
-inline std::uint32_t ControlBit(int control) { return 1u << (control - 1); }
-inline std::uint32_t CategoryBit(int category) { return 4u << (category - 1); }
-
 // Fixes the engine's clock at one weekday and hour while it lives.
 class FixedClock {
  public:

@@ -12,8 +12,6 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
 using testing::FailingAllocations;
 using testing::FixedClock;
 using testing::NewService;
@@ -32,13 +30,13 @@ TEST(RestrictionsTest, AddsAndRemovesAccumulate) {
     std::uint32_t controls;
   };
   const Case cases[] = {
-      {"first add", {{{5}, {3}, 1}}, CategoryBit(5), ControlBit(3)},
-      {"add then remove", {{{1, 2}, {}, 1}, {{2}, {}, 2}}, CategoryBit(1), 0},
+      {"first add", {{{5}, {3}, 1}}, QX_CATEGORY_BIT(5), QX_CONTROL_BIT(3)},
+      {"add then remove", {{{1, 2}, {}, 1}, {{2}, {}, 2}}, QX_CATEGORY_BIT(1), 0},
       {"remove from nothing", {{{4}, {8}, 2}}, 0, 0},
       {"modes 0 and 3 change nothing", {{{6}, {16}, 1}, {{6}, {16}, 0}, {{7}, {}, 3}},
-       CategoryBit(6), ControlBit(16)},
-      {"controls and categories apart", {{{9}, {1, 5}, 1}, {{}, {1}, 2}}, CategoryBit(9),
-       ControlBit(5)},
+       QX_CATEGORY_BIT(6), QX_CONTROL_BIT(16)},
+      {"controls and categories apart", {{{9}, {1, 5}, 1}, {{}, {1}, 2}}, QX_CATEGORY_BIT(9),
+       QX_CONTROL_BIT(5)},
   };
   using Operation = int (*)(QxService*, QxTypes*, int);
   struct Which {
@@ -111,7 +109,7 @@ TEST(RestrictionsTest, OutOfMemoryOnFirstUseLeavesNoSetAndMayBeRetried) {
   EXPECT_EQ(QX_ERR_NO_MEMORY, failed);
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
   ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1));
-  EXPECT_EQ(CategoryBit(3), service->nonBusinessRestrictions->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(3), service->nonBusinessRestrictions->categories);
 }
 
 TEST(BusinessHoursTest, TableAndSwitch) {

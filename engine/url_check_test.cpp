@@ -13,8 +13,6 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
 using testing::FixedClock;
 using testing::NewService;
 using testing::NewSet;
@@ -29,8 +27,8 @@ class UrlCheckTest : public ::testing::Test {
     service_ = NewService();
     // Control list: a numeric host and a domain.
     control_ = dir_.WriteList(
-        "control.lst", {testing::UrlRecord("http://10.0.0.5/", CategoryBit(10)),
-                        testing::DomainRecord("http://www.daily.com/", CategoryBit(19))});
+        "control.lst", {testing::UrlRecord("http://10.0.0.5/", QX_CATEGORY_BIT(10)),
+                        testing::DomainRecord("http://www.daily.com/", QX_CATEGORY_BIT(19))});
     ASSERT_EQ(QX_OK, QX_LoadControlList(service_.get(), nullptr, control_.c_str()));
     // Site list: a gambling site, and an approved page in the same category.
     auto gambling = NewSet({7, 9});
@@ -78,13 +76,13 @@ struct CheckCase {
 
 std::uint32_t Controls(const std::vector<int>& numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= ControlBit(n);
+  for (int n : numbers) word |= QX_CONTROL_BIT(n);
   return word;
 }
 
 std::uint32_t Categories(const std::vector<int>& numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= CategoryBit(n);
+  for (int n : numbers) word |= QX_CATEGORY_BIT(n);
   return word;
 }
 
@@ -155,12 +153,12 @@ TEST_F(UrlCheckTest, TheUrlResultHoldsTheCategorisation) {
   auto reason = NewSet();
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/x?y", nullptr,
                                              restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(CategoryBit(7) | CategoryBit(9), result->categories);
-  EXPECT_EQ(ControlBit(9) | QX_CONTROL_QUERY, result->controls);
+  EXPECT_EQ(QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9), result->categories);
+  EXPECT_EQ(QX_CONTROL_BIT(9) | QX_CONTROL_QUERY, result->controls);
 
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://www.daily.com/front", nullptr,
                                              restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(CategoryBit(19), result->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(19), result->categories);
   EXPECT_EQ(0u, result->controls);
 }
 
@@ -172,8 +170,8 @@ TEST_F(UrlCheckTest, ReasonsAddToWhatTheReasonSetHeld) {
   auto reason = NewSet({3}, {9});
   ASSERT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), "http://home.example.org/~u/", nullptr,
                                            restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(ControlBit(9) | ControlBit(4), reason->controls);
-  EXPECT_EQ(CategoryBit(3), reason->categories);
+  EXPECT_EQ(QX_CONTROL_BIT(9) | QX_CONTROL_BIT(4), reason->controls);
+  EXPECT_EQ(QX_CATEGORY_BIT(3), reason->categories);
 
   auto listedReason = NewSet({3}, {9});
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/", nullptr,
@@ -219,7 +217,7 @@ TEST_F(UrlCheckTest, ResolutionFailureDecidesNothing) {
   auto reason = NewSet({}, {9});
   EXPECT_EQ(QX_ERR_RESOLVE, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/", nullptr,
                                             restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(ControlBit(9), reason->controls);
+  EXPECT_EQ(QX_CONTROL_BIT(9), reason->controls);
   // A numeric host is never resolved, so it is checked.
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), "http://10.0.0.5/", nullptr,
                                            restriction.get(), result.get(), reason.get()));

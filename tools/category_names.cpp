@@ -90,7 +90,7 @@ bool ParseCategoryList(const std::string& text, std::uint32_t* categories, std::
         return false;
       }
       if (number < 1 || number > QX_CATEGORY_COUNT) {
-        *error = "category " + token + " is outside 1..27";
+        *error = "category " + token + " is outside 1.." + std::to_string(QX_CATEGORY_COUNT);
         return false;
       }
       found = number;

@@ -194,7 +194,7 @@ TEST_F(CheckRunTest, BadUsageIsExplained) {
 }
 
 TEST(CheckReasonsTest, EveryReasonHasWords) {
-  QxTypes reason = {{'Q', 'X', 'T', 'P'}, 0x20 | 0x4 | 0x8 | 0x10 | 0x8000 | 0x80 | 0x2 | 0x400,
+  QxTypes reason = {QX_TYPES_MAGIC, 0x20 | 0x4 | 0x8 | 0x10 | 0x8000 | 0x80 | 0x2 | 0x400,
                     (4u << 6) | (4u << 0)};
   const std::string text = DescribeReasons(reason, "- ");
   for (const char* words :

@@ -19,7 +19,7 @@ namespace testing {
 
 std::uint32_t Categories(std::initializer_list<int> numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= 4u << (n - 1);
+  for (int n : numbers) word |= QX_CATEGORY_BIT(n);
   return word;
 }
 
