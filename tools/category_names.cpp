@@ -1,7 +1,9 @@
 #include "category_names.h"
 
 #include <cstdio>
+#include <string_view>
 
+#include "base/ascii.h"
 #include "category_table.h"
 #include "corvane.h"
 
@@ -21,16 +23,11 @@ struct NamesByNumber {
 const NamesByNumber kByNumber;
 const char* const* const kCategoryNames = kByNumber.names;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
 // True when text[pos..] begins with name, without regard to case.
 bool StartsWithName(const std::string& text, std::size_t pos, const char* name) {
-  for (; *name != '\0'; ++name, ++pos) {
-    if (pos >= text.size() || Lower(text[pos]) != Lower(*name)) return false;
-  }
-  return true;
+  return pos <= text.size() && base::StartsWithAsciiNoCase(std::string_view(text).substr(pos), name);
 }
 
 std::size_t SkipSpaces(const std::string& text, std::size_t pos) {

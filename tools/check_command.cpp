@@ -4,7 +4,6 @@
 // engine's URL check and the reasons in words.
 #include "check_command.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
 #include "lookup.h"
@@ -87,8 +87,8 @@ const NamedSwitch kSwitches[] = {
 std::string Trim(const std::string& text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  while (begin < end && base::IsAsciiSpace(text[begin])) ++begin;
+  while (end > begin && base::IsAsciiSpace(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
 
@@ -101,11 +101,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     if (at == std::string::npos) return parts;
     start = at + 1;
   }
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 bool ParseNumber(const std::string& text, int low, int high, int* value) {
@@ -121,7 +116,7 @@ bool ParseNumber(const std::string& text, int low, int high, int* value) {
 }
 
 bool ParseDay(const std::string& text, int* day) {
-  const std::string name = Upper(Trim(text));
+  const std::string name = base::ToAsciiUpper(Trim(text));
   if (ParseNumber(name, 0, 6, day)) return true;
   for (int i = 0; i < 7; ++i) {
     // "Mon", "Monday" and anything between.
@@ -156,7 +151,7 @@ bool ParseControl(const std::string& text, int* control) {
 
 // Modes of the news, search-site and extension entries.
 bool ParseEntryMode(const std::string& text, int* mode) {
-  const std::string name = Upper(text);
+  const std::string name = base::ToAsciiUpper(text);
   if (name == "ALWAYS" || name == "8") *mode = QX_MODE_ALWAYS;
   else if (name == "BUSINESS" || name == "7") *mode = QX_MODE_BUSINESS_HOURS;
   else if (name == "OFF" || name == "6") *mode = QX_MODE_OFF;
