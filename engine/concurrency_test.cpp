@@ -17,8 +17,8 @@
 namespace corvane {
 namespace {
 
-using testing::NewService;
-using testing::NewSet;
+using testkit::NewService;
+using testkit::NewSet;
 
 struct Answer {
   int categorised;
@@ -61,12 +61,12 @@ Answer Ask(QxService* service, const std::string& url, QxTypes* result, QxTypes*
 }
 
 TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   std::vector<QxListRecord> records;
   for (int i = 0; i < 500; ++i) {
     const std::string host = "site" + std::to_string(i) + ".com";
-    records.push_back(testing::DomainRecord("http://www." + host + "/", QX_CATEGORY_BIT(1 + i % 27)));
-    records.push_back(testing::UrlRecord("http://" + host + "/dir" + std::to_string(i % 5),
+    records.push_back(testkit::DomainRecord("http://www." + host + "/", QX_CATEGORY_BIT(1 + i % 27)));
+    records.push_back(testkit::UrlRecord("http://" + host + "/dir" + std::to_string(i % 5),
                                          QX_CATEGORY_BIT(1 + (i * 7) % 27)));
   }
   const std::string control = dir.WriteList("control.lst", records);
@@ -91,9 +91,9 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
   ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "pills", words.get(), 8));
   ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service.get(), "exe", 8));
   unsigned char hours[QX_HOURS_SIZE] = {};
-  testing::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
+  testkit::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
   ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), hours));
-  testing::FixedClock clock(2, 11);  // set before any thread starts
+  testkit::FixedClock clock(2, 11);  // set before any thread starts
 
   std::vector<std::string> urls;
   for (int i = 0; i < 400; ++i) {

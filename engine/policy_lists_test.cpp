@@ -14,9 +14,9 @@
 namespace corvane {
 namespace {
 
-using testing::FailingAllocations;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::NewService;
+using testkit::NewSet;
 
 std::vector<std::string> Names(const PolicyEntry* entry) {
   std::vector<std::string> names;
@@ -303,10 +303,10 @@ namespace {
 // Run under LeakSanitizer or valgrind, this shows that releasing the service
 // releases everything the policy side allocated for it.
 TEST(PolicyListsTest, ReleasingAFullServiceLeavesNothingBehind) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string list = dir.WriteList(
-      "list.lst", {testing::UrlRecord("http://a.example.com/", QX_CATEGORY_BIT(1)),
-                   testing::UrlRecord("http://b.example.com/", QX_CATEGORY_BIT(2))});
+      "list.lst", {testkit::UrlRecord("http://a.example.com/", QX_CATEGORY_BIT(1)),
+                   testkit::UrlRecord("http://b.example.com/", QX_CATEGORY_BIT(2))});
   QxService* service = QX_Init();
   ASSERT_NE(nullptr, service);
   ASSERT_EQ(QX_OK, QX_LoadControlList(service, nullptr, list.c_str()));

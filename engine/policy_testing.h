@@ -13,7 +13,7 @@
 #include "policy.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 struct ServiceDeleter {
   void operator()(QxService* service) const { QX_FreeService(service); }
@@ -85,7 +85,7 @@ inline void FillHours(unsigned char* table, std::initializer_list<int> weekdays,
   }
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
 
 #endif  // PELLUMIN_ENGINE_POLICY_TESTING_H_

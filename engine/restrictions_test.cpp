@@ -12,10 +12,10 @@
 namespace corvane {
 namespace {
 
-using testing::FailingAllocations;
-using testing::FixedClock;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::FixedClock;
+using testkit::NewService;
+using testkit::NewSet;
 
 TEST(RestrictionsTest, AddsAndRemovesAccumulate) {
   struct Step {
@@ -140,7 +140,7 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
   };
   // Table: Monday to Friday 09:00-16:59, Sunday 00:00.
   unsigned char table[QX_HOURS_SIZE] = {};
-  testing::FillHours(table, {1, 2, 3, 4, 5}, 9, 17);
+  testkit::FillHours(table, {1, 2, 3, 4, 5}, 9, 17);
   table[0] = 1;
   const Case cases[] = {
       {false, 0, 3, 1},  {false, 6, 23, 1},  // off: always business hours

@@ -17,9 +17,9 @@
 namespace corvane {
 namespace {
 
-using testing::FailingAllocations;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::NewService;
+using testkit::NewSet;
 
 // Checks that the site array is strictly ascending (sorted, no duplicates).
 void ExpectSiteListInOrder(const QxService* service) {
@@ -97,9 +97,9 @@ TEST(SiteUpdateTest, SecondUpdateReplacesEveryField) {
 }
 
 TEST(SiteUpdateTest, ExistingRecordKeepsMeaninglessBitsAndReservedBytes) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string path = dir.WriteList(
-      "site.lst", {testing::UrlRecord("http://kept.example.com/p", QX_CATEGORY_BIT(3), 2, 0xF0)});
+      "site.lst", {testkit::UrlRecord("http://kept.example.com/p", QX_CATEGORY_BIT(3), 2, 0xF0)});
   auto service = NewService();
   ASSERT_EQ(QX_OK, QX_LoadSiteList(service.get(), path.c_str()));
   service->siteRecords[0].reserved[0] = 0x5A;
@@ -137,10 +137,10 @@ TEST(SiteUpdateTest, ManyUpdatesKeepTheArraySortedAndUnique) {
 }
 
 TEST(SiteUpdateTest, UpdatesInsertIntoALoadedList) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   std::vector<QxListRecord> loaded;
   for (int i = 0; i < 40; ++i) {
-    loaded.push_back(testing::UrlRecord("http://loaded" + std::to_string(i) + ".example.net/", QX_CATEGORY_BIT(2)));
+    loaded.push_back(testkit::UrlRecord("http://loaded" + std::to_string(i) + ".example.net/", QX_CATEGORY_BIT(2)));
   }
   const std::string path = dir.WriteList("site.lst", loaded);
   auto service = NewService();
@@ -190,9 +190,9 @@ TEST(SiteUpdateTest, OnlyTheFullPathKeyIsWritten) {
 }
 
 TEST(SiteUpdateTest, ApprovingTakesTheCurrentCategorisation) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string control = dir.WriteList(
-      "control.lst", {testing::DomainRecord("http://www.known.com/", QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9))});
+      "control.lst", {testkit::DomainRecord("http://www.known.com/", QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9))});
   auto service = NewService();
   ASSERT_EQ(QX_OK, QX_LoadControlList(service.get(), nullptr, control.c_str()));
 

@@ -13,10 +13,10 @@
 namespace corvane {
 namespace {
 
-using testing::FixedClock;
-using testing::NewService;
-using testing::NewSet;
-using testing::ServicePtr;
+using testkit::FixedClock;
+using testkit::NewService;
+using testkit::NewSet;
+using testkit::ServicePtr;
 
 constexpr int kMonday = 1;
 constexpr int kSaturday = 6;
@@ -27,8 +27,8 @@ class UrlCheckTest : public ::testing::Test {
     service_ = NewService();
     // Control list: a numeric host and a domain.
     control_ = dir_.WriteList(
-        "control.lst", {testing::UrlRecord("http://10.0.0.5/", QX_CATEGORY_BIT(10)),
-                        testing::DomainRecord("http://www.daily.com/", QX_CATEGORY_BIT(19))});
+        "control.lst", {testkit::UrlRecord("http://10.0.0.5/", QX_CATEGORY_BIT(10)),
+                        testkit::DomainRecord("http://www.daily.com/", QX_CATEGORY_BIT(19))});
     ASSERT_EQ(QX_OK, QX_LoadControlList(service_.get(), nullptr, control_.c_str()));
     // Site list: a gambling site, and an approved page in the same category.
     auto gambling = NewSet({7, 9});
@@ -52,11 +52,11 @@ class UrlCheckTest : public ::testing::Test {
 
     // Business hours: Monday to Friday, 09:00 to 16:59.
     unsigned char hours[QX_HOURS_SIZE] = {};
-    testing::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
+    testkit::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
     ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service_.get(), hours));
   }
 
-  testing::TempDir dir_;
+  testkit::TempDir dir_;
   std::string control_;
   ServicePtr service_;
   FixedClock clock_{kMonday, 10};

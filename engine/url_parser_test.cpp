@@ -144,7 +144,7 @@ TEST(UrlParserTest, EmptySegmentsDoNotCountTowardsTheTwenty) {
 // Categorisation and the site list update read a URL through the parser, so
 // the spellings above find what the plain URL finds.
 TEST(UrlParserTest, SpellingsOfAListedUrlAreCategorisedAsIt) {
-  namespace t = corvane::testing;
+  namespace t = corvane::testkit;
   t::TempDir dir;
   const std::string list = dir.WriteList(
       "control.lst", {t::UrlRecord("http://casino.example.com/poker", t::Categories({7})),

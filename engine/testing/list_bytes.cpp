@@ -17,7 +17,7 @@
 #include "md4/md4.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 std::uint32_t Categories(std::initializer_list<int> numbers) {
   std::uint32_t word = 0;
@@ -88,5 +88,5 @@ std::string TempDir::Write(const std::string& name, const std::string& bytes) co
   return file;
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
