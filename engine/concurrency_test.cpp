@@ -83,13 +83,13 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
 
   auto regular = NewSet({2, 7, 13}, {3, 4, 5, 8, 16});
   auto other = NewSet({1, 5, 9, 20}, {1});
-  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service.get(), regular.get(), 1));
-  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), other.get(), 1));
-  ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service.get(), "*.example.com", "group=", 8));
-  ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search*.example.com", "q=", 7));
+  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service.get(), regular.get(), QX_MODE_ADD));
+  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), other.get(), QX_MODE_ADD));
+  ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service.get(), "*.example.com", "group=", QX_MODE_ALWAYS));
+  ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search*.example.com", "q=", QX_MODE_BUSINESS_HOURS));
   auto words = NewSet({2, 13});
-  ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "pills", words.get(), 8));
-  ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service.get(), "exe", 8));
+  ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "pills", words.get(), QX_MODE_ALWAYS));
+  ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service.get(), "exe", QX_MODE_ALWAYS));
   unsigned char hours[QX_HOURS_SIZE] = {};
   testkit::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
   ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), hours));

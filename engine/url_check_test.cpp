@@ -37,18 +37,18 @@ class UrlCheckTest : public ::testing::Test {
     auto approve = NewSet({}, {1});
     ASSERT_EQ(QX_OK, QX_UpdateSiteList(service_.get(), "http://cards.example.com/rules", approve.get()));
 
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "*.news.ab", "group=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "biz.ab", "g=", 7));
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "off.ab", "g=", 6));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "search.ab", "q=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "*.news.ab", "q=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "late.ab", "q=", 7));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "*.news.ab", "group=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "biz.ab", "g=", QX_MODE_BUSINESS_HOURS));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "off.ab", "g=", QX_MODE_OFF));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "search.ab", "q=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "*.news.ab", "q=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "late.ab", "q=", QX_MODE_BUSINESS_HOURS));
     auto gamblingWord = NewSet({7});
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "poker", gamblingWord.get(), 8));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "poker", gamblingWord.get(), QX_MODE_ALWAYS));
     ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "dice", gamblingWord.get(), 0));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "exe", 8));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "zip", 7));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "msi", 6));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "exe", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "zip", QX_MODE_BUSINESS_HOURS));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "msi", QX_MODE_OFF));
 
     // Business hours: Monday to Friday, 09:00 to 16:59.
     unsigned char hours[QX_HOURS_SIZE] = {};
@@ -188,7 +188,7 @@ TEST_F(UrlCheckTest, TheServiceSetOfThePeriodApplies) {
   EXPECT_EQ(QX_OK, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 
   auto gambling = NewSet({7});
-  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service_.get(), gambling.get(), 1));
+  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service_.get(), gambling.get(), QX_MODE_ADD));
   FixedClock::Set(kMonday, 10);
   // Business hours, but only the other set exists.
   EXPECT_EQ(QX_OK, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
@@ -196,7 +196,7 @@ TEST_F(UrlCheckTest, TheServiceSetOfThePeriodApplies) {
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 
   auto empty = NewSet();
-  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service_.get(), empty.get(), 1));
+  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service_.get(), empty.get(), QX_MODE_ADD));
   FixedClock::Set(kMonday, 10);
   EXPECT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
   // With the hours table off, the business-hours set applies at any hour.
