@@ -149,8 +149,13 @@ struct RecordFilter {
   // The chunk records just read after array's kept ones, of which `before`
   // were read before them, are checked and compacted into place.
   int KeepChunk(std::int64_t before, std::int64_t chunk, RecordArray* array) {
+    // The loop works on locals: the record copies below may alias any
+    // member (a record is bytes), which would cost a store per record.
     QxListRecord* first = array->records.get();
-    const QxListRecord* slot = first + array->kept;
+    std::int64_t kept = array->kept;
+    DigestWords last = previous;
+    const std::uint32_t keep = mask;
+    const QxListRecord* slot = first + kept;
     for (std::int64_t j = 0; j < chunk; ++j) {
       const QxListRecord& record = slot[j];
       // The first record read is never checked; every later one must lie
@@ -158,19 +163,21 @@ struct RecordFilter {
       // that one or not: a file out of order is refused with a filter as
       // it is without one.
       const DigestWords words = WordsOf(record.digest);
-      if (before + j > 0 && (words.high < previous.high ||
-                             (words.high == previous.high && words.low <= previous.low))) {
+      if (before + j > 0 &&
+          (words.high < last.high || (words.high == last.high && words.low <= last.low))) {
         return QX_ERR_INVALID;
       }
-      previous = words;
+      last = words;
       // The file is little-endian; the categories are decoded from its
       // bytes so that what is kept never depends on the machine's order.
-      if (mask == 0 || (base::LoadLe32(&record.categories) & mask) != 0) {
-        if (first + array->kept != &record) first[array->kept] = record;
+      if (keep == 0 || (base::LoadLe32(&record.categories) & keep) != 0) {
+        if (first + kept != &record) first[kept] = record;
         indexer->Add(words.high);
-        ++array->kept;
+        ++kept;
       }
     }
+    array->kept = kept;
+    previous = last;
     return QX_OK;
   }
 };
