@@ -116,7 +116,9 @@ static QX_INLINE const char* QX_ResultName(int code) {
  * ------------------------------------------------------------------------ */
 
 /* Categories are numbered 1 to 27. Category n is bit n + 1 of a category
- * word (value 4 << (n - 1)): bits 0 and 1 belong to no category. */
+ * word, QX_CATEGORY_BIT(n) = 4 << (n - 1); bits 0 and 1 and 29 to 31 belong
+ * to no category. QX_CATEGORY_BIT is for n from 1 to 27, QX_CONTROL_BIT
+ * (below) for n from 1 to 16. */
 #define QX_CATEGORY_COUNT 27
 #define QX_CATEGORY_BIT(n) (4u << ((n) - 1))
 #define QX_ALL_CATEGORIES 0x1FFFFFFCu /* category n is bit n+1 (value 4 << (n-1)) */
@@ -127,14 +129,14 @@ static QX_INLINE const char* QX_ResultName(int code) {
 #define QX_ALL_CONTROLS 0x9FFFu       /* control n is bit n-1; valid n: 1..13, 16 */
 #define QX_CONTROL_QUERY 0x2000u      /* set by categorisation; has no control number */
 
-/* Control numbers. A control's meaning depends on the set it is in: a
- * restriction set's controls are policy switches, a URL result's describe
- * the URL, a reason set's say why a URL check restricted, and a
- * QX_UpdateSiteList request's say how the record is stored. Controls 7 and
- * 13 are valid numbers that the engine gives no meaning; bit 13 (control 14)
- * is QX_CONTROL_QUERY, a bit that only categorisation sets (note: a bit
- * value, not a number like the names below); bit 14 (control 15) means
- * nothing. */
+/* Control numbers. A control means something different in each kind of
+ * set: in a restriction set it is a policy switch, in a URL result it
+ * describes the URL, in a reason set it says why the URL check restricted,
+ * and in a QX_UpdateSiteList request it says how the record is stored.
+ * Controls 7 and 13 are valid numbers that the engine gives no meaning.
+ * Bit 13 (where control 14 would be) is QX_CONTROL_QUERY, which only
+ * categorisation sets and which, unlike the names below, is a bit value;
+ * bit 14 means nothing. */
 #define QX_CONTROL_APPROVED 1         /* result: the site-list record is approved;
                                          restriction: only approved URLs pass;
                                          update request: approve the URL */
