@@ -149,7 +149,7 @@ class SyntheticWorkload : public Workload {
       corvane::BuildPathKey(&url, url.segmentCount, false, nullptr);
       QxListRecord& record = records[i];
       std::memset(&record, 0, sizeof record);
-      record.categories = 4u << (random() % QX_CATEGORY_COUNT);
+      record.categories = QX_CATEGORY_BIT(1 + random() % QX_CATEGORY_COUNT);
       std::memcpy(record.digest, url.digest, sizeof record.digest);
     }
     // Half the URLs are found: a listed URL, sometimes with further

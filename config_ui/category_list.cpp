@@ -18,7 +18,7 @@ constexpr std::size_t kCategoryNameChars = 255;
 void CCategoryListCtrl::LoadFromStore(SettingsStore& store, const char* subkey) {
   SettingsStore::Key key = store.Open(subkey, SettingsStore::Access::kRead);
   char stateName[tarnwick::kStateValueNameSize];
-  for (int i = 0; i < tarnwick::kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     const tarnwick::CategoryTableRow& table = tarnwick::kCategoryTable[i];
     CategoryRow& row = rows_[i];
     row.name = table.name;
@@ -43,7 +43,7 @@ void CCategoryListCtrl::FillControl(Controls& controls) {
   controls.InsertColumn(kListId, 1, "Type");
   controls.SetColumnWidth(kListId, 0, NameColumnWidth(controls));
   controls.SetColumnWidth(kListId, 1, kColumnFillRemainder);
-  for (int i = 0; i < tarnwick::kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     const int item = controls.InsertItem(kListId, i, rows_[i].name, rows_[i].state);
     controls.SetItemText(kListId, item, 1, tarnwick::kCategoryTable[i].name);
   }
@@ -60,7 +60,7 @@ bool CCategoryListCtrl::SaveToStore(SettingsStore& store, Controls& controls, co
   if (key == nullptr) return false;
   char stateName[tarnwick::kStateValueNameSize];
   const int count = controls.ItemCount(kListId);
-  for (int item = 0; item < tarnwick::kCategoryCount && item < count; ++item) {
+  for (int item = 0; item < QX_CATEGORY_COUNT && item < count; ++item) {
     const int glyph = controls.GetItemGlyph(kListId, item);
     std::string category = controls.GetItemText(kListId, item, 1);
     if (category.size() > kCategoryNameChars) category.resize(kCategoryNameChars);

@@ -25,7 +25,7 @@ class ListWindow final : public WindowLogic {
 };
 
 int RowOf(const char* category) {
-  for (int i = 0; i < tarnwick::kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     if (std::string(tarnwick::kCategoryTable[i].name) == category) return i;
   }
   return -1;

@@ -26,10 +26,10 @@
 namespace corvane {
 namespace {
 
-using testing::FailingAllocator;
-using testing::NewService;
-using testing::NewSet;
-using testing::UrlRecord;
+using testkit::FailingAllocator;
+using testkit::NewService;
+using testkit::NewSet;
+using testkit::UrlRecord;
 
 constexpr long kMaxAllocations = 200;  // far more than any operation here makes
 
@@ -55,7 +55,7 @@ class AllocationFailureTest : public ::testing::Test {
                                               UrlRecord("http://other.example/a", 8)});
     site_ = dir_.WriteList("site.lst", {UrlRecord("http://site.example/", 16)});
   }
-  testing::TempDir dir_;
+  testkit::TempDir dir_;
   std::string control_, site_;
 };
 
@@ -120,13 +120,13 @@ TEST_F(AllocationFailureTest, LoadingFromAPipeFailsCleanlyWhenTheArrayGrows) {
   signal(SIGPIPE, SIG_IGN);
   std::vector<QxListRecord> records;
   for (int i = 0; i < 200000; ++i) {
-    records.push_back(testing::KeyRecord("K" + std::to_string(i), 4));
+    records.push_back(testkit::KeyRecord("K" + std::to_string(i), 4));
   }
   const std::string fifo = dir_.File("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::vector<QxListRecord> sorted = records;
   SortListRecords(sorted.data(), static_cast<std::int32_t>(sorted.size()));
-  const std::string bytes = testing::ListFileBytes(sorted);
+  const std::string bytes = testkit::ListFileBytes(sorted);
   long failing = 0;
   for (; failing < kMaxAllocations; ++failing) {
     auto service = NewService();

@@ -137,10 +137,72 @@ static void check_service(const char* empty_list_path) {
   remove(empty_list_path);
 }
 
+/* The header's names, compiled as C: every result code has its own name,
+ * spelled as its macro; the bit macros give the bits the set operations
+ * set; the magic initializers hold the bytes a new record carries. */
+static void check_names(void) {
+#define NAMED(code) { code, #code }
+  static const struct {
+    int code;
+    const char* name;
+  } codes[] = {
+      NAMED(QX_OK),               NAMED(QX_RESTRICTED),      NAMED(QX_YES),
+      NAMED(QX_NO),               NAMED(QX_CATEGORIZED),     NAMED(QX_CATEGORIZED_TRUNCATED),
+      NAMED(QX_UNCATEGORIZED),    NAMED(QX_UNRESTRICTED),    NAMED(QX_ERR_READ_HEADER),
+      NAMED(QX_ERR_READ_RECORD),  NAMED(QX_ERR_OPEN),        NAMED(QX_ERR_BAD_HANDLE),
+      NAMED(QX_ERR_NULL_HANDLE),  NAMED(QX_ERR_BAD_CATEGORY), NAMED(QX_ERR_BAD_CONTROL),
+      NAMED(QX_ERR_NO_MEMORY),    NAMED(QX_ERR_INVALID),     NAMED(QX_ERR_BAD_URL),
+      NAMED(QX_ERR_RESOLVE),
+  };
+#undef NAMED
+  static const int unknown[] = {-1, 2, 9, 16, 1000, 1011, 1015};
+  const char types_magic[4] = QX_TYPES_MAGIC;
+  const char service_magic[4] = QX_SERVICE_MAGIC;
+  QxTypes* set = QX_AllocateTypes();
+  QxService* service = QX_Init();
+  size_t i;
+  int n;
+
+  for (i = 0; i < sizeof codes / sizeof codes[0]; ++i) {
+    CHECK(strcmp(QX_ResultName(codes[i].code), codes[i].name) == 0);
+  }
+  for (i = 0; i < sizeof unknown / sizeof unknown[0]; ++i) {
+    CHECK(strcmp(QX_ResultName(unknown[i]), "unknown result") == 0);
+  }
+
+  CHECK(set != NULL && service != NULL);
+  if (set == NULL || service == NULL) {
+    QX_FreeTypes(set);
+    QX_FreeService(service);
+    return;
+  }
+  CHECK(memcmp(set->magic, types_magic, 4) == 0);
+  CHECK(memcmp(service->magic, service_magic, 4) == 0);
+  for (n = 1; n <= QX_CATEGORY_COUNT; ++n) {
+    QX_ClearTypes(set);
+    CHECK(QX_SetThisCategory(set, n) == QX_OK && set->categories == QX_CATEGORY_BIT(n));
+    CHECK((QX_ALL_CATEGORIES & QX_CATEGORY_BIT(n)) != 0);
+  }
+  /* Every control number the set operations take is a bit of
+   * QX_ALL_CONTROLS, and every other number in 1..16 is refused. */
+  for (n = 1; n <= 16; ++n) {
+    QX_ClearTypes(set);
+    if ((QX_ALL_CONTROLS & QX_CONTROL_BIT(n)) != 0) {
+      CHECK(QX_SetThisControl(set, n) == QX_OK && set->controls == QX_CONTROL_BIT(n));
+    } else {
+      CHECK(QX_SetThisControl(set, n) == QX_ERR_BAD_CONTROL && set->controls == 0);
+    }
+  }
+  CHECK(QX_CONTROL_QUERY == QX_CONTROL_BIT(14));
+  QX_FreeTypes(set);
+  QX_FreeService(service);
+}
+
 int main(int argc, char** argv) {
   check_layouts();
   check_sets();
   check_parser();
+  check_names();
   check_service(argc > 1 ? argv[1] : "c_caller_test_empty.lst");
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;

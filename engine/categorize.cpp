@@ -161,8 +161,12 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
   UrlLengths lengths;
   if (ParseUrl(&parsed, url, &lengths) != 1) return QX_ERR_BAD_URL;
 
-  if ((parsed.flags & QX_URL_PERSONAL) != 0) result->controls |= 0x8;
-  if ((parsed.flags & QX_URL_NUMERIC) != 0) result->controls |= 0x4;
+  if ((parsed.flags & QX_URL_PERSONAL) != 0) {
+    result->controls |= QX_CONTROL_BIT(QX_CONTROL_PERSONAL_PAGE);
+  }
+  if ((parsed.flags & QX_URL_NUMERIC) != 0) {
+    result->controls |= QX_CONTROL_BIT(QX_CONTROL_NUMERIC_HOST);
+  }
   if ((parsed.flags & QX_URL_QUERY) != 0) result->controls |= QX_CONTROL_QUERY;
 
   const ServiceState* state = StateOf(service);
@@ -181,8 +185,10 @@ extern "C" int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxT
   }
 
   if (outcome.list == kSiteList) {
-    if ((outcome.record->markFlags & 1u) != 0) result->controls |= 0x1;  // approved
-    result->controls |= 0x100;                                           // found in the site list
+    if ((outcome.record->markFlags & 1u) != 0) {
+      result->controls |= QX_CONTROL_BIT(QX_CONTROL_APPROVED);
+    }
+    result->controls |= QX_CONTROL_BIT(QX_CONTROL_SITE_LIST);
     result->categories = outcome.record->categories;
   } else if (outcome.list == kControlList) {
     result->categories = outcome.record->categories;

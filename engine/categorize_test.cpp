@@ -16,10 +16,10 @@
 namespace corvane {
 namespace {
 
-using testing::Categories;
-using testing::KeyRecord;
-using testing::TempDir;
-using testing::UrlRecord;
+using testkit::Categories;
+using testkit::KeyRecord;
+using testkit::TempDir;
+using testkit::UrlRecord;
 
 // A scripted resolver: the answers of successive attempts, and the names
 // asked for. claimedCount, when not -1, is the count it reports whatever it

@@ -17,9 +17,8 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::NewService;
-using testing::NewSet;
+using testkit::NewService;
+using testkit::NewSet;
 
 struct Answer {
   int categorised;
@@ -62,17 +61,17 @@ Answer Ask(QxService* service, const std::string& url, QxTypes* result, QxTypes*
 }
 
 TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   std::vector<QxListRecord> records;
   for (int i = 0; i < 500; ++i) {
     const std::string host = "site" + std::to_string(i) + ".com";
-    records.push_back(testing::DomainRecord("http://www." + host + "/", CategoryBit(1 + i % 27)));
-    records.push_back(testing::UrlRecord("http://" + host + "/dir" + std::to_string(i % 5),
-                                         CategoryBit(1 + (i * 7) % 27)));
+    records.push_back(testkit::DomainRecord("http://www." + host + "/", QX_CATEGORY_BIT(1 + i % 27)));
+    records.push_back(testkit::UrlRecord("http://" + host + "/dir" + std::to_string(i % 5),
+                                         QX_CATEGORY_BIT(1 + (i * 7) % 27)));
   }
   const std::string control = dir.WriteList("control.lst", records);
 
-  testing::FixedClock clock(2, 11);  // fixed before any thread starts
+  testkit::FixedClock clock(2, 11);  // fixed before any thread starts
   auto service = NewService(&clock);
   ASSERT_EQ(QX_OK, QX_LoadControlList(service.get(), nullptr, control.c_str()));
   for (int i = 0; i < 100; i += 3) {
@@ -85,15 +84,15 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
 
   auto regular = NewSet({2, 7, 13}, {3, 4, 5, 8, 16});
   auto other = NewSet({1, 5, 9, 20}, {1});
-  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service.get(), regular.get(), 1));
-  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), other.get(), 1));
-  ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service.get(), "*.example.com", "group=", 8));
-  ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search*.example.com", "q=", 7));
+  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service.get(), regular.get(), QX_MODE_ADD));
+  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), other.get(), QX_MODE_ADD));
+  ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service.get(), "*.example.com", "group=", QX_MODE_ALWAYS));
+  ASSERT_EQ(QX_OK, QX_Env_SearchSite(service.get(), "search*.example.com", "q=", QX_MODE_BUSINESS_HOURS));
   auto words = NewSet({2, 13});
-  ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "pills", words.get(), 8));
-  ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service.get(), "exe", 8));
+  ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "pills", words.get(), QX_MODE_ALWAYS));
+  ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service.get(), "exe", QX_MODE_ALWAYS));
   unsigned char hours[QX_HOURS_SIZE] = {};
-  testing::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
+  testkit::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
   ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), hours));
 
   std::vector<std::string> urls;

@@ -74,14 +74,86 @@ extern "C" {
 #define QX_ERR_BAD_URL 1010         /* the URL could not be parsed */
 #define QX_ERR_RESOLVE 1014         /* the host name could not be resolved */
 
+/* Functions defined in this header are static inline: they add no symbol to
+ * the library or to the caller's objects. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define QX_INLINE inline
+#elif defined(_MSC_VER)
+#define QX_INLINE __inline
+#else
+#define QX_INLINE
+#endif
+
+/* The name of a result code as written above ("QX_CATEGORIZED"), or
+ * "unknown result" for any other number. */
+static QX_INLINE const char* QX_ResultName(int code) {
+  switch (code) {
+    case QX_OK: return "QX_OK";
+    case QX_RESTRICTED: return "QX_RESTRICTED";
+    case QX_YES: return "QX_YES";
+    case QX_NO: return "QX_NO";
+    case QX_CATEGORIZED: return "QX_CATEGORIZED";
+    case QX_CATEGORIZED_TRUNCATED: return "QX_CATEGORIZED_TRUNCATED";
+    case QX_UNCATEGORIZED: return "QX_UNCATEGORIZED";
+    case QX_UNRESTRICTED: return "QX_UNRESTRICTED";
+    case QX_ERR_READ_HEADER: return "QX_ERR_READ_HEADER";
+    case QX_ERR_READ_RECORD: return "QX_ERR_READ_RECORD";
+    case QX_ERR_OPEN: return "QX_ERR_OPEN";
+    case QX_ERR_BAD_HANDLE: return "QX_ERR_BAD_HANDLE";
+    case QX_ERR_NULL_HANDLE: return "QX_ERR_NULL_HANDLE";
+    case QX_ERR_BAD_CATEGORY: return "QX_ERR_BAD_CATEGORY";
+    case QX_ERR_BAD_CONTROL: return "QX_ERR_BAD_CONTROL";
+    case QX_ERR_NO_MEMORY: return "QX_ERR_NO_MEMORY";
+    case QX_ERR_INVALID: return "QX_ERR_INVALID";
+    case QX_ERR_BAD_URL: return "QX_ERR_BAD_URL";
+    case QX_ERR_RESOLVE: return "QX_ERR_RESOLVE";
+    default: return "unknown result";
+  }
+}
+
 /* ------------------------------------------------------------------------
  * Sizes and bits
  * ------------------------------------------------------------------------ */
 
+/* Categories are numbered 1 to 27. Category n is bit n + 1 of a category
+ * word, QX_CATEGORY_BIT(n) = 4 << (n - 1); bits 0 and 1 and 29 to 31 belong
+ * to no category. QX_CATEGORY_BIT is for n from 1 to 27, QX_CONTROL_BIT
+ * (below) for n from 1 to 16. */
 #define QX_CATEGORY_COUNT 27
+#define QX_CATEGORY_BIT(n) (4u << ((n) - 1))
 #define QX_ALL_CATEGORIES 0x1FFFFFFCu /* category n is bit n+1 (value 4 << (n-1)) */
+
+/* Controls are numbered 1 to 16; control n is bit n - 1 of a control word.
+ * QX_SetThisControl and its kin take 1 to 13 and 16. */
+#define QX_CONTROL_BIT(n) (1u << ((n) - 1))
 #define QX_ALL_CONTROLS 0x9FFFu       /* control n is bit n-1; valid n: 1..13, 16 */
 #define QX_CONTROL_QUERY 0x2000u      /* set by categorisation; has no control number */
+
+/* Control numbers. A control means something different in each kind of
+ * set: in a restriction set it is a policy switch, in a URL result it
+ * describes the URL, in a reason set it says why the URL check restricted,
+ * and in a QX_UpdateSiteList request it says how the record is stored.
+ * Controls 7 and 13 are valid numbers that the engine gives no meaning.
+ * Bit 13 (where control 14 would be) is QX_CONTROL_QUERY, which only
+ * categorisation sets and which, unlike the names below, is a bit value;
+ * bit 14 means nothing. */
+#define QX_CONTROL_APPROVED 1         /* result: the site-list record is approved;
+                                         restriction: only approved URLs pass;
+                                         update request: approve the URL */
+#define QX_CONTROL_WORD_MARKED 2      /* search word entered with mode 8 (in the
+                                         word's set and in a reason) */
+#define QX_CONTROL_NUMERIC_HOST 3     /* result: the host is a numeric address;
+                                         restriction and reason: deny those */
+#define QX_CONTROL_PERSONAL_PAGE 4    /* result: a segment begins with "~";
+                                         restriction and reason: deny those */
+#define QX_CONTROL_NEWS_BACK_DOOR 5   /* restriction and reason: news back door */
+#define QX_CONTROL_NOT_APPROVED 6     /* reason: not approved (approved only) */
+#define QX_CONTROL_SEARCH_WORD 8      /* restriction and reason: search words */
+#define QX_CONTROL_SITE_LIST 9        /* result: found in the site list */
+#define QX_CONTROL_KIND_1 10          /* update request: the record's kind is 1 */
+#define QX_CONTROL_KIND_3 11          /* update request: kind 3 (before 10, 12) */
+#define QX_CONTROL_KIND_2 12          /* update request: kind 2 (before 10) */
+#define QX_CONTROL_FILE_EXTENSION 16  /* restriction and reason: file extensions */
 
 #define QX_HOST_SIZE 256          /* host: 255 characters and a NUL */
 #define QX_SEGMENT_SIZE 128       /* one path segment: 127 characters and a NUL */
@@ -106,9 +178,24 @@ extern "C" {
 #define QX_POLICY_ALWAYS 1
 #define QX_POLICY_BUSINESS_HOURS 2
 
+/* The mode argument as given to the calls that change a restriction set or
+ * a policy list entry (the engine stores the QX_POLICY_* modes above). */
+#define QX_MODE_ADD 1            /* restriction set: add the bits; exempted domain: on */
+#define QX_MODE_REMOVE 2         /* restriction set: remove the bits; exempted domain: off */
+#define QX_MODE_OFF 6            /* news back door, search site, extension: off */
+#define QX_MODE_BUSINESS_HOURS 7 /* the same: in force during business hours */
+#define QX_MODE_ALWAYS 8         /* the same: always in force; a search word: marked
+                                    with control QX_CONTROL_WORD_MARKED */
+
 /* ------------------------------------------------------------------------
  * Records
  * ------------------------------------------------------------------------ */
+
+/* The four bytes that begin a live service and a live set, as initializers
+ * (the records hold no terminator): "QxTypes set = {QX_TYPES_MAGIC, 0, 0};"
+ * or "const char magic[4] = QX_SERVICE_MAGIC;". */
+#define QX_SERVICE_MAGIC { 'Q', 'X', 'C', 'T' }
+#define QX_TYPES_MAGIC { 'Q', 'X', 'T', 'P' }
 
 /* A category and control set. magic is "QXTP" (no terminator). */
 typedef struct QxTypes {
@@ -203,9 +290,9 @@ int QX_CALL QX_FreeService(QxService* service);
  * Returns 0 or the validation code. */
 int QX_CALL QX_SetIPOption(QxService* service, int tries);
 
-/* This system's own addition: turns the parent-domain lookup on (on != 0)
- * or off (0). It is off after QX_Init, and then every result is exactly as
- * described at QX_CategorizeUrl. When it is on and none of a URL's keys is
+/* Turns the parent-domain lookup on (on != 0) or off (0). It is off after
+ * QX_Init, and then every result is exactly as described at
+ * QX_CategorizeUrl. When it is on and none of a URL's keys is
  * found in either list, QX_CategorizeUrl goes on, for a host name (not a
  * numeric address, and not when host names are resolved, QX_SetIPOption):
  *  1. each parent domain of the host, from the longest down to two labels
@@ -308,9 +395,10 @@ int QX_CALL QX_CategorizeUrl(QxService* service, const char* url, QxTypes* resul
  * ------------------------------------------------------------------------ */
 
 /* Adds or replaces the site-list record for url's full path key. request's
- * categories become the record's; control 1 approves the URL as it is
- * categorised now (and rewrites request with that categorisation);
- * controls 10, 11, 12 choose the record's kind. Returns 0, 1004/1005,
+ * categories become the record's; control 1 (QX_CONTROL_APPROVED) approves
+ * the URL as it is categorised now (and rewrites request with that
+ * categorisation); controls 10, 11, 12 (QX_CONTROL_KIND_1, _3, _2) choose
+ * the record's kind. Returns 0, 1004/1005,
  * 1010, 1014 or 1008 (the list is then as it was). */
 int QX_CALL QX_UpdateSiteList(QxService* service, const char* url, QxTypes* request);
 
@@ -318,10 +406,10 @@ int QX_CALL QX_UpdateSiteList(QxService* service, const char* url, QxTypes* requ
  * Restriction sets and business hours
  * ------------------------------------------------------------------------ */
 
-/* Adds (mode 1) or removes (mode 2) the categories and controls of set to
- * or from the service's business-hours (Regular) or other-hours
- * (NonBusiness) restriction set, creating it empty on first use. Any other
- * mode changes nothing. Returns 0, 1004/1005, or 1008. */
+/* Adds (QX_MODE_ADD, 1) or removes (QX_MODE_REMOVE, 2) the categories and
+ * controls of set to or from the service's business-hours (Regular) or
+ * other-hours (NonBusiness) restriction set, creating it empty on first
+ * use. Any other mode changes nothing. Returns 0, 1004/1005, or 1008. */
 int QX_CALL QX_Env_RegularRestrictions(QxService* service, QxTypes* set, int mode);
 int QX_CALL QX_Env_NonBusinessRestrictions(QxService* service, QxTypes* set, int mode);
 
@@ -330,28 +418,30 @@ int QX_CALL QX_Env_NonBusinessRestrictions(QxService* service, QxTypes* set, int
  * ------------------------------------------------------------------------ */
 
 /* Adds or updates a news back-door or search-site entry: a site pattern
- * ("*" wildcards) and a query parameter name. Mode 6 off, 7 business
- * hours, 8 always; any other mode yields 1009 (a new entry then stays off,
+ * ("*" wildcards) and a query parameter name. Mode QX_MODE_OFF (6) off,
+ * QX_MODE_BUSINESS_HOURS (7) business hours, QX_MODE_ALWAYS (8) always; any
+ * other mode yields 1009 (a new entry then stays off,
  * an existing one keeps its mode). Names are upper-cased and cut to 127
  * characters, parameters to 15. Returns 0, 1004/1005, 1008, 1009. */
 int QX_CALL QX_Env_NewsBackDoor(QxService* service, const char* site, const char* parameter, int mode);
 int QX_CALL QX_Env_SearchSite(QxService* service, const char* site, const char* parameter, int mode);
-/* Adds or updates an exempted domain: mode 1 on, 2 off; else 1009. */
+/* Adds or updates an exempted domain: QX_MODE_ADD (1) on, QX_MODE_REMOVE
+ * (2) off; else 1009. */
 int QX_CALL QX_Env_ExemptedDomain(QxService* service, const char* domain, int mode);
 /* Adds or updates a restricted search word (cut to 15 characters) with a
- * copy of set's categories; mode 8 marks it with control 2. */
+ * copy of set's categories; QX_MODE_ALWAYS (8) marks it with control
+ * QX_CONTROL_WORD_MARKED (2); every other mode leaves it unmarked. */
 int QX_CALL QX_Env_RestrictedSearchWord(QxService* service, const char* word, QxTypes* set, int mode);
 
-/* This system's own addition: adds or updates an entry of the restricted
- * file-extension list, with the modes and rules of QX_Env_NewsBackDoor
- * (6 off, 7 business hours, 8 always, else 1009; upper-cased, cut to 127
- * characters, unique without regard to case). */
+/* Adds or updates an entry of the restricted file-extension list, with the
+ * modes and rules of QX_Env_NewsBackDoor (QX_MODE_OFF 6, QX_MODE_BUSINESS_
+ * HOURS 7, QX_MODE_ALWAYS 8, else 1009; upper-cased, cut to 127 characters,
+ * unique without regard to case). */
 int QX_CALL QX_Env_RestrictedExtension(QxService* service, const char* extension, int mode);
 
-/* This system's own addition: copies a 7 x 24 table (byte weekday * 24 +
- * hour, weekday 0 = Sunday; non-zero = business hour) into businessHours
- * and turns the hours test on. A null table turns it off. Returns 0 or the
- * validation code. */
+/* Copies a 7 x 24 table (byte weekday * 24 + hour, weekday 0 = Sunday;
+ * non-zero = business hour) into businessHours and turns the hours test on.
+ * A null table turns it off. Returns 0 or the validation code. */
 int QX_CALL QX_Env_BusinessHours(QxService* service, const unsigned char* hours);
 
 /* ------------------------------------------------------------------------

@@ -8,8 +8,8 @@
 namespace corvane {
 
 // The four bytes at the start of a live record.
-constexpr char kServiceMagic[4] = {'Q', 'X', 'C', 'T'};
-constexpr char kTypesMagic[4] = {'Q', 'X', 'T', 'P'};
+constexpr char kServiceMagic[4] = QX_SERVICE_MAGIC;
+constexpr char kTypesMagic[4] = QX_TYPES_MAGIC;
 
 // QX_ERR_NULL_HANDLE for null, QX_ERR_BAD_HANDLE when the first four bytes
 // are not "QXCT", else QX_OK. Reads exactly four bytes.

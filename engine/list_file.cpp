@@ -18,6 +18,7 @@
 #include <new>
 #include <system_error>
 
+#include "base/endian.h"
 #include "handles.h"
 #include "policy.h"
 #include "service_state.h"
@@ -37,23 +38,6 @@ struct FileCloser {
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
 };
-
-std::int32_t DecodeCount(const unsigned char bytes[4]) {
-  const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) |
-                              (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                              (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                              (static_cast<std::uint32_t>(bytes[3]) << 24);
-  return static_cast<std::int32_t>(value);
-}
-
-std::uint32_t RecordCategories(const QxListRecord& record) {
-  // The file is little-endian; so are the hosts the engine runs on, but
-  // decode the bytes so that the order of loading never depends on it.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&record.categories);
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // What the file system says about the path: a directory cannot be loaded,
 // and a regular file's size bounds the number of records it can hold.
@@ -81,6 +65,123 @@ FileFacts LookAtFile(const char* path) noexcept try {
   return FileFacts();
 }
 
+// Opens path for reading and looks at what it is. An open failure, and a
+// directory, are reported on standard output as "open failed <errno>".
+int OpenListFile(platform::Env* env, const char* path,
+                 std::unique_ptr<std::FILE, FileCloser>* file, FileFacts* facts) {
+  errno = 0;
+  file->reset(env->OpenFile(path, "rb"));
+  const int openError = errno;
+  if (*file == nullptr) {
+    std::printf("open failed %d\n", openError);
+    std::fflush(stdout);
+    return QX_ERR_OPEN;
+  }
+  *facts = LookAtFile(path);
+  if (facts->isDirectory) {
+    // Some systems open a directory for reading and fail only at the first
+    // read; report it as the open failure it is everywhere else.
+    std::printf("open failed %d\n", EISDIR);
+    std::fflush(stdout);
+    return QX_ERR_OPEN;
+  }
+  return QX_OK;
+}
+
+// Reads the signed little-endian record count, and refuses a negative one
+// and one that the file (when its size is known) cannot hold, before
+// anything is allocated for it.
+int ReadRecordCount(std::FILE* file, const FileFacts& facts, std::int32_t* declared) {
+  unsigned char countBytes[4];
+  if (std::fread(countBytes, 1, sizeof(countBytes), file) != sizeof(countBytes)) {
+    return QX_ERR_READ_HEADER;
+  }
+  *declared = static_cast<std::int32_t>(base::LoadLe32(countBytes));
+  if (*declared < 0) return QX_ERR_INVALID;
+  // The sizes are 64-bit, so count x 24 cannot overflow.
+  if (facts.sizeKnown) {
+    const std::uint64_t available = facts.size >= 4 ? facts.size - 4 : 0;
+    if (static_cast<std::uint64_t>(*declared) > available / kRecordSize) return QX_ERR_READ_RECORD;
+  }
+  return QX_OK;
+}
+
+// The array the records are read into, and how many of them are kept.
+struct RecordArray {
+  std::unique_ptr<QxListRecord, FreeDeleter> records;
+  std::int64_t capacity = 0;
+  std::int64_t kept = 0;
+
+  // With a known size the array is allocated once for the whole count. For
+  // anything else (a pipe or a device) it grows as records actually arrive,
+  // so that a false count cannot make it allocate more than the data sent.
+  int Start(std::int64_t wanted, bool sizeKnown) {
+    capacity = std::max<std::int64_t>(1, sizeKnown ? wanted : std::min(wanted, kChunkRecords));
+    if (static_cast<std::uint64_t>(capacity) > SIZE_MAX / kRecordSize) return QX_ERR_NO_MEMORY;
+    records.reset(
+        static_cast<QxListRecord*>(PolicyCalloc(static_cast<std::size_t>(capacity), kRecordSize)));
+    return records == nullptr ? QX_ERR_NO_MEMORY : QX_OK;
+  }
+
+  // Grows the array, at most to wanted records, until chunk more fit after
+  // the records kept.
+  int MakeRoom(std::int64_t wanted, std::int64_t chunk) {
+    if (kept + chunk <= capacity) return QX_OK;
+    const std::int64_t grown = std::min(wanted, std::max(capacity * 2, kept + chunk));
+    void* moved = PolicyRealloc(records.get(), static_cast<std::size_t>(grown) * kRecordSize);
+    if (moved == nullptr) return QX_ERR_NO_MEMORY;
+    records.release();
+    records.reset(static_cast<QxListRecord*>(moved));
+    capacity = grown;
+    return QX_OK;
+  }
+};
+
+// Checks the order of the records read and keeps those the mask takes.
+struct RecordFilter {
+  std::uint32_t mask;  // 0: keep all
+  IndexBuilder* indexer;
+  // The digest of the record read last, kept or not, as two words in list
+  // order: the slot it was read into may be overwritten by the compaction
+  // or by the next chunk.
+  DigestWords previous = {0, 0};
+
+  // The chunk records just read after array's kept ones, of which `before`
+  // were read before them, are checked and compacted into place.
+  int KeepChunk(std::int64_t before, std::int64_t chunk, RecordArray* array) {
+    // The loop works on locals: the record copies below may alias any
+    // member (a record is bytes), which would cost a store per record.
+    QxListRecord* first = array->records.get();
+    std::int64_t kept = array->kept;
+    DigestWords last = previous;
+    const std::uint32_t keep = mask;
+    const QxListRecord* slot = first + kept;
+    for (std::int64_t j = 0; j < chunk; ++j) {
+      const QxListRecord& record = slot[j];
+      // The first record read is never checked; every later one must lie
+      // strictly above the record read before it, whether the mask keeps
+      // that one or not: a file out of order is refused with a filter as
+      // it is without one.
+      const DigestWords words = WordsOf(record.digest);
+      if (before + j > 0 &&
+          (words.high < last.high || (words.high == last.high && words.low <= last.low))) {
+        return QX_ERR_INVALID;
+      }
+      last = words;
+      // The file is little-endian; the categories are decoded from its
+      // bytes so that what is kept never depends on the machine's order.
+      if (keep == 0 || (base::LoadLe32(&record.categories) & keep) != 0) {
+        if (first + kept != &record) first[kept] = record;
+        indexer->Add(words.high);
+        ++kept;
+      }
+    }
+    array->kept = kept;
+    previous = last;
+    return QX_OK;
+  }
+};
+
 }  // namespace
 
 int CompareListRecords(const QxListRecord& a, const QxListRecord& b) {
@@ -100,94 +201,38 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   *count = 0;
   if (env == nullptr) env = platform::Env::Default();
 
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(env->OpenFile(path, "rb"));
-  const int openError = errno;
-  if (file == nullptr) {
-    std::printf("open failed %d\n", openError);
-    std::fflush(stdout);
-    return QX_ERR_OPEN;
-  }
-  const FileFacts facts = LookAtFile(path);
-  if (facts.isDirectory) {
-    // Some systems open a directory for reading and fail only at the first
-    // read; report it as the open failure it is everywhere else.
-    std::printf("open failed %d\n", EISDIR);
-    std::fflush(stdout);
-    return QX_ERR_OPEN;
-  }
+  std::unique_ptr<std::FILE, FileCloser> file;
+  FileFacts facts;
+  int status = OpenListFile(env, path, &file, &facts);
+  if (status != QX_OK) return status;
+  std::int32_t declared = 0;
+  status = ReadRecordCount(file.get(), facts, &declared);
+  if (status != QX_OK) return status;
 
-  unsigned char countBytes[4];
-  if (std::fread(countBytes, 1, sizeof(countBytes), file.get()) != sizeof(countBytes)) {
-    return QX_ERR_READ_HEADER;
-  }
-  const std::int32_t declared = DecodeCount(countBytes);
-  if (declared < 0) return QX_ERR_INVALID;
-
-  // Refuse a count the file cannot hold before allocating for it. The sizes
-  // are 64-bit, so count x 24 cannot overflow.
-  const std::int64_t wanted = declared;
-  if (facts.sizeKnown) {
-    const std::uint64_t available = facts.size >= 4 ? facts.size - 4 : 0;
-    if (static_cast<std::uint64_t>(wanted) > available / kRecordSize) return QX_ERR_READ_RECORD;
-  }
-
-  // With a known size the array is allocated once for the whole count. For
-  // anything else (a pipe or a device) it grows as records actually arrive,
-  // so that a false count cannot make it allocate more than the data sent.
-  std::int64_t capacity = std::max<std::int64_t>(1, facts.sizeKnown ? wanted : std::min(wanted, kChunkRecords));
-  if (static_cast<std::uint64_t>(capacity) > SIZE_MAX / kRecordSize) return QX_ERR_NO_MEMORY;
-  std::unique_ptr<QxListRecord, FreeDeleter> array(
-      static_cast<QxListRecord*>(PolicyCalloc(static_cast<std::size_t>(capacity), kRecordSize)));
-  if (array == nullptr) return QX_ERR_NO_MEMORY;
-
+  RecordArray array;
+  status = array.Start(declared, facts.sizeKnown);
+  if (status != QX_OK) return status;
   IndexBuilder indexer(index != nullptr ? declared : 0);
-  std::int64_t kept = 0;
+  RecordFilter filter{mask, &indexer};
   std::int64_t read = 0;
-  // The digest of the record read last, kept or not, as two words in list
-  // order: the slot it was read into may be overwritten by the compaction
-  // or by the next chunk.
-  DigestWords previous = {0, 0};
-  while (read < wanted) {
-    const std::int64_t chunk = std::min(kChunkRecords, wanted - read);
-    if (kept + chunk > capacity) {
-      const std::int64_t grown = std::min(wanted, std::max(capacity * 2, kept + chunk));
-      void* moved = PolicyRealloc(array.get(), static_cast<std::size_t>(grown) * kRecordSize);
-      if (moved == nullptr) return QX_ERR_NO_MEMORY;
-      array.release();
-      array.reset(static_cast<QxListRecord*>(moved));
-      capacity = grown;
-    }
+  while (read < declared) {
+    const std::int64_t chunk = std::min<std::int64_t>(kChunkRecords, declared - read);
+    status = array.MakeRoom(declared, chunk);
+    if (status != QX_OK) return status;
     // Records land at the first free slot; dropped ones are overwritten by
-    // the ones after them as the chunk is compacted below.
-    QxListRecord* base = array.get();
-    QxListRecord* slot = base + kept;
+    // the ones after them as the chunk is kept below.
+    QxListRecord* slot = array.records.get() + array.kept;
     if (std::fread(slot, kRecordSize, static_cast<std::size_t>(chunk), file.get()) !=
         static_cast<std::size_t>(chunk)) {
       return QX_ERR_READ_RECORD;
     }
-    for (std::int64_t j = 0; j < chunk; ++j, ++read) {
-      const QxListRecord& record = slot[j];
-      // The first record read is never checked; every later one must lie
-      // strictly above the record read before it, whether the mask keeps
-      // that one or not: a file out of order is refused with a filter as
-      // it is without one.
-      const DigestWords words = WordsOf(record.digest);
-      if (read > 0 && (words.high < previous.high ||
-                       (words.high == previous.high && words.low <= previous.low))) {
-        return QX_ERR_INVALID;
-      }
-      previous = words;
-      if (mask == 0 || (RecordCategories(record) & mask) != 0) {
-        if (base + kept != &record) base[kept] = record;
-        indexer.Add(words.high);
-        ++kept;
-      }
-    }
+    status = filter.KeepChunk(read, chunk, &array);
+    if (status != QX_OK) return status;
+    read += chunk;
   }
 
-  *records = array.release();
-  *count = static_cast<std::int32_t>(kept);
+  *records = array.records.release();
+  *count = static_cast<std::int32_t>(array.kept);
   if (index != nullptr) indexer.Finish(*records, *count, index);
   return QX_OK;
 }

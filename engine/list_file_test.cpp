@@ -17,9 +17,9 @@
 namespace corvane {
 namespace {
 
-using testing::KeyRecord;
-using testing::ListFileBytes;
-using testing::TempDir;
+using testkit::KeyRecord;
+using testkit::ListFileBytes;
+using testkit::TempDir;
 
 QxListRecord WithDigestByte(std::uint8_t first, std::uint32_t categories = 0x4) {
   QxListRecord record;
@@ -118,7 +118,7 @@ TEST(ListFileTest, MalformedFilesAreRefused) {
 
 TEST(ListFileTest, MaskKeepsMatchingRecordsAndChecksTheOrderOfEveryRecord) {
   TempDir dir;
-  const std::uint32_t one = testing::Categories({1}), two = testing::Categories({2});
+  const std::uint32_t one = testkit::Categories({1}), two = testkit::Categories({2});
   const auto x = WithDigestByte(0x10, one);
   const auto z = WithDigestByte(0x40, two);  // dropped by the mask
   const auto y = WithDigestByte(0x30, one | two);
@@ -220,7 +220,7 @@ TEST_F(LoadListTest, FailedLoadLeavesThatListEmpty) {
 }
 
 TEST_F(LoadListTest, FilterSelectsCategoriesAndBadHandlesChangeNothing) {
-  const std::uint32_t one = testing::Categories({1}), two = testing::Categories({2});
+  const std::uint32_t one = testkit::Categories({1}), two = testkit::Categories({2});
   const std::string path = dir_.Write(
       "list", ListFileBytes({WithDigestByte(1, one), WithDigestByte(2, two), WithDigestByte(3, one)}));
   QxTypes* filter = QX_AllocateTypes();
@@ -229,7 +229,7 @@ TEST_F(LoadListTest, FilterSelectsCategoriesAndBadHandlesChangeNothing) {
     std::uint32_t filterCategories;
     std::int32_t kept;
   } cases[] = {{"empty filter keeps all", 0, 3}, {"category 1", one, 2}, {"category 2", two, 1},
-               {"category 3", testing::Categories({3}), 0}};
+               {"category 3", testkit::Categories({3}), 0}};
   for (const Case& c : cases) {
     filter->categories = c.filterCategories;
     EXPECT_EQ(QX_LoadControlList(service_, filter, path.c_str()), QX_OK) << c.name;

@@ -27,10 +27,10 @@
 namespace corvane {
 namespace {
 
-using testing::NewService;
-using testing::NewSet;
-using testing::ServicePtr;
-using testing::TempDir;
+using testkit::NewService;
+using testkit::NewSet;
+using testkit::ServicePtr;
+using testkit::TempDir;
 using Digest = std::array<std::uint8_t, 16>;
 
 // ---------------------------------------------------------------------------
@@ -291,7 +291,7 @@ class Generator {
 
 void Load(QxService* service, const TempDir& dir, const std::string& name,
           const std::vector<QxListRecord>& records, bool site) {
-  const std::string path = dir.Write(name, testing::ListFileBytes(records));
+  const std::string path = dir.Write(name, testkit::ListFileBytes(records));
   const int code = site ? QX_LoadSiteList(service, path.c_str())
                         : QX_LoadControlList(service, nullptr, path.c_str());
   ASSERT_EQ(code, QX_OK) << name;
@@ -489,7 +489,7 @@ TEST(LookupDifferentialTest, RefusedAndReplacedListsLeaveNoStaleIndex) {
   // index of the list before answers for it.
   std::vector<QxListRecord> duplicated = control;
   duplicated.insert(duplicated.begin() + 1000, duplicated[1000]);
-  const std::string bad = dir.Write("duplicate.lst", testing::ListFileBytes(duplicated));
+  const std::string bad = dir.Write("duplicate.lst", testkit::ListFileBytes(duplicated));
   EXPECT_EQ(QX_LoadControlList(service.get(), nullptr, bad.c_str()), QX_ERR_INVALID);
   EXPECT_EQ(QX_LoadSiteList(service.get(), bad.c_str()), QX_ERR_INVALID);
   for (int i = 0; i < 200; ++i) {
@@ -505,7 +505,7 @@ TEST(LookupDifferentialTest, RefusedAndReplacedListsLeaveNoStaleIndex) {
     ExpectSameAnswer(service.get(), {}, smaller, pool[static_cast<std::size_t>(i)], false, &generator);
   }
   auto filter = NewSet({1, 2, 3, 4, 5, 6, 7});
-  const std::string path = dir.Write("full.lst", testing::ListFileBytes(control));
+  const std::string path = dir.Write("full.lst", testkit::ListFileBytes(control));
   ASSERT_EQ(QX_LoadControlList(service.get(), filter.get(), path.c_str()), QX_OK);
   std::vector<QxListRecord> kept;
   for (const QxListRecord& record : control) {
@@ -519,11 +519,11 @@ TEST(LookupDifferentialTest, RefusedAndReplacedListsLeaveNoStaleIndex) {
   // Memory running out at each allocation of the load in turn: the load is
   // refused whole (1008, an empty list), or it goes on without what it could
   // not have (the index, the file's size) and answers as the reference does.
-  const std::string full = dir.Write("control-again.lst", testing::ListFileBytes(control));
+  const std::string full = dir.Write("control-again.lst", testkit::ListFileBytes(control));
   ASSERT_EQ(QX_SetParentDomainOption(service.get(), 1), QX_OK);
   int loadedWithoutSomething = 0;
   for (long failing = 0;; ++failing) {
-    testing::FailingAllocator allocator(failing);
+    testkit::FailingAllocator allocator(failing);
     const int code = QX_LoadControlList(service.get(), nullptr, full.c_str());
     const bool reached = allocator.reached();
     allocator.End();

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
+#include "base/ascii.h"
 #include "corvane.h"
 #include "handles.h"
 #include "policy.h"
@@ -13,32 +15,29 @@ namespace corvane {
 
 namespace {
 
-constexpr std::uint32_t kSearchWordMode8Control = 0x2;  // control 2
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr std::uint32_t kWordMarked = QX_CONTROL_BIT(QX_CONTROL_WORD_MARKED);
 
 // Compares at most n characters of a and b without regard to ASCII case, as
 // C strings (a shorter string is not equal to a longer one).
 bool EqualIgnoreCaseN(const char* a, const char* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    if (a[i] == '\0') return true;
-  }
-  return true;
+  return base::EqualsAsciiNoCase(std::string_view(a).substr(0, n),
+                                 std::string_view(b).substr(0, n));
 }
 
 // Whether the first length characters of text equal prefix's, ignoring case;
 // text must hold at least length characters.
 bool SameIgnoreCase(const char* text, const char* prefix, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (UpperAscii(text[i]) != UpperAscii(prefix[i])) return false;
-  }
-  return true;
+  return base::EqualsAsciiNoCase(std::string_view(text, length), std::string_view(prefix, length));
 }
 
+// Whether text begins with the prefixLength characters of prefix, ignoring
+// case. text may be shorter: it is read only up to its terminator, which
+// matters where a long query is searched from many positions.
 bool StartsWithIgnoreCase(const char* text, const char* prefix, std::size_t prefixLength) {
   for (std::size_t i = 0; i < prefixLength; ++i) {
-    if (text[i] == '\0' || UpperAscii(text[i]) != UpperAscii(prefix[i])) return false;
+    if (text[i] == '\0' || base::ToAsciiUpper(text[i]) != base::ToAsciiUpper(prefix[i])) {
+      return false;
+    }
   }
   return true;
 }
@@ -54,7 +53,9 @@ bool EndsWithIgnoreCase(const char* text, const char* suffix) {
 // size bytes; the rest of the field is cleared, so it is always terminated.
 void StoreUpper(char* field, std::size_t size, const char* text) {
   std::memset(field, 0, size);
-  for (std::size_t i = 0; i + 1 < size && text[i] != '\0'; ++i) field[i] = UpperAscii(text[i]);
+  for (std::size_t i = 0; i + 1 < size && text[i] != '\0'; ++i) {
+    field[i] = base::ToAsciiUpper(text[i]);
+  }
 }
 
 constexpr std::int32_t kInvalidMode = -1;
@@ -62,9 +63,9 @@ constexpr std::int32_t kInvalidMode = -1;
 // Modes of the news back-door, search-site and extension lists.
 std::int32_t SwitchedMode(int mode) {
   switch (mode) {
-    case 6: return QX_POLICY_OFF;
-    case 7: return QX_POLICY_BUSINESS_HOURS;
-    case 8: return QX_POLICY_ALWAYS;
+    case QX_MODE_OFF: return QX_POLICY_OFF;
+    case QX_MODE_BUSINESS_HOURS: return QX_POLICY_BUSINESS_HOURS;
+    case QX_MODE_ALWAYS: return QX_POLICY_ALWAYS;
     default: return kInvalidMode;
   }
 }
@@ -72,8 +73,8 @@ std::int32_t SwitchedMode(int mode) {
 // Modes of the exempted-domain list.
 std::int32_t DomainMode(int mode) {
   switch (mode) {
-    case 1: return QX_POLICY_ALWAYS;
-    case 2: return QX_POLICY_OFF;
+    case QX_MODE_ADD: return QX_POLICY_ALWAYS;
+    case QX_MODE_REMOVE: return QX_POLICY_OFF;
     default: return kInvalidMode;
   }
 }
@@ -209,9 +210,9 @@ int QX_CALL QX_Env_RestrictedSearchWord(QxService* service, const char* word, Qx
   }
   corvane::StoreUpper(entry->word, sizeof(entry->word), word);
   // The entry holds its own copy of the set, magic included, so the set
-  // operations accept it; its controls only say whether mode 8 was given.
+  // operations accept it; its controls only say whether it was marked.
   entry->types = *set;
-  entry->types.controls = (mode == 8) ? corvane::kSearchWordMode8Control : 0;
+  entry->types.controls = (mode == QX_MODE_ALWAYS) ? corvane::kWordMarked : 0;
   return QX_OK;
 }
 

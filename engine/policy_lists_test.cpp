@@ -14,11 +14,9 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
-using testing::FailingAllocations;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::NewService;
+using testkit::NewSet;
 
 std::vector<std::string> Names(const PolicyEntry* entry) {
   std::vector<std::string> names;
@@ -185,11 +183,11 @@ TEST(SearchWordListTest, WordsAreCutCopiedAndMarked) {
   EXPECT_EQ(0u, newest->types.controls);
   // Changing the caller's set later does not reach the entry.
   QX_ClearTypes(categories.get());
-  EXPECT_EQ(CategoryBit(4) | CategoryBit(7), poker->types.categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(4) | QX_CATEGORY_BIT(7), poker->types.categories);
   // An update rewrites the categories and the mark.
   auto dice = NewSet({2});
   ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service.get(), "POKER", dice.get(), 3));
-  EXPECT_EQ(CategoryBit(2), poker->types.categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(2), poker->types.categories);
   EXPECT_EQ(0u, poker->types.controls);
 }
 
@@ -250,21 +248,21 @@ TEST(MatchingTest, SearchTermsSplitAtAmpersandAndPlus) {
     std::uint32_t reasonControls;  // added to a reason set that held control 9
   };
   const Case cases[] = {
-      {"red+dog&lang=en", {7}, true, ControlBit(9) | ControlBit(2)},
-      {"RED", {7}, true, ControlBit(9)},
-      {"reddish+dog", {7}, false, ControlBit(9)},
-      {"re", {7}, false, ControlBit(9)},
-      {"red", {2}, false, ControlBit(9)},  // the word's category is not denied
-      {"pills", {2, 7}, true, ControlBit(9) | ControlBit(2)},
-      {"dog++cat", {7}, true, ControlBit(9)},  // the empty word between two "+"
-      {"dog+cat", {7}, false, ControlBit(9)},
-      {"red%20dog", {7}, false, ControlBit(9)},  // no percent-decoding
-      {longWord, {7}, false, ControlBit(9)},
-      {longWord + "+red", {7}, true, ControlBit(9)},
+      {"red+dog&lang=en", {7}, true, QX_CONTROL_BIT(9) | QX_CONTROL_BIT(2)},
+      {"RED", {7}, true, QX_CONTROL_BIT(9)},
+      {"reddish+dog", {7}, false, QX_CONTROL_BIT(9)},
+      {"re", {7}, false, QX_CONTROL_BIT(9)},
+      {"red", {2}, false, QX_CONTROL_BIT(9)},  // the word's category is not denied
+      {"pills", {2, 7}, true, QX_CONTROL_BIT(9) | QX_CONTROL_BIT(2)},
+      {"dog++cat", {7}, true, QX_CONTROL_BIT(9)},  // the empty word between two "+"
+      {"dog+cat", {7}, false, QX_CONTROL_BIT(9)},
+      {"red%20dog", {7}, false, QX_CONTROL_BIT(9)},  // no percent-decoding
+      {longWord, {7}, false, QX_CONTROL_BIT(9)},
+      {longWord + "+red", {7}, true, QX_CONTROL_BIT(9)},
       {longWord + "&" + longWord + "&pills", {2}, true,
-       ControlBit(9) | ControlBit(2)},
-      {"fifteenletters1", {7}, true, ControlBit(9) | ControlBit(2)},
-      {"fifteenletters12", {7}, false, ControlBit(9)},
+       QX_CONTROL_BIT(9) | QX_CONTROL_BIT(2)},
+      {"fifteenletters1", {7}, true, QX_CONTROL_BIT(9) | QX_CONTROL_BIT(2)},
+      {"fifteenletters12", {7}, false, QX_CONTROL_BIT(9)},
   };
   for (const Case& c : cases) {
     auto denied = NewSet();
@@ -273,7 +271,7 @@ TEST(MatchingTest, SearchTermsSplitAtAmpersandAndPlus) {
     EXPECT_EQ(c.matches, MatchSearchTerms(service.get(), c.terms.c_str(), denied.get(), reason.get()))
         << c.terms.substr(0, 40);
     EXPECT_EQ(c.reasonControls, reason->controls) << c.terms.substr(0, 40);
-    EXPECT_EQ(c.matches ? 0u : CategoryBit(5), reason->categories) << c.terms.substr(0, 40);
+    EXPECT_EQ(c.matches ? 0u : QX_CATEGORY_BIT(5), reason->categories) << c.terms.substr(0, 40);
   }
 }
 
@@ -305,10 +303,10 @@ namespace {
 // Run under LeakSanitizer or valgrind, this shows that releasing the service
 // releases everything the policy side allocated for it.
 TEST(PolicyListsTest, ReleasingAFullServiceLeavesNothingBehind) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string list = dir.WriteList(
-      "list.lst", {testing::UrlRecord("http://a.example.com/", CategoryBit(1)),
-                   testing::UrlRecord("http://b.example.com/", CategoryBit(2))});
+      "list.lst", {testkit::UrlRecord("http://a.example.com/", QX_CATEGORY_BIT(1)),
+                   testkit::UrlRecord("http://b.example.com/", QX_CATEGORY_BIT(2))});
   QxService* service = QX_Init();
   ASSERT_NE(nullptr, service);
   ASSERT_EQ(QX_OK, QX_LoadControlList(service, nullptr, list.c_str()));

@@ -15,7 +15,7 @@
 #include "service_env.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 struct ServiceDeleter {
   void operator()(QxService* service) const { QX_FreeService(service); }
@@ -39,9 +39,6 @@ inline TypesPtr NewSet(std::initializer_list<int> categories = {},
   for (int control : controls) QX_SetThisControl(set.get(), control);
   return set;
 }
-
-inline std::uint32_t ControlBit(int control) { return 1u << (control - 1); }
-inline std::uint32_t CategoryBit(int category) { return 4u << (category - 1); }
 
 // An environment whose clock stands at one weekday and hour, which the test
 // may move (also while services read it from other threads); everything
@@ -94,7 +91,7 @@ inline void FillHours(unsigned char* table, std::initializer_list<int> weekdays,
   }
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
 
 #endif  // PELLUMIN_ENGINE_POLICY_TESTING_H_

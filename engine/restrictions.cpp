@@ -14,9 +14,6 @@ namespace corvane {
 
 namespace {
 
-constexpr int kAddMode = 1;
-constexpr int kRemoveMode = 2;
-
 int ChangeRestrictions(QxService* service, QxTypes* QxService::*slot, QxTypes* change, int mode) {
   int status = ValidateService(service);
   if (status != QX_OK) return status;
@@ -36,10 +33,10 @@ int ChangeRestrictions(QxService* service, QxTypes* QxService::*slot, QxTypes* c
   // Read the change first: the caller may pass the service's own set.
   const std::uint32_t controls = change->controls;
   const std::uint32_t categories = change->categories;
-  if (mode == kAddMode) {
+  if (mode == QX_MODE_ADD) {
     target->controls |= controls;
     target->categories |= categories;
-  } else if (mode == kRemoveMode) {
+  } else if (mode == QX_MODE_REMOVE) {
     target->controls &= ~controls;
     target->categories &= ~categories;
   }

@@ -14,12 +14,10 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
-using testing::FailingAllocations;
-using testing::FixedClock;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::FixedClock;
+using testkit::NewService;
+using testkit::NewSet;
 
 TEST(RestrictionsTest, AddsAndRemovesAccumulate) {
   struct Step {
@@ -34,13 +32,13 @@ TEST(RestrictionsTest, AddsAndRemovesAccumulate) {
     std::uint32_t controls;
   };
   const Case cases[] = {
-      {"first add", {{{5}, {3}, 1}}, CategoryBit(5), ControlBit(3)},
-      {"add then remove", {{{1, 2}, {}, 1}, {{2}, {}, 2}}, CategoryBit(1), 0},
+      {"first add", {{{5}, {3}, 1}}, QX_CATEGORY_BIT(5), QX_CONTROL_BIT(3)},
+      {"add then remove", {{{1, 2}, {}, 1}, {{2}, {}, 2}}, QX_CATEGORY_BIT(1), 0},
       {"remove from nothing", {{{4}, {8}, 2}}, 0, 0},
       {"modes 0 and 3 change nothing", {{{6}, {16}, 1}, {{6}, {16}, 0}, {{7}, {}, 3}},
-       CategoryBit(6), ControlBit(16)},
-      {"controls and categories apart", {{{9}, {1, 5}, 1}, {{}, {1}, 2}}, CategoryBit(9),
-       ControlBit(5)},
+       QX_CATEGORY_BIT(6), QX_CONTROL_BIT(16)},
+      {"controls and categories apart", {{{9}, {1, 5}, 1}, {{}, {1}, 2}}, QX_CATEGORY_BIT(9),
+       QX_CONTROL_BIT(5)},
   };
   using Operation = int (*)(QxService*, QxTypes*, int);
   struct Which {
@@ -113,7 +111,7 @@ TEST(RestrictionsTest, OutOfMemoryOnFirstUseLeavesNoSetAndMayBeRetried) {
   EXPECT_EQ(QX_ERR_NO_MEMORY, failed);
   EXPECT_EQ(nullptr, service->nonBusinessRestrictions);
   ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service.get(), set.get(), 1));
-  EXPECT_EQ(CategoryBit(3), service->nonBusinessRestrictions->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(3), service->nonBusinessRestrictions->categories);
 }
 
 TEST(BusinessHoursTest, TableAndSwitch) {
@@ -144,7 +142,7 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
   };
   // Table: Monday to Friday 09:00-16:59, Sunday 00:00.
   unsigned char table[QX_HOURS_SIZE] = {};
-  testing::FillHours(table, {1, 2, 3, 4, 5}, 9, 17);
+  testkit::FillHours(table, {1, 2, 3, 4, 5}, 9, 17);
   table[0] = 1;
   const Case cases[] = {
       {false, 0, 3, 1},  {false, 6, 23, 1},  // off: always business hours
@@ -206,7 +204,7 @@ TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
 // hour, while one of the clocks is moved back and forth.
 TEST(BusinessHoursTest, ServicesWithTheirOwnClocksRunSideBySide) {
   unsigned char table[QX_HOURS_SIZE] = {};
-  testing::FillHours(table, {1}, 9, 17);  // Monday 09:00-16:59
+  testkit::FillHours(table, {1}, 9, 17);  // Monday 09:00-16:59
   FixedClock open(1, 10);
   FixedClock closed(1, 20);
   auto inHours = NewService(&open);

@@ -18,10 +18,10 @@ namespace corvane {
 namespace {
 
 // Request controls that choose the kind of the stored record.
-constexpr std::uint32_t kApproveControl = 0x001;  // control 1
-constexpr std::uint32_t kKindControl10 = 0x200;
-constexpr std::uint32_t kKindControl11 = 0x400;
-constexpr std::uint32_t kKindControl12 = 0x800;
+constexpr std::uint32_t kApproveControl = QX_CONTROL_BIT(QX_CONTROL_APPROVED);
+constexpr std::uint32_t kKind1Control = QX_CONTROL_BIT(QX_CONTROL_KIND_1);
+constexpr std::uint32_t kKind3Control = QX_CONTROL_BIT(QX_CONTROL_KIND_3);
+constexpr std::uint32_t kKind2Control = QX_CONTROL_BIT(QX_CONTROL_KIND_2);
 
 AllocationFailureHook g_failureHook = nullptr;
 
@@ -66,9 +66,9 @@ AllocationFailureHook SetAllocationFailureHookForTesting(AllocationFailureHook h
 std::uint8_t SiteRecordKind(std::uint32_t requestControls) {
   // Tested in the order 10, 12, 11; each one found overrides the one before.
   std::uint8_t kind = 0;
-  if (requestControls & kKindControl10) kind = 1;
-  if (requestControls & kKindControl12) kind = 2;
-  if (requestControls & kKindControl11) kind = 3;
+  if (requestControls & kKind1Control) kind = 1;
+  if (requestControls & kKind2Control) kind = 2;
+  if (requestControls & kKind3Control) kind = 3;
   return kind;
 }
 

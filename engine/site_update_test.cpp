@@ -17,11 +17,9 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
-using testing::FailingAllocations;
-using testing::NewService;
-using testing::NewSet;
+using testkit::FailingAllocations;
+using testkit::NewService;
+using testkit::NewSet;
 
 // Checks that the site array is strictly ascending (sorted, no duplicates).
 void ExpectSiteListInOrder(const QxService* service) {
@@ -78,8 +76,8 @@ TEST(SiteUpdateTest, AddThenCategoriseFindsTheNewRecord) {
   EXPECT_EQ(QX_CATEGORIZED,
             QX_CategorizeUrl(service.get(), "http://WWW.example.com/games", result.get(), key, 1024));
   EXPECT_STREQ("WWW.EXAMPLE.COM/GAMES", key);
-  EXPECT_EQ(CategoryBit(4) | CategoryBit(9), result->categories);
-  EXPECT_EQ(ControlBit(9), result->controls);
+  EXPECT_EQ(QX_CATEGORY_BIT(4) | QX_CATEGORY_BIT(9), result->categories);
+  EXPECT_EQ(QX_CONTROL_BIT(9), result->controls);
 }
 
 TEST(SiteUpdateTest, SecondUpdateReplacesEveryField) {
@@ -93,15 +91,15 @@ TEST(SiteUpdateTest, SecondUpdateReplacesEveryField) {
   ASSERT_EQ(1, service->siteCount);
   const QxListRecord* record = SiteRecordFor(service.get(), "http://a.example.com/x");
   ASSERT_NE(nullptr, record);
-  EXPECT_EQ(CategoryBit(2), record->categories);  // not merged with the old categories
+  EXPECT_EQ(QX_CATEGORY_BIT(2), record->categories);  // not merged with the old categories
   EXPECT_EQ(3, record->kind);
   EXPECT_EQ(0, record->markFlags & 1);  // an update without control 1 removes the mark
 }
 
 TEST(SiteUpdateTest, ExistingRecordKeepsMeaninglessBitsAndReservedBytes) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string path = dir.WriteList(
-      "site.lst", {testing::UrlRecord("http://kept.example.com/p", CategoryBit(3), 2, 0xF0)});
+      "site.lst", {testkit::UrlRecord("http://kept.example.com/p", QX_CATEGORY_BIT(3), 2, 0xF0)});
   auto service = NewService();
   ASSERT_EQ(QX_OK, QX_LoadSiteList(service.get(), path.c_str()));
   service->siteRecords[0].reserved[0] = 0x5A;
@@ -112,7 +110,7 @@ TEST(SiteUpdateTest, ExistingRecordKeepsMeaninglessBitsAndReservedBytes) {
   EXPECT_EQ(0xF1, service->siteRecords[0].markFlags);
   EXPECT_EQ(0x5A, service->siteRecords[0].reserved[0]);
   // Approval took the URL's current categories from the loaded record.
-  EXPECT_EQ(CategoryBit(3), service->siteRecords[0].categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(3), service->siteRecords[0].categories);
   EXPECT_EQ(0, service->siteRecords[0].kind);
 }
 
@@ -139,10 +137,10 @@ TEST(SiteUpdateTest, ManyUpdatesKeepTheArraySortedAndUnique) {
 }
 
 TEST(SiteUpdateTest, UpdatesInsertIntoALoadedList) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   std::vector<QxListRecord> loaded;
   for (int i = 0; i < 40; ++i) {
-    loaded.push_back(testing::UrlRecord("http://loaded" + std::to_string(i) + ".example.net/", CategoryBit(2)));
+    loaded.push_back(testkit::UrlRecord("http://loaded" + std::to_string(i) + ".example.net/", QX_CATEGORY_BIT(2)));
   }
   const std::string path = dir.WriteList("site.lst", loaded);
   auto service = NewService();
@@ -158,7 +156,7 @@ TEST(SiteUpdateTest, UpdatesInsertIntoALoadedList) {
   for (int i = 0; i < 40; ++i) {
     const std::string loadedUrl = "http://loaded" + std::to_string(i) + ".example.net/";
     ASSERT_EQ(QX_CATEGORIZED, QX_CategorizeUrl(service.get(), loadedUrl.c_str(), result.get(), nullptr, 0));
-    EXPECT_EQ(CategoryBit(2), result->categories);
+    EXPECT_EQ(QX_CATEGORY_BIT(2), result->categories);
   }
 }
 
@@ -192,9 +190,9 @@ TEST(SiteUpdateTest, OnlyTheFullPathKeyIsWritten) {
 }
 
 TEST(SiteUpdateTest, ApprovingTakesTheCurrentCategorisation) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   const std::string control = dir.WriteList(
-      "control.lst", {testing::DomainRecord("http://www.known.com/", CategoryBit(7) | CategoryBit(9))});
+      "control.lst", {testkit::DomainRecord("http://www.known.com/", QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9))});
   auto service = NewService();
   ASSERT_EQ(QX_OK, QX_LoadControlList(service.get(), nullptr, control.c_str()));
 
@@ -202,17 +200,17 @@ TEST(SiteUpdateTest, ApprovingTakesTheCurrentCategorisation) {
   auto request = NewSet({1}, {1});
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://www.known.com/page", request.get()));
   // The request now holds the URL's categorisation as it was.
-  EXPECT_EQ(CategoryBit(7) | CategoryBit(9), request->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9), request->categories);
   EXPECT_EQ(0u, request->controls);
   const QxListRecord* record = SiteRecordFor(service.get(), "http://www.known.com/page");
   ASSERT_NE(nullptr, record);
-  EXPECT_EQ(CategoryBit(7) | CategoryBit(9), record->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9), record->categories);
   EXPECT_EQ(1, record->markFlags);
 
   auto result = NewSet();
   EXPECT_EQ(QX_CATEGORIZED,
             QX_CategorizeUrl(service.get(), "http://www.known.com/page/more", result.get(), nullptr, 0));
-  EXPECT_EQ(ControlBit(1) | ControlBit(9), result->controls);
+  EXPECT_EQ(QX_CONTROL_BIT(1) | QX_CONTROL_BIT(9), result->controls);
 
   // Unknown everywhere: approved with no categories.
   auto unknown = NewSet({3}, {1});
@@ -264,9 +262,9 @@ TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   ASSERT_EQ(2, service->siteCount);
   auto result = NewSet();
   EXPECT_EQ(QX_CATEGORIZED, QX_CategorizeUrl(service.get(), "http://one.example.com/", result.get(), nullptr, 0));
-  EXPECT_EQ(CategoryBit(6), result->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(6), result->categories);
   EXPECT_EQ(QX_CATEGORIZED, QX_CategorizeUrl(service.get(), "http://two.example.com/", result.get(), nullptr, 0));
-  EXPECT_EQ(CategoryBit(5), result->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(5), result->categories);
   EXPECT_EQ(QX_UNCATEGORIZED, QX_CategorizeUrl(service.get(), "http://three.example.com/", result.get(), nullptr, 0));
   // Once memory is back, the same update succeeds.
   EXPECT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://three.example.com/", other.get()));

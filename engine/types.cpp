@@ -13,12 +13,12 @@ namespace {
 
 bool ValidCategory(int category) { return category >= 1 && category <= QX_CATEGORY_COUNT; }
 
+// The numbered controls are the bits of QX_ALL_CONTROLS: 1 to 13 and 16.
 // Controls 14 and 15 have no number: bit 13 is the query bit that only
 // categorisation sets, and bit 14 means nothing.
-bool ValidControl(int control) { return (control >= 1 && control <= 13) || control == 16; }
-
-std::uint32_t CategoryBit(int category) { return 4u << (category - 1); }
-std::uint32_t ControlBit(int control) { return 1u << (control - 1); }
+bool ValidControl(int control) {
+  return control >= 1 && control <= 16 && (QX_ALL_CONTROLS & QX_CONTROL_BIT(control)) != 0;
+}
 
 enum class Change { kSet, kClear };
 
@@ -27,9 +27,9 @@ int ChangeCategory(QxTypes* set, int category, Change change) {
   if (status != QX_OK) return status;
   if (!ValidCategory(category)) return QX_ERR_BAD_CATEGORY;
   if (change == Change::kSet) {
-    set->categories |= CategoryBit(category);
+    set->categories |= QX_CATEGORY_BIT(category);
   } else {
-    set->categories &= ~CategoryBit(category);
+    set->categories &= ~QX_CATEGORY_BIT(category);
   }
   return QX_OK;
 }
@@ -39,9 +39,9 @@ int ChangeControl(QxTypes* set, int control, Change change) {
   if (status != QX_OK) return status;
   if (!ValidControl(control)) return QX_ERR_BAD_CONTROL;
   if (change == Change::kSet) {
-    set->controls |= ControlBit(control);
+    set->controls |= QX_CONTROL_BIT(control);
   } else {
-    set->controls &= ~ControlBit(control);
+    set->controls &= ~QX_CONTROL_BIT(control);
   }
   return QX_OK;
 }
@@ -115,7 +115,7 @@ int QX_CALL QX_TestThisCategory(QxTypes* set, int category) {
   const int status = ValidateTypes(set);
   if (status != QX_OK) return status;
   if (!corvane::ValidCategory(category)) return QX_ERR_BAD_CATEGORY;
-  return (set->categories & corvane::CategoryBit(category)) != 0 ? QX_YES : QX_NO;
+  return (set->categories & QX_CATEGORY_BIT(category)) != 0 ? QX_YES : QX_NO;
 }
 
 int QX_CALL QX_SetThisControl(QxTypes* set, int control) {
@@ -130,7 +130,7 @@ int QX_CALL QX_TestThisControl(QxTypes* set, int control) {
   const int status = ValidateTypes(set);
   if (status != QX_OK) return status;
   if (!corvane::ValidControl(control)) return QX_ERR_BAD_CONTROL;
-  return (set->controls & corvane::ControlBit(control)) != 0 ? QX_YES : QX_NO;
+  return (set->controls & QX_CONTROL_BIT(control)) != 0 ? QX_YES : QX_NO;
 }
 
 // In the three combinations out may be first or second: out's other word is

@@ -14,13 +14,13 @@ namespace {
 
 // Controls as policy switches (on the restriction set), URL attributes (on
 // the URL result set) and reasons (on the reason set).
-constexpr std::uint32_t kApproved = 0x0001;          // 1: approved / approved only
-constexpr std::uint32_t kNumericAddress = 0x0004;    // 3
-constexpr std::uint32_t kPersonalPage = 0x0008;      // 4
-constexpr std::uint32_t kNewsBackDoor = 0x0010;      // 5
-constexpr std::uint32_t kNotApproved = 0x0020;       // 6
-constexpr std::uint32_t kSearchWord = 0x0080;        // 8
-constexpr std::uint32_t kFileExtension = 0x8000;     // 16
+constexpr std::uint32_t kApproved = QX_CONTROL_BIT(QX_CONTROL_APPROVED);  // approved / only
+constexpr std::uint32_t kNumericAddress = QX_CONTROL_BIT(QX_CONTROL_NUMERIC_HOST);
+constexpr std::uint32_t kPersonalPage = QX_CONTROL_BIT(QX_CONTROL_PERSONAL_PAGE);
+constexpr std::uint32_t kNewsBackDoor = QX_CONTROL_BIT(QX_CONTROL_NEWS_BACK_DOOR);
+constexpr std::uint32_t kNotApproved = QX_CONTROL_BIT(QX_CONTROL_NOT_APPROVED);
+constexpr std::uint32_t kSearchWord = QX_CONTROL_BIT(QX_CONTROL_SEARCH_WORD);
+constexpr std::uint32_t kFileExtension = QX_CONTROL_BIT(QX_CONTROL_FILE_EXTENSION);
 
 bool NewsBackDoorApplies(const QxService* service, const QxUrl& url, const char* query,
                          int businessHours) {
@@ -123,7 +123,7 @@ int CheckUrl(QxService* service, const char* url, const char* query, QxTypes* re
     return QX_RESTRICTED;
   }
   if ((deniedControls & kSearchWord) && service->searchSiteList != nullptr && query != nullptr) {
-    const QxTypes denied = {{'Q', 'X', 'T', 'P'}, deniedControls, deniedCategories};
+    const QxTypes denied = {QX_TYPES_MAGIC, deniedControls, deniedCategories};
     if (SearchWordApplies(service, parsed, query, businessHours, &denied, reason)) {
       reason->controls |= kSearchWord;
       return QX_RESTRICTED;

@@ -14,12 +14,10 @@
 namespace corvane {
 namespace {
 
-using testing::CategoryBit;
-using testing::ControlBit;
-using testing::FixedClock;
-using testing::NewService;
-using testing::NewSet;
-using testing::ServicePtr;
+using testkit::FixedClock;
+using testkit::NewService;
+using testkit::NewSet;
+using testkit::ServicePtr;
 
 constexpr int kMonday = 1;
 constexpr int kSaturday = 6;
@@ -43,8 +41,8 @@ class UrlCheckTest : public ::testing::Test {
     service_ = NewService(&env_);
     // Control list: a numeric host and a domain.
     control_ = dir_.WriteList(
-        "control.lst", {testing::UrlRecord("http://10.0.0.5/", CategoryBit(10)),
-                        testing::DomainRecord("http://www.daily.com/", CategoryBit(19))});
+        "control.lst", {testkit::UrlRecord("http://10.0.0.5/", QX_CATEGORY_BIT(10)),
+                        testkit::DomainRecord("http://www.daily.com/", QX_CATEGORY_BIT(19))});
     ASSERT_EQ(QX_OK, QX_LoadControlList(service_.get(), nullptr, control_.c_str()));
     // Site list: a gambling site, and an approved page in the same category.
     auto gambling = NewSet({7, 9});
@@ -53,27 +51,27 @@ class UrlCheckTest : public ::testing::Test {
     auto approve = NewSet({}, {1});
     ASSERT_EQ(QX_OK, QX_UpdateSiteList(service_.get(), "http://cards.example.com/rules", approve.get()));
 
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "*.news.ab", "group=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "biz.ab", "g=", 7));
-    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "off.ab", "g=", 6));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "search.ab", "q=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "*.news.ab", "q=", 8));
-    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "late.ab", "q=", 7));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "*.news.ab", "group=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "biz.ab", "g=", QX_MODE_BUSINESS_HOURS));
+    ASSERT_EQ(QX_OK, QX_Env_NewsBackDoor(service_.get(), "off.ab", "g=", QX_MODE_OFF));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "search.ab", "q=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "*.news.ab", "q=", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_SearchSite(service_.get(), "late.ab", "q=", QX_MODE_BUSINESS_HOURS));
     auto gamblingWord = NewSet({7});
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "poker", gamblingWord.get(), 8));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "poker", gamblingWord.get(), QX_MODE_ALWAYS));
     ASSERT_EQ(QX_OK, QX_Env_RestrictedSearchWord(service_.get(), "dice", gamblingWord.get(), 0));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "exe", 8));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "zip", 7));
-    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "msi", 6));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "exe", QX_MODE_ALWAYS));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "zip", QX_MODE_BUSINESS_HOURS));
+    ASSERT_EQ(QX_OK, QX_Env_RestrictedExtension(service_.get(), "msi", QX_MODE_OFF));
 
     // Business hours: Monday to Friday, 09:00 to 16:59.
     unsigned char hours[QX_HOURS_SIZE] = {};
-    testing::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
+    testkit::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
     ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service_.get(), hours));
   }
 
   CheckEnv env_;
-  testing::TempDir dir_;
+  testkit::TempDir dir_;
   std::string control_;
   ServicePtr service_;
 };
@@ -92,13 +90,13 @@ struct CheckCase {
 
 std::uint32_t Controls(const std::vector<int>& numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= ControlBit(n);
+  for (int n : numbers) word |= QX_CONTROL_BIT(n);
   return word;
 }
 
 std::uint32_t Categories(const std::vector<int>& numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= CategoryBit(n);
+  for (int n : numbers) word |= QX_CATEGORY_BIT(n);
   return word;
 }
 
@@ -169,12 +167,12 @@ TEST_F(UrlCheckTest, TheUrlResultHoldsTheCategorisation) {
   auto reason = NewSet();
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/x?y", nullptr,
                                              restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(CategoryBit(7) | CategoryBit(9), result->categories);
-  EXPECT_EQ(ControlBit(9) | QX_CONTROL_QUERY, result->controls);
+  EXPECT_EQ(QX_CATEGORY_BIT(7) | QX_CATEGORY_BIT(9), result->categories);
+  EXPECT_EQ(QX_CONTROL_BIT(9) | QX_CONTROL_QUERY, result->controls);
 
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://www.daily.com/front", nullptr,
                                              restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(CategoryBit(19), result->categories);
+  EXPECT_EQ(QX_CATEGORY_BIT(19), result->categories);
   EXPECT_EQ(0u, result->controls);
 }
 
@@ -186,8 +184,8 @@ TEST_F(UrlCheckTest, ReasonsAddToWhatTheReasonSetHeld) {
   auto reason = NewSet({3}, {9});
   ASSERT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), "http://home.example.org/~u/", nullptr,
                                            restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(ControlBit(9) | ControlBit(4), reason->controls);
-  EXPECT_EQ(CategoryBit(3), reason->categories);
+  EXPECT_EQ(QX_CONTROL_BIT(9) | QX_CONTROL_BIT(4), reason->controls);
+  EXPECT_EQ(QX_CATEGORY_BIT(3), reason->categories);
 
   auto listedReason = NewSet({3}, {9});
   ASSERT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/", nullptr,
@@ -204,7 +202,7 @@ TEST_F(UrlCheckTest, TheServiceSetOfThePeriodApplies) {
   EXPECT_EQ(QX_OK, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 
   auto gambling = NewSet({7});
-  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service_.get(), gambling.get(), 1));
+  ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service_.get(), gambling.get(), QX_MODE_ADD));
   env_.Set(kMonday, 10);
   // Business hours, but only the other set exists.
   EXPECT_EQ(QX_OK, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
@@ -212,7 +210,7 @@ TEST_F(UrlCheckTest, TheServiceSetOfThePeriodApplies) {
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 
   auto empty = NewSet();
-  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service_.get(), empty.get(), 1));
+  ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service_.get(), empty.get(), QX_MODE_ADD));
   env_.Set(kMonday, 10);
   EXPECT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
   // With the hours table off, the business-hours set applies at any hour.
@@ -229,7 +227,7 @@ TEST_F(UrlCheckTest, ResolutionFailureDecidesNothing) {
   auto reason = NewSet({}, {9});
   EXPECT_EQ(QX_ERR_RESOLVE, QX_Env_UrlCheck(service_.get(), "http://cards.example.com/", nullptr,
                                             restriction.get(), result.get(), reason.get()));
-  EXPECT_EQ(ControlBit(9), reason->controls);
+  EXPECT_EQ(QX_CONTROL_BIT(9), reason->controls);
   // A numeric host is never resolved, so it is checked.
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), "http://10.0.0.5/", nullptr,
                                            restriction.get(), result.get(), reason.get()));

@@ -15,7 +15,7 @@
 namespace corvane {
 namespace {
 
-using testing::KeyRecord;
+using testkit::KeyRecord;
 
 QxUrl ParseUrl(const std::string& text) {
   QxUrl url;
@@ -140,7 +140,7 @@ TEST(UrlKeyTest, LongestKeyIsDigestedWholeAndItsTextCutTo1023) {
   EXPECT_EQ(std::memcmp(digest, url.digest, sizeof(digest)), 0);
 
   // The lookup hands out the same cut text when the long key matches.
-  const QxListRecord record = testing::RawKeyRecord(full, 4);
+  const QxListRecord record = testkit::RawKeyRecord(full, 4);
   std::memset(key, '#', sizeof(key));
   EXPECT_EQ(qxtsturl(&url, &record, 1, key), 1);
   EXPECT_EQ(std::strlen(key), 1023u);
@@ -172,7 +172,7 @@ TEST(UrlKeyTest, KeysAreTriedFromTheMostSpecific) {
   };
   for (const Case& c : cases) {
     std::vector<QxListRecord> records;
-    for (const char* key : c.keys) records.push_back(testing::RawKeyRecord(key, 0x40, 7, 1));
+    for (const char* key : c.keys) records.push_back(testkit::RawKeyRecord(key, 0x40, 7, 1));
     SortListRecords(records.data(), static_cast<std::int32_t>(records.size()));
     QxUrl url = ParseUrl(c.url);
     url.matchedLevel = -1;

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <cstring>
 
-
-#include "corvane.h"
+#include "base/ascii.h"
 #include "bit_scan.h"
+#include "corvane.h"
 #include "url_parser.h"
 
 namespace corvane {
@@ -26,20 +26,13 @@ constexpr std::size_t kWorkSize = 512;  // 511 characters and a NUL
 constexpr std::size_t kMaxHostLength = QX_HOST_SIZE - 1;
 constexpr std::size_t kMaxSegmentLength = QX_SEGMENT_SIZE - 1;
 
-constexpr char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using base::AsciiHexValue;
+using base::IsAsciiDigit;
+using base::ToAsciiUpper;
 
 // The characters that mean the same whether written plainly or encoded.
 inline bool IsUnreserved(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) || c == '-' ||
-         c == '.' || c == '_' || c == '~';
+  return base::IsAsciiAlpha(c) || IsAsciiDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 // Reads one character of [in, end) into *out: "%XY" where it stands for an
@@ -48,8 +41,8 @@ inline bool IsUnreserved(char c) {
 // client did not write. Returns the first character not read.
 inline const char* ReadDecoded(const char* in, const char* end, char* out) {
   if (in[0] == '%' && end - in >= 3) {
-    const int high = HexValue(in[1]);
-    const int low = high < 0 ? -1 : HexValue(in[2]);
+    const int high = AsciiHexValue(in[1]);
+    const int low = high < 0 ? -1 : AsciiHexValue(in[2]);
     if (low >= 0) {
       const char decoded = static_cast<char>(high * 16 + low);
       if (IsUnreserved(decoded)) {
@@ -91,7 +84,7 @@ void UpperCaseWord(char* text) {
 // Upper-cases length bytes, a word at a time.
 void UpperCaseBytes(char* text, std::size_t length) {
   if (length < 8) {
-    for (std::size_t i = 0; i < length; ++i) text[i] = ToUpper(text[i]);
+    for (std::size_t i = 0; i < length; ++i) text[i] = ToAsciiUpper(text[i]);
     return;
   }
   std::size_t i = 0;
@@ -104,7 +97,7 @@ void UpperCaseBytes(char* text, std::size_t length) {
 bool StartsWithNews(const char* text) {
   static const char kNews[] = "NEWS:";
   for (std::size_t i = 0; i < sizeof(kNews) - 1; ++i) {
-    if (ToUpper(text[i]) != kNews[i]) return false;  // also stops at the NUL
+    if (ToAsciiUpper(text[i]) != kNews[i]) return false;  // also stops at the NUL
   }
   return true;
 }
@@ -244,7 +237,7 @@ inline std::uint32_t CharMask(const char* p, char c) {
 }
 
 inline void StoreUpperRun(const char* p, char* out, std::size_t run) {
-  for (std::size_t i = 0; i < kBlock; ++i) out[i] = i < run ? ToUpper(p[i]) : '\0';
+  for (std::size_t i = 0; i < kBlock; ++i) out[i] = i < run ? ToAsciiUpper(p[i]) : '\0';
 }
 
 const char* ScanAuthority(const char* text, const char** lastAt) {
@@ -289,8 +282,8 @@ const char* FindQueryOrEnd(const char* p) {
 
 // ReadDecoded within a padded text, whose NUL ends an encoding too.
 inline const char* ReadDecodedPadded(const char* in, char* out) {
-  const int high = HexValue(in[1]);  // a NUL is no digit, and the next byte is readable
-  const int low = high < 0 ? -1 : HexValue(in[2]);
+  const int high = AsciiHexValue(in[1]);  // a NUL is no digit, and the next byte is readable
+  const int low = high < 0 ? -1 : AsciiHexValue(in[2]);
   if (low >= 0) {
     const char decoded = static_cast<char>(high * 16 + low);
     if (IsUnreserved(decoded)) {
@@ -328,7 +321,7 @@ CORVANE_PARSER_STEP std::size_t StoreHost(QxUrl* url, const char* in, const char
       }
       // At the field's last sixteen bytes, or an encoding.
       in = ReadDecoded(in, end, host + length);
-      host[length] = ToUpper(host[length]);
+      host[length] = ToAsciiUpper(host[length]);
       ++length;
     }
   } else {
@@ -346,7 +339,7 @@ CORVANE_PARSER_STEP std::size_t StoreHost(QxUrl* url, const char* in, const char
   while (length > 1 && host[length - 1] == '.') --length;
   host[length] = '\0';
   std::size_t numeric = 0;
-  while (numeric < length && (host[numeric] == '.' || IsDigit(host[numeric]))) ++numeric;
+  while (numeric < length && (host[numeric] == '.' || IsAsciiDigit(host[numeric]))) ++numeric;
   if (length > 0 && numeric == length) {
     url->flags |= QX_URL_NUMERIC;
     // Leading zeros of the components after the first: at most two go per
@@ -354,7 +347,7 @@ CORVANE_PARSER_STEP std::size_t StoreHost(QxUrl* url, const char* in, const char
     for (std::size_t dot = 0; dot < length; ++dot) {
       if (host[dot] != '.') continue;
       for (int round = 0; round < 2; ++round) {
-        if (host[dot + 1] == '0' && IsDigit(host[dot + 2])) {
+        if (host[dot + 1] == '0' && IsAsciiDigit(host[dot + 2])) {
           std::memmove(host + dot + 1, host + dot + 2, length - (dot + 1));  // with the NUL
           --length;
         }
@@ -404,9 +397,9 @@ CORVANE_PARSER_STEP void SplitPath(QxUrl* url, const char* in, UrlLengths* lengt
       if (c == '/' || c == '?' || c == '\0') break;
       if (c == '%') {
         in = ReadDecodedPadded(in, &out);
-        out = ToUpper(out);
+        out = ToAsciiUpper(out);
       } else {
-        out = ToUpper(c);
+        out = ToAsciiUpper(c);
         ++in;
       }
       // Once the field is full, its last byte is written over and over and
@@ -494,13 +487,13 @@ int QX_CALL qxprsurl(QxUrl* url, const char* text) {
 }
 
 char* QX_CALL stristr(const char* text, const char* find) {
-  using corvane::ToUpper;
+  using base::ToAsciiUpper;
   if (*find == '\0') return const_cast<char*>(text);
-  const char first = ToUpper(*find);
+  const char first = ToAsciiUpper(*find);
   for (; *text != '\0'; ++text) {
-    if (ToUpper(*text) != first) continue;
+    if (ToAsciiUpper(*text) != first) continue;
     std::size_t i = 1;
-    while (find[i] != '\0' && ToUpper(text[i]) == ToUpper(find[i])) ++i;
+    while (find[i] != '\0' && ToAsciiUpper(text[i]) == ToAsciiUpper(find[i])) ++i;
     if (find[i] == '\0') return const_cast<char*>(text);
   }
   return nullptr;

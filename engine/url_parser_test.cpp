@@ -144,7 +144,7 @@ TEST(UrlParserTest, EmptySegmentsDoNotCountTowardsTheTwenty) {
 // Categorisation and the site list update read a URL through the parser, so
 // the spellings above find what the plain URL finds.
 TEST(UrlParserTest, SpellingsOfAListedUrlAreCategorisedAsIt) {
-  namespace t = corvane::testing;
+  namespace t = corvane::testkit;
   t::TempDir dir;
   const std::string list = dir.WriteList(
       "control.lst", {t::UrlRecord("http://casino.example.com/poker", t::Categories({7})),
@@ -168,7 +168,7 @@ TEST(UrlParserTest, SpellingsOfAListedUrlAreCategorisedAsIt) {
     char key[QX_KEY_TEXT_SIZE];
     EXPECT_EQ(QX_CategorizeUrl(service.get(), c.url, result.get(), key, sizeof key - 1),
               QX_CATEGORIZED) << c.url;
-    EXPECT_EQ(result->categories, t::CategoryBit(c.category)) << c.url;
+    EXPECT_EQ(result->categories, QX_CATEGORY_BIT(c.category)) << c.url;
   }
 
   // The update stores the key of the plain URL.
@@ -178,7 +178,7 @@ TEST(UrlParserTest, SpellingsOfAListedUrlAreCategorisedAsIt) {
   auto result = t::NewSet();
   EXPECT_EQ(QX_CategorizeUrl(service.get(), "http://site.example.com/x", result.get(), nullptr, 0),
             QX_CATEGORIZED);
-  EXPECT_EQ(result->categories, t::CategoryBit(11));
+  EXPECT_EQ(result->categories, QX_CATEGORY_BIT(11));
 }
 
 TEST(UrlParserTest, TildeIndexIsTheLastPersonalSegment) {

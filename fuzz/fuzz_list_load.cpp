@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QX_ClearTypes(result);
   QX_SetThisCategory(result, category);
   FUZZ_CHECK(QX_UpdateSiteList(service, "http://new.example/a/b", result) == QX_OK);
-  QX_SetThisControl(result, 1);
+  QX_SetThisControl(result, QX_CONTROL_APPROVED);
   FUZZ_CHECK(QX_UpdateSiteList(service, "http://both.example/", result) == QX_OK);
   FUZZ_CHECK(QX_UpdateSiteList(service, "http://new.example/a/b", result) == QX_OK);
   FUZZ_CHECK(InOrder(service->siteRecords, service->siteCount));

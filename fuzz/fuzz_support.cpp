@@ -52,13 +52,13 @@ const std::vector<Entry>& StandardEntries() {
 std::string ListBytes(const std::vector<Entry>& entries) {
   std::vector<QxListRecord> records;
   for (const Entry& e : entries) {
-    records.push_back(corvane::testing::RawKeyRecord(
-        e.key, corvane::testing::Categories({e.category})));
+    records.push_back(corvane::testkit::RawKeyRecord(
+        e.key, corvane::testkit::Categories({e.category})));
   }
   std::sort(records.begin(), records.end(), [](const QxListRecord& a, const QxListRecord& b) {
     return std::memcmp(a.digest, b.digest, sizeof a.digest) < 0;
   });
-  return corvane::testing::ListFileBytes(records);
+  return corvane::testkit::ListFileBytes(records);
 }
 
 namespace {

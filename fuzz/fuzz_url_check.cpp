@@ -27,8 +27,10 @@ struct Fixture {
 // A set from two bytes: a category and a control number.
 void FillSet(QxTypes* set, fuzz::Reader* in) {
   QX_ClearTypes(set);
-  QX_SetThisCategory(set, in->Byte() % 29);  // 0 and 28 are refused
-  QX_SetThisControl(set, in->Byte() % 18);
+  // Numbers one past each end too: category 0 and 28, control 0, 14, 15 and
+  // 17 are refused.
+  QX_SetThisCategory(set, in->Byte() % (QX_CATEGORY_COUNT + 2));
+  QX_SetThisControl(set, in->Byte() % (QX_CONTROL_FILE_EXTENSION + 2));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 namespace tarnwick {
 
-const CategoryTableRow kCategoryTable[kCategoryCount] = {
+const CategoryTableRow kCategoryTable[QX_CATEGORY_COUNT] = {
     {"Alternative Journals", 13, 0},
     {"Art & Culture", 22, 0},
     {"Chat", 17, 0},

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "corvane.h"
+
 namespace tarnwick {
 
 struct CategoryTableRow {
@@ -16,10 +18,9 @@ struct CategoryTableRow {
   std::int32_t defaultState;  // 0 or 1
 };
 
-constexpr int kCategoryCount = 27;
-
 // Alphabetical by name; the order of every list the pages show and save.
-extern const CategoryTableRow kCategoryTable[kCategoryCount];
+// One row for each of the engine's QX_CATEGORY_COUNT categories.
+extern const CategoryTableRow kCategoryTable[QX_CATEGORY_COUNT];
 
 // Room for a state value's name: the category name and "State".
 constexpr int kStateValueNameSize = 256;

@@ -21,7 +21,7 @@ namespace {
 const char kTypesFailedMessage[] = "Pellumin Error: Couldn't allocate memory for Types.";
 const char kReadyMessage[] = "Pellumin Plugin V1.0 Initialized Correctly!";
 
-constexpr QxTypes kEmptySet = {{'Q', 'X', 'T', 'P'}, 0, 0};
+constexpr QxTypes kEmptySet = {QX_TYPES_MAGIC, 0, 0};
 
 // key path + "\" + subkey. The path is at most a message buffer long, so
 // no path is ever cut.

@@ -20,7 +20,7 @@
 namespace tarnwick {
 namespace {
 
-using corvane::testing::FailingAllocator;
+using corvane::testkit::FailingAllocator;
 
 // Runs HXProcURL on url in a buffer of the host's size.
 int Filter(testing::ClientPair& pair, const std::string& url) {

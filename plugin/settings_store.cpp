@@ -184,11 +184,11 @@ bool LoadCategorySet(const char* path, QxTypes* set) {
   return true;
 }
 
-void LoadFromStore(const char* subkey, CategoryRow rows[kCategoryCount]) {
+void LoadFromStore(const char* subkey, CategoryRow rows[QX_CATEGORY_COUNT]) {
   SettingsKey key = OpenSettingsKey(subkey, KeyAccess::kRead);
   std::vector<char> name(kStringValueSize);
   char stateName[kStateValueNameSize];
-  for (int i = 0; i < kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     const CategoryTableRow& table = kCategoryTable[i];
     bool fromStore = false;
     if (key != nullptr) {
@@ -208,11 +208,11 @@ void LoadFromStore(const char* subkey, CategoryRow rows[kCategoryCount]) {
   if (key != nullptr) CloseSettingsKey(key);
 }
 
-bool SaveToStore(const char* subkey, const CategoryRow rows[kCategoryCount]) {
+bool SaveToStore(const char* subkey, const CategoryRow rows[QX_CATEGORY_COUNT]) {
   SettingsKey key = OpenSettingsKeyForWriting(subkey);
   if (key == nullptr) return false;
   char stateName[kStateValueNameSize];
-  for (int i = 0; i < kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     const CategoryTableRow& table = kCategoryTable[i];
     WriteStringValue(key, table.name, rows[i].displayName.c_str());
     if (MakeStateValueName(table.name, stateName)) {

@@ -113,12 +113,12 @@ struct CategoryRow {
 // row whose display name cannot be read or whose state reads as -1 takes
 // the category name and default state; so does every row when the subkey
 // does not open.
-void LoadFromStore(const char* subkey, CategoryRow rows[kCategoryCount]);
+void LoadFromStore(const char* subkey, CategoryRow rows[QX_CATEGORY_COUNT]);
 // Writes each row's display name under its category name and its state
 // (1 when nonzero, else 0) under the state value name. False when the
 // subkey can be neither opened nor created (the message has been shown) or
 // does not close.
-bool SaveToStore(const char* subkey, const CategoryRow rows[kCategoryCount]);
+bool SaveToStore(const char* subkey, const CategoryRow rows[QX_CATEGORY_COUNT]);
 
 }  // namespace tarnwick
 

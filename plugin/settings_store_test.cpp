@@ -35,19 +35,19 @@ class SettingsStoreTest : public ::testing::Test {
 };
 
 TEST(CategoryTableTest, NumbersEachCategoryOnceInNameOrder) {
-  std::vector<int> seen(kCategoryCount + 1, 0);
+  std::vector<int> seen(QX_CATEGORY_COUNT + 1, 0);
   int ticked = 0;
-  for (int i = 0; i < kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     const CategoryTableRow& row = kCategoryTable[i];
     ASSERT_GE(row.categoryNumber, 1);
-    ASSERT_LE(row.categoryNumber, kCategoryCount);
+    ASSERT_LE(row.categoryNumber, QX_CATEGORY_COUNT);
     ++seen[row.categoryNumber];
     ticked += row.defaultState;
     if (i > 0) {
       EXPECT_LT(std::strcmp(kCategoryTable[i - 1].name, row.name), 0) << row.name;
     }
   }
-  for (int n = 1; n <= kCategoryCount; ++n) EXPECT_EQ(seen[n], 1) << n;
+  for (int n = 1; n <= QX_CATEGORY_COUNT; ++n) EXPECT_EQ(seen[n], 1) << n;
   EXPECT_EQ(ticked, 7);
 }
 
@@ -148,7 +148,7 @@ TEST_F(SettingsStoreTest, CategorySetTakesOnlyStatesOfExactlyOne) {
   ASSERT_NE(set, nullptr);
   EXPECT_TRUE(LoadCategorySet((path_ + "\\Deny").c_str(), set));
   std::vector<int> members;
-  for (int n = 1; n <= kCategoryCount; ++n) {
+  for (int n = 1; n <= QX_CATEGORY_COUNT; ++n) {
     if (QX_TestThisCategory(set, n) == QX_YES) members.push_back(n);
   }
   EXPECT_EQ(members, (std::vector<int>{1, 20}));
@@ -165,10 +165,10 @@ TEST_F(SettingsStoreTest, CategoryRowsFallBackRowByRow) {
                             Text("Chat", "Talk"), Dword("ChatState", 2),     // both
                             Text("Games", ""), Dword("GamesState", 0),       // empty name
                             Text("Humor", "Jokes"), Dword("HumorState", 0xFFFFFFFFu)}}});
-  CategoryRow rows[kCategoryCount];
+  CategoryRow rows[QX_CATEGORY_COUNT];
   LoadFromStore("Alert", rows);
   auto row = [&](const char* name) -> const CategoryRow& {
-    for (int i = 0; i < kCategoryCount; ++i) {
+    for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
       if (std::strcmp(kCategoryTable[i].name, name) == 0) return rows[i];
     }
     ADD_FAILURE() << name;
@@ -185,16 +185,16 @@ TEST_F(SettingsStoreTest, CategoryRowsFallBackRowByRow) {
     EXPECT_EQ(row(c.category).state, c.state) << c.category;
   }
 
-  CategoryRow defaults[kCategoryCount];
+  CategoryRow defaults[QX_CATEGORY_COUNT];
   LoadFromStore("Hours", defaults);
-  for (int i = 0; i < kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     EXPECT_EQ(defaults[i].displayName, kCategoryTable[i].name);
     EXPECT_EQ(defaults[i].state, kCategoryTable[i].defaultState);
   }
 }
 
 TEST_F(SettingsStoreTest, SavedRowsReadBackAndFeedTheFilter) {
-  CategoryRow rows[kCategoryCount];
+  CategoryRow rows[QX_CATEGORY_COUNT];
   LoadFromStore("Deny", rows);  // defaults: seven ticked
   rows[2].displayName = "Talk";  // Chat
   rows[2].state = 2;             // saved as 1
@@ -202,9 +202,9 @@ TEST_F(SettingsStoreTest, SavedRowsReadBackAndFeedTheFilter) {
   ASSERT_TRUE(SaveToStore("Deny", rows));
   EXPECT_TRUE(g_shown.empty());
 
-  CategoryRow back[kCategoryCount];
+  CategoryRow back[QX_CATEGORY_COUNT];
   LoadFromStore("Deny", back);
-  for (int i = 0; i < kCategoryCount; ++i) {
+  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
     EXPECT_EQ(back[i].displayName, rows[i].displayName) << i;
     EXPECT_EQ(back[i].state, rows[i].state != 0 ? 1 : 0) << i;
   }

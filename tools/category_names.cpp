@@ -1,6 +1,7 @@
 #include "category_names.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "base/ascii.h"
 #include "category_table.h"
@@ -26,8 +27,7 @@ bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
 // True when text[pos..] begins with name, without regard to case.
 bool StartsWithName(const std::string& text, std::size_t pos, const char* name) {
-  const std::string_view rest = pos < text.size() ? std::string_view(text).substr(pos) : "";
-  return base::StartsWithAsciiNoCase(rest, name);
+  return pos <= text.size() && base::StartsWithAsciiNoCase(std::string_view(text).substr(pos), name);
 }
 
 std::size_t SkipSpaces(const std::string& text, std::size_t pos) {
@@ -87,7 +87,7 @@ bool ParseCategoryList(const std::string& text, std::uint32_t* categories, std::
         return false;
       }
       if (number < 1 || number > QX_CATEGORY_COUNT) {
-        *error = "category " + token + " is outside 1..27";
+        *error = "category " + token + " is outside 1.." + std::to_string(QX_CATEGORY_COUNT);
         return false;
       }
       found = number;

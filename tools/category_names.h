@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "corvane.h"
+
 namespace corvane_tool {
 
 // The name of category n (1..27), or null for any other n.
 const char* CategoryName(int category);
 
-// The category word bit of category n (1..27): 4 << (n - 1).
-inline std::uint32_t CategoryBit(int category) { return 4u << (category - 1); }
+// The category word bit of category n (1..27), QX_CATEGORY_BIT(n), as a
+// function for the tool's callers.
+inline std::uint32_t CategoryBit(int category) { return QX_CATEGORY_BIT(category); }
 
 // Parses a category list: numbers 1..27 and names (compared without regard to
 // case) joined by ",". Names may themselves hold commas ("Opinion, Politics,

@@ -4,7 +4,6 @@
 // engine's URL check and the reasons in words.
 #include "check_command.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
 #include "env.h"
@@ -81,15 +81,16 @@ struct NamedSwitch {
   int control;
 };
 const NamedSwitch kSwitches[] = {
-    {"approved-only", 1}, {"deny-numeric", 3}, {"deny-personal", 4},
-    {"news-backdoor", 5}, {"search-words", 8}, {"extensions", 16},
+    {"approved-only", QX_CONTROL_APPROVED},     {"deny-numeric", QX_CONTROL_NUMERIC_HOST},
+    {"deny-personal", QX_CONTROL_PERSONAL_PAGE}, {"news-backdoor", QX_CONTROL_NEWS_BACK_DOOR},
+    {"search-words", QX_CONTROL_SEARCH_WORD},   {"extensions", QX_CONTROL_FILE_EXTENSION},
 };
 
 std::string Trim(const std::string& text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  while (begin < end && base::IsAsciiSpace(text[begin])) ++begin;
+  while (end > begin && base::IsAsciiSpace(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
 
@@ -102,11 +103,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     if (at == std::string::npos) return parts;
     start = at + 1;
   }
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 bool ParseNumber(const std::string& text, int low, int high, int* value) {
@@ -122,7 +118,7 @@ bool ParseNumber(const std::string& text, int low, int high, int* value) {
 }
 
 bool ParseDay(const std::string& text, int* day) {
-  const std::string name = Upper(Trim(text));
+  const std::string name = base::ToAsciiUpper(Trim(text));
   if (ParseNumber(name, 0, 6, day)) return true;
   for (int i = 0; i < 7; ++i) {
     // "Mon", "Monday" and anything between.
@@ -137,11 +133,12 @@ bool ParseDay(const std::string& text, int* day) {
   return false;
 }
 
-// Parses a control given as a number or as a switch name.
+// Parses a control given as a number (one that QX_SetThisControl takes) or
+// as a switch name.
 bool ParseControl(const std::string& text, int* control) {
   int number = 0;
   if (ParseNumber(text, 1, 16, &number)) {
-    if (number == 14 || number == 15) return false;
+    if ((QX_ALL_CONTROLS & QX_CONTROL_BIT(number)) == 0) return false;
     *control = number;
     return true;
   }
@@ -156,15 +153,13 @@ bool ParseControl(const std::string& text, int* control) {
 
 // Modes of the news, search-site and extension entries.
 bool ParseEntryMode(const std::string& text, int* mode) {
-  const std::string name = Upper(text);
-  if (name == "ALWAYS" || name == "8") *mode = 8;
-  else if (name == "BUSINESS" || name == "7") *mode = 7;
-  else if (name == "OFF" || name == "6") *mode = 6;
+  const std::string name = base::ToAsciiUpper(text);
+  if (name == "ALWAYS" || name == "8") *mode = QX_MODE_ALWAYS;
+  else if (name == "BUSINESS" || name == "7") *mode = QX_MODE_BUSINESS_HOURS;
+  else if (name == "OFF" || name == "6") *mode = QX_MODE_OFF;
   else return false;
   return true;
 }
-
-const char* EngineError(int code) { return ResultName(code); }
 
 // The environment of the check: the default one, with the clock fixed at
 // the weekday and hour --at gives. The service and DescribePeriod both ask
@@ -196,8 +191,8 @@ struct CheckOptions {
   std::vector<std::string> urls;
   int resolveTries = -1;  // -1: no resolution
   bool parentDomains = true;
-  QxTypes regular = {{'Q', 'X', 'T', 'P'}, 0, 0};
-  QxTypes other = {{'Q', 'X', 'T', 'P'}, 0, 0};
+  QxTypes regular = {QX_TYPES_MAGIC, 0, 0};
+  QxTypes other = {QX_TYPES_MAGIC, 0, 0};
   bool otherGiven = false;
   std::vector<PolicyEntryOption> entries;
   bool hoursGiven = false;
@@ -224,7 +219,7 @@ std::string AddControl(const char* option, const std::string& value, QxTypes* se
     return std::string(option) + " needs a control number (1..13, 16) or a switch name, not \"" +
            value + "\"";
   }
-  set->controls |= 1u << (control - 1);
+  set->controls |= QX_CONTROL_BIT(control);
   return "";
 }
 
@@ -242,7 +237,7 @@ std::string ParseOptions(int argc, char** argv, CheckOptions* options, bool* hel
     bool switched = false;
     for (const NamedSwitch& named : kSwitches) {
       if (args.Is((std::string("--") + named.option).c_str())) {
-        options->regular.controls |= 1u << (named.control - 1);
+        options->regular.controls |= QX_CONTROL_BIT(named.control);
         switched = true;
       }
     }
@@ -307,7 +302,7 @@ std::string ParseOptions(int argc, char** argv, CheckOptions* options, bool* hel
 // Adds one policy entry to the service; returns an empty text or the problem.
 std::string AddPolicyEntry(QxService* service, const PolicyEntryOption& entry) {
   const std::vector<std::string> parts = Split(entry.text, ':');
-  int mode = 8;
+  int mode = QX_MODE_ALWAYS;
   int code = QX_OK;
   switch (entry.kind) {
     case PolicyEntryOption::kNews:
@@ -336,7 +331,7 @@ std::string AddPolicyEntry(QxService* service, const PolicyEntryOption& entry) {
         return "--search-word: \"" + parts[0] + "\" is longer than " +
                std::to_string(QX_SEARCH_WORD_SIZE - 1) + " characters and could never match";
       }
-      QxTypes categories = {{'Q', 'X', 'T', 'P'}, 0, 0};
+      QxTypes categories = {QX_TYPES_MAGIC, 0, 0};
       const std::string problem = AddCategories(parts[1], &categories);
       if (!problem.empty()) return "--search-word: " + problem;
       code = QX_Env_RestrictedSearchWord(service, parts[0].c_str(), &categories, wordMode);
@@ -356,7 +351,7 @@ std::string AddPolicyEntry(QxService* service, const PolicyEntryOption& entry) {
     }
   }
   if (code != QX_OK) {
-    return "cannot add \"" + entry.text + "\": " + std::to_string(code) + " " + EngineError(code);
+    return "cannot add \"" + entry.text + "\": " + std::to_string(code) + " " + QX_ResultName(code);
   }
   return "";
 }
@@ -394,7 +389,7 @@ bool CheckOne(QxService* service, platform::Env* env, const CheckOptions& option
   }
   char key[QX_KEY_TEXT_SIZE] = {};
   const int categorised = QX_CategorizeUrl(service, url.c_str(), result, key, QX_KEY_TEXT_SIZE - 1);
-  out << "  categorisation " << categorised << " " << ResultName(categorised);
+  out << "  categorisation " << categorised << " " << QX_ResultName(categorised);
   if (categorised == QX_CATEGORIZED) out << ", key " << key;
   out << "\n  categories " << Hex(result->categories) << " ("
       << FormatCategoryNames(result->categories) << ")\n  controls " << Hex(result->controls)
@@ -422,11 +417,11 @@ bool CheckOne(QxService* service, platform::Env* env, const CheckOptions& option
       break;
     case QX_ERR_RESOLVE:
       out << "  verdict error: the host name could not be resolved (" << verdict << " "
-          << ResultName(verdict) << ")\n";
+          << QX_ResultName(verdict) << ")\n";
       ok = false;
       break;
     default:
-      out << "  verdict error: " << verdict << " " << ResultName(verdict) << '\n';
+      out << "  verdict error: " << verdict << " " << QX_ResultName(verdict) << '\n';
       ok = false;
       break;
   }
@@ -522,10 +517,13 @@ std::string DescribeReasons(const QxTypes& reason, const std::string& indent) {
     std::uint32_t bit;
     const char* words;
   } kReasons[] = {
-      {0x0020, "not an approved URL"},      {0x0004, "numeric address"},
-      {0x0008, "personal page"},            {0x0010, "news back door"},
-      {0x8000, "restricted file extension"}, {0x0080, "restricted search word"},
-      {0x0002, "the search word was entered with mode 8"},
+      {QX_CONTROL_BIT(QX_CONTROL_NOT_APPROVED), "not an approved URL"},
+      {QX_CONTROL_BIT(QX_CONTROL_NUMERIC_HOST), "numeric address"},
+      {QX_CONTROL_BIT(QX_CONTROL_PERSONAL_PAGE), "personal page"},
+      {QX_CONTROL_BIT(QX_CONTROL_NEWS_BACK_DOOR), "news back door"},
+      {QX_CONTROL_BIT(QX_CONTROL_FILE_EXTENSION), "restricted file extension"},
+      {QX_CONTROL_BIT(QX_CONTROL_SEARCH_WORD), "restricted search word"},
+      {QX_CONTROL_BIT(QX_CONTROL_WORD_MARKED), "the search word was entered with mode 8"},
   };
   std::uint32_t described = 0;
   for (const auto& entry : kReasons) {
@@ -564,14 +562,14 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
   int code = QX_LoadControlList(service, nullptr, options.controlPath.c_str());
   if (code != QX_OK) {
     err << "corvane check: cannot load the control list " << options.controlPath << ": " << code
-        << " " << ResultName(code) << '\n';
+        << " " << QX_ResultName(code) << '\n';
     return 1;
   }
   if (!options.sitePath.empty()) {
     code = QX_LoadSiteList(service, options.sitePath.c_str());
     if (code != QX_OK) {
       err << "corvane check: cannot load the site list " << options.sitePath << ": " << code
-          << " " << ResultName(code) << '\n';
+          << " " << QX_ResultName(code) << '\n';
       return 1;
     }
   }
@@ -579,13 +577,14 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
   QX_SetParentDomainOption(service, options.parentDomains ? 1 : 0);
 
   // The restriction sets are built by adding the sets parsed above.
-  code = QX_Env_RegularRestrictions(service, &options.regular, 1);
+  code = QX_Env_RegularRestrictions(service, &options.regular, QX_MODE_ADD);
   if (code == QX_OK && options.otherGiven) {
-    code = QX_Env_NonBusinessRestrictions(service, &options.other, 1);
+    code = QX_Env_NonBusinessRestrictions(service, &options.other, QX_MODE_ADD);
   }
   if (code == QX_OK && options.hoursGiven) code = QX_Env_BusinessHours(service, options.hours);
   if (code != QX_OK) {
-    err << "corvane check: cannot set the restrictions: " << code << " " << ResultName(code) << '\n';
+    err << "corvane check: cannot set the restrictions: " << code << " " << QX_ResultName(code)
+        << '\n';
     return 1;
   }
   for (const PolicyEntryOption& entry : options.entries) {

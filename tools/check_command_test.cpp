@@ -80,8 +80,8 @@ class CheckRunTest : public ::testing::Test {
   void SetUp() override {
     control_ = dir_.WriteList(
         "control.lst",
-        {corvane::testing::UrlRecord("http://cards.example.com/", corvane::testing::Categories({7})),
-         corvane::testing::UrlRecord("http://10.1.2.3/", corvane::testing::Categories({1}))});
+        {corvane::testkit::UrlRecord("http://cards.example.com/", corvane::testkit::Categories({7})),
+         corvane::testkit::UrlRecord("http://10.1.2.3/", corvane::testkit::Categories({1}))});
   }
 
   // Runs the command with the given arguments (after "check") and input.
@@ -96,7 +96,7 @@ class CheckRunTest : public ::testing::Test {
     return RunCheck(static_cast<int>(args.size()), argv.data(), in, out_, err_);
   }
 
-  corvane::testing::TempDir dir_;
+  corvane::testkit::TempDir dir_;
   std::string control_;
   std::ostringstream out_;
   std::ostringstream err_;
@@ -194,7 +194,7 @@ TEST_F(CheckRunTest, BadUsageIsExplained) {
 }
 
 TEST(CheckReasonsTest, EveryReasonHasWords) {
-  QxTypes reason = {{'Q', 'X', 'T', 'P'}, 0x20 | 0x4 | 0x8 | 0x10 | 0x8000 | 0x80 | 0x2 | 0x400,
+  QxTypes reason = {QX_TYPES_MAGIC, 0x20 | 0x4 | 0x8 | 0x10 | 0x8000 | 0x80 | 0x2 | 0x400,
                     (4u << 6) | (4u << 0)};
   const std::string text = DescribeReasons(reason, "- ");
   for (const char* words :

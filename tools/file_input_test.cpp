@@ -19,7 +19,7 @@
 namespace corvane_tool {
 namespace {
 
-using corvane::testing::TempDir;
+using corvane::testkit::TempDir;
 namespace fs = std::filesystem;
 
 using RunFunction = std::function<int(int, char**, std::ostream&, std::ostream&)>;

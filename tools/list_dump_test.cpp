@@ -9,9 +9,9 @@
 namespace corvane_tool {
 namespace {
 
-using corvane::testing::KeyRecord;
-using corvane::testing::ListFileBytes;
-using corvane::testing::TempDir;
+using corvane::testkit::KeyRecord;
+using corvane::testkit::ListFileBytes;
+using corvane::testkit::TempDir;
 
 QxListRecord WithFirstByte(std::uint8_t first) {
   QxListRecord record = {};

@@ -189,32 +189,15 @@ std::vector<KeyAttempt> TraceParentDomainSearch(const QxUrl& url, const QxListRe
   return attempts;
 }
 
-const char* ResultName(int code) {
-  switch (code) {
-    case QX_OK: return "QX_OK";
-    case QX_CATEGORIZED: return "QX_CATEGORIZED";
-    case QX_CATEGORIZED_TRUNCATED: return "QX_CATEGORIZED_TRUNCATED";
-    case QX_UNCATEGORIZED: return "QX_UNCATEGORIZED";
-    case QX_ERR_READ_HEADER: return "QX_ERR_READ_HEADER";
-    case QX_ERR_READ_RECORD: return "QX_ERR_READ_RECORD";
-    case QX_ERR_OPEN: return "QX_ERR_OPEN";
-    case QX_ERR_BAD_HANDLE: return "QX_ERR_BAD_HANDLE";
-    case QX_ERR_NULL_HANDLE: return "QX_ERR_NULL_HANDLE";
-    case QX_ERR_NO_MEMORY: return "QX_ERR_NO_MEMORY";
-    case QX_ERR_INVALID: return "QX_ERR_INVALID";
-    case QX_ERR_BAD_URL: return "QX_ERR_BAD_URL";
-    case QX_ERR_RESOLVE: return "QX_ERR_RESOLVE";
-    default: return "unknown result";
-  }
-}
-
 std::string DescribeControls(std::uint32_t controls) {
   static const struct {
     std::uint32_t bit;
     const char* name;
   } kControls[] = {
-      {0x0001, "approved (control 1)"},   {0x0004, "numeric host (control 3)"},
-      {0x0008, "personal page (control 4)"}, {0x0100, "site list (control 9)"},
+      {QX_CONTROL_BIT(QX_CONTROL_APPROVED), "approved (control 1)"},
+      {QX_CONTROL_BIT(QX_CONTROL_NUMERIC_HOST), "numeric host (control 3)"},
+      {QX_CONTROL_BIT(QX_CONTROL_PERSONAL_PAGE), "personal page (control 4)"},
+      {QX_CONTROL_BIT(QX_CONTROL_SITE_LIST), "site list (control 9)"},
       {QX_CONTROL_QUERY, "query"},
   };
   std::string out;
@@ -281,7 +264,7 @@ int PrintLookup(QxService* service, const std::string& siteName,
   }
   char keyText[QX_KEY_TEXT_SIZE];
   int code = QX_CategorizeUrl(service, text.c_str(), result, keyText, QX_KEY_TEXT_SIZE - 1);
-  out << "  result " << code << " " << ResultName(code);
+  out << "  result " << code << " " << QX_ResultName(code);
   if (code == QX_CATEGORIZED || code == QX_CATEGORIZED_TRUNCATED) {
     keyText[QX_KEY_TEXT_SIZE - 1] = '\0';
     out << " (" << (fromSite ? "site list" : "control list") << "), key " << keyText;
@@ -330,7 +313,7 @@ const char kLookupUsage[] =
 
 int LoadFailure(std::ostream& err, const char* what, const std::string& path, int code) {
   err << "corvane lookup: cannot load " << what << " " << path << ": " << code << " "
-      << ResultName(code) << '\n';
+      << QX_ResultName(code) << '\n';
   return 1;
 }
 

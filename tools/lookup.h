@@ -41,9 +41,6 @@ std::vector<KeyAttempt> TraceListSearch(const QxUrl& url, const QxListRecord* re
 std::vector<KeyAttempt> TraceParentDomainSearch(const QxUrl& url, const QxListRecord* records,
                                                 std::int32_t count, KeyStep step);
 
-// The name of a categorisation result ("QX_CATEGORIZED" and so on).
-const char* ResultName(int code);
-
 // The control bits of a result set in words ("numeric host, query").
 std::string DescribeControls(std::uint32_t controls);
 

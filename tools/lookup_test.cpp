@@ -11,8 +11,8 @@
 namespace corvane_tool {
 namespace {
 
-using corvane::testing::KeyRecord;
-using corvane::testing::TempDir;
+using corvane::testkit::KeyRecord;
+using corvane::testkit::TempDir;
 
 QxUrl Parse(const char* text) {
   QxUrl url;

@@ -14,7 +14,7 @@
 namespace corvane_tool {
 namespace {
 
-using corvane::testing::TempDir;
+using corvane::testkit::TempDir;
 
 struct LineCase {
   const char* line;

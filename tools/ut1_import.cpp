@@ -82,81 +82,107 @@ class Importer {
       ++report->ignored;
       return nullptr;
     }
-    if (domain) {
-      // ".example.com" is written now and then for "example.com and below".
-      std::size_t dots = entry.find_first_not_of('.');
-      if (dots == std::string::npos) {
-        ++report->invalid;
-        return "no host, only dots";
-      }
-      entry.erase(0, dots);
-    }
-    if (entry.size() > (domain ? kMaxHostEntry : kMaxUrlEntry)) {
-      ++report->overlong;
-      return domain ? "a host longer than 255 characters"
-                    : "longer than the 511 characters the lookup reads";
-    }
-    // A host entry holds no path, and no entry holds white space.
-    if (entry.find_first_of(" \t") != std::string::npos) {
-      ++report->invalid;
-      return "white space inside the entry";
-    }
-    if (domain && entry.find_first_of("/#") != std::string::npos) {
-      ++report->invalid;
-      return "a path or \"#\" in a domain entry";
-    }
-    // A fragment never reaches a proxy, so the page without it is what the
-    // entry names. Where nothing of the path is left the entry would widen
-    // to the whole host; it is refused instead.
-    std::size_t fragment = entry.find('#');
-    if (fragment != std::string::npos) {
-      entry.erase(fragment);
-      std::size_t slash = entry.find('/');
-      if (slash == std::string::npos || entry.find_first_not_of('/', slash) == std::string::npos) {
-        ++report->invalid;
-        return "no path left once the \"#\" fragment is cut";
-      }
-      ++result_->fragmentsDropped;
-    }
+    const char* dropped = TidyEntry(&entry, domain, report);
+    if (dropped != nullptr) return dropped;
     ListKey key;
     std::string error;
     if (!MakeListKey(entry, KeyForm::kPath, &key, &error)) {
       ++report->invalid;
       return "no host or URL the parser reads";
     }
+    CountEntry(entry, key, domain, report);
+    StoreEntry(entry, key, report->categories);
+    return nullptr;
+  }
+
+  // Puts an entry into the form its key is made from: leading dots of a
+  // domain and a URL's fragment go; an entry too long for the lookup, one
+  // with white space and a domain with a path are refused. Returns why an
+  // entry was refused (counted in report), or null.
+  const char* TidyEntry(std::string* entry, bool domain, FolderReport* report) {
     if (domain) {
-      ++report->domains;
-      if (IsNumericHost(key.text)) {
-        ++result_->numericHosts;
-        ++result_->hostOnly;
-      } else {
-        // The domain key the lookup derives for a host one label below.
-        ListKey below;
-        if (MakeListKey("a." + entry, KeyForm::kDomain, &below, &error) &&
-            below.text == key.text) {
-          ++result_->coveredBelow;
-        } else {
-          ++result_->hostOnly;
-        }
+      // ".example.com" is written now and then for "example.com and below".
+      std::size_t dots = entry->find_first_not_of('.');
+      if (dots == std::string::npos) {
+        ++report->invalid;
+        return "no host, only dots";
       }
-    } else {
+      entry->erase(0, dots);
+    }
+    if (entry->size() > (domain ? kMaxHostEntry : kMaxUrlEntry)) {
+      ++report->overlong;
+      return domain ? "a host longer than 255 characters"
+                    : "longer than the 511 characters the lookup reads";
+    }
+    // A host entry holds no path, and no entry holds white space.
+    if (entry->find_first_of(" \t") != std::string::npos) {
+      ++report->invalid;
+      return "white space inside the entry";
+    }
+    if (domain && entry->find_first_of("/#") != std::string::npos) {
+      ++report->invalid;
+      return "a path or \"#\" in a domain entry";
+    }
+    return CutFragment(entry, report);
+  }
+
+  // A fragment never reaches a proxy, so the page without it is what the
+  // entry names. Where nothing of the path is left the entry would widen to
+  // the whole host; it is refused instead (the reason is returned).
+  const char* CutFragment(std::string* entry, FolderReport* report) {
+    std::size_t fragment = entry->find('#');
+    if (fragment == std::string::npos) return nullptr;
+    entry->erase(fragment);
+    std::size_t slash = entry->find('/');
+    if (slash == std::string::npos || entry->find_first_not_of('/', slash) == std::string::npos) {
+      ++report->invalid;
+      return "no path left once the \"#\" fragment is cut";
+    }
+    ++result_->fragmentsDropped;
+    return nullptr;
+  }
+
+  // Counts a taken entry by its kind: a domain entry by whether the lookup
+  // covers the hosts below it, a URL entry by whether it lost a query.
+  void CountEntry(const std::string& entry, const ListKey& key, bool domain,
+                  FolderReport* report) {
+    if (!domain) {
       ++report->urls;
       if (key.queryDropped) ++result_->queriesDropped;
+      return;
     }
+    ++report->domains;
+    if (IsNumericHost(key.text)) {
+      ++result_->numericHosts;
+      ++result_->hostOnly;
+      return;
+    }
+    // The domain key the lookup derives for a host one label below.
+    ListKey below;
+    std::string error;
+    if (MakeListKey("a." + entry, KeyForm::kDomain, &below, &error) && below.text == key.text) {
+      ++result_->coveredBelow;
+    } else {
+      ++result_->hostOnly;
+    }
+  }
+
+  // Adds the entry's categories to the entry of the same key taken before,
+  // or appends it as a new one.
+  void StoreEntry(const std::string& entry, const ListKey& key, std::uint32_t categories) {
     std::string digest(reinterpret_cast<const char*>(key.digest), sizeof key.digest);
     auto found = index_.find(digest);
     if (found != index_.end()) {
-      result_->entries[found->second].categories |= report->categories;
+      result_->entries[found->second].categories |= categories;
       ++result_->merged;
-      return nullptr;
+      return;
     }
     index_.emplace(digest, result_->entries.size());
     ImportedEntry imported;
     imported.text = entry;
-    imported.categories = report->categories;
+    imported.categories = categories;
     std::copy(key.digest, key.digest + sizeof key.digest, imported.digest);
     result_->entries.push_back(imported);
-    return nullptr;
   }
 
   const ImportOptions& options_;

@@ -14,7 +14,7 @@
 namespace corvane_tool {
 namespace {
 
-using corvane::testing::TempDir;
+using corvane::testkit::TempDir;
 namespace fs = std::filesystem;
 
 void WriteFile(const fs::path& path, const std::string& text) {

@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+#include "base/endian.h"
+
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #include <emmintrin.h>
 #define CORVANE_MD4_SSE2 1
@@ -100,18 +102,8 @@ CORVANE_ALWAYS_INLINE Lanes Settled(Lanes v) {
 CORVANE_ALWAYS_INLINE Lanes Settled(const Lanes& v) { return v; }
 #endif
 
-// Little-endian load; compilers turn it into a single move on x86.
-inline std::uint32_t LoadWord(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-inline void StoreWord(std::uint32_t v, std::uint8_t* p) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
+using base::LoadLe32;
+using base::StoreLe32;
 
 constexpr std::uint32_t kInitialState[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 
@@ -197,7 +189,7 @@ CORVANE_ALWAYS_INLINE void InitialState(W state[4]) {
 }
 
 CORVANE_ALWAYS_INLINE void LoadWords(std::uint32_t x[16], const std::uint8_t block[64]) {
-  for (int i = 0; i < 16; ++i) x[i] = LoadWord(block + 4 * i);
+  for (int i = 0; i < 16; ++i) x[i] = LoadLe32(block + 4 * i);
 }
 
 void TransformBlock(std::uint32_t state[4], const std::uint8_t block[64]) {
@@ -240,7 +232,7 @@ CORVANE_ALWAYS_INLINE void PadOneBlock(const std::uint8_t* message, std::size_t 
   std::memset(block, 0, 64);
   CopyShort(block, message, length);
   block[length] = 0x80;
-  StoreWord(static_cast<std::uint32_t>(length * 8), block + 56);
+  StoreLe32(block + 56, static_cast<std::uint32_t>(length * 8));
 }
 
 // The padded end of a message: its last partial block, 0x80, zeros and the
@@ -259,8 +251,8 @@ void PadTail(const std::uint8_t* tail, std::size_t tailLength, std::uint64_t tot
   padded->bytes[tailLength] = 0x80;
   const std::uint64_t bits = totalLength * 8;
   std::uint8_t* end = padded->bytes + 64 * padded->blocks;
-  StoreWord(static_cast<std::uint32_t>(bits), end - 8);
-  StoreWord(static_cast<std::uint32_t>(bits >> 32), end - 4);
+  StoreLe32(end - 8, static_cast<std::uint32_t>(bits));
+  StoreLe32(end - 4, static_cast<std::uint32_t>(bits >> 32));
 }
 
 // Pads the last partial block (tail holds tailLength < 64 bytes) and runs
@@ -281,7 +273,7 @@ struct Job {
 };
 
 CORVANE_ALWAYS_INLINE void StoreDigest(const std::uint32_t state[4], std::uint8_t* digest) {
-  for (int w = 0; w < 4; ++w) StoreWord(state[w], digest + 4 * w);
+  for (int w = 0; w < 4; ++w) StoreLe32(digest + 4 * w, state[w]);
 }
 
 // Message words in and digests out for N lanes, one word at a time: works
@@ -290,12 +282,12 @@ template <typename V, int N>
 struct WordLoader {
   static CORVANE_ALWAYS_INLINE void Load(V x[16], const std::uint8_t* const blocks[N]) {
     for (int i = 0; i < 16; ++i) {
-      for (int lane = 0; lane < N; ++lane) x[i][lane] = LoadWord(blocks[lane] + 4 * i);
+      for (int lane = 0; lane < N; ++lane) x[i][lane] = LoadLe32(blocks[lane] + 4 * i);
     }
   }
   static CORVANE_ALWAYS_INLINE void Store(const V state[4], const Job jobs[], int used) {
     for (int lane = 0; lane < used; ++lane) {
-      for (int w = 0; w < 4; ++w) StoreWord(state[w][lane], jobs[lane].digest + 4 * w);
+      for (int w = 0; w < 4; ++w) StoreLe32(jobs[lane].digest + 4 * w, state[w][lane]);
     }
   }
 };
@@ -578,7 +570,7 @@ void Md4::Update(const void* data, std::size_t length) {
 
 void Md4::Final(std::uint8_t digest[kMd4DigestSize]) {
   FinishBlocks(state_, buffer_, static_cast<std::size_t>(length_ % 64), length_);
-  for (int i = 0; i < 4; ++i) StoreWord(state_[i], digest + 4 * i);
+  for (int i = 0; i < 4; ++i) StoreLe32(digest + 4 * i, state_[i]);
   Reset();
 }
 
@@ -588,7 +580,7 @@ void Md4Digest(const void* data, std::size_t length, std::uint8_t digest[kMd4Dig
   const std::size_t whole = length - length % 64;
   for (std::size_t offset = 0; offset < whole; offset += 64) TransformBlock(state, in + offset);
   FinishBlocks(state, in + whole, length - whole, length);
-  for (int i = 0; i < 4; ++i) StoreWord(state[i], digest + 4 * i);
+  for (int i = 0; i < 4; ++i) StoreLe32(digest + 4 * i, state[i]);
 }
 
 void Md4DigestMany(const std::uint8_t* const data[], const std::size_t lengths[],

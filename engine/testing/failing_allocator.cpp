@@ -9,7 +9,7 @@
 #include "policy.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 namespace {
 
 // Only the thread that armed the countdown counts, so that other threads
@@ -51,19 +51,19 @@ void FailingAllocator::End() {
   SetAllocationFailureHookForTesting(g_previousHook);
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
 
 // Replaced for the whole program: what the standard library and the
 // platform layer allocate counts too.
 void* operator new(std::size_t size) {
-  if (corvane::testing::Countdown()) throw std::bad_alloc();
+  if (corvane::testkit::Countdown()) throw std::bad_alloc();
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return ::operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  if (corvane::testing::Countdown()) return nullptr;
+  if (corvane::testkit::Countdown()) return nullptr;
   return std::malloc(size ? size : 1);
 }
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {

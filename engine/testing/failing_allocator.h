@@ -11,7 +11,7 @@
 #define PELLUMIN_ENGINE_TESTING_FAILING_ALLOCATOR_H_
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 class FailingAllocator {
  public:
@@ -31,7 +31,7 @@ class FailingAllocator {
   bool active_ = true;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
 
 #endif  // PELLUMIN_ENGINE_TESTING_FAILING_ALLOCATOR_H_

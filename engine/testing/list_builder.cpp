@@ -10,7 +10,7 @@
 #include "url_key.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 namespace {
 
@@ -46,5 +46,5 @@ std::string TempDir::WriteList(const std::string& name, std::vector<QxListRecord
   return Write(name, ListFileBytes(records));
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane

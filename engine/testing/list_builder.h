@@ -16,7 +16,7 @@
 #include "corvane.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 // The category word of the given category numbers (1 to 27).
 std::uint32_t Categories(std::initializer_list<int> numbers);
@@ -66,7 +66,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane
 
 #endif  // PELLUMIN_ENGINE_TESTING_LIST_BUILDER_H_

@@ -12,14 +12,16 @@
 #include <random>
 #include <stdexcept>
 
+#include "base/ascii.h"
+#include "base/endian.h"
 #include "md4/md4.h"
 
 namespace corvane {
-namespace testing {
+namespace testkit {
 
 std::uint32_t Categories(std::initializer_list<int> numbers) {
   std::uint32_t word = 0;
-  for (int n : numbers) word |= 4u << (n - 1);
+  for (int n : numbers) word |= QX_CATEGORY_BIT(n);
   return word;
 }
 
@@ -43,17 +45,13 @@ QxListRecord RawKeyRecord(const std::string& key, std::uint32_t categories, std:
 
 QxListRecord KeyRecord(const std::string& key, std::uint32_t categories, std::uint8_t kind,
                        std::uint8_t markFlags) {
-  std::string upper = key;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return RawKeyRecord(upper, categories, kind, markFlags);
+  return RawKeyRecord(base::ToAsciiUpper(key), categories, kind, markFlags);
 }
 
 std::string ListFileBytes(const std::vector<QxListRecord>& records) {
-  const std::uint32_t count = static_cast<std::uint32_t>(records.size());
-  std::string bytes;
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((count >> (8 * i)) & 0xFF));
+  char count[4];
+  base::StoreLe32(count, static_cast<std::uint32_t>(records.size()));
+  std::string bytes(count, sizeof count);
   bytes.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(QxListRecord));
   return bytes;
 }
@@ -90,5 +88,5 @@ std::string TempDir::Write(const std::string& name, const std::string& bytes) co
   return file;
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace corvane

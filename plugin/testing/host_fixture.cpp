@@ -104,8 +104,8 @@ std::string ControlListBytes(const std::vector<ListEntry>& entries) {
   std::vector<QxListRecord> records;
   for (const ListEntry& entry : entries) {
     std::uint32_t categories = 0;
-    for (int category : entry.categories) categories |= corvane::testing::Categories({category});
-    records.push_back(corvane::testing::RawKeyRecord(entry.key, categories));
+    for (int category : entry.categories) categories |= corvane::testkit::Categories({category});
+    records.push_back(corvane::testkit::RawKeyRecord(entry.key, categories));
   }
   // In list order, by digest; sorted here, since the engine's own sort sits
   // beside its exported loader, which this program takes from the shared
@@ -113,7 +113,7 @@ std::string ControlListBytes(const std::vector<ListEntry>& entries) {
   std::sort(records.begin(), records.end(), [](const QxListRecord& a, const QxListRecord& b) {
     return std::memcmp(a.digest, b.digest, sizeof(a.digest)) < 0;
   });
-  return corvane::testing::ListFileBytes(records);
+  return corvane::testkit::ListFileBytes(records);
 }
 
 ClientPair::ClientPair(const std::string& clientText) : connection_(new HostConnection()) {

@@ -19,7 +19,7 @@ namespace testing {
 
 // A folder below the system's temporary folder, removed when the object
 // goes: the engine tests' own.
-using corvane::testing::TempDir;
+using corvane::testkit::TempDir;
 
 // Value lines of a REGEDIT4 section, as an administrator writes them.
 std::string Dword(const std::string& name, std::uint32_t value);
