@@ -43,14 +43,17 @@ class OsRegistry final : public Registry {
     if (key == nullptr) return RegStatus::kInvalid;
     key->reset();
     RegKey* raw = nullptr;
-    return Wrap(OpenRegistryKey(path, access, &raw), raw, key);
+    // The handle is read only after the call has filled it.
+    const RegStatus status = OpenRegistryKey(path, access, &raw);
+    return Wrap(status, raw, key);
   }
   RegStatus CreateKey(const char* path, const char* className,
                       std::unique_ptr<RegistryKey>* key) override {
     if (key == nullptr) return RegStatus::kInvalid;
     key->reset();
     RegKey* raw = nullptr;
-    return Wrap(CreateRegistryKey(path, className, &raw), raw, key);
+    const RegStatus status = CreateRegistryKey(path, className, &raw);
+    return Wrap(status, raw, key);
   }
   RegStatus DeleteKey(const char*) override { return RegStatus::kInvalid; }
   const char* LastError() override { return LastRegistryError(); }
