@@ -22,7 +22,6 @@
 #include "filter_loader.h"
 #include "filter_state.h"
 #include "outputs.h"
-#include "settings_store.h"
 #include "tarnwick.h"
 
 static_assert(offsetof(HostConnection, clientSocket) == 1800, "clientSocket lives at 0x708");
@@ -37,10 +36,10 @@ namespace {
 
 FilterState g_state = [] {
   FilterState state{};
-  state.logEnabled = kFilterDefaults.log;
-  state.mailEnabled = kFilterDefaults.mail;
-  std::strcpy(state.controlFilePath, kFilterDefaults.controlFile);
-  std::strcpy(state.denialBody, kFilterDefaults.denialBody);
+  state.logEnabled = settings::kFilterDefaults.log;
+  state.mailEnabled = settings::kFilterDefaults.mail;
+  std::strcpy(state.controlFilePath, settings::kFilterDefaults.controlFile);
+  std::strcpy(state.denialBody, settings::kFilterDefaults.denialBody);
   return state;
 }();
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "env.h"
 #include "filter_loader.h"
 #include "filter_state.h"
 #include "tarnwick.h"
@@ -35,6 +36,11 @@ int FilterUrl(const std::string& url) {
 class FilterLoaderTest : public ::testing::Test {
  protected:
   void TearDown() override { HXUnInit(0); }
+  bool DescribeStoredFilter(const char* keyPath, std::vector<std::string>* lines,
+                            std::string* error) {
+    return settings::DescribeStoredFilter(store_, keyPath, lines, error);
+  }
+  settings::RegistryStore store_{platform::Env::Default()->registry()};
 };
 
 // A reload that fails keeps the filter in force; one that succeeds

@@ -6,11 +6,12 @@
 #include <cstdint>
 
 #include "corvane.h"
+#include "filter_settings.h"
 
 namespace tarnwick {
 
-constexpr std::size_t kControlFilePathSize = 512;
-constexpr std::size_t kDenialBodySize = 4096;
+using settings::kControlFilePathSize;
+using settings::kDenialBodySize;
 constexpr std::size_t kAlertBatchSize = 32000;
 
 // The fields in the order the plug-in has always kept them. urlSet and

@@ -23,7 +23,7 @@ namespace {
 
 TEST(DenialPageTest, BodyIsPlacedWholeBetweenTheFixedLines) {
   const std::string longest(kDenialBodySize - 1, 'z');
-  for (const std::string& body : {std::string(), std::string(kDefaultDenialBody), longest}) {
+  for (const std::string& body : {std::string(), std::string(settings::kDefaultDenialBody), longest}) {
     std::vector<char> page(kDenialPageSize);
     const std::size_t length = FormatDenialPage(body.c_str(), page.data());
     EXPECT_EQ(std::string(page.data(), length), testing::ExpectedPage(body));

@@ -15,6 +15,7 @@
 #include "layout.h"
 #include "platform.h"
 #include "screen.h"
+#include "env.h"
 #include "store.h"
 #include "templates.h"
 #include "terminal_window.h"
@@ -294,7 +295,7 @@ int RunTerminalConfiguration(const char* keyPath) {
                  why.c_str(), shown);
     return 0;
   }
-  RegistryStore store;
+  settings::RegistryStore store(platform::Env::Default()->registry());
   RunConfiguration(keyPath, store, frontEnd);
   frontEnd.Close();
   // A settings file that cannot be read shows as defaults in the sheet and

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 namespace config_ui {
-namespace testing {
+namespace testkit {
 namespace {
 
 int CompareNoCase(const std::string& a, const std::string& b) {
@@ -222,5 +222,5 @@ void MemorySheet::RunSheet(CPelluminSheet& sheet) {
   driver_.reset();
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace config_ui

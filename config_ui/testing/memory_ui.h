@@ -29,7 +29,7 @@
 #include "templates.h"
 
 namespace config_ui {
-namespace testing {
+namespace testkit {
 
 struct ShownMessage {
   std::string window;  // the template name of the owner
@@ -161,7 +161,7 @@ class MemorySheet final : public SheetFrontEnd, public MemoryUi {
   int runs_ = 0;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace config_ui
 
 #endif  // PELLUMIN_CONFIG_UI_TESTING_MEMORY_UI_H_
