@@ -44,12 +44,16 @@ ClockHook SetClockHookForTesting(ClockHook hook) {
   return g_clockHook.exchange(hook, std::memory_order_acq_rel);
 }
 
-const char* LastRegistryError() { return t_registryError.c_str(); }
-
 namespace internal {
 
 void SetRegistryError(std::string text) { t_registryError = std::move(text); }
 void ClearRegistryError() { t_registryError.clear(); }
+const char* RegistryErrorText() { return t_registryError.c_str(); }
+
+RegStatus Fail(RegStatus status, std::string text) {
+  SetRegistryError(std::move(text));
+  return status;
+}
 
 }  // namespace internal
 }  // namespace platform

@@ -414,6 +414,67 @@ Key& Document::AddKey(std::string_view path) {
   return keys_.back();
 }
 
+namespace {
+
+// The length of the component of key that comes directly below path, or 0
+// when key does not lie below path.
+std::size_t ChildLength(std::string_view key, std::string_view path) {
+  std::size_t start = 0;
+  if (!path.empty()) {
+    if (key.size() <= path.size() + 1 || key[path.size()] != '\\') return 0;
+    if (!EqualsIgnoreCase(key.substr(0, path.size()), path)) return 0;
+    start = path.size() + 1;
+  } else if (key.empty()) {
+    return 0;
+  }
+  std::size_t end = key.find('\\', start);
+  return (end == std::string_view::npos ? key.size() : end) - start;
+}
+
+}  // namespace
+
+bool Document::HasSubkeys(std::string_view path) const {
+  for (const Key& key : keys_)
+    if (ChildLength(key.path, path) != 0) return true;
+  return false;
+}
+
+std::vector<std::string> Document::SubkeyNames(std::string_view path) const {
+  std::vector<std::string> names;
+  const std::size_t start = path.empty() ? 0 : path.size() + 1;
+  for (const Key& key : keys_) {
+    const std::size_t length = ChildLength(key.path, path);
+    if (length == 0) continue;
+    std::string_view name = std::string_view(key.path).substr(start, length);
+    bool seen = false;
+    for (const std::string& known : names) seen = seen || EqualsIgnoreCase(known, name);
+    if (!seen) names.emplace_back(name);
+  }
+  return names;
+}
+
+void Document::RemoveKey(std::string_view path) {
+  if (path.empty()) return;
+  std::size_t cut = path.rfind('\\');
+  if (cut != std::string_view::npos) AddKey(path.substr(0, cut));
+  for (auto it = keys_.begin(); it != keys_.end(); ++it) {
+    if (EqualsIgnoreCase(it->path, path)) {
+      keys_.erase(it);
+      return;
+    }
+  }
+}
+
+bool Document::RemoveValue(Key& key, std::string_view name) {
+  for (auto it = key.values.begin(); it != key.values.end(); ++it) {
+    if (EqualsIgnoreCase(it->name, name)) {
+      key.values.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 const Value* Document::FindValue(const Key& key, std::string_view name) {
   for (const Value& value : key.values)
     if (EqualsIgnoreCase(value.name, name)) return &value;

@@ -1,66 +1,20 @@
-// The default environment: the operating system through the functions of
-// platform.h, and its registry root.
+// The default environment: the operating system's clock, resolver and
+// files, and its registry root; and the registry functions of platform.h,
+// which work on that root.
 #include "env.h"
 
 #include <cstring>
+#include <utility>
+
+#include "platform_internal.h"
 
 namespace platform {
 namespace {
 
-class OsRegistryKey final : public RegistryKey {
- public:
-  explicit OsRegistryKey(RegKey* key) : key_(key) {}
-  ~OsRegistryKey() override { CloseRegistryKey(key_); }
-  OsRegistryKey(const OsRegistryKey&) = delete;
-  OsRegistryKey& operator=(const OsRegistryKey&) = delete;
-
-  RegStatus QueryValue(const char* name, std::uint32_t* type, void* data,
-                       std::uint32_t* size) override {
-    return QueryRegistryValue(key_, name, type, data, size);
-  }
-  RegStatus SetValue(const char* name, std::uint32_t type, const void* data,
-                     std::uint32_t size) override {
-    return SetRegistryValue(key_, name, type, data, size);
-  }
-  // Not yet reachable through platform.h.
-  RegStatus DeleteValue(const char*) override { return RegStatus::kInvalid; }
-  RegStatus ValueNames(std::vector<std::string>*) override { return RegStatus::kInvalid; }
-  RegStatus SubkeyNames(std::vector<std::string>*) override { return RegStatus::kInvalid; }
-
- private:
-  RegKey* key_;
-};
-
-RegStatus Wrap(RegStatus status, RegKey* raw, std::unique_ptr<RegistryKey>* key) {
-  if (status == RegStatus::kOk) key->reset(new OsRegistryKey(raw));
-  return status;
-}
-
-class OsRegistry final : public Registry {
- public:
-  RegStatus OpenKey(const char* path, RegAccess access,
-                    std::unique_ptr<RegistryKey>* key) override {
-    if (key == nullptr) return RegStatus::kInvalid;
-    key->reset();
-    RegKey* raw = nullptr;
-    // The handle is read only after the call has filled it.
-    const RegStatus status = OpenRegistryKey(path, access, &raw);
-    return Wrap(status, raw, key);
-  }
-  RegStatus CreateKey(const char* path, const char* className,
-                      std::unique_ptr<RegistryKey>* key) override {
-    if (key == nullptr) return RegStatus::kInvalid;
-    key->reset();
-    RegKey* raw = nullptr;
-    const RegStatus status = CreateRegistryKey(path, className, &raw);
-    return Wrap(status, raw, key);
-  }
-  RegStatus DeleteKey(const char*) override { return RegStatus::kInvalid; }
-  const char* LastError() override { return LastRegistryError(); }
-};
-
 class OsEnv final : public Env {
  public:
+  OsEnv() : registry_(internal::NewDefaultRegistry()) {}
+
   WeekdayHour LocalWeekdayHour() override { return CurrentLocalWeekdayHour(); }
   ResolveStatus ResolveHostName(const char* name, HostAddressList* out) override {
     return platform::ResolveHostName(name, out);
@@ -71,10 +25,10 @@ class OsEnv final : public Env {
   bool ReplaceFile(const char* from, const char* to) override {
     return platform::ReplaceFile(from, to);
   }
-  Registry* registry() override { return &registry_; }
+  Registry* registry() override { return registry_.get(); }
 
  private:
-  OsRegistry registry_;
+  const std::unique_ptr<Registry> registry_;
 };
 
 }  // namespace
@@ -84,5 +38,64 @@ Env* Env::Default() {
   static Env* const env = new OsEnv;
   return env;
 }
+
+// A handle of platform.h's registry functions: a key of the default root.
+struct RegKey {
+  std::unique_ptr<RegistryKey> key;
+};
+
+namespace {
+
+RegStatus Wrap(RegStatus status, std::unique_ptr<RegistryKey>* opened, RegKey** key) {
+  if (status == RegStatus::kOk) *key = new RegKey{std::move(*opened)};
+  return status;
+}
+
+RegStatus NoHandle() {
+  return internal::Fail(RegStatus::kInvalid, "no key handle or no size given");
+}
+
+}  // namespace
+
+RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
+  if (key != nullptr) *key = nullptr;
+  std::unique_ptr<RegistryKey> opened;
+  return Wrap(Env::Default()->registry()->OpenKey(path, access, key ? &opened : nullptr),
+              &opened, key);
+}
+
+RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key) {
+  if (key != nullptr) *key = nullptr;
+  std::unique_ptr<RegistryKey> opened;
+  return Wrap(Env::Default()->registry()->CreateKey(path, className, key ? &opened : nullptr),
+              &opened, key);
+}
+
+RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size) {
+  if (key == nullptr) {
+    internal::ClearRegistryError();
+    return NoHandle();
+  }
+  return key->key->QueryValue(name, type, data, size);
+}
+
+RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
+                           std::uint32_t size) {
+  if (key == nullptr) {
+    internal::ClearRegistryError();
+    return internal::Fail(RegStatus::kInvalid, "no key handle given");
+  }
+  return key->key->SetValue(name, type, data, size);
+}
+
+RegStatus CloseRegistryKey(RegKey* key) {
+  internal::ClearRegistryError();
+  if (key == nullptr) return internal::Fail(RegStatus::kInvalid, "no key handle given");
+  delete key;
+  return RegStatus::kOk;
+}
+
+const char* LastRegistryError() { return internal::RegistryErrorText(); }
 
 }  // namespace platform

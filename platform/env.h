@@ -35,10 +35,12 @@ class RegistryKey {
   // Writes a value (the key must be open for kSetValue or kAll).
   virtual RegStatus SetValue(const char* name, std::uint32_t type, const void* data,
                              std::uint32_t size) = 0;
-  // Removes a value; kNotFound when there was none.
+  // Removes a value (the key must be open for kSetValue or kAll); kNotFound
+  // when there was none.
   virtual RegStatus DeleteValue(const char* name) = 0;
   // The names of the key's values and of its direct subkeys, in the
-  // store's order.
+  // store's order (the file's; on Windows, the registry's enumeration
+  // order). Refused with kAccessDenied on a key opened for kSetValue.
   virtual RegStatus ValueNames(std::vector<std::string>* names) = 0;
   virtual RegStatus SubkeyNames(std::vector<std::string>* names) = 0;
 };
@@ -57,12 +59,21 @@ class Registry {
   // the given class string, and opens it with full access.
   virtual RegStatus CreateKey(const char* path, const char* className,
                               std::unique_ptr<RegistryKey>* key) = 0;
-  // Removes a key that has no subkeys, with its values.
+  // Removes a key that has no subkeys, with its values: kNotFound when
+  // there is no such key, kAccessDenied when it has subkeys (Windows's
+  // answer; every root gives it), kInvalid for the root itself.
   virtual RegStatus DeleteKey(const char* path) = 0;
-  // Why the calling thread's last operation on this root failed, in words;
-  // "" after a success. Valid until the thread's next call on the root.
+  // Why the calling thread's last registry operation failed, in words; ""
+  // after a success. Valid until the thread's next registry call.
   virtual const char* LastError() = 0;
 };
+
+#if !defined(_WIN32)
+// A registry root on the REGEDIT4 file given (doc/registry-file.md), with
+// the default root's locking and atomic replacement; the file and its
+// folder are made at the first change.
+std::unique_ptr<Registry> NewFileRegistry(const std::string& file);
+#endif
 
 class Env {
  public:

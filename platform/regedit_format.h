@@ -46,11 +46,22 @@ class Document {
   bool KeyExists(std::string_view path) const;
   // Returns the key's section, adding it and any missing parent sections.
   Key& AddKey(std::string_view path);
+  // True when some key lies below path.
+  bool HasSubkeys(std::string_view path) const;
+  // The names of the keys directly below path, each once, spelled as first
+  // written, in file order.
+  std::vector<std::string> SubkeyNames(std::string_view path) const;
+  // Removes the key's own section (its values). Keys below it keep theirs,
+  // and its parent keeps existing: a section is added for the parent when
+  // it had none, as the registry keeps a parent when a subkey goes.
+  void RemoveKey(std::string_view path);
 
   static const Value* FindValue(const Key& key, std::string_view name);
   // Replaces the value of that name (keeping the name's first spelling) or
   // appends a new one.
   static void SetValue(Key& key, std::string_view name, std::uint32_t type, std::string data);
+  // Removes the value of that name; false when there was none.
+  static bool RemoveValue(Key& key, std::string_view name);
 
  private:
   std::vector<Key> keys_;

@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "env.h"
 #include "platform.h"
+#include "platform_internal.h"
 #include "regedit_format.h"
 
 namespace {
@@ -48,10 +51,9 @@ const char* StatusName(platform::RegStatus status) {
   return "unknown";
 }
 
-int Failed(const char* what, platform::RegStatus status) {
+int Failed(platform::Registry* registry, const char* what, platform::RegStatus status) {
   std::fprintf(stderr, "pellumin_regfile: %s: %s", what, StatusName(status));
-  if (*platform::LastRegistryError() != '\0')
-    std::fprintf(stderr, " (%s)", platform::LastRegistryError());
+  if (*registry->LastError() != '\0') std::fprintf(stderr, " (%s)", registry->LastError());
   std::fputc('\n', stderr);
   return 1;
 }
@@ -101,15 +103,14 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-int Create(const char* path) {
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::CreateRegistryKey(path, "", &key);
-  if (status != platform::RegStatus::kOk) return Failed("create", status);
-  platform::CloseRegistryKey(key);
+int Create(platform::Registry* registry, const char* path) {
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->CreateKey(path, "", &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "create", status);
   return 0;
 }
 
-int Set(const char* path, const char* name, const char* kind, const char* text) {
+int Set(platform::Registry* registry, const char* path, const char* name, const char* kind, const char* text) {
   std::string data;
   std::uint32_t type;
   if (std::strcmp(kind, "sz") == 0) {
@@ -126,26 +127,23 @@ int Set(const char* path, const char* name, const char* kind, const char* text) 
   } else {
     return Usage("the kind must be sz or dword");
   }
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::CreateRegistryKey(path, "", &key);
-  if (status != platform::RegStatus::kOk) return Failed("create", status);
-  status = platform::SetRegistryValue(key, name, type, data.data(),
-                                      static_cast<std::uint32_t>(data.size()));
-  platform::CloseRegistryKey(key);
-  return status == platform::RegStatus::kOk ? 0 : Failed("set", status);
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->CreateKey(path, "", &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "create", status);
+  status = key->SetValue(name, type, data.data(), static_cast<std::uint32_t>(data.size()));
+  return status == platform::RegStatus::kOk ? 0 : Failed(registry, "set", status);
 }
 
-int Get(const char* path, const char* name) {
-  platform::RegKey* key = nullptr;
-  platform::RegStatus status = platform::OpenRegistryKey(path, platform::RegAccess::kRead, &key);
-  if (status != platform::RegStatus::kOk) return Failed("open", status);
+int Get(platform::Registry* registry, const char* path, const char* name) {
+  std::unique_ptr<platform::RegistryKey> key;
+  platform::RegStatus status = registry->OpenKey(path, platform::RegAccess::kRead, &key);
+  if (status != platform::RegStatus::kOk) return Failed(registry, "open", status);
   std::uint32_t type = 0, size = 0;
-  status = platform::QueryRegistryValue(key, name, &type, nullptr, &size);
+  status = key->QueryValue(name, &type, nullptr, &size);
   std::string data(size, '\0');
-  if (status == platform::RegStatus::kOk)
-    status = platform::QueryRegistryValue(key, name, &type, &data[0], &size);
-  platform::CloseRegistryKey(key);
-  if (status != platform::RegStatus::kOk) return Failed("get", status);
+  if (status == platform::RegStatus::kOk) status = key->QueryValue(name, &type, &data[0], &size);
+  key.reset();
+  if (status != platform::RegStatus::kOk) return Failed(registry, "get", status);
   data.resize(size);
   if (type == platform::kRegSz && !data.empty() && data.back() == '\0') {
     data.pop_back();
@@ -166,9 +164,10 @@ int Get(const char* path, const char* name) {
   return 0;
 }
 
-int Dump() {
-  const char* file = std::getenv("TARNWICK_HKLM");
-  if (file == nullptr || *file == '\0') return Usage("dump needs --file or TARNWICK_HKLM");
+// file: --file, else the one TARNWICK_HKLM names ("" when neither).
+int Dump(const std::string& dumpFile) {
+  if (dumpFile.empty()) return Usage("dump needs --file or TARNWICK_HKLM");
+  const char* file = dumpFile.c_str();
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "pellumin_regfile: cannot read %s\n", file);
@@ -197,16 +196,27 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // The root the commands work on: the --file one, else the default
+  // environment's (an empty --file is no file given).
+  std::unique_ptr<platform::Registry> fileRegistry;
+  platform::Registry* registry = platform::Env::Default()->registry();
+  std::string dumpFile;
+  bool named = false;
+  if (!platform::internal::DefaultRegistryFile(&dumpFile, &named) || !named) dumpFile.clear();
   if (i + 1 < argc && std::strcmp(argv[i], "--file") == 0) {
-    setenv("TARNWICK_HKLM", argv[i + 1], 1);
+    if (argv[i + 1][0] != '\0') {
+      dumpFile = argv[i + 1];
+      fileRegistry = platform::NewFileRegistry(dumpFile);
+      registry = fileRegistry.get();
+    }
     i += 2;
   }
   if (i >= argc) return Usage("no command given");
   std::string command = argv[i++];
   int left = argc - i;
-  if (command == "create" && left == 1) return Create(argv[i]);
-  if (command == "set" && left == 4) return Set(argv[i], argv[i + 1], argv[i + 2], argv[i + 3]);
-  if (command == "get" && left == 2) return Get(argv[i], argv[i + 1]);
-  if (command == "dump" && left == 0) return Dump();
+  if (command == "create" && left == 1) return Create(registry, argv[i]);
+  if (command == "set" && left == 4) return Set(registry, argv[i], argv[i + 1], argv[i + 2], argv[i + 3]);
+  if (command == "get" && left == 2) return Get(registry, argv[i], argv[i + 1]);
+  if (command == "dump" && left == 0) return Dump(dumpFile);
   return Usage(("bad command or arguments: " + command).c_str());
 }

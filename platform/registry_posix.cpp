@@ -21,29 +21,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "document_registry.h"
+#include "env.h"
 #include "platform.h"
 #include "platform_internal.h"
 #include "regedit_format.h"
 
 namespace platform {
-
-struct RegKey {
-  std::string file;
-  std::string path;
-  RegAccess access;
-  regedit::Key snapshot;
-};
-
 namespace {
 
-using internal::SetRegistryError;
-
-RegStatus Fail(RegStatus status, std::string text) {
-  SetRegistryError(std::move(text));
-  return status;
-}
+using internal::Fail;
 
 RegStatus FromErrno(int error) {
   return (error == EACCES || error == EPERM || error == EROFS) ? RegStatus::kAccessDenied
@@ -57,28 +48,6 @@ RegStatus IoFail(const std::string& what, const std::string& file, int error) {
 const char* NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
   return (value != nullptr && *value != '\0') ? value : nullptr;
-}
-
-// TARNWICK_HKLM, else $XDG_CONFIG_HOME/tarnwick/hklm.reg, else
-// ~/.config/tarnwick/hklm.reg. Looked up at every open, so a change of the
-// environment takes effect at once.
-bool StoreFile(std::string* out) {
-  if (const char* file = NonEmptyEnv("TARNWICK_HKLM")) {
-    *out = file;
-    return true;
-  }
-  const char* xdg = NonEmptyEnv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
-    *out = std::string(xdg) + "/tarnwick/hklm.reg";
-    return true;
-  }
-  const char* home = NonEmptyEnv("HOME");
-  if (home == nullptr) {
-    if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir;
-  }
-  if (home == nullptr || *home == '\0') return false;
-  *out = std::string(home) + "/.config/tarnwick/hklm.reg";
-  return true;
 }
 
 // Reads the whole file. *missing tells a file that is not there from one
@@ -255,130 +224,76 @@ RegStatus ModifyFile(const std::string& file,
   return WriteAtomically(file, regedit::Write(doc));
 }
 
-RegStatus NormalizePath(const char* path, std::string* out) {
-  if (path == nullptr) return Fail(RegStatus::kInvalid, "no key path given");
-  std::string why;
-  if (!regedit::NormalizeKeyPath(path, out, &why)) return Fail(RegStatus::kInvalid, why);
-  return RegStatus::kOk;
-}
+// A registry root on one REGEDIT4 file: the file given, or, for the default
+// environment, the file the process environment names at each open.
+class FileRegistry final : public internal::DocumentRegistry {
+ public:
+  // fromEnvironment: the default environment's lookup at each open, else
+  // file.
+  FileRegistry(std::string file, bool fromEnvironment)
+      : file_(std::move(file)), fromEnvironment_(fromEnvironment) {}
 
-// What opening and creating a key both do first: checks that there is a
-// place for the handle (and empties it), normalises the key path and finds
-// the registry file.
-RegStatus PrepareKeyHandle(const char* path, RegKey** key, std::string* normalized,
-                           std::string* file) {
-  if (key == nullptr) return Fail(RegStatus::kInvalid, "no place for the key handle");
-  *key = nullptr;
-  RegStatus status = NormalizePath(path, normalized);
-  if (status != RegStatus::kOk) return status;
-  if (!StoreFile(file))
-    return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
-  return RegStatus::kOk;
-}
+  RegStatus Locate(std::string* where) override {
+    if (!fromEnvironment_) {
+      if (file_.empty()) return Fail(RegStatus::kInvalid, "no registry file given");
+      *where = file_;
+      return RegStatus::kOk;
+    }
+    bool named = false;
+    if (!internal::DefaultRegistryFile(where, &named))
+      return Fail(RegStatus::kIoError, "no registry file: set TARNWICK_HKLM or HOME");
+    return RegStatus::kOk;
+  }
+  RegStatus Read(const std::string& where, regedit::Document* doc) override {
+    bool missing = false;
+    return LoadDocument(where, doc, &missing);
+  }
+  RegStatus Modify(const std::string& where, const std::string&, const Change& change) override {
+    return ModifyFile(where, change);
+  }
+  std::string Prefix(const std::string& where) override { return where + ": "; }
 
-regedit::Key SnapshotOf(const regedit::Document& doc, const std::string& path) {
-  if (const regedit::Key* key = doc.FindKey(path)) return *key;
-  return regedit::Key{path, {}};
-}
+ private:
+  const std::string file_;
+  const bool fromEnvironment_;
+};
 
 }  // namespace
 
-RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
-  internal::ClearRegistryError();
-  std::string normalized;
-  std::string file;
-  RegStatus status = PrepareKeyHandle(path, key, &normalized, &file);
-  if (status != RegStatus::kOk) return status;
-  regedit::Document doc;
-  bool missing = false;
-  status = LoadDocument(file, &doc, &missing);
-  if (status != RegStatus::kOk) return status;
-  if (!doc.KeyExists(normalized))
-    return Fail(RegStatus::kNotFound, file + ": no key HKEY_LOCAL_MACHINE\\" + normalized);
-  *key = new RegKey{file, normalized, access, SnapshotOf(doc, normalized)};
-  return RegStatus::kOk;
-}
+namespace internal {
 
-RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key) {
-  // The class string has no place in a .reg file (regedit neither writes nor
-  // reads one), so it is not kept here.
-  (void)className;
-  internal::ClearRegistryError();
-  std::string normalized;
-  std::string file;
-  RegStatus status = PrepareKeyHandle(path, key, &normalized, &file);
-  if (status != RegStatus::kOk) return status;
-  regedit::Key snapshot;
-  status = ModifyFile(file, [&](regedit::Document& doc) {
-    bool exists = doc.KeyExists(normalized);
-    if (!exists) doc.AddKey(normalized);
-    snapshot = SnapshotOf(doc, normalized);
-    return !exists;
-  });
-  if (status != RegStatus::kOk) return status;
-  *key = new RegKey{file, normalized, RegAccess::kAll, std::move(snapshot)};
-  return RegStatus::kOk;
-}
-
-RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type, void* data,
-                             std::uint32_t* size) {
-  internal::ClearRegistryError();
-  if (key == nullptr || size == nullptr)
-    return Fail(RegStatus::kInvalid, "no key handle or no size given");
-  if (key->access == RegAccess::kSetValue)
-    return Fail(RegStatus::kAccessDenied, "the key was opened for setting values only");
-  const regedit::Value* value =
-      regedit::Document::FindValue(key->snapshot, name != nullptr ? name : "");
-  if (value == nullptr)
-    return Fail(RegStatus::kNotFound, "no value \"" + std::string(name ? name : "") + "\"");
-  if (type != nullptr) *type = value->type;
-  std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
-  if (data == nullptr) {
-    *size = needed;
-    return RegStatus::kOk;
-  }
-  if (*size < needed) {
-    *size = needed;
-    return Fail(RegStatus::kMoreData, "the value is larger than the buffer");
-  }
-  if (needed > 0) std::memcpy(data, value->data.data(), needed);
-  *size = needed;
-  return RegStatus::kOk;
-}
-
-RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
-                           std::uint32_t size) {
-  internal::ClearRegistryError();
-  if (key == nullptr) return Fail(RegStatus::kInvalid, "no key handle given");
-  if (data == nullptr && size > 0) return Fail(RegStatus::kInvalid, "no data given");
-  if (key->access == RegAccess::kRead)
-    return Fail(RegStatus::kAccessDenied, "the key was opened for reading only");
-  std::string valueName = name != nullptr ? name : "";
-  for (char c : valueName) {
-    // A .reg line cannot carry these in a name in a form regedit reads.
-    if (static_cast<unsigned char>(c) < 0x20)
-      return Fail(RegStatus::kInvalid, "a value name holds a control character");
-  }
-  std::string bytes(static_cast<const char*>(data), size);
-  regedit::Key snapshot;
-  RegStatus status = ModifyFile(key->file, [&](regedit::Document& doc) {
-    // A key that another process removed meanwhile is made again: the value
-    // must not be lost.
-    regedit::Key& target = doc.AddKey(key->path);
-    regedit::Document::SetValue(target, valueName, type, bytes);
-    snapshot = target;
+// TARNWICK_HKLM, else $XDG_CONFIG_HOME/tarnwick/hklm.reg, else
+// ~/.config/tarnwick/hklm.reg. Looked up at every open, so a change of the
+// environment takes effect at once.
+bool DefaultRegistryFile(std::string* file, bool* named) {
+  *named = false;
+  if (const char* value = NonEmptyEnv("TARNWICK_HKLM")) {
+    *file = value;
+    *named = true;
     return true;
-  });
-  if (status != RegStatus::kOk) return status;
-  key->snapshot = std::move(snapshot);
-  return RegStatus::kOk;
+  }
+  const char* xdg = NonEmptyEnv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
+    *file = std::string(xdg) + "/tarnwick/hklm.reg";
+    return true;
+  }
+  const char* home = NonEmptyEnv("HOME");
+  if (home == nullptr) {
+    if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir;
+  }
+  if (home == nullptr || *home == '\0') return false;
+  *file = std::string(home) + "/.config/tarnwick/hklm.reg";
+  return true;
 }
 
-RegStatus CloseRegistryKey(RegKey* key) {
-  internal::ClearRegistryError();
-  if (key == nullptr) return Fail(RegStatus::kInvalid, "no key handle given");
-  delete key;
-  return RegStatus::kOk;
+std::unique_ptr<Registry> NewDefaultRegistry() {
+  return std::unique_ptr<Registry>(new FileRegistry(std::string(), true));
+}
+
+}  // namespace internal
+
+std::unique_ptr<Registry> NewFileRegistry(const std::string& file) {
+  return std::unique_ptr<Registry>(new FileRegistry(file, false));
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
-// The registry subset through the public interface. The shared tests run
-// against the REGEDIT4 file on POSIX and against the real registry (below
-// HKLM\SOFTWARE\PelluminTest, removed afterwards) on Windows.
+// The registry roots through the Registry interface. The shared tests run
+// against a REGEDIT4 file root (NewFileRegistry) on POSIX and against the
+// real registry (below HKLM\SOFTWARE\PelluminTest, removed afterwards) on
+// Windows; the default root's file lookup and the C-style functions of
+// platform.h are tested at the end.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "env.h"
 #include "platform.h"
 
 #ifdef _WIN32
@@ -35,7 +38,10 @@ constexpr char kBase[] = "SOFTWARE\\PelluminTest";
 class RegistryTest : public ::testing::Test {
  protected:
 #ifdef _WIN32
-  void SetUp() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
+  void SetUp() override {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase);
+    registry_ = Env::Default()->registry();
+  }
   void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
 #else
   void SetUp() override {
@@ -43,10 +49,10 @@ class RegistryTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     file_ = dir_ + "/conf/hklm.reg";
-    setenv("TARNWICK_HKLM", file_.c_str(), 1);
+    owned_ = NewFileRegistry(file_);
+    registry_ = owned_.get();
   }
   void TearDown() override {
-    unsetenv("TARNWICK_HKLM");
     std::string command = "rm -rf '" + dir_ + "'";
     ASSERT_EQ(system(command.c_str()), 0);
   }
@@ -62,36 +68,38 @@ class RegistryTest : public ::testing::Test {
   }
   std::string dir_;
   std::string file_;
+  std::unique_ptr<Registry> owned_;
 #endif
+  Registry* registry_ = nullptr;
 
   static std::string Path(const char* sub) { return std::string(kBase) + "\\" + sub; }
 
-  static void SetString(RegKey* key, const char* name, const std::string& text) {
-    ASSERT_EQ(SetRegistryValue(key, name, kRegSz, text.c_str(),
-                               static_cast<std::uint32_t>(text.size() + 1)),
+  void SetString(const std::unique_ptr<RegistryKey>& key, const char* name,
+                 const std::string& text) {
+    ASSERT_EQ(key->SetValue(name, kRegSz, text.c_str(), static_cast<std::uint32_t>(text.size() + 1)),
               RegStatus::kOk)
-        << LastRegistryError();
+        << registry_->LastError();
   }
-  static void SetDword(RegKey* key, const char* name, std::uint32_t number) {
-    ASSERT_EQ(SetRegistryValue(key, name, kRegDword, &number, 4), RegStatus::kOk)
-        << LastRegistryError();
+  void SetDword(const std::unique_ptr<RegistryKey>& key, const char* name, std::uint32_t number) {
+    ASSERT_EQ(key->SetValue(name, kRegDword, &number, 4), RegStatus::kOk)
+        << registry_->LastError();
   }
-  static RegKey* Create(const std::string& path) {
-    RegKey* key = nullptr;
-    EXPECT_EQ(CreateRegistryKey(path.c_str(), "Zelmar Global Data", &key), RegStatus::kOk)
-        << LastRegistryError();
+  std::unique_ptr<RegistryKey> Create(const std::string& path) {
+    std::unique_ptr<RegistryKey> key;
+    EXPECT_EQ(registry_->CreateKey(path.c_str(), "Zelmar Global Data", &key), RegStatus::kOk)
+        << registry_->LastError();
     return key;
   }
 };
 
 TEST_F(RegistryTest, QueryFollowsRegQueryValueEx) {
-  RegKey* key = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   SetString(key, "ControlFile", "C:\\lists\\control");
   SetDword(key, "Log", 0xFFFFFFFFu);
-  ASSERT_EQ(CloseRegistryKey(key), RegStatus::kOk);
+  key.reset();
 
-  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
+  ASSERT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
   const std::uint32_t textSize = sizeof("C:\\lists\\control");
   struct Case {
     const char* label;
@@ -116,7 +124,7 @@ TEST_F(RegistryTest, QueryFollowsRegQueryValueEx) {
     std::memset(buffer, '#', sizeof buffer);
     std::uint32_t type = 0;
     std::uint32_t size = c.room;
-    EXPECT_EQ(QueryRegistryValue(key, c.name, &type, c.withData ? buffer : nullptr, &size),
+    EXPECT_EQ(key->QueryValue(c.name, &type, c.withData ? buffer : nullptr, &size),
               c.status);
     EXPECT_EQ(size, c.size);
     if (c.status == RegStatus::kOk && c.withData) {
@@ -132,15 +140,15 @@ TEST_F(RegistryTest, QueryFollowsRegQueryValueEx) {
   }
   // A read-only handle refuses writes.
   std::uint32_t one = 1;
-  EXPECT_EQ(SetRegistryValue(key, "Log", kRegDword, &one, 4), RegStatus::kAccessDenied);
-  EXPECT_EQ(CloseRegistryKey(key), RegStatus::kOk);
+  EXPECT_EQ(key->SetValue("Log", kRegDword, &one, 4), RegStatus::kAccessDenied);
+  key.reset();
 }
 
 TEST_F(RegistryTest, KeysAreFoundWithoutRegardToCase) {
-  RegKey* key = Create(Path("Main\\Deny"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main\\Deny"));
   ASSERT_NE(key, nullptr);
   SetDword(key, "SexState", 1);
-  CloseRegistryKey(key);
+  key.reset();
   struct Case {
     std::string path;
     RegStatus status;
@@ -154,10 +162,10 @@ TEST_F(RegistryTest, KeysAreFoundWithoutRegardToCase) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    RegKey* opened = nullptr;
-    EXPECT_EQ(OpenRegistryKey(c.path.c_str(), RegAccess::kSetValue, &opened), c.status);
+    std::unique_ptr<RegistryKey> opened;
+    EXPECT_EQ(registry_->OpenKey(c.path.c_str(), RegAccess::kSetValue, &opened), c.status);
     EXPECT_EQ(opened != nullptr, c.status == RegStatus::kOk);
-    if (opened != nullptr) CloseRegistryKey(opened);
+    if (opened != nullptr) opened.reset();
   }
 }
 
@@ -166,18 +174,18 @@ TEST_F(RegistryTest, TextWithLineEndsSurvives) {
 #ifndef _WIN32
   text += "\t\x01\x7f caf\xe9 \x80\xff";  // the file keeps any byte
 #endif
-  RegKey* key = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   SetString(key, "ErrorMsg", text);
-  CloseRegistryKey(key);
-  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
+  key.reset();
+  ASSERT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kOk);
   char buffer[4096];
   std::uint32_t size = sizeof buffer;
   std::uint32_t type = 0;
-  ASSERT_EQ(QueryRegistryValue(key, "ErrorMsg", &type, buffer, &size), RegStatus::kOk);
+  ASSERT_EQ(key->QueryValue("ErrorMsg", &type, buffer, &size), RegStatus::kOk);
   EXPECT_EQ(type, kRegSz);
   EXPECT_EQ(std::string(buffer, size), text + '\0');
-  CloseRegistryKey(key);
+  key.reset();
 }
 
 // Only each name is limited (255 characters), not the path: a path of
@@ -186,53 +194,71 @@ TEST_F(RegistryTest, TextWithLineEndsSurvives) {
 TEST_F(RegistryTest, LongPathsReachTheirKeysAndOverlongNamesAreRefused) {
   std::string path = Path("Long");
   while (path.size() < 600) path += "\\Component";
-  RegKey* key = Create(path);
+  std::unique_ptr<RegistryKey> key = Create(path);
   ASSERT_NE(key, nullptr);
   SetDword(key, "Log", 7);
-  CloseRegistryKey(key);
-  key = nullptr;
-  ASSERT_EQ(OpenRegistryKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
-      << LastRegistryError();
+  key.reset();
+  key.reset();
+  ASSERT_EQ(registry_->OpenKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
+      << registry_->LastError();
   std::uint32_t number = 0;
   std::uint32_t size = sizeof number;
-  EXPECT_EQ(QueryRegistryValue(key, "Log", nullptr, &number, &size), RegStatus::kOk);
+  EXPECT_EQ(key->QueryValue("Log", nullptr, &number, &size), RegStatus::kOk);
   EXPECT_EQ(number, 7u);
-  CloseRegistryKey(key);
+  key.reset();
 
   // Directly below an existing key: Windows may make the missing parents of
   // a key it then refuses, the settings file makes none.
   const std::string overlong = Path(std::string(300, 'n').c_str());
-  key = nullptr;
-  EXPECT_EQ(CreateRegistryKey(overlong.c_str(), nullptr, &key), RegStatus::kInvalid);
+  key.reset();
+  EXPECT_EQ(registry_->CreateKey(overlong.c_str(), nullptr, &key), RegStatus::kInvalid);
   EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(OpenRegistryKey(overlong.c_str(), RegAccess::kRead, &key), RegStatus::kInvalid);
+  EXPECT_EQ(registry_->OpenKey(overlong.c_str(), RegAccess::kRead, &key), RegStatus::kInvalid);
   EXPECT_EQ(key, nullptr);
 }
 
 TEST_F(RegistryTest, RefusesBadArguments) {
-  RegKey* key = nullptr;
-  EXPECT_EQ(OpenRegistryKey(nullptr, RegAccess::kRead, &key), RegStatus::kInvalid);
-  EXPECT_EQ(OpenRegistryKey(kBase, RegAccess::kRead, nullptr), RegStatus::kInvalid);
+  std::unique_ptr<RegistryKey> key;
+  EXPECT_EQ(registry_->OpenKey(nullptr, RegAccess::kRead, &key), RegStatus::kInvalid);
+  EXPECT_EQ(registry_->OpenKey(kBase, RegAccess::kRead, nullptr), RegStatus::kInvalid);
   key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
-  EXPECT_EQ(SetRegistryValue(key, "x", kRegSz, nullptr, 4), RegStatus::kInvalid);
-  EXPECT_EQ(QueryRegistryValue(key, "x", nullptr, nullptr, nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(key->SetValue("x", kRegSz, nullptr, 4), RegStatus::kInvalid);
+  EXPECT_EQ(key->QueryValue("x", nullptr, nullptr, nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(key->ValueNames(nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(key->SubkeyNames(nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(registry_->DeleteKey(nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(registry_->DeleteKey(""), RegStatus::kInvalid);
+  key.reset();
+}
+
+// The C-style functions of platform.h refuse what they cannot use before
+// they reach the default root.
+TEST(RegistryFunctions, RefuseBadArguments) {
+  RegKey* key = nullptr;
+  EXPECT_EQ(OpenRegistryKey(nullptr, RegAccess::kRead, &key), RegStatus::kInvalid);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(OpenRegistryKey(kBase, RegAccess::kRead, nullptr), RegStatus::kInvalid);
+  EXPECT_EQ(CreateRegistryKey(kBase, "", nullptr), RegStatus::kInvalid);
+  std::uint32_t size = 4;
+  EXPECT_EQ(QueryRegistryValue(nullptr, "x", nullptr, nullptr, &size), RegStatus::kInvalid);
+  EXPECT_EQ(SetRegistryValue(nullptr, "x", kRegDword, &size, 4), RegStatus::kInvalid);
+  EXPECT_STRNE(LastRegistryError(), "");
   EXPECT_EQ(CloseRegistryKey(nullptr), RegStatus::kInvalid);
-  CloseRegistryKey(key);
 }
 
 #ifndef _WIN32
 
 TEST_F(RegistryTest, MissingFileMeansMissingKeys) {
-  RegKey* key = nullptr;
-  EXPECT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kNotFound);
+  std::unique_ptr<RegistryKey> key;
+  EXPECT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &key), RegStatus::kNotFound);
   EXPECT_EQ(key, nullptr);
   struct stat st;
   EXPECT_NE(stat(file_.c_str(), &st), 0) << "reading must not create the file";
   // Creating a key makes the folder and the file.
   key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
-  CloseRegistryKey(key);
+  key.reset();
   EXPECT_EQ(ReadStore(),
             "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\PelluminTest]\r\n\r\n"
@@ -240,46 +266,46 @@ TEST_F(RegistryTest, MissingFileMeansMissingKeys) {
 }
 
 TEST_F(RegistryTest, EveryOpenSeesTheFileAsItIsNow) {
-  RegKey* writer = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> writer = Create(Path("Main"));
   ASSERT_NE(writer, nullptr);
   SetDword(writer, "Mail", 0);
-  RegKey* reader = nullptr;
-  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
+  std::unique_ptr<RegistryKey> reader;
+  ASSERT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
   // Another program edits the file by hand.
   std::string text = ReadStore();
   std::size_t at = text.find("dword:00000000");
   ASSERT_NE(at, std::string::npos);
   text.replace(at, 14, "dword:00000001");
   WriteStore(text);
-  CloseRegistryKey(reader);
-  ASSERT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
+  reader.reset();
+  ASSERT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &reader), RegStatus::kOk);
   std::uint32_t number = 0, size = 4;
-  EXPECT_EQ(QueryRegistryValue(reader, "Mail", nullptr, &number, &size), RegStatus::kOk);
+  EXPECT_EQ(reader->QueryValue("Mail", nullptr, &number, &size), RegStatus::kOk);
   EXPECT_EQ(number, 1u);
   // A write through an older handle keeps the other program's edit.
   SetDword(writer, "Log", 1);
   EXPECT_NE(ReadStore().find("\"Mail\"=dword:00000001"), std::string::npos);
-  CloseRegistryKey(reader);
-  CloseRegistryKey(writer);
+  reader.reset();
+  writer.reset();
 }
 
 TEST_F(RegistryTest, MalformedFileIsReportedAndNeverOverwritten) {
-  RegKey* key = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   const std::string broken =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\PelluminTest\\Main]\r\n\"Log\"=dword:1x\r\n";
   WriteStore(broken);
 
   std::uint32_t one = 1;
-  EXPECT_EQ(SetRegistryValue(key, "Mail", kRegDword, &one, 4), RegStatus::kBadFormat);
-  EXPECT_NE(std::string(LastRegistryError()).find("line 4"), std::string::npos)
-      << LastRegistryError();
-  EXPECT_NE(std::string(LastRegistryError()).find(file_), std::string::npos);
-  CloseRegistryKey(key);
+  EXPECT_EQ(key->SetValue("Mail", kRegDword, &one, 4), RegStatus::kBadFormat);
+  EXPECT_NE(std::string(registry_->LastError()).find("line 4"), std::string::npos)
+      << registry_->LastError();
+  EXPECT_NE(std::string(registry_->LastError()).find(file_), std::string::npos);
+  key.reset();
 
-  RegKey* other = nullptr;
-  EXPECT_EQ(CreateRegistryKey(Path("Other").c_str(), "", &other), RegStatus::kBadFormat);
-  EXPECT_EQ(OpenRegistryKey(Path("Main").c_str(), RegAccess::kRead, &other), RegStatus::kBadFormat);
+  std::unique_ptr<RegistryKey> other;
+  EXPECT_EQ(registry_->CreateKey(Path("Other").c_str(), "", &other), RegStatus::kBadFormat);
+  EXPECT_EQ(registry_->OpenKey(Path("Main").c_str(), RegAccess::kRead, &other), RegStatus::kBadFormat);
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(ReadStore(), broken);
 }
@@ -298,15 +324,15 @@ std::vector<std::string> FolderNames(const std::string& folder) {
 }
 
 TEST_F(RegistryTest, WritesLeaveNoTemporaryFiles) {
-  RegKey* key = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   for (int i = 0; i < 5; ++i) SetDword(key, ("v" + std::to_string(i)).c_str(), i);
-  CloseRegistryKey(key);
+  key.reset();
   EXPECT_EQ(FolderNames(dir_ + "/conf"), (std::vector<std::string>{"hklm.reg", "hklm.reg.lock"}));
 }
 
 TEST_F(RegistryTest, NextWriteRemovesCopiesThatDeadWritersLeft) {
-  RegKey* key = Create(Path("Main"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Main"));
   ASSERT_NE(key, nullptr);
   struct Case {
     const char* name;
@@ -319,7 +345,7 @@ TEST_F(RegistryTest, NextWriteRemovesCopiesThatDeadWritersLeft) {
   };
   for (const Case& c : cases) std::ofstream(dir_ + "/conf/" + c.name) << "half a file";
   SetDword(key, "after", 1);
-  CloseRegistryKey(key);
+  key.reset();
   std::vector<std::string> expected = {"hklm.reg", "hklm.reg.lock"};
   for (const Case& c : cases) {
     if (!c.removed) expected.push_back(c.name);
@@ -334,11 +360,11 @@ TEST_F(RegistryTest, NextWriteRemovesCopiesThatDeadWritersLeft) {
 // write clears the copies.
 TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
   // A file of some size, so that writing a copy takes a while.
-  RegKey* key = Create(Path("Big"));
+  std::unique_ptr<RegistryKey> key = Create(Path("Big"));
   ASSERT_NE(key, nullptr);
   const std::string filler(400, 'f');
   for (int i = 0; i < 300; ++i) SetString(key, ("fill" + std::to_string(i)).c_str(), filler);
-  CloseRegistryKey(key);
+  key.reset();
 
   int killed_mid_write = 0, next = 0;
   unsigned seed = 12345;
@@ -346,15 +372,15 @@ TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      RegKey* child = nullptr;
-      if (OpenRegistryKey(Path("Big").c_str(), RegAccess::kSetValue, &child) != RegStatus::kOk)
+      std::unique_ptr<RegistryKey> child;
+      if (registry_->OpenKey(Path("Big").c_str(), RegAccess::kSetValue, &child) != RegStatus::kOk)
         _exit(1);
       // "done" is set after each value, so every value up to "done" must
       // survive the kill.
       for (std::uint32_t i = static_cast<std::uint32_t>(next);; ++i) {
         std::string name = "n" + std::to_string(i);
-        SetRegistryValue(child, name.c_str(), kRegDword, &i, 4);
-        SetRegistryValue(child, "done", kRegDword, &i, 4);
+        child->SetValue(name.c_str(), kRegDword, &i, 4);
+        child->SetValue("done", kRegDword, &i, 4);
       }
     }
     const std::string own = "hklm.reg.tmp." + std::to_string(pid) + ".";
@@ -379,15 +405,15 @@ TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
     for (const std::string& name : FolderNames(dir_ + "/conf")) {
       if (name.compare(0, own.size(), own) == 0) ++killed_mid_write;
     }
-    RegKey* reader = nullptr;
-    ASSERT_EQ(OpenRegistryKey(Path("Big").c_str(), RegAccess::kRead, &reader), RegStatus::kOk)
-        << LastRegistryError();
+    std::unique_ptr<RegistryKey> reader;
+    ASSERT_EQ(registry_->OpenKey(Path("Big").c_str(), RegAccess::kRead, &reader), RegStatus::kOk)
+        << registry_->LastError();
     std::uint32_t done = 0, size = 4;
-    if (QueryRegistryValue(reader, "done", nullptr, &done, &size) == RegStatus::kOk) {
+    if (reader->QueryValue("done", nullptr, &done, &size) == RegStatus::kOk) {
       for (std::uint32_t i = 0; i <= done; ++i) {
         std::uint32_t value = 0;
         size = 4;
-        ASSERT_EQ(QueryRegistryValue(reader, ("n" + std::to_string(i)).c_str(), nullptr, &value,
+        ASSERT_EQ(reader->QueryValue(("n" + std::to_string(i)).c_str(), nullptr, &value,
                                      &size),
                   RegStatus::kOk)
             << "n" << i << " lost after a kill";
@@ -398,46 +424,46 @@ TEST_F(RegistryTest, WritersKilledMidWriteLeaveTheFileWhole) {
     std::uint32_t kind = 0;
     char text[512];
     size = sizeof text;
-    EXPECT_EQ(QueryRegistryValue(reader, "fill299", &kind, text, &size), RegStatus::kOk);
+    EXPECT_EQ(reader->QueryValue("fill299", &kind, text, &size), RegStatus::kOk);
     EXPECT_EQ(std::string(text), filler);
-    CloseRegistryKey(reader);
+    reader.reset();
   }
   EXPECT_GT(killed_mid_write, 0) << "no kill landed inside a write";
-  key = nullptr;
-  ASSERT_EQ(OpenRegistryKey(Path("Big").c_str(), RegAccess::kSetValue, &key), RegStatus::kOk);
+  key.reset();
+  ASSERT_EQ(registry_->OpenKey(Path("Big").c_str(), RegAccess::kSetValue, &key), RegStatus::kOk);
   SetDword(key, "after", 1);
-  CloseRegistryKey(key);
+  key.reset();
   EXPECT_EQ(FolderNames(dir_ + "/conf"), (std::vector<std::string>{"hklm.reg", "hklm.reg.lock"}));
 }
 
 // Each writer sets its own values; afterwards every one of them is there.
-void SetMany(const std::string& path, int writer, int count) {
-  RegKey* key = nullptr;
-  if (CreateRegistryKey(path.c_str(), "", &key) != RegStatus::kOk) return;
+void SetMany(Registry* registry, const std::string& path, int writer, int count) {
+  std::unique_ptr<RegistryKey> key;
+  if (registry->CreateKey(path.c_str(), "", &key) != RegStatus::kOk) return;
   for (int i = 0; i < count; ++i) {
     std::string name = "w" + std::to_string(writer) + "v" + std::to_string(i);
     std::uint32_t number = static_cast<std::uint32_t>(writer * 1000 + i);
-    SetRegistryValue(key, name.c_str(), kRegDword, &number, 4);
+    key->SetValue(name.c_str(), kRegDword, &number, 4);
   }
-  CloseRegistryKey(key);
+  key.reset();
 }
 
-void ExpectAllValues(const std::string& path, int writers, int count) {
-  RegKey* key = nullptr;
-  ASSERT_EQ(OpenRegistryKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
-      << LastRegistryError();
+void ExpectAllValues(Registry* registry, const std::string& path, int writers, int count) {
+  std::unique_ptr<RegistryKey> key;
+  ASSERT_EQ(registry->OpenKey(path.c_str(), RegAccess::kRead, &key), RegStatus::kOk)
+      << registry->LastError();
   int found = 0;
   for (int w = 0; w < writers; ++w) {
     for (int i = 0; i < count; ++i) {
       std::string name = "w" + std::to_string(w) + "v" + std::to_string(i);
       std::uint32_t number = 0, size = 4;
-      if (QueryRegistryValue(key, name.c_str(), nullptr, &number, &size) == RegStatus::kOk &&
+      if (key->QueryValue(name.c_str(), nullptr, &number, &size) == RegStatus::kOk &&
           number == static_cast<std::uint32_t>(w * 1000 + i))
         ++found;
     }
   }
   EXPECT_EQ(found, writers * count);
-  CloseRegistryKey(key);
+  key.reset();
 }
 
 TEST_F(RegistryTest, ProcessesWritingAtOnceLoseNothing) {
@@ -447,7 +473,7 @@ TEST_F(RegistryTest, ProcessesWritingAtOnceLoseNothing) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      SetMany(Path("Shared"), w, kValues);
+      SetMany(registry_, Path("Shared"), w, kValues);
       _exit(0);
     }
     children.push_back(pid);
@@ -457,19 +483,22 @@ TEST_F(RegistryTest, ProcessesWritingAtOnceLoseNothing) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  ExpectAllValues(Path("Shared"), kWriters, kValues);
+  ExpectAllValues(registry_, Path("Shared"), kWriters, kValues);
 }
 
 TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
   constexpr int kWriters = 4, kValues = 25;
   std::vector<std::thread> threads;
-  for (int w = 0; w < kWriters; ++w) threads.emplace_back(SetMany, Path("Shared"), w, kValues);
+  for (int w = 0; w < kWriters; ++w) threads.emplace_back(SetMany, registry_, Path("Shared"), w, kValues);
   for (std::thread& t : threads) t.join();
-  ExpectAllValues(Path("Shared"), kWriters, kValues);
+  ExpectAllValues(registry_, Path("Shared"), kWriters, kValues);
 }
 
+// The default environment's root: the file the process environment names
+// at each open.
 TEST_F(RegistryTest, DefaultFileLocation) {
   unsetenv("TARNWICK_HKLM");
+  Registry* registry = Env::Default()->registry();
   const char* oldHome = getenv("HOME");
   std::string savedHome = oldHome ? oldHome : "";
   struct Case {
@@ -492,10 +521,10 @@ TEST_F(RegistryTest, DefaultFileLocation) {
     } else {
       setenv("XDG_CONFIG_HOME", c.xdg, 1);
     }
-    RegKey* key = nullptr;
-    ASSERT_EQ(CreateRegistryKey("SOFTWARE\\Where", "", &key), RegStatus::kOk)
-        << LastRegistryError();
-    CloseRegistryKey(key);
+    std::unique_ptr<RegistryKey> key;
+    ASSERT_EQ(registry->CreateKey("SOFTWARE\\Where", "", &key), RegStatus::kOk)
+        << registry->LastError();
+    key.reset();
     struct stat st;
     EXPECT_EQ(stat(c.expected.c_str(), &st), 0);
     unlink(c.expected.c_str());

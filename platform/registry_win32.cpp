@@ -1,17 +1,15 @@
 // The registry on Windows: the real one, below HKEY_LOCAL_MACHINE.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "env.h"
 #include "platform.h"
 #include "platform_internal.h"
 
 namespace platform {
-
-struct RegKey {
-  HKEY handle;
-};
 
 namespace {
 
@@ -66,72 +64,142 @@ bool ToWide(const char* text, std::wstring* out) {
   return true;
 }
 
+class WinKey final : public RegistryKey {
+ public:
+  explicit WinKey(HKEY handle) : handle_(handle) {}
+  ~WinKey() override { RegCloseKey(handle_); }
+  WinKey(const WinKey&) = delete;
+  WinKey& operator=(const WinKey&) = delete;
+
+  RegStatus QueryValue(const char* name, std::uint32_t* type, void* data,
+                       std::uint32_t* size) override {
+    internal::ClearRegistryError();
+    if (size == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegQueryValueExA");
+    DWORD valueType = 0;
+    DWORD valueSize = *size;
+    LONG rc = RegQueryValueExA(handle_, name, nullptr, &valueType, static_cast<BYTE*>(data),
+                               &valueSize);
+    if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
+      if (type != nullptr) *type = valueType;
+      *size = valueSize;
+    }
+    return Report(rc, "RegQueryValueExA");
+  }
+
+  RegStatus SetValue(const char* name, std::uint32_t type, const void* data,
+                     std::uint32_t size) override {
+    internal::ClearRegistryError();
+    if (data == nullptr && size > 0) return Report(ERROR_INVALID_PARAMETER, "RegSetValueExA");
+    LONG rc = RegSetValueExA(handle_, name, 0, type, static_cast<const BYTE*>(data), size);
+    return Report(rc, "RegSetValueExA");
+  }
+
+  RegStatus DeleteValue(const char* name) override {
+    internal::ClearRegistryError();
+    return Report(RegDeleteValueA(handle_, name), "RegDeleteValueA");
+  }
+
+  RegStatus ValueNames(std::vector<std::string>* names) override {
+    internal::ClearRegistryError();
+    if (names == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegEnumValueA");
+    names->clear();
+    // A value name has at most 16383 characters.
+    std::vector<char> name(16384);
+    for (DWORD index = 0;; ++index) {
+      DWORD length = static_cast<DWORD>(name.size());
+      LONG rc = RegEnumValueA(handle_, index, name.data(), &length, nullptr, nullptr, nullptr,
+                              nullptr);
+      if (rc == ERROR_NO_MORE_ITEMS) return RegStatus::kOk;
+      if (rc != ERROR_SUCCESS) {
+        names->clear();
+        return Report(rc, "RegEnumValueA");
+      }
+      names->emplace_back(name.data(), length);
+    }
+  }
+
+  RegStatus SubkeyNames(std::vector<std::string>* names) override {
+    internal::ClearRegistryError();
+    if (names == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegEnumKeyExA");
+    names->clear();
+    char name[256];  // a key name has at most 255 characters
+    for (DWORD index = 0;; ++index) {
+      DWORD length = sizeof name;
+      LONG rc = RegEnumKeyExA(handle_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (rc == ERROR_NO_MORE_ITEMS) return RegStatus::kOk;
+      if (rc != ERROR_SUCCESS) {
+        names->clear();
+        return Report(rc, "RegEnumKeyExA");
+      }
+      names->emplace_back(name, length);
+    }
+  }
+
+ private:
+  const HKEY handle_;
+};
+
+// HKEY_LOCAL_MACHINE. The registry reads through: a handle sees the values
+// as they are at each call.
+class WinRegistry final : public Registry {
+ public:
+  RegStatus OpenKey(const char* path, RegAccess access,
+                    std::unique_ptr<RegistryKey>* key) override {
+    internal::ClearRegistryError();
+    if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExA");
+    key->reset();
+    std::wstring widePath;
+    if (!ToWide(path, &widePath)) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExW");
+    HKEY handle = nullptr;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, SamFor(access), &handle);
+    if (rc != ERROR_SUCCESS) return Report(rc, "RegOpenKeyExW");
+    key->reset(new WinKey(handle));
+    return RegStatus::kOk;
+  }
+
+  RegStatus CreateKey(const char* path, const char* className,
+                      std::unique_ptr<RegistryKey>* key) override {
+    internal::ClearRegistryError();
+    if (key == nullptr || path == nullptr)
+      return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
+    key->reset();
+    std::wstring widePath;
+    std::wstring wideClass;
+    if (!ToWide(path, &widePath) || (className != nullptr && !ToWide(className, &wideClass))) {
+      return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
+    }
+    HKEY handle = nullptr;
+    DWORD disposition = 0;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0,
+                              className != nullptr ? &wideClass[0] : nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
+                              &disposition);
+    if (rc != ERROR_SUCCESS) return Report(rc, "RegCreateKeyExW");
+    key->reset(new WinKey(handle));
+    return RegStatus::kOk;
+  }
+
+  // RegDeleteKey refuses a key with subkeys with ERROR_ACCESS_DENIED.
+  RegStatus DeleteKey(const char* path) override {
+    internal::ClearRegistryError();
+    if (path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegDeleteKeyW");
+    std::wstring widePath;
+    if (!ToWide(path, &widePath)) return Report(ERROR_INVALID_PARAMETER, "RegDeleteKeyW");
+    while (!widePath.empty() && widePath.back() == L'\\') widePath.pop_back();
+    if (widePath.empty()) return Report(ERROR_INVALID_PARAMETER, "RegDeleteKeyW");
+    return Report(RegDeleteKeyW(HKEY_LOCAL_MACHINE, widePath.c_str()), "RegDeleteKeyW");
+  }
+
+  const char* LastError() override { return internal::RegistryErrorText(); }
+};
+
 }  // namespace
 
-RegStatus OpenRegistryKey(const char* path, RegAccess access, RegKey** key) {
-  internal::ClearRegistryError();
-  if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExA");
-  *key = nullptr;
-  std::wstring widePath;
-  if (!ToWide(path, &widePath)) return Report(ERROR_INVALID_PARAMETER, "RegOpenKeyExW");
-  HKEY handle = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, SamFor(access), &handle);
-  if (rc != ERROR_SUCCESS) return Report(rc, "RegOpenKeyExW");
-  *key = new RegKey{handle};
-  return RegStatus::kOk;
+namespace internal {
+
+std::unique_ptr<Registry> NewDefaultRegistry() {
+  return std::unique_ptr<Registry>(new WinRegistry);
 }
 
-RegStatus CreateRegistryKey(const char* path, const char* className, RegKey** key) {
-  internal::ClearRegistryError();
-  if (key == nullptr || path == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
-  *key = nullptr;
-  std::wstring widePath;
-  std::wstring wideClass;
-  if (!ToWide(path, &widePath) || (className != nullptr && !ToWide(className, &wideClass))) {
-    return Report(ERROR_INVALID_PARAMETER, "RegCreateKeyExW");
-  }
-  HKEY handle = nullptr;
-  DWORD disposition = 0;
-  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0,
-                            className != nullptr ? &wideClass[0] : nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
-                            &disposition);
-  if (rc != ERROR_SUCCESS) return Report(rc, "RegCreateKeyExW");
-  *key = new RegKey{handle};
-  return RegStatus::kOk;
-}
-
-RegStatus QueryRegistryValue(RegKey* key, const char* name, std::uint32_t* type, void* data,
-                             std::uint32_t* size) {
-  internal::ClearRegistryError();
-  if (key == nullptr || size == nullptr)
-    return Report(ERROR_INVALID_PARAMETER, "RegQueryValueExA");
-  DWORD valueType = 0;
-  DWORD valueSize = *size;
-  LONG rc = RegQueryValueExA(key->handle, name, nullptr, &valueType, static_cast<BYTE*>(data),
-                             &valueSize);
-  if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
-    if (type != nullptr) *type = valueType;
-    *size = valueSize;
-  }
-  return Report(rc, "RegQueryValueExA");
-}
-
-RegStatus SetRegistryValue(RegKey* key, const char* name, std::uint32_t type, const void* data,
-                           std::uint32_t size) {
-  internal::ClearRegistryError();
-  if (key == nullptr || (data == nullptr && size > 0))
-    return Report(ERROR_INVALID_PARAMETER, "RegSetValueExA");
-  LONG rc = RegSetValueExA(key->handle, name, 0, type, static_cast<const BYTE*>(data), size);
-  return Report(rc, "RegSetValueExA");
-}
-
-RegStatus CloseRegistryKey(RegKey* key) {
-  internal::ClearRegistryError();
-  if (key == nullptr) return Report(ERROR_INVALID_PARAMETER, "RegCloseKey");
-  LONG rc = RegCloseKey(key->handle);
-  delete key;
-  return Report(rc, "RegCloseKey");
-}
-
+}  // namespace internal
 }  // namespace platform
