@@ -71,6 +71,10 @@ Registry::Registry() : file_(dir_.File("hklm.reg")) {
   // The real registry: nothing to point at.
 #else
   dir_.Write("hklm.reg", "REGEDIT4\r\n\r\n");
+  fileRegistry_ = platform::NewFileRegistry(file_);
+  env_.set_registry(fileRegistry_.get());
+  // The process-wide filter behind the entry points, and the Squid helper,
+  // read the default environment's registry: the same file.
   ::setenv("TARNWICK_HKLM", file_.c_str(), 1);
 #endif
 }

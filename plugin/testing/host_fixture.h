@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "env.h"
 #include "net.h"
 #include "tarnwick.h"
 #include "testing/list_builder.h"
@@ -28,6 +29,23 @@ std::string Text(const std::string& name, const std::string& value);
 // A string value as hex(1): bytes, for text with line breaks.
 std::string HexText(const std::string& name, const std::string& value);
 
+// The operating system's environment with a registry of the test's
+// choosing, which the test may change between calls (a settings file moved
+// away, emptied, or one that does not parse).
+class RegistryEnv final : public platform::EnvWrapper {
+ public:
+  // The registry is not owned; null gives the default one's.
+  explicit RegistryEnv(platform::Registry* registry = nullptr)
+      : EnvWrapper(platform::Env::Default()), registry_(registry) {}
+  void set_registry(platform::Registry* registry) { registry_ = registry; }
+  platform::Registry* registry() override {
+    return registry_ != nullptr ? registry_ : target()->registry();
+  }
+
+ private:
+  platform::Registry* registry_;
+};
+
 // HKEY_LOCAL_MACHINE for the test program. On POSIX a REGEDIT4 file that
 // TARNWICK_HKLM names (set once, before any thread starts); each Import
 // appends the given sections. Key paths are relative to HKEY_LOCAL_MACHINE.
@@ -39,11 +57,16 @@ class Registry {
   void Import(const std::vector<std::pair<std::string, std::vector<std::string>>>& sections);
   // A key path no earlier test has used.
   std::string FreshKeyPath(const std::string& hint);
+  // An environment whose registry holds what Import wrote: on POSIX a
+  // registry root bound to the file, on Windows the real registry.
+  platform::Env* env() { return &env_; }
 
  private:
   Registry();
   TempDir dir_;
   std::string file_;
+  std::unique_ptr<platform::Registry> fileRegistry_;
+  RegistryEnv env_;
   int next_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "filter.h"
 #include "host_fixture.h"
 
 namespace tarnwick {
@@ -36,9 +37,14 @@ struct FilterOptions {
 // Writes the list and the keys; returns them. Call HXInit with keyPath.
 void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options = {});
 
-// Runs HXInit on path in a buffer of exactly the host's size; returns the
-// result and stores the message.
+// Runs filter's Init (or HXInit) on path in a buffer of exactly the host's
+// size; returns the result and stores the message.
+int RunInit(Filter& filter, const std::string& path, std::string* message);
 int RunInit(const std::string& path, std::string* message);
+
+// Runs filter's ProcessUrl (or HXProcURL) on url in a buffer of exactly the
+// host's size, for a client at 10.1.2.3.
+int FilterUrl(Filter& filter, const std::string& url);
 
 // The page the plug-in sends for body.
 std::string ExpectedPage(const std::string& body);
