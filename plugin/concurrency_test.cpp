@@ -18,19 +18,19 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::FilterOptions;
-using testing::Text;
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::FilterOptions;
+using testkit::Text;
 
 TEST(ConcurrencyTest, ConcurrentRequestsAndReinitialisationGiveLoneAnswers) {
-  Filter plugin(testing::Registry::Get().env());
-  testing::StandardFilter filter;
-  testing::WriteStandardFilter(
+  Filter plugin(testkit::Registry::Get().env());
+  testkit::StandardFilter filter;
+  testkit::WriteStandardFilter(
       &filter, FilterOptions({Dword("Log", 1), Dword("Mail", 1), Text("ErrorMsg", "<p>busy</p>")}));
   std::string message;
-  ASSERT_EQ(testing::RunInit(plugin, filter.keyPath, &message), 1) << message;
-  const std::string page = testing::ExpectedPage("<p>busy</p>");
+  ASSERT_EQ(testkit::RunInit(plugin, filter.keyPath, &message), 1) << message;
+  const std::string page = testkit::ExpectedPage("<p>busy</p>");
 
   constexpr int kThreads = 8;
   constexpr int kRequests = 150;

@@ -18,16 +18,16 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::ExpectedPage;
-using testing::FilterOptions;
-using testing::HexText;
-using testing::Registry;
-using testing::StandardFilter;
-using testing::TempDir;
-using testing::Text;
-using testing::WriteStandardFilter;
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::ExpectedPage;
+using testkit::FilterOptions;
+using testkit::HexText;
+using testkit::Registry;
+using testkit::StandardFilter;
+using testkit::TempDir;
+using testkit::Text;
+using testkit::WriteStandardFilter;
 
 // Each test runs a filter of its own over the test program's settings
 // file, as the entry points run the process's one.
@@ -36,7 +36,7 @@ class EntryPointTest : public ::testing::Test {
   void TearDown() override { filter_.UnInit(); }
 
   int RunInit(const std::string& path, std::string* message) {
-    return testing::RunInit(filter_, path, message);
+    return testkit::RunInit(filter_, path, message);
   }
   // Runs ProcessUrl on url in a buffer of exactly the host's size.
   int Process(ClientPair& pair, const std::string& url, std::string* after) {
@@ -58,13 +58,13 @@ TEST_F(EntryPointTest, InitReportsEachOutcomeOfLoadingTheControlList) {
   TempDir dir;
   const std::string missing = dir.File("no-such-list");
   const std::string empty = dir.Write("empty.lst", "");
-  std::string truncated = testing::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
+  std::string truncated = testkit::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
   truncated.resize(4 + 24 + 10);
   const std::string cut = dir.Write("cut.lst", truncated);
-  std::string unordered = testing::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
+  std::string unordered = testkit::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
   std::swap_ranges(unordered.begin() + 4, unordered.begin() + 28, unordered.begin() + 28);
   const std::string swapped = dir.Write("swapped.lst", unordered);
-  const std::string good = dir.Write("good.lst", testing::ControlListBytes({{"A.EXAMPLE", {1}}}));
+  const std::string good = dir.Write("good.lst", testkit::ControlListBytes({{"A.EXAMPLE", {1}}}));
 
   struct Case {
     std::string controlFile;

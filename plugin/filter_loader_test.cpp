@@ -17,21 +17,21 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::FilterOptions;
-using testing::Registry;
-using testing::RegistryEnv;
-using testing::StandardFilter;
-using testing::TempDir;
-using testing::Text;
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::FilterOptions;
+using testkit::Registry;
+using testkit::RegistryEnv;
+using testkit::StandardFilter;
+using testkit::TempDir;
+using testkit::Text;
 
 class FilterLoaderTest : public ::testing::Test {
  protected:
   int RunInit(const std::string& path, std::string* message) {
-    return testing::RunInit(filter_, path, message);
+    return testkit::RunInit(filter_, path, message);
   }
-  int FilterUrl(const std::string& url) { return testing::FilterUrl(filter_, url); }
+  int FilterUrl(const std::string& url) { return testkit::FilterUrl(filter_, url); }
   bool DescribeStoredFilter(const char* keyPath, std::vector<std::string>* lines,
                             std::string* error) {
     settings::RegistryStore store(env_.registry());
@@ -46,7 +46,7 @@ class FilterLoaderTest : public ::testing::Test {
 // replaces it, lists and switches alike.
 TEST_F(FilterLoaderTest, FailedReinitialisationKeepsTheFilterInForce) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::string message;
   ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
   ASSERT_EQ(FilterUrl("http://denyonly.example/"), 0);
@@ -73,7 +73,7 @@ TEST_F(FilterLoaderTest, FailedReinitialisationKeepsTheFilterInForce) {
 // list, and everything would pass: such a re-initialisation fails instead.
 TEST_F(FilterLoaderTest, ReinitialisationWithoutItsKeyKeepsTheFilterInForce) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::string message;
   ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
 
@@ -135,7 +135,7 @@ TEST_F(FilterLoaderTest, MalformedSettingsFileIsNamedWithLineAndFault) {
 // the same sets and verdicts as HXInit.
 TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter, FilterOptions({Dword("Log", 0), Dword("Mail", 1)}));
+  testkit::WriteStandardFilter(&filter, FilterOptions({Dword("Log", 0), Dword("Mail", 1)}));
   settings::RegistryStore store(env_.registry());
   LoadedFilter loaded = DefaultLoadedFilter();
   char message[TARNWICK_MESSAGE_BUFFER_SIZE];
@@ -178,7 +178,7 @@ TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
 
 TEST_F(FilterLoaderTest, DescriptionNamesCategoriesAndCountsRecords) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::vector<std::string> lines;
   std::string error;
   ASSERT_TRUE(DescribeStoredFilter(filter.keyPath.c_str(), &lines, &error)) << error;

@@ -24,9 +24,9 @@ using corvane::testing::FailingAllocator;
 
 
 TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
-  tarnwick::Filter plugin(testing::Registry::Get().env());
-  testing::StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  tarnwick::Filter plugin(testkit::Registry::Get().env());
+  testkit::StandardFilter filter;
+  testkit::WriteStandardFilter(&filter);
   const std::string loadFailed =
       "Pellumin Error: " + filter.controlFile + " could not be loaded correctly.";
   const std::vector<std::string> failures = {
@@ -49,8 +49,8 @@ TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
     if (rc == 1) {
       // A failure the store or the engine could do without (the size of the
       // list file, say): then the filter must be complete.
-      EXPECT_EQ(testing::FilterUrl(plugin, "http://both.example/"), 0) << "allocation " << failing;
-      EXPECT_EQ(testing::FilterUrl(plugin, "http://alertonly.example/"), 1);
+      EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 0) << "allocation " << failing;
+      EXPECT_EQ(testkit::FilterUrl(plugin, "http://alertonly.example/"), 1);
       plugin.UnInit();
       continue;
     }
@@ -61,10 +61,10 @@ TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
     // the next HXInit releases them.
     EXPECT_FALSE(plugin.loaded()) << "allocation " << failing;
     // Not ready: every request passes, and a later HXInit succeeds.
-    EXPECT_EQ(testing::FilterUrl(plugin, "http://both.example/"), 1);
+    EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 1);
     std::string again;
-    ASSERT_EQ(testing::RunInit(plugin, filter.keyPath, &again), 1) << again;
-    EXPECT_EQ(testing::FilterUrl(plugin, "http://both.example/"), 0);
+    ASSERT_EQ(testkit::RunInit(plugin, filter.keyPath, &again), 1) << again;
+    EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 0);
     plugin.UnInit();
   }
   EXPECT_LT(failing, 5000);

@@ -26,7 +26,7 @@ TEST(DenialPageTest, BodyIsPlacedWholeBetweenTheFixedLines) {
   for (const std::string& body : {std::string(), std::string(settings::kDefaultDenialBody), longest}) {
     std::vector<char> page(kDenialPageSize);
     const std::size_t length = FormatDenialPage(body.c_str(), page.data());
-    EXPECT_EQ(std::string(page.data(), length), testing::ExpectedPage(body));
+    EXPECT_EQ(std::string(page.data(), length), testkit::ExpectedPage(body));
     EXPECT_EQ(page[length], '\0');
   }
 }
@@ -35,7 +35,7 @@ TEST(DenialPageTest, UnterminatedBodyIsReadOnlyWithinItsField) {
   std::vector<char> body(kDenialBodySize, 'q');  // no NUL anywhere
   std::vector<char> page(kDenialPageSize);
   const std::size_t length = FormatDenialPage(body.data(), page.data());
-  EXPECT_EQ(std::string(page.data(), length), testing::ExpectedPage(std::string(kDenialBodySize - 1, 'q')));
+  EXPECT_EQ(std::string(page.data(), length), testkit::ExpectedPage(std::string(kDenialBodySize - 1, 'q')));
 }
 
 TEST(AccessLogLineTest, LineIsCutToTheBufferAndTerminated) {
@@ -139,7 +139,7 @@ TEST_F(AlertBatchTest, EntryIsCutWhenTheFullBatchCannotBeDelivered) {
 }
 
 TEST(SendToClientTest, SendsAllAndCountsOrFailsWithoutCounting) {
-  testing::ClientPair pair;
+  testkit::ClientPair pair;
   const std::string bytes(100000, 'x');  // more than one send may take
   pair.host()->bytesSent = 5;
   std::string received;
@@ -155,7 +155,7 @@ TEST(SendToClientTest, SendsAllAndCountsOrFailsWithoutCounting) {
 }
 
 TEST(SendToClientTest, CountStopsAtTheLargestValue) {
-  testing::ClientPair pair;
+  testkit::ClientPair pair;
   const std::string bytes(300, 'x');
   struct Case {
     std::int32_t before, after;

@@ -19,9 +19,9 @@
 namespace settings {
 namespace {
 
-using tarnwick::testing::Dword;
-using tarnwick::testing::Registry;
-using tarnwick::testing::Text;
+using tarnwick::testkit::Dword;
+using tarnwick::testkit::Registry;
+using tarnwick::testkit::Text;
 
 class SettingsStoreTest : public ::testing::Test {
  protected:

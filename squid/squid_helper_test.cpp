@@ -20,12 +20,12 @@
 namespace tarnwick_squid {
 namespace {
 
-using tarnwick::testing::Dword;
-using tarnwick::testing::FilterOptions;
-using tarnwick::testing::Registry;
-using tarnwick::testing::StandardFilter;
-using tarnwick::testing::TempDir;
-using tarnwick::testing::Text;
+using tarnwick::testkit::Dword;
+using tarnwick::testkit::FilterOptions;
+using tarnwick::testkit::Registry;
+using tarnwick::testkit::StandardFilter;
+using tarnwick::testkit::TempDir;
+using tarnwick::testkit::Text;
 
 const char kRedirect[] = "http://block.example/?u=%u&c=%c&a=%a";
 
@@ -47,7 +47,7 @@ std::string Serve(FilterHelper* helper, const std::string& input, ServeCounts* c
 class SquidHelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tarnwick::testing::WriteStandardFilter(&filter_);
+    tarnwick::testkit::WriteStandardFilter(&filter_);
     options_.keyPath = filter_.keyPath;
     options_.redirect = kRedirect;
     options_.logPath = dir_.File("access.log");

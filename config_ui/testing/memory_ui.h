@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "controls.h"
+#include "list_items.h"
 #include "sheet.h"
 #include "templates.h"
 
@@ -42,23 +43,17 @@ class MemoryUi;
 
 class MemoryWindow final : public Controls {
  public:
-  struct Item {
-    std::vector<std::string> texts;  // by column
-    int glyph = -1;
-    bool selected = false;
-  };
-  struct Control {
+  using Item = ListItem;
+  // A control; a list view keeps its columns and items as the platform's
+  // does (list_items.h).
+  struct Control : ListItems {
     const ControlTemplate* tmpl = nullptr;
     std::string text;
     int check = 0;
     bool enabled = true;
     int limit = 0;  // 0: none
     bool selectedAll = false;
-    // List views
-    bool glyphs = false;
-    std::vector<std::string> headings;
-    std::vector<int> widths;
-    std::vector<Item> items;
+    bool glyphs = false;  // list views
   };
 
   MemoryWindow(MemoryUi& ui, WindowLogic& logic);

@@ -17,7 +17,7 @@
 #include "corvane.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 namespace {
 
@@ -169,5 +169,5 @@ std::string ClientPair::Read(std::size_t length) {
   return received;
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick

@@ -16,7 +16,7 @@
 #include "testing/list_builder.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 // A folder below the system's temporary folder, removed when the object
 // goes: the engine tests' own.
@@ -101,7 +101,7 @@ class ClientPair {
   std::unique_ptr<HostConnection> connection_;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick
 
 #endif  // PELLUMIN_PLUGIN_TESTING_HOST_FIXTURE_H_

@@ -10,7 +10,7 @@
 #include "tarnwick.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options) {
   filter->controlFile = filter->dir.Write(
@@ -70,5 +70,5 @@ std::string ExpectedPage(const std::string& body) {
          body + "\r\n</HTML>\r\n\r\n\r\n";
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick

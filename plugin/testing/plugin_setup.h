@@ -11,7 +11,7 @@
 #include "host_fixture.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 // Hosts of the standard control list and what they meet: BOTH.EXAMPLE is
 // in a category of both sets ("Sex"), DENYONLY.EXAMPLE in "Drugs" (deny
@@ -49,7 +49,7 @@ int FilterUrl(Filter& filter, const std::string& url);
 // The page the plug-in sends for body.
 std::string ExpectedPage(const std::string& body);
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick
 
 #endif  // PELLUMIN_PLUGIN_TESTING_PLUGIN_SETUP_H_
