@@ -304,6 +304,16 @@ TEST_F(EntryPointTest, LibraryExportsOnlyTheEntryPoints) {
   std::memcpy(buffer.data(), filter.keyPath.c_str(), filter.keyPath.size() + 1);
   EXPECT_EQ(init(buffer.data()), 1);
   EXPECT_STREQ(buffer.data(), "Pellumin Plugin V1.0 Initialized Correctly!");
+  using ProcFunction = int(HX_CALL*)(HostConnection*, char*);
+  auto proc = reinterpret_cast<ProcFunction>(library.Symbol("HXProcURL"));
+  ASSERT_NE(proc, nullptr);
+  for (const auto& [url, result] : {std::pair<std::string, int>{"http://denyonly.example/", 0},
+                                    std::pair<std::string, int>{"http://neither.example/", 1}}) {
+    ClientPair pair;
+    std::vector<char> urlBuffer(TARNWICK_URL_BUFFER_SIZE, '\0');
+    std::memcpy(urlBuffer.data(), url.c_str(), url.size() + 1);
+    EXPECT_EQ(proc(pair.host(), urlBuffer.data()), result) << url;
+  }
   EXPECT_EQ(unInit(0), 1);
 }
 

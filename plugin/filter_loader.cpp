@@ -7,7 +7,6 @@
 
 #include "defaults.h"
 #include "entry_points.h"
-#include "env.h"
 #include "tarnwick.h"
 
 namespace tarnwick {
@@ -130,12 +129,6 @@ int LoadFilter(settings::Store& store, const char* keyPath, LoadedFilter* filter
     WriteMessage(message, messageSize, kInitFailedMessage);
     return 0;
   }
-}
-
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize,
-               bool replacing) {
-  settings::RegistryStore store(platform::Env::Default()->registry());
-  return LoadFilter(store, keyPath, filter, message, messageSize, replacing);
 }
 
 void ReleaseFilter(LoadedFilter* filter) {

@@ -49,10 +49,6 @@ extern const char kInitFailedMessage[];
 // emptied) fails too, since the new filter would deny and alert nothing.
 int LoadFilter(settings::Store& store, const char* keyPath, LoadedFilter* filter, char* message,
                std::size_t messageSize, bool replacing = false);
-// The same over the registry of platform::Env::Default(), for the Squid
-// helper until it is handed an environment of its own.
-int LoadFilter(const char* keyPath, LoadedFilter* filter, char* message, std::size_t messageSize,
-               bool replacing = false);
 
 // Releases the service and the sets and forgets them. Handles that are
 // none are passed too; the engine refuses them.

@@ -98,7 +98,8 @@ bool FilterHelper::Start(std::string* message) {
   logging_ = !options_.logPath.empty();
   LoadedFilter next = tarnwick::DefaultLoadedFilter();
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
+  settings::RegistryStore store(options_.env->registry());
+  const int ready = tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
   if (ready != 1) return false;
   auto lock = WriteLock();
@@ -117,13 +118,14 @@ bool FilterHelper::Reload(std::string* message) {
   {
     auto lock = ReadLock();
     if (loaded_) {
-      std::memcpy(next.controlFilePath, filter_.controlFilePath, sizeof next.controlFilePath);
-      std::memcpy(next.denialBody, filter_.denialBody, sizeof next.denialBody);
+      static_cast<settings::FilterSettings&>(next) = settings::DefaultSwitchesWithTexts(filter_);
     }
   }
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
   // loaded_ changes only under the reload lock, which this holds.
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, loaded_);
+  settings::RegistryStore store(options_.env->registry());
+  const int ready =
+      tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text, loaded_);
   *message = text;
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;

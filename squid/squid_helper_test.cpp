@@ -53,10 +53,13 @@ class SquidHelperTest : public ::testing::Test {
     options_.logPath = dir_.File("access.log");
     options_.threads = 3;
     options_.maxLineLength = 256;
+    options_.env = &env_;
   }
 
   StandardFilter filter_;
   TempDir dir_;
+  // The test program's settings file, which a test may swap for another.
+  tarnwick::testkit::RegistryEnv env_{Registry::Get().env()->registry()};
   HelperOptions options_;
 };
 
@@ -183,10 +186,11 @@ TEST_F(SquidHelperTest, ReloadTakesNewSettingsAndKeepsTheOldWhenTheyFail) {
   EXPECT_EQ(helper.InForce()[0], "denied categories: Drugs, Sex, Sports");
 
   // A settings file moved away would give empty sets over the same list.
-  const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
-  setenv("TARNWICK_HKLM", dir_.File("moved-away.reg").c_str(), 1);
+  const std::unique_ptr<platform::Registry> movedAway =
+      platform::NewFileRegistry(dir_.File("moved-away.reg"));
+  env_.set_registry(movedAway.get());
   const bool reloaded = helper.Reload(&message);
-  setenv("TARNWICK_HKLM", saved.c_str(), 1);
+  env_.set_registry(Registry::Get().env()->registry());
   EXPECT_FALSE(reloaded);
   EXPECT_NE(message.find(dir_.File("moved-away.reg") + ": no key"), std::string::npos) << message;
   answer.clear();

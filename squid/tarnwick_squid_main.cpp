@@ -167,6 +167,7 @@ int ParseArguments(int argc, char** argv, HelperOptions* options) {
 
 int main(int argc, char** argv) {
   HelperOptions options;
+  options.env = platform::Env::Default();
   if (int status = ParseArguments(argc, argv, &options)) return status;
 
   // Answers go to Squid on standard output, one line per request; the

@@ -73,8 +73,9 @@ Registry::Registry() : file_(dir_.File("hklm.reg")) {
   dir_.Write("hklm.reg", "REGEDIT4\r\n\r\n");
   fileRegistry_ = platform::NewFileRegistry(file_);
   env_.set_registry(fileRegistry_.get());
-  // The process-wide filter behind the entry points, and the Squid helper,
-  // read the default environment's registry: the same file.
+  // The plug-in loaded as a host loads it (the export test) runs the
+  // entry points' filter over the default environment, whose registry is
+  // the file TARNWICK_HKLM names: this one.
   ::setenv("TARNWICK_HKLM", file_.c_str(), 1);
 #endif
 }

@@ -12,6 +12,7 @@
 
 #include "env.h"
 #include "net.h"
+#include "registry_env.h"
 #include "tarnwick.h"
 #include "testing/list_builder.h"
 
@@ -29,26 +30,11 @@ std::string Text(const std::string& name, const std::string& value);
 // A string value as hex(1): bytes, for text with line breaks.
 std::string HexText(const std::string& name, const std::string& value);
 
-// The operating system's environment with a registry of the test's
-// choosing, which the test may change between calls (a settings file moved
-// away, emptied, or one that does not parse).
-class RegistryEnv final : public platform::EnvWrapper {
- public:
-  // The registry is not owned; null gives the default one's.
-  explicit RegistryEnv(platform::Registry* registry = nullptr)
-      : EnvWrapper(platform::Env::Default()), registry_(registry) {}
-  void set_registry(platform::Registry* registry) { registry_ = registry; }
-  platform::Registry* registry() override {
-    return registry_ != nullptr ? registry_ : target()->registry();
-  }
-
- private:
-  platform::Registry* registry_;
-};
-
-// HKEY_LOCAL_MACHINE for the test program. On POSIX a REGEDIT4 file that
-// TARNWICK_HKLM names (set once, before any thread starts); each Import
-// appends the given sections. Key paths are relative to HKEY_LOCAL_MACHINE.
+// HKEY_LOCAL_MACHINE for the test program. On POSIX a REGEDIT4 file, which
+// env() reads through a registry bound to it (and which TARNWICK_HKLM names,
+// set once before any thread starts, for the plug-in loaded as a host loads
+// it); each Import appends the given sections. Key paths are relative to
+// HKEY_LOCAL_MACHINE.
 class Registry {
  public:
   static Registry& Get();

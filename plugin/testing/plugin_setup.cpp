@@ -32,29 +32,16 @@ void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options) {
   });
 }
 
-namespace {
-
-int RunInitWith(int (*init)(Filter*, char*), Filter* filter, const std::string& path,
-                std::string* message) {
+int RunInit(Filter& filter, const std::string& path, std::string* message) {
   // Exactly the host's size, so that a write past it is caught by the
   // address sanitizer.
   std::vector<char> buffer(TARNWICK_MESSAGE_BUFFER_SIZE, '\0');
   std::memcpy(buffer.data(), path.c_str(), std::min(path.size() + 1, buffer.size()));
-  const int result = init(filter, buffer.data());
+  const int result = filter.Init(buffer.data());
   const auto end = std::find(buffer.begin(), buffer.end(), '\0');
   EXPECT_NE(end, buffer.end()) << "the message is not terminated";
   message->assign(buffer.begin(), end);
   return result;
-}
-
-}  // namespace
-
-int RunInit(Filter& filter, const std::string& path, std::string* message) {
-  return RunInitWith([](Filter* f, char* m) { return f->Init(m); }, &filter, path, message);
-}
-
-int RunInit(const std::string& path, std::string* message) {
-  return RunInitWith([](Filter*, char* m) { return HXInit(m); }, nullptr, path, message);
 }
 
 int FilterUrl(Filter& filter, const std::string& url) {

@@ -37,12 +37,11 @@ struct FilterOptions {
 // Writes the list and the keys; returns them. Call HXInit with keyPath.
 void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options = {});
 
-// Runs filter's Init (or HXInit) on path in a buffer of exactly the host's
-// size; returns the result and stores the message.
+// Runs filter's Init on path in a buffer of exactly the host's size;
+// returns the result and stores the message.
 int RunInit(Filter& filter, const std::string& path, std::string* message);
-int RunInit(const std::string& path, std::string* message);
 
-// Runs filter's ProcessUrl (or HXProcURL) on url in a buffer of exactly the
+// Runs filter's ProcessUrl on url in a buffer of exactly the
 // host's size, for a client at 10.1.2.3.
 int FilterUrl(Filter& filter, const std::string& url);
 
