@@ -3,7 +3,7 @@
 // state, list views that sort and select as the platform's do, a log of
 // message boxes, and scripts that play the user.
 //
-//   MemoryStore store;
+//   settings::testkit::MemoryStore store;
 //   MemorySheet sheet([](MemorySheet& s) {
 //     s.Select(1);                                   // the Deny tab
 //     s.Window(1).Click(IDC_ALLOW_DOTTED);
