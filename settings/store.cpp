@@ -133,6 +133,16 @@ bool RegistryStore::DeleteKey(const char* path) {
 
 std::string RegistryStore::LastError() { return registry_->LastError(); }
 
+bool RegistryStore::Malformed(const char* path, std::string* why) {
+  std::unique_ptr<platform::RegistryKey> key;
+  if (path == nullptr ||
+      registry_->OpenKey(path, platform::RegAccess::kRead, &key) != platform::RegStatus::kBadFormat) {
+    return false;
+  }
+  *why = registry_->LastError();
+  return true;
+}
+
 // --- KeyScope -------------------------------------------------------------------
 
 KeyScope::KeyScope(Store& store, const char* keyPath) : store_(store) {

@@ -104,6 +104,11 @@ class RegistryStore final : public Store {
   bool DeleteKey(const char* path) override;
   std::string LastError() override;
 
+  // True, with the registry's reason in *why, when the key at path cannot
+  // be opened because the store itself does not parse (a malformed
+  // settings file); false otherwise.
+  bool Malformed(const char* path, std::string* why);
+
  private:
   platform::Registry* registry_;
 };

@@ -216,5 +216,23 @@ TEST_F(SettingsStoreTest, SavedRowsReadBackAndFeedTheFilter) {
   EXPECT_TRUE(has(2));   // Drugs, a default
 }
 
+#if !defined(_WIN32)
+// A settings file that does not parse is told apart from a key that is not
+// there, with the file and the line.
+TEST_F(SettingsStoreTest, AMalformedFileIsToldApartFromAMissingKey) {
+  tarnwick::testkit::TempDir dir;
+  const std::string file = dir.Write("bad.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"X\"=\"open\r\n");
+  std::unique_ptr<platform::Registry> bad = platform::NewFileRegistry(file);
+  RegistryStore badStore(bad.get());
+  std::string why;
+  EXPECT_TRUE(badStore.Malformed("A", &why));
+  EXPECT_NE(why.find(file + ": line "), std::string::npos) << why;
+  why.clear();
+  EXPECT_FALSE(store_.Malformed(path_.c_str(), &why));
+  EXPECT_FALSE(store_.Malformed("SOFTWARE\\NoSuchKey", &why));
+  EXPECT_EQ(why, "");
+}
+#endif
+
 }  // namespace
 }  // namespace settings
