@@ -19,7 +19,9 @@ int ResolveForLookup(const QxService* service, const char* host,
                      platform::HostAddressList* addresses) {
   for (int attempt = 0; attempt < service->resolveTries; ++attempt) {
     addresses->count = 0;
-    switch (platform::ResolveHostName(host, addresses)) {
+    // The environment's answer is checked: a count the list cannot hold is
+    // cut back, so that no caller walks past its end.
+    switch (StateOf(service)->env->ResolveHostName(host, addresses)) {
       case platform::ResolveStatus::kOk:
         if (addresses->count < 0) addresses->count = 0;
         if (addresses->count > platform::kMaxHostAddresses) {

@@ -1,6 +1,6 @@
 // Categorisation through the C interface, as the plug-in and other callers
 // use it: lists built with the engine's own key rules, host resolution
-// through the platform's test hook.
+// through a scripted resolver in the service's environment.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "corvane.h"
+#include "env.h"
 #include "platform.h"
+#include "service_env.h"
 #include "testing/list_builder.h"
 
 namespace corvane {
@@ -20,41 +22,51 @@ using testing::TempDir;
 using testing::UrlRecord;
 
 // A scripted resolver: the answers of successive attempts, and the names
-// asked for.
+// asked for. claimedCount, when not -1, is the count it reports whatever it
+// wrote (a resolver that gets its count wrong).
 struct ScriptedResolver {
   std::vector<platform::ResolveStatus> answers;
   std::vector<std::string> addresses;
   std::vector<std::string> asked;
+  int claimedCount = -1;
 };
-ScriptedResolver* g_resolver = nullptr;
 
-platform::ResolveStatus Scripted(const char* name, platform::HostAddressList* out) {
-  ScriptedResolver& r = *g_resolver;
-  r.asked.emplace_back(name);
-  const std::size_t attempt = r.asked.size() - 1;
-  const platform::ResolveStatus status =
-      attempt < r.answers.size() ? r.answers[attempt] : platform::ResolveStatus::kFailed;
-  if (status == platform::ResolveStatus::kOk) {
-    out->count = static_cast<int>(r.addresses.size());
-    for (std::size_t i = 0; i < r.addresses.size(); ++i) {
-      std::strncpy(out->dotted[i], r.addresses[i].c_str(), sizeof(out->dotted[i]) - 1);
-      out->dotted[i][sizeof(out->dotted[i]) - 1] = '\0';
+// The environment of the service under test: the script answers for the
+// resolver.
+class ScriptedEnv : public platform::EnvWrapper {
+ public:
+  explicit ScriptedEnv(ScriptedResolver* script)
+      : EnvWrapper(platform::Env::Default()), script_(script) {}
+
+  platform::ResolveStatus ResolveHostName(const char* name,
+                                          platform::HostAddressList* out) override {
+    ScriptedResolver& r = *script_;
+    r.asked.emplace_back(name);
+    const std::size_t attempt = r.asked.size() - 1;
+    const platform::ResolveStatus status =
+        attempt < r.answers.size() ? r.answers[attempt] : platform::ResolveStatus::kFailed;
+    if (status == platform::ResolveStatus::kOk) {
+      out->count = static_cast<int>(r.addresses.size());
+      for (std::size_t i = 0; i < r.addresses.size() && i < platform::kMaxHostAddresses; ++i) {
+        std::strncpy(out->dotted[i], r.addresses[i].c_str(), sizeof(out->dotted[i]) - 1);
+        out->dotted[i][sizeof(out->dotted[i]) - 1] = '\0';
+      }
+      if (r.claimedCount != -1) out->count = r.claimedCount;
     }
+    return status;
   }
-  return status;
-}
+
+ private:
+  ScriptedResolver* const script_;
+};
 
 class CategorizeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_ = QX_Init();
+    service_ = NewServiceWithEnv(&env_);
     result_ = QX_AllocateTypes();
-    g_resolver = &resolver_;
-    previousHook_ = platform::SetResolveHookForTesting(Scripted);
   }
   void TearDown() override {
-    platform::SetResolveHookForTesting(previousHook_);
-    g_resolver = nullptr;
     QX_FreeTypes(result_);
     QX_FreeService(service_);
   }
@@ -73,7 +85,7 @@ class CategorizeTest : public ::testing::Test {
   QxService* service_ = nullptr;
   QxTypes* result_ = nullptr;
   ScriptedResolver resolver_;
-  platform::ResolveHook previousHook_ = nullptr;
+  ScriptedEnv env_{&resolver_};
   char key_[QX_KEY_TEXT_SIZE];
 };
 
@@ -302,6 +314,62 @@ TEST_F(CategorizeTest, ParentDomainOptionIsOffAtFirstAndChecksItsHandle) {
   ASSERT_EQ(QX_SetIPOption(service_, 1), QX_OK);
   resolver_ = ScriptedResolver{{platform::ResolveStatus::kOk}, {"192.0.2.1"}, {}};
   EXPECT_EQ(Categorize("http://www.example.fr/"), QX_UNCATEGORIZED);
+}
+
+// A resolver that reports more addresses than the list holds, or fewer than
+// none, is taken at what the list can hold: the lookup walks no address
+// beyond the list's end.
+TEST_F(CategorizeTest, AddressCountsOutsideTheListAreCutBack) {
+  LoadControl({KeyRecord("7.7.7.7", Categories({5}))});
+  ASSERT_EQ(QX_SetIPOption(service_, 1), QX_OK);
+  std::vector<std::string> full(platform::kMaxHostAddresses, "6.6.6.6");
+  full.back() = "7.7.7.7";
+  struct Case {
+    const char* name;
+    std::vector<std::string> addresses;
+    int claimedCount;
+    int result;
+  };
+  const Case cases[] = {
+      {"far too many", full, 1000, QX_CATEGORIZED},
+      {"one too many", full, platform::kMaxHostAddresses + 1, QX_CATEGORIZED},
+      {"negative", {"7.7.7.7"}, -5, QX_UNCATEGORIZED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resolver_ = ScriptedResolver{{platform::ResolveStatus::kOk}, c.addresses, {}, c.claimedCount};
+    EXPECT_EQ(Categorize("http://named/"), c.result);
+    EXPECT_EQ(resolver_.asked.size(), 1u);
+  }
+}
+
+// Services with environments of their own resolve through their own, side
+// by side.
+TEST(CategorizeEnvTest, EachServiceResolvesThroughItsOwnEnvironment) {
+  TempDir dir;
+  const std::string control = dir.WriteList("control", {KeyRecord("7.7.7.7", Categories({5}))});
+  ScriptedResolver first{{platform::ResolveStatus::kOk}, {"7.7.7.7"}, {}};
+  ScriptedResolver second{{platform::ResolveStatus::kOk}, {"6.6.6.6"}, {}};
+  ScriptedEnv firstEnv(&first);
+  ScriptedEnv secondEnv(&second);
+  QxService* a = NewServiceWithEnv(&firstEnv);
+  QxService* b = NewServiceWithEnv(&secondEnv);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  QxTypes* result = QX_AllocateTypes();
+  for (QxService* service : {a, b}) {
+    ASSERT_EQ(QX_LoadControlList(service, nullptr, control.c_str()), QX_OK);
+    ASSERT_EQ(QX_SetIPOption(service, 1), QX_OK);
+  }
+  char key[QX_KEY_TEXT_SIZE];
+  EXPECT_EQ(QX_CategorizeUrl(a, "http://one/", result, key, QX_KEY_TEXT_SIZE - 1), QX_CATEGORIZED);
+  EXPECT_EQ(QX_CategorizeUrl(b, "http://two/", result, key, QX_KEY_TEXT_SIZE - 1),
+            QX_UNCATEGORIZED);
+  EXPECT_EQ(first.asked, std::vector<std::string>{"ONE"});
+  EXPECT_EQ(second.asked, std::vector<std::string>{"TWO"});
+  QX_FreeTypes(result);
+  QX_FreeService(a);
+  QX_FreeService(b);
 }
 
 }  // namespace

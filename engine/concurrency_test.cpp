@@ -72,7 +72,8 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
   }
   const std::string control = dir.WriteList("control.lst", records);
 
-  auto service = NewService();
+  testing::FixedClock clock(2, 11);  // fixed before any thread starts
+  auto service = NewService(&clock);
   ASSERT_EQ(QX_OK, QX_LoadControlList(service.get(), nullptr, control.c_str()));
   for (int i = 0; i < 100; i += 3) {
     auto request = NewSet({1 + i % 27}, {i % 2 ? 10 : 12});
@@ -94,7 +95,6 @@ TEST(ConcurrencyTest, ThreadsSeeWhatOneThreadSees) {
   unsigned char hours[QX_HOURS_SIZE] = {};
   testing::FillHours(hours, {1, 2, 3, 4, 5}, 9, 17);
   ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), hours));
-  testing::FixedClock clock(2, 11);  // set before any thread starts
 
   std::vector<std::string> urls;
   for (int i = 0; i < 400; ++i) {

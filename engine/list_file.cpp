@@ -47,7 +47,7 @@ std::int32_t DecodeCount(const unsigned char bytes[4]) {
 }
 
 std::uint32_t RecordCategories(const QxListRecord& record) {
-  // The file is little-endian; so are the hosts this system runs on, but
+  // The file is little-endian; so are the hosts the engine runs on, but
   // decode the bytes so that the order of loading never depends on it.
   const auto* bytes = reinterpret_cast<const unsigned char*>(&record.categories);
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
@@ -95,12 +95,13 @@ void SortListRecords(QxListRecord* records, std::int32_t count) {
 }
 
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
-                 std::int32_t* count, ListIndex* index) {
+                 std::int32_t* count, ListIndex* index, platform::Env* env) {
   *records = nullptr;
   *count = 0;
+  if (env == nullptr) env = platform::Env::Default();
 
   errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(env->OpenFile(path, "rb"));
   const int openError = errno;
   if (file == nullptr) {
     std::printf("open failed %d\n", openError);
@@ -204,7 +205,8 @@ int QX_CALL QX_LoadSiteList(QxService* service, const char* path) {
   service->siteRecords = nullptr;
   service->siteCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
-  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount, index);
+  return corvane::ReadListFile(path, 0, &service->siteRecords, &service->siteCount, index,
+                               corvane::StateOf(service)->env);
 }
 
 int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* path) {
@@ -220,7 +222,7 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   service->controlCount = 0;
   if (path == nullptr) return QX_ERR_INVALID;
   return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount,
-                               index);
+                               index, corvane::StateOf(service)->env);
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "corvane.h"
+#include "env.h"
 #include "list_index.h"
 
 static_assert(sizeof(QxListRecord) == 24, "a list record is 24 bytes in files and in memory");
@@ -15,9 +16,10 @@ namespace corvane {
 // std::free) holding *count records, those whose categories meet mask (all
 // when mask is 0), and, when index is given, *index describes it (or is
 // empty when there was no memory for it). On failure nothing is handed over
-// and the code says why.
+// and the code says why. The file is opened through env (the default
+// environment when null).
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count,
-                 ListIndex* index = nullptr);
+                 ListIndex* index = nullptr, platform::Env* env = nullptr);
 
 // Negative, zero or positive as a's digest is below, equal to or above b's
 // (unsigned bytes, first byte first).

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "service_env.h"
 #include "testing/list_builder.h"
 
 namespace corvane {
@@ -243,6 +246,57 @@ TEST_F(LoadListTest, FilterSelectsCategoriesAndBadHandlesChangeNothing) {
   EXPECT_EQ(QX_LoadSiteList(nullptr, path.c_str()), QX_ERR_NULL_HANDLE);
   EXPECT_EQ(service_->controlCount, 3);
   QX_FreeTypes(filter);
+}
+
+// An environment that opens "virtual:" names as the file it was given,
+// refuses "refused:" names with EACCES and records every open.
+class RedirectingEnv : public platform::EnvWrapper {
+ public:
+  explicit RedirectingEnv(std::string real) : EnvWrapper(platform::Env::Default()), real_(real) {}
+  std::FILE* OpenFile(const char* path, const char* mode) override {
+    opened.push_back(std::string(path) + " " + mode);
+    if (std::strncmp(path, "refused:", 8) == 0) {
+      errno = EACCES;
+      return nullptr;
+    }
+    if (std::strncmp(path, "virtual:", 8) == 0) return target()->OpenFile(real_.c_str(), mode);
+    return target()->OpenFile(path, mode);
+  }
+  std::vector<std::string> opened;
+
+ private:
+  const std::string real_;
+};
+
+TEST(ListFileTest, ServicesOpenTheirListsThroughTheirEnvironment) {
+  TempDir dir;
+  const std::string real = dir.WriteList("real.lst", {WithDigestByte(1), WithDigestByte(2)});
+  RedirectingEnv env(real);
+  QxService* service = NewServiceWithEnv(&env);
+  ASSERT_NE(service, nullptr);
+  struct Case {
+    const char* path;
+    bool control;
+    int status;
+    std::int32_t count;
+  };
+  const Case cases[] = {
+      {"virtual:control", true, QX_OK, 2},
+      {"virtual:site", false, QX_OK, 2},
+      {"refused:control", true, QX_ERR_OPEN, 0},
+      {"refused:site", false, QX_ERR_OPEN, 0},
+  };
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const int status = c.control ? QX_LoadControlList(service, nullptr, c.path)
+                                 : QX_LoadSiteList(service, c.path);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(c.control ? service->controlCount : service->siteCount, c.count);
+    expected.push_back(std::string(c.path) + " rb");
+  }
+  EXPECT_EQ(env.opened, expected);
+  QX_FreeService(service);
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
 // policy_testing.h -- small helpers shared by the tests of the policy side:
-// owning handles for services and sets, a fixed clock, allocations made to
-// fail, and a resolver that answers from a table.
+// owning handles for services and sets, an environment with a fixed clock,
+// and allocations made to fail.
 #ifndef PELLUMIN_ENGINE_POLICY_TESTING_H_
 #define PELLUMIN_ENGINE_POLICY_TESTING_H_
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 
 #include "corvane.h"
-#include "platform.h"
+#include "env.h"
 #include "policy.h"
+#include "service_env.h"
 
 namespace corvane {
 namespace testing {
@@ -26,6 +28,8 @@ struct TypesDeleter {
 using TypesPtr = std::unique_ptr<QxTypes, TypesDeleter>;
 
 inline ServicePtr NewService() { return ServicePtr(QX_Init()); }
+// A service whose clock and resolver are env's.
+inline ServicePtr NewService(platform::Env* env) { return ServicePtr(NewServiceWithEnv(env)); }
 
 // A set holding the given category and control numbers.
 inline TypesPtr NewSet(std::initializer_list<int> categories = {},
@@ -39,23 +43,25 @@ inline TypesPtr NewSet(std::initializer_list<int> categories = {},
 inline std::uint32_t ControlBit(int control) { return 1u << (control - 1); }
 inline std::uint32_t CategoryBit(int category) { return 4u << (category - 1); }
 
-// Fixes the engine's clock at one weekday and hour while it lives.
-class FixedClock {
+// An environment whose clock stands at one weekday and hour, which the test
+// may move (also while services read it from other threads); everything
+// else is the default environment's. Hand it to NewService(&clock).
+class FixedClock : public platform::EnvWrapper {
  public:
-  FixedClock(int weekday, int hour) {
-    now_ = {weekday, hour};
-    previous_ = platform::SetClockHookForTesting(&Now);
-  }
-  ~FixedClock() { platform::SetClockHookForTesting(previous_); }
-  FixedClock(const FixedClock&) = delete;
-  FixedClock& operator=(const FixedClock&) = delete;
+  FixedClock(int weekday, int hour) : EnvWrapper(platform::Env::Default()) { Set(weekday, hour); }
 
-  static void Set(int weekday, int hour) { now_ = {weekday, hour}; }
+  void Set(int weekday, int hour) {
+    weekday_.store(weekday, std::memory_order_relaxed);
+    hour_.store(hour, std::memory_order_relaxed);
+  }
+  platform::WeekdayHour LocalWeekdayHour() override {
+    return platform::WeekdayHour{weekday_.load(std::memory_order_relaxed),
+                                 hour_.load(std::memory_order_relaxed)};
+  }
 
  private:
-  static platform::WeekdayHour Now() { return now_; }
-  static inline platform::WeekdayHour now_{0, 0};
-  platform::ClockHook previous_;
+  std::atomic<int> weekday_{0};
+  std::atomic<int> hour_{0};
 };
 
 // Makes every allocation of the policy side fail, as if memory had run out,

@@ -8,6 +8,7 @@
 #include "handles.h"
 #include "platform.h"
 #include "policy.h"
+#include "service_state.h"
 
 namespace corvane {
 
@@ -49,7 +50,7 @@ int ChangeRestrictions(QxService* service, QxTypes* QxService::*slot, QxTypes* c
 
 int IsBusinessHours(const QxService* service) {
   if (!(service->options & QX_OPTION_HOURS_ENABLED)) return 1;
-  const platform::WeekdayHour now = platform::CurrentLocalWeekdayHour();
+  const platform::WeekdayHour now = StateOf(service)->env->LocalWeekdayHour();
   // A clock that reports no valid time has no business hour in the table.
   if (now.weekday < 0 || now.weekday > 6 || now.hour < 0 || now.hour > 23) return 0;
   return service->businessHours[now.weekday * 24 + now.hour] != 0 ? 1 : 0;

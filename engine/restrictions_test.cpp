@@ -2,7 +2,9 @@
 // the set by the clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "corvane.h"
@@ -152,11 +154,11 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
   };
   FixedClock clock(0, 0);
   for (const Case& c : cases) {
-    auto service = NewService();
+    auto service = NewService(&clock);
     if (c.enabled) {
       ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), table));
     }
-    FixedClock::Set(c.weekday, c.hour);
+    clock.Set(c.weekday, c.hour);
     EXPECT_EQ(c.expected, IsBusinessHours(service.get()))
         << "enabled " << c.enabled << " weekday " << c.weekday << " hour " << c.hour;
   }
@@ -165,7 +167,8 @@ TEST(BusinessHoursTest, PeriodTestReadsTheTableAtTheClocksHour) {
 TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
   // A site record in category 2; the business-hours set denies 2, the other
   // set denies nothing but personal pages.
-  auto service = NewService();
+  FixedClock clock(0, 0);
+  auto service = NewService(&clock);
   auto request = NewSet({2});
   ASSERT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://shop.example.com/", request.get()));
   auto regular = NewSet({2});
@@ -187,16 +190,48 @@ TEST(BusinessHoursTest, TheCheckUsesTheSetOfThePeriod) {
       {allClosed, 1, 9, QX_UNRESTRICTED},    {mondayNine, 1, 9, QX_RESTRICTED},
       {mondayNine, 1, 10, QX_UNRESTRICTED},  {mondayNine, 2, 9, QX_UNRESTRICTED},
   };
-  FixedClock clock(0, 0);
   for (const Case& c : cases) {
     ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service.get(), c.table));
-    FixedClock::Set(c.weekday, c.hour);
+    clock.Set(c.weekday, c.hour);
     auto result = NewSet();
     auto reason = NewSet();
     EXPECT_EQ(c.expected, QX_Env_UrlCheck(service.get(), "http://shop.example.com/", nullptr,
                                           nullptr, result.get(), reason.get()))
         << "weekday " << c.weekday << " hour " << c.hour;
   }
+}
+
+// Each service reads its own clock: two services whose clocks stand at
+// different hours answer from threads at the same time, each for its own
+// hour, while one of the clocks is moved back and forth.
+TEST(BusinessHoursTest, ServicesWithTheirOwnClocksRunSideBySide) {
+  unsigned char table[QX_HOURS_SIZE] = {};
+  testing::FillHours(table, {1}, 9, 17);  // Monday 09:00-16:59
+  FixedClock open(1, 10);
+  FixedClock closed(1, 20);
+  auto inHours = NewService(&open);
+  auto outOfHours = NewService(&closed);
+  ASSERT_EQ(QX_OK, QX_Env_BusinessHours(inHours.get(), table));
+  ASSERT_EQ(QX_OK, QX_Env_BusinessHours(outOfHours.get(), table));
+  std::atomic<int> wrong{0};
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    // Moves the closed clock between two hours that are both out of hours.
+    for (int i = 0; !stop; ++i) closed.Set(1, i % 2 ? 20 : 3);
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        if (IsBusinessHours(inHours.get()) != 1) ++wrong;
+        if (IsBusinessHours(outOfHours.get()) != 0) ++wrong;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  stop = true;
+  mover.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

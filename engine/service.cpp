@@ -8,6 +8,7 @@
 #include "corvane.h"
 #include "handles.h"
 #include "policy.h"
+#include "service_env.h"
 #include "service_state.h"
 
 static_assert(offsetof(QxService, magic) == 0, "the magic opens the service record");
@@ -48,17 +49,21 @@ void FreeOwnedTypes(QxTypes* set) {
 }
 
 }  // namespace
+
+QxService* NewServiceWithEnv(platform::Env* env) {
+  void* memory = PolicyCalloc(1, sizeof(ServiceState));
+  if (memory == nullptr) return nullptr;
+  auto* state = new (memory) ServiceState();
+  std::memcpy(state->service.magic, kServiceMagic, sizeof(state->service.magic));
+  state->env = env != nullptr ? env : platform::Env::Default();
+  return &state->service;
+}
+
 }  // namespace corvane
 
 extern "C" {
 
-QxService* QX_CALL QX_Init(void) {
-  void* memory = corvane::PolicyCalloc(1, sizeof(corvane::ServiceState));
-  if (memory == nullptr) return nullptr;
-  auto* state = new (memory) corvane::ServiceState();
-  std::memcpy(state->service.magic, corvane::kServiceMagic, sizeof(state->service.magic));
-  return &state->service;
-}
+QxService* QX_CALL QX_Init(void) { return corvane::NewServiceWithEnv(platform::Env::Default()); }
 
 int QX_CALL QX_FreeService(QxService* service) {
   const int status = corvane::ValidateService(service);

@@ -2,15 +2,17 @@
 // corvane.h shows: the search index of each list and the options that only
 // the engine reads.
 //
-// QX_Init allocates a ServiceState, whose first member is the QxService that
-// callers see; the record they see keeps its layout, and the rest lies
-// beyond it. A service is therefore made only by QX_Init.
+// QX_Init (or NewServiceWithEnv) allocates a ServiceState, whose first
+// member is the QxService that callers see; the record they see keeps its
+// layout, and the rest lies beyond it. A service is therefore made only
+// there.
 #ifndef PELLUMIN_ENGINE_SERVICE_STATE_H_
 #define PELLUMIN_ENGINE_SERVICE_STATE_H_
 
 #include <type_traits>
 
 #include "corvane.h"
+#include "env.h"
 #include "list_index.h"
 
 namespace corvane {
@@ -20,6 +22,7 @@ struct ServiceState {
   ListIndex controlIndex;   // describes controlRecords
   ListIndex siteIndex;      // describes siteRecords
   bool parentDomains;       // QX_SetParentDomainOption
+  platform::Env* env;       // the clock and the resolver; never null
 };
 
 static_assert(std::is_standard_layout<ServiceState>::value,

@@ -273,24 +273,30 @@ TEST(SiteUpdateTest, OutOfMemoryKeepsTheOldListIntactAndUsable) {
   EXPECT_EQ(3, service->siteCount);
 }
 
-// A resolver that knows one name with two addresses and one that fails.
-platform::ResolveStatus TableResolver(const char* name, platform::HostAddressList* out) {
-  if (std::strcmp(name, "MULTI.EXAMPLE.COM") == 0) {
-    out->count = 2;
-    std::strcpy(out->dotted[0], "10.1.2.3");
-    std::strcpy(out->dotted[1], "10.1.2.4");
-    return platform::ResolveStatus::kOk;
+// An environment whose resolver knows one name with two addresses and one
+// with none; every other name fails.
+class TableResolverEnv : public platform::EnvWrapper {
+ public:
+  TableResolverEnv() : EnvWrapper(platform::Env::Default()) {}
+  platform::ResolveStatus ResolveHostName(const char* name,
+                                          platform::HostAddressList* out) override {
+    if (std::strcmp(name, "MULTI.EXAMPLE.COM") == 0) {
+      out->count = 2;
+      std::strcpy(out->dotted[0], "10.1.2.3");
+      std::strcpy(out->dotted[1], "10.1.2.4");
+      return platform::ResolveStatus::kOk;
+    }
+    if (std::strcmp(name, "EMPTY.EXAMPLE.COM") == 0) {
+      out->count = 0;
+      return platform::ResolveStatus::kOk;
+    }
+    return platform::ResolveStatus::kFailed;
   }
-  if (std::strcmp(name, "EMPTY.EXAMPLE.COM") == 0) {
-    out->count = 0;
-    return platform::ResolveStatus::kOk;
-  }
-  return platform::ResolveStatus::kFailed;
-}
+};
 
 TEST(SiteUpdateTest, ResolvedHostsStoreOneRecordPerAddress) {
-  const platform::ResolveHook previous = platform::SetResolveHookForTesting(&TableResolver);
-  auto service = NewService();
+  TableResolverEnv env;
+  auto service = NewService(&env);
   ASSERT_EQ(QX_OK, QX_SetIPOption(service.get(), 1));
   auto request = NewSet({12});
 
@@ -312,7 +318,6 @@ TEST(SiteUpdateTest, ResolvedHostsStoreOneRecordPerAddress) {
   EXPECT_EQ(QX_OK, QX_UpdateSiteList(service.get(), "http://192.168.0.1/", request.get()));
   EXPECT_NE(nullptr, SiteRecordFor(service.get(), "http://192.168.0.1/"));
   ExpectSiteListInOrder(service.get());
-  platform::SetResolveHookForTesting(previous);
 }
 
 TEST(SiteUpdateTest, StoreSiteRecordInsertsAtItsPlace) {

@@ -2,6 +2,7 @@
 // list entries' modes, and the handles.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,10 +24,23 @@ using testing::ServicePtr;
 constexpr int kMonday = 1;
 constexpr int kSaturday = 6;
 
+// The tests' environment: a clock fixed at a weekday and hour, and a
+// resolver that can be made to fail.
+class CheckEnv : public FixedClock {
+ public:
+  CheckEnv() : FixedClock(kMonday, 10) {}
+  platform::ResolveStatus ResolveHostName(const char* name,
+                                          platform::HostAddressList* out) override {
+    if (resolverFails) return platform::ResolveStatus::kFailed;
+    return FixedClock::ResolveHostName(name, out);
+  }
+  std::atomic<bool> resolverFails{false};
+};
+
 class UrlCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_ = NewService();
+    service_ = NewService(&env_);
     // Control list: a numeric host and a domain.
     control_ = dir_.WriteList(
         "control.lst", {testing::UrlRecord("http://10.0.0.5/", CategoryBit(10)),
@@ -58,10 +72,10 @@ class UrlCheckTest : public ::testing::Test {
     ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service_.get(), hours));
   }
 
+  CheckEnv env_;
   testing::TempDir dir_;
   std::string control_;
   ServicePtr service_;
-  FixedClock clock_{kMonday, 10};
 };
 
 struct CheckCase {
@@ -136,7 +150,7 @@ TEST_F(UrlCheckTest, StepsWithACallersSet) {
   };
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FixedClock::Set(c.businessHours ? kMonday : kSaturday, 10);
+    env_.Set(c.businessHours ? kMonday : kSaturday, 10);
     auto restriction = NewSet();
     restriction->categories = Categories(c.deniedCategories);
     restriction->controls = Controls(c.switches);
@@ -191,28 +205,24 @@ TEST_F(UrlCheckTest, TheServiceSetOfThePeriodApplies) {
 
   auto gambling = NewSet({7});
   ASSERT_EQ(QX_OK, QX_Env_NonBusinessRestrictions(service_.get(), gambling.get(), 1));
-  FixedClock::Set(kMonday, 10);
+  env_.Set(kMonday, 10);
   // Business hours, but only the other set exists.
   EXPECT_EQ(QX_OK, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
-  FixedClock::Set(kMonday, 20);
+  env_.Set(kMonday, 20);
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 
   auto empty = NewSet();
   ASSERT_EQ(QX_OK, QX_Env_RegularRestrictions(service_.get(), empty.get(), 1));
-  FixedClock::Set(kMonday, 10);
+  env_.Set(kMonday, 10);
   EXPECT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
   // With the hours table off, the business-hours set applies at any hour.
   ASSERT_EQ(QX_OK, QX_Env_BusinessHours(service_.get(), nullptr));
-  FixedClock::Set(kSaturday, 3);
+  env_.Set(kSaturday, 3);
   EXPECT_EQ(QX_UNRESTRICTED, QX_Env_UrlCheck(service_.get(), url, nullptr, nullptr, result.get(), reason.get()));
 }
 
-platform::ResolveStatus FailingResolver(const char*, platform::HostAddressList*) {
-  return platform::ResolveStatus::kFailed;
-}
-
 TEST_F(UrlCheckTest, ResolutionFailureDecidesNothing) {
-  const platform::ResolveHook previous = platform::SetResolveHookForTesting(&FailingResolver);
+  env_.resolverFails = true;
   ASSERT_EQ(QX_OK, QX_SetIPOption(service_.get(), 3));
   auto restriction = NewSet({}, {1});
   auto result = NewSet();
@@ -223,7 +233,6 @@ TEST_F(UrlCheckTest, ResolutionFailureDecidesNothing) {
   // A numeric host is never resolved, so it is checked.
   EXPECT_EQ(QX_RESTRICTED, QX_Env_UrlCheck(service_.get(), "http://10.0.0.5/", nullptr,
                                            restriction.get(), result.get(), reason.get()));
-  platform::SetResolveHookForTesting(previous);
 }
 
 TEST_F(UrlCheckTest, HandlesAreCheckedInOrder) {

@@ -54,7 +54,12 @@ class DocumentKey final : public RegistryKey {
         where_(std::move(where)),
         path_(std::move(path)),
         access_(access),
-        snapshot_(std::move(snapshot)) {}
+        snapshot_(std::move(snapshot)) {
+    root_->HandlesChanged(1);
+  }
+  ~DocumentKey() override { root_->HandlesChanged(-1); }
+  DocumentKey(const DocumentKey&) = delete;
+  DocumentKey& operator=(const DocumentKey&) = delete;
 
   RegStatus QueryValue(const char* name, std::uint32_t* type, void* data,
                        std::uint32_t* size) override {
@@ -189,8 +194,7 @@ RegStatus DocumentRegistry::OpenKey(const char* path, RegAccess access,
 RegStatus DocumentRegistry::CreateKey(const char* path, const char* className,
                                       std::unique_ptr<RegistryKey>* key) {
   // The class string has no place in a .reg file (regedit neither writes
-  // nor reads one), so it is not kept here.
-  (void)className;
+  // nor reads one); only KeyMade sees it.
   ClearRegistryError();
   std::string normalized;
   RegStatus status = PrepareKeyHandle(path, key, &normalized);
@@ -201,13 +205,15 @@ RegStatus DocumentRegistry::CreateKey(const char* path, const char* className,
   status = Locate(&where);
   if (status != RegStatus::kOk) return status;
   Snapshot snapshot;
+  bool made = false;
   status = Modify(where, normalized, [&](regedit::Document& doc) {
-    bool exists = doc.KeyExists(normalized);
-    if (!exists) doc.AddKey(normalized);
+    made = !doc.KeyExists(normalized);
+    if (made) doc.AddKey(normalized);
     snapshot = SnapshotOf(doc, normalized);
-    return !exists;
+    return made;
   });
   if (status != RegStatus::kOk) return status;
+  if (made) KeyMade(normalized, className);
   key->reset(new DocumentKey(this, std::move(where), normalized, RegAccess::kAll,
                              std::move(snapshot)));
   return RegStatus::kOk;
@@ -242,6 +248,7 @@ RegStatus DocumentRegistry::DeleteKey(const char* path) {
   if (outcome == RegStatus::kAccessDenied)
     return Fail(outcome, Prefix(where) + "HKEY_LOCAL_MACHINE\\" + normalized +
                              " has subkeys; delete them first");
+  KeyRemoved(normalized);
   return RegStatus::kOk;
 }
 

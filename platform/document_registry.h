@@ -55,6 +55,14 @@ class DocumentRegistry : public Registry {
                            const Change& change) = 0;
   // The start of an error text about the store ("<file>: ").
   virtual std::string Prefix(const std::string& where) = 0;
+  // Told after CreateKey made a key that was not there, with the class
+  // string it was given (null for none), and after DeleteKey removed one.
+  virtual void KeyMade(const std::string& path, const char* className) {
+    (void)path, (void)className;
+  }
+  virtual void KeyRemoved(const std::string& path) { (void)path; }
+  // Told when a key handle of this root opens (+1) or closes (-1).
+  virtual void HandlesChanged(int delta) { (void)delta; }
   // A chance to fail a call before it is made (fault injection in tests);
   // a status other than kOk is returned as the call's result. access is
   // that of the open or of the handle; name the value's, else "".

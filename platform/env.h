@@ -20,9 +20,11 @@
 
 namespace platform {
 
-// An open registry key. Destroying it closes it. Values read through a key
-// are those of the store when it was opened (the REGEDIT4 file keeps a
-// snapshot; the Windows registry reads through).
+// An open registry key. Destroying it closes it; it must be closed before
+// the root it came from is destroyed, and is used by one thread at a time.
+// Values and subkey names read through a key are those of the store when it
+// was opened or last changed through it (the REGEDIT4 file and memory keep
+// a snapshot; the Windows registry reads through).
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;

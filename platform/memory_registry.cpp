@@ -2,8 +2,11 @@
 // the faults a test has asked for.
 #include "memory_registry.h"
 
+#include <atomic>
+#include <map>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "document_registry.h"
@@ -52,6 +55,29 @@ class MemoryRegistry::Root final : public internal::DocumentRegistry {
     return RegStatus::kOk;
   }
 
+  void KeyMade(const std::string& path, const char* className) override {
+    base::MutexLock lock(&mutex_);
+    classes_[base::ToAsciiLower(path)] = className != nullptr ? className : "";
+  }
+  void KeyRemoved(const std::string& path) override {
+    base::MutexLock lock(&mutex_);
+    classes_.erase(base::ToAsciiLower(path));
+  }
+  void HandlesChanged(int delta) override { openHandles_.fetch_add(delta); }
+
+  std::string ClassOf(const std::string& path) const {
+    std::string normalized, why;
+    if (!regedit::NormalizeKeyPath(path, &normalized, &why)) return std::string();
+    base::MutexLock lock(&mutex_);
+    auto found = classes_.find(base::ToAsciiLower(normalized));
+    return found != classes_.end() ? found->second : std::string();
+  }
+  int OpenHandles() const { return openHandles_.load(); }
+  void ClearChanges() {
+    base::MutexLock lock(&mutex_);
+    changes_.clear();
+  }
+
   std::string Text() const {
     base::MutexLock lock(&mutex_);
     return regedit::Write(doc_);
@@ -66,6 +92,7 @@ class MemoryRegistry::Root final : public internal::DocumentRegistry {
     }
     base::MutexLock lock(&mutex_);
     doc_ = std::move(doc);
+    classes_.clear();
     return true;
   }
 
@@ -132,6 +159,8 @@ class MemoryRegistry::Root final : public internal::DocumentRegistry {
   RegStatus nthStatus_ GUARDED_BY(mutex_) = RegStatus::kIoError;
   bool sticky_ GUARDED_BY(mutex_) = false;
   std::vector<std::string> changes_ GUARDED_BY(mutex_);
+  std::map<std::string, std::string> classes_ GUARDED_BY(mutex_);  // by lower-case path
+  std::atomic<int> openHandles_{0};
 };
 
 MemoryRegistry::MemoryRegistry() : root_(new Root) {}
@@ -161,5 +190,8 @@ void MemoryRegistry::FailNthChange(int n, RegStatus status, bool sticky) {
 }
 void MemoryRegistry::ClearFaults() { root_->ClearFaults(); }
 std::vector<std::string> MemoryRegistry::Changes() const { return root_->Changes(); }
+void MemoryRegistry::ClearChanges() { root_->ClearChanges(); }
+std::string MemoryRegistry::ClassOf(const std::string& path) const { return root_->ClassOf(path); }
+int MemoryRegistry::OpenHandles() const { return root_->OpenHandles(); }
 
 }  // namespace platform

@@ -9,7 +9,8 @@
 // A test can make chosen calls fail: every call of one kind on a key and the
 // keys below it (a key that will not open for writing), or the Nth change
 // from now (a disk that fills after N writes), and it can read back what
-// was stored, as REGEDIT4 text and as the list of changes made.
+// was stored, as REGEDIT4 text and as the list of changes made, the class
+// string each key was made with, and how many handles are still open.
 #ifndef PELLUMIN_PLATFORM_MEMORY_REGISTRY_H_
 #define PELLUMIN_PLATFORM_MEMORY_REGISTRY_H_
 
@@ -66,6 +67,12 @@ class MemoryRegistry final : public Registry {
   // removed, "path" for a key made or removed (paths as the caller spelt
   // them, after dropping trailing backslashes).
   std::vector<std::string> Changes() const;
+  void ClearChanges();
+  // The class string the key was made with ("" for none, or for a key that
+  // is not there or was made by Load).
+  std::string ClassOf(const std::string& path) const;
+  // How many key handles of this root are open now.
+  int OpenHandles() const;
 
  private:
   class Root;

@@ -31,6 +31,8 @@ enum class ResolveStatus {
   kFailed,    // any other failure
 };
 
+// The operating system's resolver. Code that may be tested without the
+// network asks its Env (env.h) instead.
 ResolveStatus ResolveHostName(const char* name, HostAddressList* out);
 
 // ---------------------------------------------------------------------------
@@ -42,15 +44,8 @@ struct WeekdayHour {
   int hour;
 };
 
+// The operating system's clock; code whose tests fix the time asks its Env.
 WeekdayHour CurrentLocalWeekdayHour();
-
-// Tests replace the resolver and the clock, so that they neither depend on
-// the network nor wait for an hour. Pass null to restore the real one. Each
-// returns the hook it replaced. Not for use while other threads resolve.
-using ResolveHook = ResolveStatus (*)(const char* name, HostAddressList* out);
-using ClockHook = WeekdayHour (*)();
-ResolveHook SetResolveHookForTesting(ResolveHook hook);
-ClockHook SetClockHookForTesting(ClockHook hook);
 
 // ---------------------------------------------------------------------------
 // Sockets: send on a socket the host owns (a Winsock SOCKET on Windows, a
@@ -104,7 +99,9 @@ void RestoreSignalHandlers(SavedSignalHandlers* saved);
 bool ModuleFileName(const void* address, char* path, std::size_t size);
 
 // ---------------------------------------------------------------------------
-// Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE.
+// Registry: the subset the settings store uses, below HKEY_LOCAL_MACHINE,
+// as C-style handles on the default environment's registry root
+// (Env::Default()->registry(), env.h, which also enumerates and deletes).
 // Windows: the real registry. POSIX: a REGEDIT4 text file named by the
 // environment variable TARNWICK_HKLM (default $XDG_CONFIG_HOME/tarnwick/
 // hklm.reg, else ~/.config/tarnwick/hklm.reg). Key paths are relative to

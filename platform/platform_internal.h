@@ -12,7 +12,8 @@
 namespace platform {
 namespace internal {
 
-// The real resolver and clock, which the test hooks stand in for.
+// The real resolver and clock, behind the argument checks of
+// ResolveHostName and CurrentLocalWeekdayHour.
 ResolveStatus OsResolveHostName(const char* name, HostAddressList* out);
 WeekdayHour OsLocalWeekdayHour();
 

@@ -1,4 +1,5 @@
-// The resolver and clock hooks, sending on a socket and replacing a file.
+// The environment's resolver and clock, sending on a socket and replacing a
+// file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,63 +17,61 @@
 #include <unistd.h>
 #endif
 
+#include "env.h"
 #include "platform.h"
 
 namespace platform {
 namespace {
 
-int g_resolveCalls = 0;
+// An environment whose resolver and clock answer from the test, over the
+// default one for everything else.
+class ScriptedEnv : public EnvWrapper {
+ public:
+  ScriptedEnv() : EnvWrapper(Env::Default()) {}
+  ResolveStatus ResolveHostName(const char* name, HostAddressList* out) override {
+    ++resolveCalls;
+    if (std::strcmp(name, "busy.example") == 0) return ResolveStatus::kTryAgain;
+    std::strcpy(out->dotted[0], "10.0.0.1");
+    std::strcpy(out->dotted[1], "192.168.100.200");
+    out->count = 2;
+    return ResolveStatus::kOk;
+  }
+  WeekdayHour LocalWeekdayHour() override { return WeekdayHour{0, 9}; }
+  int resolveCalls = 0;
+};
 
-ResolveStatus TwoAddresses(const char* name, HostAddressList* out) {
-  ++g_resolveCalls;
-  if (std::strcmp(name, "busy.example") == 0) return ResolveStatus::kTryAgain;
-  std::strcpy(out->dotted[0], "10.0.0.1");
-  std::strcpy(out->dotted[1], "192.168.100.200");
-  out->count = 2;
-  return ResolveStatus::kOk;
-}
-
-ResolveStatus TooMany(const char*, HostAddressList* out) {
-  out->count = 1000;
-  return ResolveStatus::kOk;
-}
-
-WeekdayHour SundayNine() { return WeekdayHour{0, 9}; }
-
-TEST(Hooks, ResolveHookStandsInForTheResolver) {
-  g_resolveCalls = 0;
-  EXPECT_EQ(SetResolveHookForTesting(TwoAddresses), nullptr);
+TEST(Env, WrapperOverridesStandInForTheResolverAndTheClock) {
+  ScriptedEnv env;
+  Env* asEnv = &env;
   HostAddressList list;
-  EXPECT_EQ(ResolveHostName("www.example.com", &list), ResolveStatus::kOk);
+  EXPECT_EQ(asEnv->ResolveHostName("www.example.com", &list), ResolveStatus::kOk);
   ASSERT_EQ(list.count, 2);
   EXPECT_STREQ(list.dotted[1], "192.168.100.200");
-  EXPECT_EQ(ResolveHostName("busy.example", &list), ResolveStatus::kTryAgain);
-  EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(g_resolveCalls, 2);
-  // A double that claims more addresses than the list holds is cut back.
-  EXPECT_EQ(SetResolveHookForTesting(TooMany), TwoAddresses);
-  EXPECT_EQ(ResolveHostName("x", &list), ResolveStatus::kOk);
-  EXPECT_EQ(list.count, kMaxHostAddresses);
-  EXPECT_EQ(SetResolveHookForTesting(nullptr), TooMany);
-  // Bad arguments fail before any hook or resolver runs.
-  EXPECT_EQ(SetResolveHookForTesting(TwoAddresses), nullptr);
-  EXPECT_EQ(ResolveHostName(nullptr, &list), ResolveStatus::kFailed);
-  EXPECT_EQ(ResolveHostName("x", nullptr), ResolveStatus::kFailed);
-  EXPECT_EQ(g_resolveCalls, 2);
-  SetResolveHookForTesting(nullptr);
-}
-
-TEST(Hooks, ClockHookStandsInForTheClock) {
-  EXPECT_EQ(SetClockHookForTesting(SundayNine), nullptr);
-  WeekdayHour now = CurrentLocalWeekdayHour();
-  EXPECT_EQ(now.weekday, 0);
-  EXPECT_EQ(now.hour, 9);
-  EXPECT_EQ(SetClockHookForTesting(nullptr), SundayNine);
-  now = CurrentLocalWeekdayHour();
+  EXPECT_EQ(asEnv->ResolveHostName("busy.example", &list), ResolveStatus::kTryAgain);
+  EXPECT_EQ(env.resolveCalls, 2);
+  const WeekdayHour fixed = asEnv->LocalWeekdayHour();
+  EXPECT_EQ(fixed.weekday, 0);
+  EXPECT_EQ(fixed.hour, 9);
+  // What is not overridden goes to the target: the real clock, the real
+  // registry root.
+  EXPECT_EQ(env.target(), Env::Default());
+  EXPECT_EQ(asEnv->registry(), Env::Default()->registry());
+  const WeekdayHour now = Env::Default()->LocalWeekdayHour();
   EXPECT_GE(now.weekday, 0);
   EXPECT_LE(now.weekday, 6);
   EXPECT_GE(now.hour, 0);
   EXPECT_LE(now.hour, 23);
+}
+
+TEST(Resolver, RefusesBadArgumentsBeforeResolving) {
+  HostAddressList list;
+  list.count = 5;
+  EXPECT_EQ(ResolveHostName(nullptr, &list), ResolveStatus::kFailed);
+  EXPECT_EQ(list.count, 0);
+  EXPECT_EQ(ResolveHostName("x", nullptr), ResolveStatus::kFailed);
+  list.count = 5;
+  EXPECT_EQ(Env::Default()->ResolveHostName(nullptr, &list), ResolveStatus::kFailed);
+  EXPECT_EQ(list.count, 0);
 }
 
 #ifdef _WIN32
@@ -152,13 +151,16 @@ TEST(ReplaceFile, ReplacesAnExistingFile) {
   std::remove(to.c_str());
 }
 
+// A function of this program, for ModuleFileName to find.
+int FunctionInThisProgram() { return 1; }
+
 TEST(ModuleFileName, NamesTheProgramThatHoldsTheAddressAndCutsToTheBuffer) {
   char path[4096];
-  ASSERT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), path, sizeof path));
+  ASSERT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&FunctionInThisProgram), path, sizeof path));
   const std::string name(path);
   EXPECT_NE(name.find("platform_tests"), std::string::npos) << name;
   char small[5];
-  EXPECT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&TwoAddresses), small, sizeof small));
+  EXPECT_TRUE(ModuleFileName(reinterpret_cast<const void*>(&FunctionInThisProgram), small, sizeof small));
   EXPECT_EQ(std::strlen(small), 4u);
   EXPECT_EQ(std::string(small), name.substr(0, 4));
 }

@@ -287,6 +287,45 @@ TEST(RegeditKeyPath, NormalizesOrRefuses) {
   }
 }
 
+// Subkeys are found through the sections below a key, also where a parent
+// has no section of its own; removing a key keeps its parent.
+TEST(RegeditDocument, ListsAndRemovesSubkeys) {
+  Document doc;
+  std::string error;
+  ASSERT_TRUE(Parse("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\B1]\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\a\\b2\\C]\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\b1\\D]\r\n"
+                    "\"v\"=dword:00000001\r\n\r\n[HKEY_LOCAL_MACHINE\\AB]\r\n\r\n",
+                    &doc, &error))
+      << error;
+  struct Case {
+    const char* path;
+    bool hasSubkeys;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"", true, {"A", "AB"}},   // "a" is A, spelt as first written
+      {"A", true, {"B1", "b2"}},     // A has no section, only keys below it
+      {"a\\B2", true, {"C"}},
+      {"A\\B1\\D", false, {}},
+      {"A\\B", false, {}},  // not a prefix of B1
+      {"Missing", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(doc.HasSubkeys(c.path), c.hasSubkeys);
+    EXPECT_EQ(doc.SubkeyNames(c.path), c.names);
+  }
+  doc.RemoveKey("a\\b2\\c");
+  EXPECT_FALSE(doc.KeyExists("A\\b2\\C"));
+  EXPECT_TRUE(doc.KeyExists("A\\b2")) << "the parent stays";
+  EXPECT_NE(doc.FindKey("A\\b2"), nullptr) << "with a section of its own";
+  Key* d = doc.FindKey("A\\B1\\D");
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(Document::RemoveValue(*d, "V"));
+  EXPECT_FALSE(Document::RemoveValue(*d, "v"));
+  EXPECT_TRUE(d->values.empty());
+}
+
 }  // namespace
 }  // namespace regedit
 }  // namespace platform

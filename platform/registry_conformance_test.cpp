@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(AllRoots, RegistryConformance, ::testing::ValuesIn(Impl
 
 // --- What only the in-memory root does ------------------------------------
 
-std::uint32_t g_one = 1;
+const std::uint32_t kOne = 1;
 
 TEST(MemoryRegistry, FailsTheCallsATestNames) {
   using Call = MemoryRegistry::Call;
@@ -339,7 +339,7 @@ TEST(MemoryRegistry, FailsTheCallsATestNames) {
       return status == RegStatus::kOk ? f(key.get()) : status;
     };
   };
-  const auto set = [](RegistryKey* key) { return key->SetValue("W", kRegDword, &g_one, 4); };
+  const auto set = [](RegistryKey* key) { return key->SetValue("W", kRegDword, &kOne, 4); };
   const Case cases[] = {
       {"writing refused", Call::kOpenForWriting, "SOFTWARE\\T\\Main",
        openFor(RegAccess::kSetValue), RegStatus::kAccessDenied},
@@ -387,7 +387,7 @@ TEST(MemoryRegistry, FailsTheCallsATestNames) {
     {
       std::unique_ptr<RegistryKey> key;
       ASSERT_EQ(registry.CreateKey("SOFTWARE\\T\\Main", "", &key), RegStatus::kOk);
-      ASSERT_EQ(key->SetValue("V", kRegDword, &g_one, 4), RegStatus::kOk);
+      ASSERT_EQ(key->SetValue("V", kRegDword, &kOne, 4), RegStatus::kOk);
     }
     const std::string before = registry.Text();
     registry.FailCalls(c.call, c.faultPath, c.status);
@@ -423,7 +423,7 @@ TEST(MemoryRegistry, FailsTheNthChange) {
     std::vector<std::string> stored;
     for (int i = 0; i < 5; ++i) {
       const std::string name = "v" + std::to_string(i);
-      const RegStatus status = key->SetValue(name.c_str(), kRegDword, &g_one, 4);
+      const RegStatus status = key->SetValue(name.c_str(), kRegDword, &kOne, 4);
       EXPECT_EQ(status, c.succeeds[i] ? RegStatus::kOk : RegStatus::kIoError) << name;
       if (c.succeeds[i]) stored.push_back("SOFTWARE\\T|" + name);
     }
@@ -453,6 +453,42 @@ TEST(MemoryRegistry, LoadsAndShowsRegeditText) {
   EXPECT_FALSE(registry.Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=dword:zz\r\n", &error));
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
   EXPECT_EQ(registry.Text(), text) << "a text that does not parse changes nothing";
+  EXPECT_TRUE(registry.Changes().empty());
+}
+
+TEST(MemoryRegistry, KeepsClassStringsAndCountsOpenHandles) {
+  MemoryRegistry registry;
+  EXPECT_EQ(registry.OpenHandles(), 0);
+  {
+    std::unique_ptr<RegistryKey> made, again, reader;
+    ASSERT_EQ(registry.CreateKey("SOFTWARE\\T\\Main", "Zelmar Global Data", &made),
+              RegStatus::kOk);
+    // Creating a key that is there keeps the class it was made with.
+    ASSERT_EQ(registry.CreateKey("software\\t\\main\\", "Other", &again), RegStatus::kOk);
+    ASSERT_EQ(registry.OpenKey("SOFTWARE\\T", RegAccess::kRead, &reader), RegStatus::kOk);
+    EXPECT_EQ(registry.OpenHandles(), 3);
+    std::unique_ptr<RegistryKey> missing;
+    EXPECT_EQ(registry.OpenKey("SOFTWARE\\Nothing", RegAccess::kRead, &missing),
+              RegStatus::kNotFound);
+    EXPECT_EQ(registry.OpenHandles(), 3) << "a failed open leaves no handle";
+  }
+  EXPECT_EQ(registry.OpenHandles(), 0);
+  struct Case {
+    const char* path;
+    const char* className;
+  };
+  const Case cases[] = {
+      {"SOFTWARE\\T\\Main", "Zelmar Global Data"},
+      {"software\\t\\MAIN\\", "Zelmar Global Data"},
+      {"SOFTWARE\\T", ""},  // made as a parent
+      {"SOFTWARE\\Nothing", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(registry.ClassOf(c.path), c.className) << c.path;
+  ASSERT_EQ(registry.DeleteKey("SOFTWARE\\T\\Main"), RegStatus::kOk);
+  EXPECT_EQ(registry.ClassOf("SOFTWARE\\T\\Main"), "");
+  EXPECT_EQ(registry.Changes(),
+            (std::vector<std::string>{"SOFTWARE\\T\\Main", "SOFTWARE\\T\\Main"}));
+  registry.ClearChanges();
   EXPECT_TRUE(registry.Changes().empty());
 }
 

@@ -15,8 +15,10 @@
 
 #include "category_names.h"
 #include "file_input.h"
+#include "env.h"
 #include "lookup.h"
 #include "platform.h"
+#include "service_env.h"
 #include "tool_args.h"
 
 namespace corvane_tool {
@@ -164,10 +166,24 @@ bool ParseEntryMode(const std::string& text, int* mode) {
 
 const char* EngineError(int code) { return ResultName(code); }
 
-// A clock fixed by --at; the engine asks for the time through the platform
-// layer, which takes this hook.
-platform::WeekdayHour g_fixedTime{0, 0};
-platform::WeekdayHour FixedTime() { return g_fixedTime; }
+// The environment of the check: the default one, with the clock fixed at
+// the weekday and hour --at gives. The service and DescribePeriod both ask
+// it for the time, so the report names the hour the engine used.
+class CheckEnv final : public platform::EnvWrapper {
+ public:
+  CheckEnv() : EnvWrapper(platform::Env::Default()) {}
+  void Fix(int weekday, int hour) {
+    fixed_ = true;
+    at_ = {weekday, hour};
+  }
+  platform::WeekdayHour LocalWeekdayHour() override {
+    return fixed_ ? at_ : target()->LocalWeekdayHour();
+  }
+
+ private:
+  bool fixed_ = false;
+  platform::WeekdayHour at_{0, 0};
+};
 
 struct PolicyEntryOption {
   enum Kind { kNews, kSearchSite, kSearchWord, kExtension } kind;
@@ -352,10 +368,10 @@ std::string Hex(std::uint32_t value) {
 }
 
 // Which restriction set the check takes now, and why.
-std::string DescribePeriod(const CheckOptions& options) {
+std::string DescribePeriod(const CheckOptions& options, platform::Env* env) {
   if (!options.hoursGiven) return "all hours (no business-hours table)";
-  // Through the platform layer, so that --at is seen as the engine sees it.
-  const platform::WeekdayHour now = platform::CurrentLocalWeekdayHour();
+  // The service's own environment, so that --at is seen as the engine sees it.
+  const platform::WeekdayHour now = env->LocalWeekdayHour();
   if (now.weekday < 0 || now.weekday > 6 || now.hour < 0 || now.hour > 23) return "unknown time";
   char when[32];
   std::snprintf(when, sizeof when, "%s %02d:00, ", kDayNames[now.weekday], now.hour);
@@ -365,8 +381,8 @@ std::string DescribePeriod(const CheckOptions& options) {
 
 // Checks one URL and prints the outcome. Returns false when the URL could
 // not be parsed or resolved.
-bool CheckOne(QxService* service, const CheckOptions& options, const std::string& url,
-              std::ostream& out) {
+bool CheckOne(QxService* service, platform::Env* env, const CheckOptions& options,
+              const std::string& url, std::ostream& out) {
   out << "url " << url << '\n';
   QxTypes* result = QX_AllocateTypes();
   QxTypes* reason = QX_AllocateTypes();
@@ -383,7 +399,7 @@ bool CheckOne(QxService* service, const CheckOptions& options, const std::string
   out << "\n  categories " << Hex(result->categories) << " ("
       << FormatCategoryNames(result->categories) << ")\n  controls " << Hex(result->controls)
       << " (" << DescribeControls(result->controls) << ")\n";
-  out << "  period " << DescribePeriod(options) << '\n';
+  out << "  period " << DescribePeriod(options, env) << '\n';
 
   const int verdict = QX_Env_UrlCheck(service, url.c_str(),
                                       options.queryGiven ? options.query.c_str() : nullptr,
@@ -420,23 +436,13 @@ bool CheckOne(QxService* service, const CheckOptions& options, const std::string
 }
 
 struct ServiceOwner {
-  QxService* service = QX_Init();
+  explicit ServiceOwner(platform::Env* env) : service(corvane::NewServiceWithEnv(env)) {}
   ~ServiceOwner() {
     if (service != nullptr) QX_FreeService(service);
   }
-};
-
-struct ClockOverride {
-  bool active = false;
-  platform::ClockHook previous = nullptr;
-  void Fix(int weekday, int hour) {
-    g_fixedTime = {weekday, hour};
-    previous = platform::SetClockHookForTesting(&FixedTime);
-    active = true;
-  }
-  ~ClockOverride() {
-    if (active) platform::SetClockHookForTesting(previous);
-  }
+  ServiceOwner(const ServiceOwner&) = delete;
+  ServiceOwner& operator=(const ServiceOwner&) = delete;
+  QxService* const service;
 };
 
 }  // namespace
@@ -544,7 +550,9 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
   }
   if (!problem.empty()) return UsageError(err, "check", problem, kCheckUsage);
 
-  ServiceOwner owner;
+  CheckEnv env;
+  if (options.atGiven) env.Fix(options.atWeekday, options.atHour);
+  ServiceOwner owner(&env);
   QxService* service = owner.service;
   if (service == nullptr) {
     err << "corvane check: out of memory\n";
@@ -585,12 +593,9 @@ int RunCheck(int argc, char** argv, std::istream& in, std::ostream& out, std::os
     if (!entryProblem.empty()) return UsageError(err, "check", entryProblem, kCheckUsage);
   }
 
-  ClockOverride clock;
-  if (options.atGiven) clock.Fix(options.atWeekday, options.atHour);
-
   bool allChecked = true;
   auto check = [&](const std::string& url) {
-    if (!CheckOne(service, options, url, out)) allChecked = false;
+    if (!CheckOne(service, &env, options, url, out)) allChecked = false;
   };
   if (!options.urls.empty()) {
     for (const std::string& url : options.urls) check(url);
