@@ -1,7 +1,7 @@
 // filter_loader.h -- building the request filter from the store, and
 // deciding one URL against it.
 //
-// HXInit is one caller; other hosts of the filter (the Squid helper) call
+// Filter::Init (HXInit) is one caller; other hosts of the filter (the Squid helper) call
 // the same functions, so that every host reads the same settings, loads
 // the same control list and fills the same sets in the same way.
 #ifndef PELLUMIN_PLUGIN_FILTER_LOADER_H_
