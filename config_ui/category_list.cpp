@@ -1,6 +1,8 @@
 // category_list.cpp -- loading, filling, toggling and saving the list.
 #include "category_list.h"
 
+#include "sheet.h"
+
 namespace config_ui {
 namespace {
 
@@ -15,25 +17,8 @@ constexpr std::size_t kCategoryNameChars = 255;
 
 }  // namespace
 
-void CCategoryListCtrl::LoadFromStore(SettingsStore& store, const char* subkey) {
-  SettingsStore::Key key = store.Open(subkey, SettingsStore::Access::kRead);
-  char stateName[tarnwick::kStateValueNameSize];
-  for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
-    const tarnwick::CategoryTableRow& table = tarnwick::kCategoryTable[i];
-    CategoryRow& row = rows_[i];
-    row.name = table.name;
-    row.state = table.defaultState;
-    if (key == nullptr) continue;
-    const std::int32_t state = tarnwick::MakeStateValueName(table.name, stateName)
-                                   ? store.ReadDword(key, stateName)
-                                   : -1;
-    std::string name;
-    if (store.ReadString(key, table.name, &name) && state != -1) {
-      row.name = name;
-      row.state = state;
-    }
-  }
-  if (key != nullptr) store.Close(key);
+void CCategoryListCtrl::LoadFromStore(settings::KeyScope& keys, const char* subkey) {
+  settings::LoadCategoryRows(keys.Open(subkey, settings::Access::kRead).get(), rows_);
 }
 
 void CCategoryListCtrl::FillControl(Controls& controls) {
@@ -44,8 +29,8 @@ void CCategoryListCtrl::FillControl(Controls& controls) {
   controls.SetColumnWidth(kListId, 0, NameColumnWidth(controls));
   controls.SetColumnWidth(kListId, 1, kColumnFillRemainder);
   for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
-    const int item = controls.InsertItem(kListId, i, rows_[i].name, rows_[i].state);
-    controls.SetItemText(kListId, item, 1, tarnwick::kCategoryTable[i].name);
+    const int item = controls.InsertItem(kListId, i, rows_[i].displayName, rows_[i].state);
+    controls.SetItemText(kListId, item, 1, settings::kCategoryTable[i].name);
   }
 }
 
@@ -55,22 +40,19 @@ void CCategoryListCtrl::OnClick(Controls& controls) {
   controls.SetItemGlyph(kListId, item, controls.GetItemGlyph(kListId, item) == 1 ? 0 : 1);
 }
 
-bool CCategoryListCtrl::SaveToStore(SettingsStore& store, Controls& controls, const char* subkey) {
-  SettingsStore::Key key = OpenForWriting(store, subkey, controls);
+bool CCategoryListCtrl::SaveToStore(settings::KeyScope& keys, Controls& controls,
+                                     const char* subkey) {
+  std::unique_ptr<settings::Key> key = OpenForWriting(keys, subkey, controls);
   if (key == nullptr) return false;
-  char stateName[tarnwick::kStateValueNameSize];
   const int count = controls.ItemCount(kListId);
   for (int item = 0; item < QX_CATEGORY_COUNT && item < count; ++item) {
     const int glyph = controls.GetItemGlyph(kListId, item);
     std::string category = controls.GetItemText(kListId, item, 1);
     if (category.size() > kCategoryNameChars) category.resize(kCategoryNameChars);
-    const std::string name = controls.GetItemText(kListId, item, 0);
-    store.WriteString(key, category.c_str(), name);
-    if (tarnwick::MakeStateValueName(category.c_str(), stateName)) {
-      store.WriteDword(key, stateName, glyph != 0 ? 1 : 0);
-    }
+    settings::WriteCategoryRow(*key, category.c_str(), controls.GetItemText(kListId, item, 0),
+                               glyph);
   }
-  return store.Close(key);
+  return true;
 }
 
 }  // namespace config_ui

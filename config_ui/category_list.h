@@ -6,27 +6,21 @@
 #include <cstdint>
 #include <string>
 
+#include "category_rows.h"
 #include "category_table.h"
 #include "controls.h"
 #include "store.h"
 
 namespace config_ui {
 
-struct CategoryRow {
-  std::string name;       // display name ("Category Name" column)
-  std::int32_t state = 0;  // 1 ticked, 0 not; also the glyph index
-};
-
 class CCategoryListCtrl {
  public:
   static constexpr int kRowCapacity = 30;  // rows 27 to 29 stay unused
   static constexpr int kListId = IDC_CATEGORY_LIST;
 
-  // Reads subkey's pairs into the rows, in category table order. A row whose
-  // display name cannot be read or whose state reads as -1 takes the
-  // category name and default state; so does every row when the subkey does
-  // not open.
-  void LoadFromStore(SettingsStore& store, const char* subkey);
+  // Reads subkey's pairs into the rows, in category table order
+  // (settings::LoadCategoryRows). A row's state is also its glyph index.
+  void LoadFromStore(settings::KeyScope& keys, const char* subkey);
   // On the first activation of its page: glyphs, the two columns, one item
   // per row. Later calls do nothing.
   void FillControl(Controls& controls);
@@ -36,14 +30,13 @@ class CCategoryListCtrl {
   bool OnEndLabelEdit(const std::string& text) { return true; }
   // Writes, for each item in display order, its display name under its own
   // category name and its state (1 when the glyph is not 0). False when the
-  // subkey could not be opened or created (the message has been shown) or
-  // did not close.
-  bool SaveToStore(SettingsStore& store, Controls& controls, const char* subkey);
+  // subkey could not be opened or created (the message has been shown).
+  bool SaveToStore(settings::KeyScope& keys, Controls& controls, const char* subkey);
 
-  const CategoryRow& row(int index) const { return rows_[index]; }
+  const settings::CategoryRow& row(int index) const { return rows_[index]; }
 
  private:
-  CategoryRow rows_[kRowCapacity];
+  settings::CategoryRow rows_[kRowCapacity];
 };
 
 }  // namespace config_ui

@@ -6,15 +6,14 @@
 
 #include "memory_store.h"
 #include "memory_ui.h"
-#include "settings_store.h"
 #include "templates.h"
 
 namespace config_ui {
 namespace {
 
-using testing::MemoryStore;
-using testing::MemoryUi;
-using testing::MemoryWindow;
+using settings::testkit::MemoryStore;
+using testkit::MemoryUi;
+using testkit::MemoryWindow;
 
 constexpr char kPath[] = "Software\\ListTest";
 constexpr char kDeny[] = "Software\\ListTest\\Deny";
@@ -26,14 +25,14 @@ class ListWindow final : public WindowLogic {
 
 int RowOf(const char* category) {
   for (int i = 0; i < QX_CATEGORY_COUNT; ++i) {
-    if (std::string(tarnwick::kCategoryTable[i].name) == category) return i;
+    if (std::string(settings::kCategoryTable[i].name) == category) return i;
   }
   return -1;
 }
 
 class CategoryList : public ::testing::Test {
  protected:
-  CategoryList() : window_(ui_, logic_) { tarnwick::SetConfigurationKeyPath(kPath); }
+  CategoryList() : window_(ui_, logic_) {}
   // The item whose "Type" column is category.
   int ItemOf(const char* category) {
     for (int i = 0; i < window_.ItemCount(IDC_CATEGORY_LIST); ++i) {
@@ -42,10 +41,11 @@ class CategoryList : public ::testing::Test {
     return -1;
   }
   void LoadAndFill() {
-    list_.LoadFromStore(store_, "Deny");
+    list_.LoadFromStore(keys_, "Deny");
     list_.FillControl(window_);
   }
   MemoryStore store_;
+  settings::KeyScope keys_{store_, kPath};
   MemoryUi ui_;
   ListWindow logic_;
   MemoryWindow window_;
@@ -75,9 +75,10 @@ TEST_F(CategoryList, LoadsAStoredPairOnlyWhenBothValuesAreThere) {
     store.AddKey(kDeny);
     if (c.putName) store.PutString(kDeny, "Sex", c.displayName);
     if (c.putState) store.PutDword(kDeny, "SexState", c.state);
+    settings::KeyScope keys(store, kPath);
     CCategoryListCtrl list;
-    list.LoadFromStore(store, "Deny");
-    EXPECT_EQ(list.row(RowOf("Sex")).name, c.wantName);
+    list.LoadFromStore(keys, "Deny");
+    EXPECT_EQ(list.row(RowOf("Sex")).displayName, c.wantName);
     EXPECT_EQ(list.row(RowOf("Sex")).state, c.wantState);
     EXPECT_EQ(store.openKeys(), 0);
   }
@@ -91,7 +92,7 @@ TEST_F(CategoryList, FillsOnceWithSortedItemsGlyphsAndBothColumns) {
   EXPECT_EQ(c.widths, (std::vector<int>{15 * 7, kColumnFillRemainder}));
   EXPECT_TRUE(c.glyphs);
   for (int i = 0; i < 27; ++i) {
-    const tarnwick::CategoryTableRow& row = tarnwick::kCategoryTable[i];
+    const settings::CategoryTableRow& row = settings::kCategoryTable[i];
     EXPECT_EQ(c.items[i].texts[0], row.name);
     EXPECT_EQ(c.items[i].texts[1], row.name);
     EXPECT_EQ(c.items[i].glyph, row.defaultState) << row.name;
@@ -140,7 +141,7 @@ TEST_F(CategoryList, SavesEachItemUnderItsOwnCategoryWhateverItsPosition) {
   window_.SetItemText(IDC_CATEGORY_LIST, ItemOf("Drugs"), 0, "Narcotics");
   window_.SetItemGlyph(IDC_CATEGORY_LIST, ItemOf("Drugs"), 0);
 
-  EXPECT_TRUE(list_.SaveToStore(store_, window_, "Deny"));
+  EXPECT_TRUE(list_.SaveToStore(keys_, window_, "Deny"));
   EXPECT_EQ(store_.ValueCount(kDeny), 54u);
   std::string text;
   std::uint32_t state = 0;
@@ -159,16 +160,16 @@ TEST_F(CategoryList, SavesEachItemUnderItsOwnCategoryWhateverItsPosition) {
 
   // What was saved loads back as shown.
   CCategoryListCtrl again;
-  again.LoadFromStore(store_, "Deny");
-  EXPECT_EQ(again.row(RowOf("Sex")).name, "");
-  EXPECT_EQ(again.row(RowOf("Drugs")).name, "Narcotics");
+  again.LoadFromStore(keys_, "Deny");
+  EXPECT_EQ(again.row(RowOf("Sex")).displayName, "");
+  EXPECT_EQ(again.row(RowOf("Drugs")).displayName, "Narcotics");
   EXPECT_EQ(again.row(RowOf("Drugs")).state, 0);
 }
 
 TEST_F(CategoryList, ASubkeyThatCannotBeMadeIsReportedOnceAndLeftAlone) {
   LoadAndFill();
   store_.RefuseCreating(kDeny);
-  EXPECT_FALSE(list_.SaveToStore(store_, window_, "Deny"));
+  EXPECT_FALSE(list_.SaveToStore(keys_, window_, "Deny"));
   ASSERT_EQ(ui_.messages().size(), 1u);
   EXPECT_EQ(ui_.messages()[0].text, "Error saving settings to registry.");
   EXPECT_EQ(ui_.messages()[0].icon, MessageIcon::kWarning);

@@ -10,8 +10,8 @@
 namespace config_ui {
 namespace {
 
-using testing::MemoryUi;
-using testing::MemoryWindow;
+using testkit::MemoryUi;
+using testkit::MemoryWindow;
 
 TEST(ReadDialogInteger, TakesWhatTheFieldsAccept) {
   struct Case {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "settings_store.h"
 #include "tarnwick.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 namespace config_ui {
 
-using tarnwick::kPageDefaults;
+using settings::kPageDefaults;
 
 namespace {
 
@@ -22,17 +22,16 @@ void FillCheck(Controls& controls, int id, std::int32_t* field) {
 
 // --- General ---------------------------------------------------------------
 
-CGeneralPage::CGeneralPage(SettingsStore& store)
-    : PropertyPage(store),
+CGeneralPage::CGeneralPage(settings::KeyScope& keys)
+    : PropertyPage(keys),
       controlFile_(kPageDefaults.controlFile),
       errorMessage_(kPageDefaults.denialBody),
       siteFile_(kPageDefaults.siteFile) {
-  SettingsStore::Key key = store.Open("", SettingsStore::Access::kRead);
+  std::unique_ptr<settings::Key> key = keys.Open("", settings::Access::kRead);
   if (key == nullptr) return;
-  store.ReadString(key, tarnwick::kControlFileValue, &controlFile_);
-  store.ReadString(key, tarnwick::kSiteFileValue, &siteFile_);
-  store.ReadString(key, tarnwick::kErrorMsgValue, &errorMessage_);
-  store.Close(key);
+  key->ReadString(settings::kControlFileValue, &controlFile_);
+  key->ReadString(settings::kSiteFileValue, &siteFile_);
+  key->ReadString(settings::kErrorMsgValue, &errorMessage_);
 }
 
 const WindowTemplate& CGeneralPage::Template() const { return GeneralPageTemplate(); }
@@ -50,29 +49,27 @@ void CGeneralPage::ReadBack() {
 }
 
 void CGeneralPage::Save() {
-  SettingsStore::Key key = OpenForWriting(store(), "", controls());
+  std::unique_ptr<settings::Key> key = OpenForWriting(keys(), "", controls());
   if (key == nullptr) return;
-  store().WriteString(key, tarnwick::kControlFileValue, controlFile_);
-  store().WriteString(key, tarnwick::kSiteFileValue, siteFile_);
-  store().WriteString(key, tarnwick::kErrorMsgValue, errorMessage_);
-  store().Close(key);
+  key->WriteString(settings::kControlFileValue, controlFile_);
+  key->WriteString(settings::kSiteFileValue, siteFile_);
+  key->WriteString(settings::kErrorMsgValue, errorMessage_);
 }
 
 // --- Pages with a category list ----------------------------------------------
 
-CategoryPage::CategoryPage(SettingsStore& store, const char* subkey, int flagCount,
+CategoryPage::CategoryPage(settings::KeyScope& keys, const char* subkey, int flagCount,
                            FlagField first, FlagField second)
-    : PropertyPage(store), subkey_(subkey), flagCount_(flagCount), flags_{first, second} {
+    : PropertyPage(keys), subkey_(subkey), flagCount_(flagCount), flags_{first, second} {
   if (flagCount_ > 0) {
     // The defaults hold only when the main key does not open; a value
     // missing from an open key reads as -1.
-    SettingsStore::Key key = store.Open("", SettingsStore::Access::kRead);
+    std::unique_ptr<settings::Key> key = keys.Open("", settings::Access::kRead);
     if (key != nullptr) {
-      for (int i = 0; i < flagCount_; ++i) flags_[i].value = store.ReadDword(key, flags_[i].valueName);
-      store.Close(key);
+      for (int i = 0; i < flagCount_; ++i) flags_[i].value = key->ReadDword(flags_[i].valueName);
     }
   }
-  list_.LoadFromStore(store, subkey_);
+  list_.LoadFromStore(keys, subkey_);
 }
 
 void CategoryPage::Fill() {
@@ -87,16 +84,13 @@ void CategoryPage::ReadBack() {
 
 void CategoryPage::Save() {
   if (flagCount_ > 0) {
-    SettingsStore::Key key = OpenForWriting(store(), "", controls());
+    std::unique_ptr<settings::Key> key = OpenForWriting(keys(), "", controls());
     if (key != nullptr) {
-      for (int i = 0; i < flagCount_; ++i) {
-        store().WriteDword(key, flags_[i].valueName, flags_[i].value);
-      }
-      store().Close(key);
+      for (int i = 0; i < flagCount_; ++i) key->WriteDword(flags_[i].valueName, flags_[i].value);
     }
   }
   // The list saves in any case: its subkey is opened on its own.
-  list_.SaveToStore(store(), controls(), subkey_);
+  list_.SaveToStore(keys(), controls(), subkey_);
 }
 
 void CategoryPage::OnListClick(int id) {
@@ -109,19 +103,19 @@ bool CategoryPage::OnEndLabelEdit(int id, int item, const std::string& text) {
 
 // --- Deny --------------------------------------------------------------------
 
-CDenyPage::CDenyPage(SettingsStore& store)
-    : CategoryPage(store, tarnwick::kDenySubkey, 2,
-                   {tarnwick::kDottedDecimalValue, IDC_ALLOW_DOTTED, kPageDefaults.dottedDecimal},
-                   {tarnwick::kPersonalValue, IDC_ALLOW_PERSONAL, kPageDefaults.personal}) {}
+CDenyPage::CDenyPage(settings::KeyScope& keys)
+    : CategoryPage(keys, settings::kDenySubkey, 2,
+                   {settings::kDottedDecimalValue, IDC_ALLOW_DOTTED, kPageDefaults.dottedDecimal},
+                   {settings::kPersonalValue, IDC_ALLOW_PERSONAL, kPageDefaults.personal}) {}
 
 const WindowTemplate& CDenyPage::Template() const { return DenyPageTemplate(); }
 
 // --- Alert -------------------------------------------------------------------
 
-CAlertPage::CAlertPage(SettingsStore& store)
-    : CategoryPage(store, tarnwick::kAlertSubkey, 2,
-                   {tarnwick::kLogValue, IDC_LOG_ALERT, kPageDefaults.log},
-                   {tarnwick::kMailValue, IDC_EMAIL_ALERT, kPageDefaults.mail}) {}
+CAlertPage::CAlertPage(settings::KeyScope& keys)
+    : CategoryPage(keys, settings::kAlertSubkey, 2,
+                   {settings::kLogValue, IDC_LOG_ALERT, kPageDefaults.log},
+                   {settings::kMailValue, IDC_EMAIL_ALERT, kPageDefaults.mail}) {}
 
 const WindowTemplate& CAlertPage::Template() const { return AlertPageTemplate(); }
 
@@ -147,7 +141,7 @@ void CAlertPage::OnCommand(int id) {
 
 // --- Business hours ------------------------------------------------------------
 
-CHoursPage::CHoursPage(SettingsStore& store) : CategoryPage(store, tarnwick::kHoursSubkey) {}
+CHoursPage::CHoursPage(settings::KeyScope& keys) : CategoryPage(keys, settings::kHoursSubkey) {}
 
 const WindowTemplate& CHoursPage::Template() const { return HoursPageTemplate(); }
 

@@ -12,7 +12,7 @@ namespace config_ui {
 
 class CGeneralPage final : public PropertyPage {
  public:
-  explicit CGeneralPage(SettingsStore& store);
+  explicit CGeneralPage(settings::KeyScope& keys);
   const WindowTemplate& Template() const override;
 
   const std::string& controlFile() const { return controlFile_; }
@@ -47,7 +47,7 @@ class CategoryPage : public PropertyPage {
   const CCategoryListCtrl& list() const { return list_; }
 
  protected:
-  CategoryPage(SettingsStore& store, const char* subkey, int flagCount = 0,
+  CategoryPage(settings::KeyScope& keys, const char* subkey, int flagCount = 0,
                FlagField first = {}, FlagField second = {});
   void Fill() override;
   void Activate() override;
@@ -64,7 +64,7 @@ class CategoryPage : public PropertyPage {
 
 class CDenyPage final : public CategoryPage {
  public:
-  explicit CDenyPage(SettingsStore& store);
+  explicit CDenyPage(settings::KeyScope& keys);
   const WindowTemplate& Template() const override;
   std::int32_t dottedDecimal() const { return flag(0); }
   std::int32_t personalSites() const { return flag(1); }
@@ -72,7 +72,7 @@ class CDenyPage final : public CategoryPage {
 
 class CAlertPage final : public CategoryPage {
  public:
-  explicit CAlertPage(SettingsStore& store);
+  explicit CAlertPage(settings::KeyScope& keys);
   const WindowTemplate& Template() const override;
   void OnCommand(int id) override;
   std::int32_t log() const { return flag(0); }
@@ -87,7 +87,7 @@ class CAlertPage final : public CategoryPage {
 
 class CHoursPage final : public CategoryPage {
  public:
-  explicit CHoursPage(SettingsStore& store);
+  explicit CHoursPage(settings::KeyScope& keys);
   const WindowTemplate& Template() const override;
   void OnCommand(int id) override;
 };

@@ -6,15 +6,14 @@
 
 #include "memory_store.h"
 #include "memory_ui.h"
-#include "settings_store.h"
 #include "templates.h"
 
 namespace config_ui {
 namespace {
 
-using testing::MemorySheet;
-using testing::MemoryStore;
-using testing::MemoryWindow;
+using testkit::MemorySheet;
+using settings::testkit::MemoryStore;
+using testkit::MemoryWindow;
 
 constexpr char kMain[] = "Software\\Pellumin\\Test";
 const std::string kMainKey = kMain;
@@ -34,7 +33,7 @@ MemoryStore FilledStore() {
   store.PutDword(kMain, "Log", 0);
   store.PutDword(kMain, "Mail", 1);
   for (const char* sub : {"\\Deny", "\\Alert", "\\Hours"}) {
-    for (const tarnwick::CategoryTableRow& row : tarnwick::kCategoryTable) {
+    for (const settings::CategoryTableRow& row : settings::kCategoryTable) {
       store.PutString(kMainKey + sub, row.name, std::string("my ") + row.name);
       store.PutDword(kMainKey + sub, std::string(row.name) + "State", 1 - row.defaultState);
     }
@@ -215,7 +214,7 @@ TEST(Sheet, ButtonsRunTheirDialogsAndChangeNothingOnThePage) {
   store.PutDword(kMain, "Mail", 1);
   const std::string before = store.Snapshot();
   std::vector<std::string> dialogs;
-  std::vector<testing::ShownMessage> messages;
+  std::vector<testkit::ShownMessage> messages;
   RunSheetOnce(store, [&](MemorySheet& s) {
     s.Select(kAlert);
     s.OnNextDialog([](MemoryWindow& d) {
@@ -253,6 +252,7 @@ TEST(Sheet, ASecondCallWithAnotherPathLoadsAndSavesOnlyThere) {
   RunSheetOnce(store, [](MemorySheet& s) { s.PressOk(); });
   const MemoryStore afterFirst = store;
   store.ClearWrites();
+  const std::size_t openedBefore = store.opens().size();
   std::string shown;
   RunSheetOnce(
       store,
@@ -263,7 +263,11 @@ TEST(Sheet, ASecondCallWithAnotherPathLoadsAndSavesOnlyThere) {
       },
       "Software\\Other");
   EXPECT_EQ(shown, "other control");
-  EXPECT_STREQ(tarnwick::ConfigurationKeyPath(), "Software\\Other");
+  // Every key the second run opened lies below its own path.
+  ASSERT_FALSE(store.opens().empty());
+  for (std::size_t i = openedBefore; i < store.opens().size(); ++i) {
+    EXPECT_EQ(store.opens()[i].rfind("Software\\Other\\", 0), 0u) << store.opens()[i];
+  }
   for (const std::string& w : store.writes()) {
     EXPECT_EQ(w.rfind("Software\\Other", 0), 0u) << w;
   }
@@ -283,7 +287,10 @@ TEST(Sheet, ASecondCallWithAnotherPathLoadsAndSavesOnlyThere) {
 TEST(Sheet, ANullPathIsTheEmptyPath) {
   MemoryStore store;
   RunSheetOnce(store, [](MemorySheet& s) { s.PressOk(); }, nullptr);
-  EXPECT_STREQ(tarnwick::ConfigurationKeyPath(), "");
+  ASSERT_FALSE(store.opens().empty());
+  for (const std::string& opened : store.opens()) {
+    EXPECT_EQ(opened.rfind("\\", 0), 0u) << opened;  // the empty path, a backslash, the subkey
+  }
   ASSERT_FALSE(store.writes().empty());
   EXPECT_EQ(store.writes()[0], "|ControlFile");
 }
@@ -293,7 +300,7 @@ TEST(Sheet, KeysThatCannotBeWrittenAreReportedOncePerKey) {
   for (const char* sub : {"", "\\Deny", "\\Alert"}) {
     store.RefuseCreating(kMainKey + sub);
   }
-  std::vector<testing::ShownMessage> messages;
+  std::vector<testkit::ShownMessage> messages;
   MemorySheet sheet([&](MemorySheet& s) {
     s.Select(kDeny);
     s.Select(kAlert);
@@ -305,7 +312,7 @@ TEST(Sheet, KeysThatCannotBeWrittenAreReportedOncePerKey) {
   // General, Deny's flags and list, Alert's flags and list; Hours' subkey
   // can be made (with its parent).
   ASSERT_EQ(messages.size(), 5u);
-  for (const testing::ShownMessage& m : messages) {
+  for (const testkit::ShownMessage& m : messages) {
     EXPECT_EQ(m.text, "Error saving settings to registry.");
     EXPECT_EQ(m.icon, MessageIcon::kWarning);
     EXPECT_EQ(m.caption, MessageCaption());

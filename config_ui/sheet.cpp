@@ -2,7 +2,6 @@
 #include "sheet.h"
 
 #include "pages.h"
-#include "settings_store.h"
 #include "templates.h"
 
 namespace config_ui {
@@ -28,11 +27,11 @@ void PropertyPage::OnApply() {
 
 void PropertyPage::OnDestroy() { controls_ = nullptr; }
 
-CPelluminSheet::CPelluminSheet(SettingsStore& store)
-    : general_(new CGeneralPage(store)),
-      deny_(new CDenyPage(store)),
-      alert_(new CAlertPage(store)),
-      hours_(new CHoursPage(store)) {}
+CPelluminSheet::CPelluminSheet(settings::KeyScope& keys)
+    : general_(new CGeneralPage(keys)),
+      deny_(new CDenyPage(keys)),
+      alert_(new CAlertPage(keys)),
+      hours_(new CHoursPage(keys)) {}
 
 CPelluminSheet::~CPelluminSheet() = default;
 
@@ -74,11 +73,18 @@ void SheetDriver::PressOk() {
 
 void SheetDriver::PressCancel() {}
 
-int RunConfiguration(const char* path, SettingsStore& store, SheetFrontEnd& frontEnd) {
-  // A path that does not fit the copy leaves every key unopenable: the pages
-  // show their defaults and saving reports each key it cannot write.
-  tarnwick::SetConfigurationKeyPath(path != nullptr ? path : "");
-  CPelluminSheet sheet(store);
+std::unique_ptr<settings::Key> OpenForWriting(settings::KeyScope& keys, const char* subkey,
+                                              Controls& ui) {
+  std::unique_ptr<settings::Key> key = keys.OpenForWriting(subkey);
+  if (key == nullptr) ui.ShowMessage(LoadUiString(IDS_SAVE_ERROR), MessageIcon::kWarning);
+  return key;
+}
+
+int RunConfiguration(const char* path, settings::Store& store, SheetFrontEnd& frontEnd) {
+  // A path that does not fit leaves every key unopenable: the pages show
+  // their defaults and saving reports each key it cannot write.
+  settings::KeyScope keys(store, path);
+  CPelluminSheet sheet(keys);
   frontEnd.RunSheet(sheet);
   return 0;
 }

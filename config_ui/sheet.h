@@ -29,18 +29,18 @@ class PropertyPage : public WindowLogic {
   bool created() const { return created_; }
 
  protected:
-  explicit PropertyPage(SettingsStore& store) : store_(store) {}
+  explicit PropertyPage(settings::KeyScope& keys) : keys_(keys) {}
   // The steps of the protocol.
   virtual void Fill() = 0;
   virtual void Activate() {}
   virtual void ReadBack() = 0;
   virtual void Save() = 0;
 
-  SettingsStore& store() { return store_; }
+  settings::KeyScope& keys() { return keys_; }
   Controls& controls() { return *controls_; }
 
  private:
-  SettingsStore& store_;
+  settings::KeyScope& keys_;
   Controls* controls_ = nullptr;
   bool created_ = false;
   int activations_ = 0;
@@ -57,7 +57,7 @@ class CPelluminSheet {
  public:
   static constexpr int kPageCount = 4;
 
-  explicit CPelluminSheet(SettingsStore& store);
+  explicit CPelluminSheet(settings::KeyScope& keys);
   ~CPelluminSheet();
   CPelluminSheet(const CPelluminSheet&) = delete;
   CPelluminSheet& operator=(const CPelluminSheet&) = delete;
@@ -116,10 +116,16 @@ class SheetFrontEnd {
   virtual void RunSheet(CPelluminSheet& sheet) = 0;
 };
 
+// Opens subkey of keys for setting values, creating it first when it does
+// not open. When it can be neither opened nor created, shows "Error saving
+// settings to registry." once through ui and returns null.
+std::unique_ptr<settings::Key> OpenForWriting(settings::KeyScope& keys, const char* subkey,
+                                              Controls& ui);
+
 // What HXConfig does: takes path (null: the empty path) as the
-// configuration key path, builds a fresh sheet over store, runs it through
-// frontEnd and destroys it. Returns 0, whatever the user chose.
-int RunConfiguration(const char* path, SettingsStore& store, SheetFrontEnd& frontEnd);
+// configuration key path in store, builds a fresh sheet over it, runs it
+// through frontEnd and destroys it. Returns 0, whatever the user chose.
+int RunConfiguration(const char* path, settings::Store& store, SheetFrontEnd& frontEnd);
 
 }  // namespace config_ui
 

@@ -1,5 +1,5 @@
-// fuzz_hxprocurl.cpp -- the plug-in's request filter after HXInit on
-// settings that deny and alert, with any URL bytes in a buffer of exactly
+// fuzz_hxprocurl.cpp -- the plug-in's request filter (what HXProcURL runs)
+// after its Init on settings that deny and alert, with any URL bytes in a buffer of exactly
 // the host's size and a real socket to the client.
 //
 // Input: byte 0 chooses the client text (bit 0: one that fills its whole
@@ -14,23 +14,30 @@
 #include <memory>
 #include <string>
 
+#include "filter.h"
 #include "fuzz_support.h"
 #include "net.h"
 #include "tarnwick.h"
+#include "testing/registry_env.h"
 
 namespace {
 
 constexpr char kKey[] = "SOFTWARE\\PelluminFuzz";
 
 struct Fixture {
+  // The settings file, and a filter that reads it as the entry points'
+  // filter reads the default registry.
+  std::unique_ptr<platform::Registry> registry =
+      platform::NewFileRegistry(fuzz::WriteDenyAlertSettings(kKey));
+  tarnwick::testkit::RegistryEnv env{registry.get()};
+  tarnwick::Filter filter{&env};
   platform::Socket plugin_end;
   platform::Socket client_end;
 
   Fixture() {
-    fuzz::WriteDenyAlertSettings(kKey);
     std::unique_ptr<char[]> message(new char[TARNWICK_MESSAGE_BUFFER_SIZE]());
     std::strcpy(message.get(), kKey);
-    FUZZ_CHECK(HXInit(message.get()) == 1);
+    FUZZ_CHECK(filter.Init(message.get()) == 1);
 
     std::string error;
     platform::Socket listener;
@@ -81,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(url.get(), 0, TARNWICK_URL_BUFFER_SIZE);
   std::memcpy(url.get(), text.data(), text.size());
 
-  const int rc = HXProcURL(connection.get(), url.get());
+  const int rc = fixture.filter.ProcessUrl(connection.get(), url.get());
   FUZZ_CHECK(rc == 0 || rc == 1);
   FUZZ_CHECK(std::memchr(url.get(), '\0', TARNWICK_URL_BUFFER_SIZE) != nullptr);
   // The buffer keeps the URL or holds the access log line.

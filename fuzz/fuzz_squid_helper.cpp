@@ -13,6 +13,7 @@
 // order; every answer is one line of printable text in one of the three
 // forms Squid reads.
 #include <algorithm>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
@@ -22,6 +23,7 @@
 
 #include "fuzz_support.h"
 #include "squid_helper.h"
+#include "testing/registry_env.h"
 
 namespace {
 
@@ -60,14 +62,17 @@ class PieceInput : public std::streambuf {
 };
 
 struct Fixture {
+  std::unique_ptr<platform::Registry> registry =
+      platform::NewFileRegistry(fuzz::WriteDenyAlertSettings(kKey));
+  tarnwick::testkit::RegistryEnv env{registry.get()};
   FilterHelper* helpers[3];  // by ChannelMode: auto, on, off
 
   Fixture() {
-    fuzz::WriteDenyAlertSettings(kKey);
     const ChannelMode modes[3] = {ChannelMode::kAuto, ChannelMode::kOn, ChannelMode::kOff};
     for (int i = 0; i < 3; ++i) {
       HelperOptions options;
       options.keyPath = kKey;
+      options.env = &env;
       options.redirect = "http://block.example/?u=%u&a=%a&c=%c&p=%%&x=%x";
       options.logPath = "/dev/null";  // alerted requests are logged, nowhere
       options.channelMode = modes[i];

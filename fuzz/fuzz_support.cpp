@@ -96,7 +96,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!out) Fail("cannot write a temporary file", __FILE__, __LINE__);
 }
 
-void WriteDenyAlertSettings(const std::string& key) {
+std::string WriteDenyAlertSettings(const std::string& key) {
   const std::string list = TempPath("control.lst");
   WriteFile(list, ListBytes(StandardEntries()));
   const std::string settings = TempPath("hklm.reg");
@@ -108,7 +108,7 @@ void WriteDenyAlertSettings(const std::string& key) {
                           "\"DrugsState\"=dword:00000001\r\n\r\n" +
                           main + "\\Alert]\r\n\"SexState\"=dword:00000001\r\n"
                           "\"ChatState\"=dword:00000001\r\n");
-  setenv("TARNWICK_HKLM", settings.c_str(), 1);
+  return settings;
 }
 
 }  // namespace fuzz

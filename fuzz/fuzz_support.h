@@ -53,9 +53,9 @@ std::string TempPath(const std::string& name);
 // Writes bytes to path whole; aborts when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
 // Writes the plug-in's settings below key (HKEY_LOCAL_MACHINE\key) to a
-// REGEDIT4 file and points TARNWICK_HKLM at it: the standard list as the
-// control list, Sex and Drugs denied, Sex and Chat alerted, logging on.
-void WriteDenyAlertSettings(const std::string& key);
+// REGEDIT4 file and returns its path: the standard list as the control
+// list, Sex and Drugs denied, Sex and Chat alerted, logging on.
+std::string WriteDenyAlertSettings(const std::string& key);
 
 }  // namespace fuzz
 

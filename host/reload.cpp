@@ -4,7 +4,8 @@
 #include <chrono>
 #include <vector>
 
-#include "filter_loader.h"
+#include "env.h"
+#include "in_force.h"
 #include "net.h"
 
 namespace hxhost {
@@ -20,7 +21,8 @@ constexpr std::chrono::milliseconds kReloadPoll{50};
 void LogFilterInForce(const std::string& keyPath, LineLog* diagnostics) {
   std::vector<std::string> lines;
   std::string error;
-  if (!tarnwick::DescribeStoredFilter(keyPath.c_str(), &lines, &error)) {
+  settings::RegistryStore store(platform::Env::Default()->registry());
+  if (!settings::DescribeStoredFilter(store, keyPath.c_str(), &lines, &error)) {
     diagnostics->Write("hxhost: cannot tell what is in force: " + error);
     return;
   }

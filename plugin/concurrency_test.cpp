@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filter_state.h"
+#include "filter.h"
 #include "outputs.h"
 #include "tarnwick.h"
 #include "testing/host_fixture.h"
@@ -18,18 +18,19 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::FilterOptions;
-using testing::Text;
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::FilterOptions;
+using testkit::Text;
 
 TEST(ConcurrencyTest, ConcurrentRequestsAndReinitialisationGiveLoneAnswers) {
-  testing::StandardFilter filter;
-  testing::WriteStandardFilter(
+  Filter plugin(testkit::Registry::Get().env());
+  testkit::StandardFilter filter;
+  testkit::WriteStandardFilter(
       &filter, FilterOptions({Dword("Log", 1), Dword("Mail", 1), Text("ErrorMsg", "<p>busy</p>")}));
   std::string message;
-  ASSERT_EQ(testing::RunInit(filter.keyPath, &message), 1) << message;
-  const std::string page = testing::ExpectedPage("<p>busy</p>");
+  ASSERT_EQ(testkit::RunInit(plugin, filter.keyPath, &message), 1) << message;
+  const std::string page = testkit::ExpectedPage("<p>busy</p>");
 
   constexpr int kThreads = 8;
   constexpr int kRequests = 150;
@@ -63,7 +64,7 @@ TEST(ConcurrencyTest, ConcurrentRequestsAndReinitialisationGiveLoneAnswers) {
       for (int i = 0; i < kRequests; ++i) {
         const Request& r = requests[(i + t) % 5];
         std::strcpy(url, r.url);
-        const int result = HXProcURL(pair.host(), url);
+        const int result = plugin.ProcessUrl(pair.host(), url);
         const std::string expected =
             r.key ? "~Pellumin Plugin: Access denied to URL: " + std::string(r.key) +
                         " for client: " + client
@@ -83,7 +84,7 @@ TEST(ConcurrencyTest, ConcurrentRequestsAndReinitialisationGiveLoneAnswers) {
     for (int i = 0; i < 5; ++i) {
       std::vector<char> buffer(TARNWICK_MESSAGE_BUFFER_SIZE, '\0');
       std::strcpy(buffer.data(), filter.keyPath.c_str());
-      if (HXInit(buffer.data()) != 1) ++wrong;
+      if (plugin.Init(buffer.data()) != 1) ++wrong;
     }
     done = true;
   });
@@ -91,9 +92,9 @@ TEST(ConcurrencyTest, ConcurrentRequestsAndReinitialisationGiveLoneAnswers) {
   reinit.join();
   EXPECT_TRUE(done);
   EXPECT_EQ(wrong.load(), 0);
-  EXPECT_STREQ(GlobalFilterState().alertBatch, kAlertBatchHeader);
-  EXPECT_EQ(GlobalFilterState().alertCount, 0);
-  EXPECT_EQ(HXUnInit(0), 1);
+  EXPECT_EQ(plugin.alertBatch(), kAlertBatchHeader);
+  EXPECT_EQ(plugin.alertCount(), 0);
+  EXPECT_EQ(plugin.UnInit(), 1);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "entry_points.h"
-#include "filter_state.h"
+#include "filter.h"
 #include "outputs.h"
 #include "tarnwick.h"
 #include "testing/host_fixture.h"
@@ -18,30 +18,36 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::ExpectedPage;
-using testing::FilterOptions;
-using testing::HexText;
-using testing::Registry;
-using testing::RunInit;
-using testing::StandardFilter;
-using testing::TempDir;
-using testing::Text;
-using testing::WriteStandardFilter;
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::ExpectedPage;
+using testkit::FilterOptions;
+using testkit::HexText;
+using testkit::Registry;
+using testkit::StandardFilter;
+using testkit::TempDir;
+using testkit::Text;
+using testkit::WriteStandardFilter;
 
+// Each test runs a filter of its own over the test program's settings
+// file, as the entry points run the process's one.
 class EntryPointTest : public ::testing::Test {
  protected:
-  void TearDown() override { HXUnInit(0); }
+  void TearDown() override { filter_.UnInit(); }
 
-  // Runs HXProcURL on url in a buffer of exactly the host's size.
-  int Filter(ClientPair& pair, const std::string& url, std::string* after) {
+  int RunInit(const std::string& path, std::string* message) {
+    return testkit::RunInit(filter_, path, message);
+  }
+  // Runs ProcessUrl on url in a buffer of exactly the host's size.
+  int Process(ClientPair& pair, const std::string& url, std::string* after) {
     std::vector<char> buffer(TARNWICK_URL_BUFFER_SIZE, '\0');
     std::memcpy(buffer.data(), url.c_str(), url.size() + 1);
-    const int result = HXProcURL(pair.host(), buffer.data());
+    const int result = filter_.ProcessUrl(pair.host(), buffer.data());
     after->assign(buffer.data());
     return result;
   }
+
+  Filter filter_{Registry::Get().env()};
 };
 
 std::string LogLine(const std::string& key, const std::string& client) {
@@ -52,13 +58,13 @@ TEST_F(EntryPointTest, InitReportsEachOutcomeOfLoadingTheControlList) {
   TempDir dir;
   const std::string missing = dir.File("no-such-list");
   const std::string empty = dir.Write("empty.lst", "");
-  std::string truncated = testing::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
+  std::string truncated = testkit::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
   truncated.resize(4 + 24 + 10);
   const std::string cut = dir.Write("cut.lst", truncated);
-  std::string unordered = testing::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
+  std::string unordered = testkit::ControlListBytes({{"A.EXAMPLE", {1}}, {"B.EXAMPLE", {2}}});
   std::swap_ranges(unordered.begin() + 4, unordered.begin() + 28, unordered.begin() + 28);
   const std::string swapped = dir.Write("swapped.lst", unordered);
-  const std::string good = dir.Write("good.lst", testing::ControlListBytes({{"A.EXAMPLE", {1}}}));
+  const std::string good = dir.Write("good.lst", testkit::ControlListBytes({{"A.EXAMPLE", {1}}}));
 
   struct Case {
     std::string controlFile;
@@ -77,19 +83,18 @@ TEST_F(EntryPointTest, InitReportsEachOutcomeOfLoadingTheControlList) {
     std::string message;
     EXPECT_EQ(RunInit(key, &message), c.result) << c.controlFile;
     EXPECT_EQ(message, c.message);
-    EXPECT_EQ(HXUnInit(0), 1);
+    EXPECT_EQ(filter_.UnInit(), 1);
   }
 }
 
 TEST_F(EntryPointTest, MissingMainKeyFallsBackToSiteTxtInTheWorkingDirectory) {
   if (std::filesystem::exists("site.txt")) GTEST_SKIP() << "site.txt exists here";
-  // Earlier tests loaded other files; the field is as it was at load time.
-  std::strcpy(GlobalFilterState().controlFilePath, "site.txt");
+  // A fresh filter holds the defaults.
   std::string message;
   EXPECT_EQ(RunInit(Registry::Get().FreshKeyPath("Absent"), &message), 0);
   EXPECT_EQ(message, "Pellumin Error: site.txt could not be loaded correctly.");
-  EXPECT_EQ(GlobalFilterState().logEnabled, 1);
-  EXPECT_EQ(GlobalFilterState().mailEnabled, 0);
+  EXPECT_EQ(filter_.values().logEnabled, 1);
+  EXPECT_EQ(filter_.values().mailEnabled, 0);
 }
 
 TEST_F(EntryPointTest, LoadFailureTextNamesSupportForHandleFaults) {
@@ -133,7 +138,7 @@ TEST_F(EntryPointTest, FiltersEachKindOfRequest) {
     ClientPair pair;
     pair.host()->bytesSent = 7;
     std::string after;
-    EXPECT_EQ(Filter(pair, c.url, &after), c.result) << c.url;
+    EXPECT_EQ(Process(pair, c.url, &after), c.result) << c.url;
     EXPECT_EQ(after, c.urlAfter);
     const std::string page = c.page ? ExpectedPage("<p>No</p>") : "";
     EXPECT_EQ(pair.host()->bytesSent, 7 + static_cast<int>(page.size())) << c.url;
@@ -156,16 +161,16 @@ TEST_F(EntryPointTest, SwitchesDecideLogLineAndAlertEntry) {
     WriteStandardFilter(&filter, FilterOptions(c.values));
     std::string message;
     ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
-    EXPECT_EQ(GlobalFilterState().mailEnabled, c.mailEnabled);
+    EXPECT_EQ(filter_.values().mailEnabled, c.mailEnabled);
     ClientPair pair("client");
     std::string after;
-    EXPECT_EQ(Filter(pair, "http://both.example/", &after), 0);
+    EXPECT_EQ(Process(pair, "http://both.example/", &after), 0);
     EXPECT_EQ(after, c.logLine ? LogLine("BOTH.EXAMPLE", "client") : "http://both.example/");
     // Delivery succeeds at once, so the batch is back to its header.
-    EXPECT_STREQ(GlobalFilterState().alertBatch, kAlertBatchHeader);
-    EXPECT_EQ(GlobalFilterState().alertCount, 0);
+    EXPECT_EQ(filter_.alertBatch(), kAlertBatchHeader);
+    EXPECT_EQ(filter_.alertCount(), 0);
     EXPECT_EQ(pair.CloseAndReadAll(), ExpectedPage(""));
-    HXUnInit(0);
+    filter_.UnInit();
   }
 }
 
@@ -181,7 +186,7 @@ TEST_F(EntryPointTest, FailedSendStillAnswersTheRequest) {
   for (ClientPair* pair : {&closed, &invalid}) {
     pair->host()->bytesSent = 42;
     std::string after;
-    EXPECT_EQ(Filter(*pair, "http://denyonly.example/", &after), 0);
+    EXPECT_EQ(Process(*pair, "http://denyonly.example/", &after), 0);
     EXPECT_EQ(pair->host()->bytesSent, 42);
   }
 }
@@ -194,10 +199,10 @@ TEST_F(EntryPointTest, EveryRequestPassesAfterAFailedInit) {
   ASSERT_EQ(RunInit(key, &message), 0);
   ClientPair pair;
   std::string after;
-  EXPECT_EQ(Filter(pair, "http://both.example/", &after), 1);
+  EXPECT_EQ(Process(pair, "http://both.example/", &after), 1);
   EXPECT_EQ(after, "http://both.example/");
-  EXPECT_EQ(HXUnInit(0), 1);
-  EXPECT_EQ(HXUnInit(0), 1);  // releases nothing twice
+  EXPECT_EQ(filter_.UnInit(), 1);
+  EXPECT_EQ(filter_.UnInit(), 1);  // releases nothing twice
   EXPECT_EQ(pair.CloseAndReadAll(), "");
 }
 
@@ -216,7 +221,7 @@ TEST_F(EntryPointTest, OverlongValuesKeepTheFieldsAndTheLongestBodyIsSentWhole) 
   } cases[] = {
       // Too long by one: the read fails and the earlier body stays.
       {{Text("ErrorMsg", std::string(kDenialBodySize, 'x')),
-        Text("ControlFile", std::string(kControlFilePathSize, 'p'))},
+        Text("ControlFile", std::string(settings::kControlFilePathSize, 'p'))},
        "<p>first</p>"},
       {{HexText("ErrorMsg", "a\r\nb")}, "a\r\nb"},
       {{Text("ErrorMsg", longest)}, longest},
@@ -228,10 +233,10 @@ TEST_F(EntryPointTest, OverlongValuesKeepTheFieldsAndTheLongestBodyIsSentWhole) 
     FilterOptions options{c.values, true};
     WriteStandardFilter(&filter, options);
     ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
-    EXPECT_STREQ(GlobalFilterState().controlFilePath, first.controlFile.c_str());
+    EXPECT_STREQ(filter_.values().controlFilePath, first.controlFile.c_str());
     ClientPair pair;
     std::string after;
-    EXPECT_EQ(Filter(pair, "http://denyonly.example/", &after), 0);
+    EXPECT_EQ(Process(pair, "http://denyonly.example/", &after), 0);
     const std::string page = pair.CloseAndReadAll();
     EXPECT_EQ(page, ExpectedPage(c.body));
     EXPECT_EQ(page.size(), kDenialPageFixedLength + c.body.size());
@@ -254,8 +259,8 @@ TEST_F(EntryPointTest, LongKeyPathOpensItsOwnSubkeys) {
   ASSERT_EQ(RunInit(path, &message), 1) << message;
   ClientPair pair;
   std::string after;
-  EXPECT_EQ(Filter(pair, "http://denyonly.example/", &after), 0);
-  EXPECT_EQ(Filter(pair, "http://alertonly.example/", &after), 1);
+  EXPECT_EQ(Process(pair, "http://denyonly.example/", &after), 0);
+  EXPECT_EQ(Process(pair, "http://alertonly.example/", &after), 1);
   EXPECT_EQ(pair.CloseAndReadAll(), ExpectedPage(""));
 }
 
@@ -271,7 +276,7 @@ TEST_F(EntryPointTest, LogLineStaysWithinTheHostsBuffers) {
   std::memset(host->clientAddress, 'c', TARNWICK_CLIENT_ADDRESS_SIZE);
   std::memset(&host->bytesSent, 'A', sizeof(HostConnection) - offsetof(HostConnection, bytesSent));
   std::string after;
-  EXPECT_EQ(Filter(pair, "http://alertonly.example/", &after), 1);
+  EXPECT_EQ(Process(pair, "http://alertonly.example/", &after), 1);
   EXPECT_EQ(after, LogLine("ALERTONLY.EXAMPLE", std::string(TARNWICK_CLIENT_ADDRESS_SIZE, 'c')));
   EXPECT_LT(after.size(), static_cast<std::size_t>(TARNWICK_URL_BUFFER_SIZE));
 }
@@ -299,6 +304,16 @@ TEST_F(EntryPointTest, LibraryExportsOnlyTheEntryPoints) {
   std::memcpy(buffer.data(), filter.keyPath.c_str(), filter.keyPath.size() + 1);
   EXPECT_EQ(init(buffer.data()), 1);
   EXPECT_STREQ(buffer.data(), "Pellumin Plugin V1.0 Initialized Correctly!");
+  using ProcFunction = int(HX_CALL*)(HostConnection*, char*);
+  auto proc = reinterpret_cast<ProcFunction>(library.Symbol("HXProcURL"));
+  ASSERT_NE(proc, nullptr);
+  for (const auto& [url, result] : {std::pair<std::string, int>{"http://denyonly.example/", 0},
+                                    std::pair<std::string, int>{"http://neither.example/", 1}}) {
+    ClientPair pair;
+    std::vector<char> urlBuffer(TARNWICK_URL_BUFFER_SIZE, '\0');
+    std::memcpy(urlBuffer.data(), url.c_str(), url.size() + 1);
+    EXPECT_EQ(proc(pair.host(), urlBuffer.data()), result) << url;
+  }
   EXPECT_EQ(unInit(0), 1);
 }
 

@@ -1,15 +1,15 @@
 // Tests of the filter loader as its two kinds of caller use it: HXInit
 // (re-initialisation that fails, a settings file that does not parse) and
 // a host that builds its own filter and describes what is in force.
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "env.h"
 #include "filter_loader.h"
-#include "filter_state.h"
+#include "filter.h"
 #include "tarnwick.h"
 #include "testing/host_fixture.h"
 #include "testing/plugin_setup.h"
@@ -17,48 +17,53 @@
 namespace tarnwick {
 namespace {
 
-using testing::ClientPair;
-using testing::Dword;
-using testing::FilterOptions;
-using testing::Registry;
-using testing::StandardFilter;
-using testing::TempDir;
-using testing::Text;
-
-int FilterUrl(const std::string& url) {
-  ClientPair pair;
-  std::vector<char> buffer(TARNWICK_URL_BUFFER_SIZE, '\0');
-  std::memcpy(buffer.data(), url.c_str(), url.size() + 1);
-  return HXProcURL(pair.host(), buffer.data());
-}
+using testkit::ClientPair;
+using testkit::Dword;
+using testkit::FilterOptions;
+using testkit::Registry;
+using testkit::RegistryEnv;
+using testkit::StandardFilter;
+using testkit::TempDir;
+using testkit::Text;
 
 class FilterLoaderTest : public ::testing::Test {
  protected:
-  void TearDown() override { HXUnInit(0); }
+  int RunInit(const std::string& path, std::string* message) {
+    return testkit::RunInit(filter_, path, message);
+  }
+  int FilterUrl(const std::string& url) { return testkit::FilterUrl(filter_, url); }
+  bool DescribeStoredFilter(const char* keyPath, std::vector<std::string>* lines,
+                            std::string* error) {
+    settings::RegistryStore store(env_.registry());
+    return settings::DescribeStoredFilter(store, keyPath, lines, error);
+  }
+  // The test program's settings file, which a test may swap for another.
+  RegistryEnv env_{Registry::Get().env()->registry()};
+  Filter filter_{&env_};
 };
 
 // A reload that fails keeps the filter in force; one that succeeds
 // replaces it, lists and switches alike.
 TEST_F(FilterLoaderTest, FailedReinitialisationKeepsTheFilterInForce) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::string message;
-  ASSERT_EQ(testing::RunInit(filter.keyPath, &message), 1) << message;
+  ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
   ASSERT_EQ(FilterUrl("http://denyonly.example/"), 0);
 
   TempDir dir;
   const std::string absent = dir.File("absent.lst");
   Registry::Get().Import({{filter.keyPath, {Text("ControlFile", absent)}}});
-  EXPECT_EQ(testing::RunInit(filter.keyPath, &message), 0);
+  EXPECT_EQ(RunInit(filter.keyPath, &message), 0);
   EXPECT_EQ(message, "Pellumin Error: " + absent + " could not be loaded correctly.");
   EXPECT_EQ(FilterUrl("http://denyonly.example/"), 0) << "the old deny set went";
-  EXPECT_STREQ(GlobalFilterState().controlFilePath, filter.controlFile.c_str());
+  EXPECT_STREQ(filter_.values().controlFilePath, filter.controlFile.c_str());
 
   // Back to the good list, with Drugs no longer denied and Sports denied.
   Registry::Get().Import({{filter.keyPath, {Text("ControlFile", filter.controlFile)}},
                           {filter.keyPath + "\\Deny", {Dword("DrugsState", 0),
                                                        Dword("SportsState", 1)}}});
-  ASSERT_EQ(testing::RunInit(filter.keyPath, &message), 1) << message;
+  ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
   EXPECT_EQ(FilterUrl("http://denyonly.example/"), 1);
   EXPECT_EQ(FilterUrl("http://neither.example/"), 0);
 }
@@ -68,12 +73,12 @@ TEST_F(FilterLoaderTest, FailedReinitialisationKeepsTheFilterInForce) {
 // list, and everything would pass: such a re-initialisation fails instead.
 TEST_F(FilterLoaderTest, ReinitialisationWithoutItsKeyKeepsTheFilterInForce) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::string message;
-  ASSERT_EQ(testing::RunInit(filter.keyPath, &message), 1) << message;
+  ASSERT_EQ(RunInit(filter.keyPath, &message), 1) << message;
 
   const std::string gone = Registry::Get().FreshKeyPath("Gone");
-  EXPECT_EQ(testing::RunInit(gone, &message), 0);
+  EXPECT_EQ(RunInit(gone, &message), 0);
   EXPECT_EQ(message.rfind("Pellumin Error: the settings cannot be read: ", 0), 0u) << message;
   EXPECT_NE(message.find("no key HKEY_LOCAL_MACHINE\\" + gone), std::string::npos) << message;
   EXPECT_EQ(FilterUrl("http://denyonly.example/"), 0) << "the deny set went";
@@ -81,10 +86,10 @@ TEST_F(FilterLoaderTest, ReinitialisationWithoutItsKeyKeepsTheFilterInForce) {
 #if !defined(_WIN32)
   TempDir dir;
   for (const std::string& store : {dir.File("moved-away.reg"), dir.Write("emptied.reg", "")}) {
-    const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
-    setenv("TARNWICK_HKLM", store.c_str(), 1);
-    const int result = testing::RunInit(filter.keyPath, &message);
-    setenv("TARNWICK_HKLM", saved.c_str(), 1);
+    const std::unique_ptr<platform::Registry> other = platform::NewFileRegistry(store);
+    env_.set_registry(other.get());
+    const int result = RunInit(filter.keyPath, &message);
+    env_.set_registry(Registry::Get().env()->registry());
     EXPECT_EQ(result, 0) << store;
     EXPECT_NE(message.find(store), std::string::npos) << message;
     EXPECT_EQ(FilterUrl("http://denyonly.example/"), 0) << store;
@@ -93,8 +98,8 @@ TEST_F(FilterLoaderTest, ReinitialisationWithoutItsKeyKeepsTheFilterInForce) {
 
   // A first HXInit without its key keeps its meaning: the defaults, and
   // whatever list file they name.
-  HXUnInit(0);
-  testing::RunInit(gone, &message);
+  filter_.UnInit();
+  RunInit(gone, &message);
   EXPECT_EQ(message.find("the settings cannot be read"), std::string::npos) << message;
 }
 
@@ -106,14 +111,14 @@ TEST_F(FilterLoaderTest, MalformedSettingsFileIsNamedWithLineAndFault) {
   const std::string file = dir.Write("hklm.reg",
                                      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bad]\r\n"
                                      "\"Log\"=dword:1\r\n\"ControlFile\"=\"unterminated\r\n");
-  const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
-  setenv("TARNWICK_HKLM", file.c_str(), 1);
+  const std::unique_ptr<platform::Registry> malformed = platform::NewFileRegistry(file);
+  env_.set_registry(malformed.get());
   std::string message;
-  const int result = testing::RunInit("SOFTWARE\\Bad", &message);
+  const int result = RunInit("SOFTWARE\\Bad", &message);
   std::vector<std::string> lines;
   std::string error;
   const bool described = DescribeStoredFilter("SOFTWARE\\Bad", &lines, &error);
-  setenv("TARNWICK_HKLM", saved.c_str(), 1);
+  env_.set_registry(Registry::Get().env()->registry());
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(message.rfind("Pellumin Error: the settings cannot be read: " + file + ": line ", 0),
@@ -130,10 +135,11 @@ TEST_F(FilterLoaderTest, MalformedSettingsFileIsNamedWithLineAndFault) {
 // the same sets and verdicts as HXInit.
 TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter, FilterOptions({Dword("Log", 0), Dword("Mail", 1)}));
+  testkit::WriteStandardFilter(&filter, FilterOptions({Dword("Log", 0), Dword("Mail", 1)}));
+  settings::RegistryStore store(env_.registry());
   LoadedFilter loaded = DefaultLoadedFilter();
   char message[TARNWICK_MESSAGE_BUFFER_SIZE];
-  ASSERT_EQ(LoadFilter(filter.keyPath.c_str(), &loaded, message, sizeof message), 1) << message;
+  ASSERT_EQ(LoadFilter(store, filter.keyPath.c_str(), &loaded, message, sizeof message), 1) << message;
   EXPECT_STREQ(message, "Pellumin Plugin V1.0 Initialized Correctly!");
   EXPECT_EQ(loaded.logEnabled, 0);
   EXPECT_EQ(loaded.mailEnabled, 1);
@@ -164,7 +170,7 @@ TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
   TempDir dir;
   Registry::Get().Import({{filter.keyPath, {Text("ControlFile", dir.File("gone"))}}});
   loaded = DefaultLoadedFilter();
-  EXPECT_EQ(LoadFilter(filter.keyPath.c_str(), &loaded, message, 40), 0);
+  EXPECT_EQ(LoadFilter(store, filter.keyPath.c_str(), &loaded, message, 40), 0);
   EXPECT_EQ(std::strlen(message), 39u) << "cut to the room given";
   EXPECT_EQ(loaded.service, nullptr);
   EXPECT_EQ(loaded.denySet, nullptr);
@@ -172,7 +178,7 @@ TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
 
 TEST_F(FilterLoaderTest, DescriptionNamesCategoriesAndCountsRecords) {
   StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  testkit::WriteStandardFilter(&filter);
   std::vector<std::string> lines;
   std::string error;
   ASSERT_TRUE(DescribeStoredFilter(filter.keyPath.c_str(), &lines, &error)) << error;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filter_state.h"
+#include "filter.h"
 #include "tarnwick.h"
 #include "testing/failing_allocator.h"
 #include "testing/host_fixture.h"
@@ -22,22 +22,16 @@ namespace {
 
 using corvane::testkit::FailingAllocator;
 
-// Runs HXProcURL on url in a buffer of the host's size.
-int Filter(testing::ClientPair& pair, const std::string& url) {
-  std::vector<char> buffer(TARNWICK_URL_BUFFER_SIZE, '\0');
-  std::memcpy(buffer.data(), url.c_str(), url.size() + 1);
-  return HXProcURL(pair.host(), buffer.data());
-}
 
 TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
-  testing::StandardFilter filter;
-  testing::WriteStandardFilter(&filter);
+  tarnwick::Filter plugin(testkit::Registry::Get().env());
+  testkit::StandardFilter filter;
+  testkit::WriteStandardFilter(&filter);
   const std::string loadFailed =
       "Pellumin Error: " + filter.controlFile + " could not be loaded correctly.";
   const std::vector<std::string> failures = {
       "Pellumin Error: Could not Initialize Pellumin.", loadFailed,
       "Pellumin Error: Couldn't allocate memory for Types."};
-  testing::ClientPair pair;
   std::vector<char> message(TARNWICK_MESSAGE_BUFFER_SIZE, '\0');
   long failing = 0;
   int notReady = 0;
@@ -45,7 +39,7 @@ TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
     std::memset(message.data(), 0, message.size());
     std::memcpy(message.data(), filter.keyPath.c_str(), filter.keyPath.size() + 1);
     FailingAllocator failure(failing);
-    const int rc = HXInit(message.data());
+    const int rc = plugin.Init(message.data());
     failure.End();
     const std::string text(message.data());
     if (!failure.reached()) {
@@ -55,9 +49,9 @@ TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
     if (rc == 1) {
       // A failure the store or the engine could do without (the size of the
       // list file, say): then the filter must be complete.
-      EXPECT_EQ(Filter(pair, "http://both.example/"), 0) << "allocation " << failing;
-      EXPECT_EQ(Filter(pair, "http://alertonly.example/"), 1);
-      HXUnInit(0);
+      EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 0) << "allocation " << failing;
+      EXPECT_EQ(testkit::FilterUrl(plugin, "http://alertonly.example/"), 1);
+      plugin.UnInit();
       continue;
     }
     ++notReady;
@@ -65,13 +59,13 @@ TEST(InitFaultTest, EveryAllocationFailingLeavesThePluginNotReady) {
         << "allocation " << failing << ": " << text;
     // No service; sets made before the failing one stay until HXUnInit or
     // the next HXInit releases them.
-    EXPECT_EQ(GlobalFilterState().service, nullptr) << "allocation " << failing;
+    EXPECT_FALSE(plugin.loaded()) << "allocation " << failing;
     // Not ready: every request passes, and a later HXInit succeeds.
-    EXPECT_EQ(Filter(pair, "http://both.example/"), 1);
+    EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 1);
     std::string again;
-    ASSERT_EQ(testing::RunInit(filter.keyPath, &again), 1) << again;
-    EXPECT_EQ(Filter(pair, "http://both.example/"), 0);
-    HXUnInit(0);
+    ASSERT_EQ(testkit::RunInit(plugin, filter.keyPath, &again), 1) << again;
+    EXPECT_EQ(testkit::FilterUrl(plugin, "http://both.example/"), 0);
+    plugin.UnInit();
   }
   EXPECT_LT(failing, 5000);
   // The engine's six allocations at least (service, list, four sets), and

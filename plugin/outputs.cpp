@@ -83,26 +83,26 @@ std::size_t WriteAccessLogLine(char* out, std::size_t capacity, const char* keyT
 
 int DeliverAlertBatch() { return 1; }
 
-void ResetAlertBatch(FilterState& state) {
-  std::memcpy(state.alertBatch, kAlertBatchHeader, sizeof(kAlertBatchHeader));
-  state.alertCount = 0;
+void ResetAlertBatch(AlertBatch& batch) {
+  std::memcpy(batch.text, kAlertBatchHeader, sizeof(kAlertBatchHeader));
+  batch.count = 0;
 }
 
-void AddAlertEntry(FilterState& state, const char* entry, DeliveryHook deliver) {
-  std::size_t used = BoundedLength(state.alertBatch, kAlertBatchSize - 1);
+void AddAlertEntry(AlertBatch& batch, const char* entry, DeliveryHook deliver) {
+  std::size_t used = BoundedLength(batch.text, kAlertBatchSize - 1);
   const std::size_t length = std::strlen(entry);
   if (length > kAlertBatchSize - 1 - used && used > kAlertBatchHeaderLength) {
     if (deliver() == 1) {
-      ResetAlertBatch(state);
+      ResetAlertBatch(batch);
       used = kAlertBatchHeaderLength;
     }
   }
-  ++state.alertCount;
+  ++batch.count;
   const std::size_t room = kAlertBatchSize - 1 - used;
   const std::size_t kept = length < room ? length : room;
-  std::memcpy(state.alertBatch + used, entry, kept);
-  state.alertBatch[used + kept] = '\0';
-  if (state.alertCount >= state.alertThreshold && deliver() == 1) ResetAlertBatch(state);
+  std::memcpy(batch.text + used, entry, kept);
+  batch.text[used + kept] = '\0';
+  if (batch.count >= batch.threshold && deliver() == 1) ResetAlertBatch(batch);
 }
 
 int SendToClient(HostConnection* connection, const char* bytes, int length) {

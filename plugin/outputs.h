@@ -6,10 +6,14 @@
 
 #include <cstddef>
 
-#include "filter_state.h"
+#include <cstdint>
+
+#include "filter_settings.h"
 #include "tarnwick.h"
 
 namespace tarnwick {
+
+using settings::kDenialBodySize;
 
 // --- Denial page --------------------------------------------------------
 
@@ -40,21 +44,32 @@ std::size_t WriteAccessLogLine(char* out, std::size_t capacity, const char* keyT
 extern const char kAlertBatchHeader[];
 constexpr std::size_t kAlertBatchHeaderLength = 64;
 
-// The delivery hook: 1 when the batch was delivered. This system delivers
-// nothing and always answers 1.
+constexpr std::size_t kAlertBatchSize = 32000;
+
+// The alerted entries collected for delivery: the text (the header, then
+// the entries without separators), how many there are, and how many make
+// the batch go out.
+struct AlertBatch {
+  char text[kAlertBatchSize] = {};
+  std::int32_t count = 0;
+  std::int32_t threshold = 0;
+};
+
+// The delivery hook: 1 when the batch was delivered. The plug-in sends no
+// mail, so it delivers nothing and always answers 1.
 int DeliverAlertBatch();
 
 using DeliveryHook = int (*)();
 
 // Batch to the header alone, count 0.
-void ResetAlertBatch(FilterState& state);
+void ResetAlertBatch(AlertBatch& batch);
 
 // Adds one entry and offers the batch for delivery when the count reaches
 // the threshold. An entry that no longer fits behind the held entries
 // makes the held batch go out first; an entry still too long for the room
 // left (a batch whose delivery failed, or an entry longer than a whole
 // batch) is cut to that room. Each entry is counted exactly once.
-void AddAlertEntry(FilterState& state, const char* entry, DeliveryHook deliver);
+void AddAlertEntry(AlertBatch& batch, const char* entry, DeliveryHook deliver);
 
 // --- Sending ------------------------------------------------------------
 

@@ -23,10 +23,10 @@ namespace {
 
 TEST(DenialPageTest, BodyIsPlacedWholeBetweenTheFixedLines) {
   const std::string longest(kDenialBodySize - 1, 'z');
-  for (const std::string& body : {std::string(), std::string(kDefaultDenialBody), longest}) {
+  for (const std::string& body : {std::string(), std::string(settings::kDefaultDenialBody), longest}) {
     std::vector<char> page(kDenialPageSize);
     const std::size_t length = FormatDenialPage(body.c_str(), page.data());
-    EXPECT_EQ(std::string(page.data(), length), testing::ExpectedPage(body));
+    EXPECT_EQ(std::string(page.data(), length), testkit::ExpectedPage(body));
     EXPECT_EQ(page[length], '\0');
   }
 }
@@ -35,7 +35,7 @@ TEST(DenialPageTest, UnterminatedBodyIsReadOnlyWithinItsField) {
   std::vector<char> body(kDenialBodySize, 'q');  // no NUL anywhere
   std::vector<char> page(kDenialPageSize);
   const std::size_t length = FormatDenialPage(body.data(), page.data());
-  EXPECT_EQ(std::string(page.data(), length), testing::ExpectedPage(std::string(kDenialBodySize - 1, 'q')));
+  EXPECT_EQ(std::string(page.data(), length), testkit::ExpectedPage(std::string(kDenialBodySize - 1, 'q')));
 }
 
 TEST(AccessLogLineTest, LineIsCutToTheBufferAndTerminated) {
@@ -65,81 +65,81 @@ TEST(AccessLogLineTest, LineIsCutToTheBufferAndTerminated) {
 struct Deliveries {
   static int result;
   static std::vector<std::string> seen;
-  static FilterState* state;
+  static AlertBatch* state;
   static int Deliver() {
-    seen.emplace_back(state->alertBatch);
+    seen.emplace_back(state->text);
     return result;
   }
 };
 int Deliveries::result = 1;
 std::vector<std::string> Deliveries::seen;
-FilterState* Deliveries::state = nullptr;
+AlertBatch* Deliveries::state = nullptr;
 
 class AlertBatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    state_.reset(new FilterState());
+    state_.reset(new AlertBatch());
     ResetAlertBatch(*state_);
     Deliveries::state = state_.get();
     Deliveries::seen.clear();
     Deliveries::result = 1;
   }
-  std::unique_ptr<FilterState> state_;
+  std::unique_ptr<AlertBatch> state_;
 };
 
 TEST_F(AlertBatchTest, DeliveredBatchIsResetAfterEachEntry) {
   AddAlertEntry(*state_, "entry-one", &Deliveries::Deliver);
   ASSERT_EQ(Deliveries::seen.size(), 1u);
   EXPECT_EQ(Deliveries::seen[0], std::string(kAlertBatchHeader) + "entry-one");
-  EXPECT_STREQ(state_->alertBatch, kAlertBatchHeader);
-  EXPECT_EQ(state_->alertCount, 0);
+  EXPECT_STREQ(state_->text, kAlertBatchHeader);
+  EXPECT_EQ(state_->count, 0);
 }
 
 TEST_F(AlertBatchTest, FailedDeliveryKeepsEntriesWithoutSeparators) {
   Deliveries::result = 0;
   AddAlertEntry(*state_, "http://a/", &Deliveries::Deliver);
   AddAlertEntry(*state_, "http://b/", &Deliveries::Deliver);
-  EXPECT_EQ(std::string(state_->alertBatch), std::string(kAlertBatchHeader) + "http://a/http://b/");
-  EXPECT_EQ(state_->alertCount, 2);
+  EXPECT_EQ(std::string(state_->text), std::string(kAlertBatchHeader) + "http://a/http://b/");
+  EXPECT_EQ(state_->count, 2);
   EXPECT_EQ(Deliveries::seen.size(), 2u);
 }
 
 // An entry that no longer fits makes the held batch go out first; it is
 // then the first entry of a fresh batch, counted once.
 TEST_F(AlertBatchTest, EntryThatNoLongerFitsStartsAFreshBatch) {
-  state_->alertThreshold = 1000;  // collect without offering
+  state_->threshold = 1000;  // collect without offering
   const std::string entry(2000, 'e');
   const std::size_t fits = (kAlertBatchSize - 1 - kAlertBatchHeaderLength) / entry.size();
   for (std::size_t i = 0; i < fits; ++i) AddAlertEntry(*state_, entry.c_str(), &Deliveries::Deliver);
   EXPECT_TRUE(Deliveries::seen.empty());
-  const std::string held(state_->alertBatch);
+  const std::string held(state_->text);
   AddAlertEntry(*state_, entry.c_str(), &Deliveries::Deliver);
   ASSERT_EQ(Deliveries::seen.size(), 1u);
   EXPECT_EQ(Deliveries::seen[0], held);
-  EXPECT_EQ(std::string(state_->alertBatch), kAlertBatchHeader + entry);
-  EXPECT_EQ(state_->alertCount, 1);
+  EXPECT_EQ(std::string(state_->text), kAlertBatchHeader + entry);
+  EXPECT_EQ(state_->count, 1);
 }
 
 // When the held batch cannot go out, the entry is cut to the room left and
 // the batch stays terminated inside its buffer.
 TEST_F(AlertBatchTest, EntryIsCutWhenTheFullBatchCannotBeDelivered) {
-  state_->alertThreshold = 1000;
+  state_->threshold = 1000;
   Deliveries::result = 0;
   const std::string entry(5000, 'f');
   for (int i = 0; i < 8; ++i) AddAlertEntry(*state_, entry.c_str(), &Deliveries::Deliver);
-  EXPECT_EQ(state_->alertCount, 8);
-  EXPECT_EQ(std::strlen(state_->alertBatch), kAlertBatchSize - 1);
+  EXPECT_EQ(state_->count, 8);
+  EXPECT_EQ(std::strlen(state_->text), kAlertBatchSize - 1);
   // An entry longer than a whole batch is cut even in a fresh batch.
   Deliveries::result = 1;
   const std::string huge(kAlertBatchSize * 2, 'g');
   AddAlertEntry(*state_, huge.c_str(), &Deliveries::Deliver);
-  EXPECT_EQ(std::string(state_->alertBatch),
+  EXPECT_EQ(std::string(state_->text),
             kAlertBatchHeader + huge.substr(0, kAlertBatchSize - 1 - kAlertBatchHeaderLength));
-  EXPECT_EQ(state_->alertCount, 1);
+  EXPECT_EQ(state_->count, 1);
 }
 
 TEST(SendToClientTest, SendsAllAndCountsOrFailsWithoutCounting) {
-  testing::ClientPair pair;
+  testkit::ClientPair pair;
   const std::string bytes(100000, 'x');  // more than one send may take
   pair.host()->bytesSent = 5;
   std::string received;
@@ -155,7 +155,7 @@ TEST(SendToClientTest, SendsAllAndCountsOrFailsWithoutCounting) {
 }
 
 TEST(SendToClientTest, CountStopsAtTheLargestValue) {
-  testing::ClientPair pair;
+  testkit::ClientPair pair;
   const std::string bytes(300, 'x');
   struct Case {
     std::int32_t before, after;

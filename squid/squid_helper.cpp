@@ -226,7 +226,8 @@ bool FilterHelper::Start(std::string* message) {
   }
   LoadedFilter next = tarnwick::DefaultLoadedFilter();
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
-  const int ready = tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text);
+  settings::RegistryStore store(options_.env->registry());
+  const int ready = tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
   if (ready != 1) return false;
   GatedWriterLock lock(&gate_, &filterLock_);
@@ -247,13 +248,13 @@ bool FilterHelper::Reload(std::string* message) {
     GatedReaderLock lock(&gate_, &filterLock_);
     wasLoaded = loaded_;
     if (loaded_) {
-      std::memcpy(next.controlFilePath, filter_.controlFilePath, sizeof next.controlFilePath);
-      std::memcpy(next.denialBody, filter_.denialBody, sizeof next.denialBody);
+      static_cast<settings::FilterSettings&>(next) = settings::DefaultSwitchesWithTexts(filter_);
     }
   }
   char text[TARNWICK_MESSAGE_BUFFER_SIZE];
+  settings::RegistryStore store(options_.env->registry());
   const int ready =
-      tarnwick::LoadFilter(options_.keyPath.c_str(), &next, text, sizeof text, wasLoaded);
+      tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text, wasLoaded);
   *message = text;
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;

@@ -22,6 +22,7 @@
 
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
+#include "env.h"
 #include "filter_loader.h"
 #include "helper_protocol.h"
 #include "log.h"
@@ -35,6 +36,8 @@ struct HelperOptions {
   ChannelMode channelMode = ChannelMode::kAuto;
   int threads = 4;
   std::size_t maxLineLength = 65536;  // longer lines are answered BH
+  // Where the settings are read (its registry), at each Start and Reload.
+  platform::Env* env = platform::Env::Default();
 };
 
 // What Serve did, for the closing line on standard error.

@@ -20,12 +20,12 @@
 namespace tarnwick_squid {
 namespace {
 
-using tarnwick::testing::Dword;
-using tarnwick::testing::FilterOptions;
-using tarnwick::testing::Registry;
-using tarnwick::testing::StandardFilter;
-using tarnwick::testing::TempDir;
-using tarnwick::testing::Text;
+using tarnwick::testkit::Dword;
+using tarnwick::testkit::FilterOptions;
+using tarnwick::testkit::Registry;
+using tarnwick::testkit::StandardFilter;
+using tarnwick::testkit::TempDir;
+using tarnwick::testkit::Text;
 
 const char kRedirect[] = "http://block.example/?u=%u&c=%c&a=%a";
 
@@ -47,16 +47,19 @@ std::string Serve(FilterHelper* helper, const std::string& input, ServeCounts* c
 class SquidHelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tarnwick::testing::WriteStandardFilter(&filter_);
+    tarnwick::testkit::WriteStandardFilter(&filter_);
     options_.keyPath = filter_.keyPath;
     options_.redirect = kRedirect;
     options_.logPath = dir_.File("access.log");
     options_.threads = 3;
     options_.maxLineLength = 256;
+    options_.env = &env_;
   }
 
   StandardFilter filter_;
   TempDir dir_;
+  // The test program's settings file, which a test may swap for another.
+  tarnwick::testkit::RegistryEnv env_{Registry::Get().env()->registry()};
   HelperOptions options_;
 };
 
@@ -225,10 +228,11 @@ TEST_F(SquidHelperTest, ReloadTakesNewSettingsAndKeepsTheOldWhenTheyFail) {
   EXPECT_EQ(helper.InForce()[0], "denied categories: Drugs, Sex, Sports");
 
   // A settings file moved away would give empty sets over the same list.
-  const std::string saved = std::getenv("TARNWICK_HKLM") ? std::getenv("TARNWICK_HKLM") : "";
-  setenv("TARNWICK_HKLM", dir_.File("moved-away.reg").c_str(), 1);
+  const std::unique_ptr<platform::Registry> movedAway =
+      platform::NewFileRegistry(dir_.File("moved-away.reg"));
+  env_.set_registry(movedAway.get());
   const bool reloaded = helper.Reload(&message);
-  setenv("TARNWICK_HKLM", saved.c_str(), 1);
+  env_.set_registry(Registry::Get().env()->registry());
   EXPECT_FALSE(reloaded);
   EXPECT_NE(message.find(dir_.File("moved-away.reg") + ": no key"), std::string::npos) << message;
   answer.clear();

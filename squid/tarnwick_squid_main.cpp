@@ -168,6 +168,7 @@ ArgumentsOutcome ParseArguments(int argc, char** argv, HelperOptions* options) {
 
 int main(int argc, char** argv) {
   HelperOptions options;
+  options.env = platform::Env::Default();
   const ArgumentsOutcome outcome = ParseArguments(argc, argv, &options);
   if (!outcome.serve) return outcome.exitStatus;
 

@@ -15,7 +15,7 @@ namespace {
 struct NamesByNumber {
   const char* names[QX_CATEGORY_COUNT + 1] = {};
   NamesByNumber() {
-    for (const tarnwick::CategoryTableRow& row : tarnwick::kCategoryTable) {
+    for (const settings::CategoryTableRow& row : settings::kCategoryTable) {
       names[row.categoryNumber] = row.name;
     }
   }

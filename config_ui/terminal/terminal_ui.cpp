@@ -15,6 +15,7 @@
 #include "layout.h"
 #include "platform.h"
 #include "screen.h"
+#include "env.h"
 #include "store.h"
 #include "templates.h"
 #include "terminal_window.h"
@@ -294,19 +295,17 @@ int RunTerminalConfiguration(const char* keyPath) {
                  why.c_str(), shown);
     return 0;
   }
-  RegistryStore store;
+  settings::RegistryStore store(platform::Env::Default()->registry());
   RunConfiguration(keyPath, store, frontEnd);
   frontEnd.Close();
   // A settings file that cannot be read shows as defaults in the sheet and
   // takes no save ("Error saving settings to registry."): say why, now that
   // the terminal is back.
-  platform::RegKey* key = nullptr;
-  if (platform::OpenRegistryKey(shown, platform::RegAccess::kRead, &key) ==
-      platform::RegStatus::kBadFormat) {
+  std::string malformed;
+  if (store.Malformed(shown, &malformed)) {
     std::fprintf(stderr, "HXConfig: the settings could not be read or saved: %s\n",
-                 platform::LastRegistryError());
+                 malformed.c_str());
   }
-  if (key != nullptr) platform::CloseRegistryKey(key);
   return 0;
 }
 

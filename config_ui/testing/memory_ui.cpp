@@ -4,18 +4,8 @@
 #include <stdexcept>
 
 namespace config_ui {
-namespace testing {
+namespace testkit {
 namespace {
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-    const int d = lower(static_cast<unsigned char>(a[i])) - lower(static_cast<unsigned char>(b[i]));
-    if (d != 0) return d;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
 
 bool IsTwoStateBox(const ControlTemplate& t) {
   return t.kind == ControlKind::kCheck || t.kind == ControlKind::kRadio;
@@ -127,12 +117,7 @@ bool MemoryWindow::HasGlyphs(int id) { return control(id).glyphs; }
 void MemoryWindow::AttachGlyphs(int id) { control(id).glyphs = true; }
 
 void MemoryWindow::InsertColumn(int id, int column, const std::string& heading) {
-  Control& c = control(id);
-  const std::size_t at = column < 0 || static_cast<std::size_t>(column) > c.headings.size()
-                             ? c.headings.size()
-                             : static_cast<std::size_t>(column);
-  c.headings.insert(c.headings.begin() + static_cast<std::ptrdiff_t>(at), heading);
-  c.widths.insert(c.widths.begin() + static_cast<std::ptrdiff_t>(at), 0);
+  control(id).InsertColumn(column, heading);
 }
 
 void MemoryWindow::SetColumnWidth(int id, int column, int width) {
@@ -148,19 +133,7 @@ int MemoryWindow::TextWidth(int id, const std::string& text) {
 
 int MemoryWindow::InsertItem(int id, int position, const std::string& text, int glyph) {
   Control& c = control(id);
-  Item item;
-  item.texts.assign(c.headings.empty() ? 1 : c.headings.size(), "");
-  item.texts[0] = text;
-  item.glyph = glyph;
-  std::size_t at = position < 0 || static_cast<std::size_t>(position) > c.items.size()
-                       ? c.items.size()
-                       : static_cast<std::size_t>(position);
-  if (c.tmpl->style & PL_LVS_SORTASCENDING) {
-    at = 0;
-    while (at < c.items.size() && CompareNoCase(c.items[at].texts[0], text) <= 0) ++at;
-  }
-  c.items.insert(c.items.begin() + static_cast<std::ptrdiff_t>(at), item);
-  return static_cast<int>(at);
+  return c.Insert(position, text, glyph, (c.tmpl->style & PL_LVS_SORTASCENDING) != 0);
 }
 
 int MemoryWindow::ItemCount(int id) { return static_cast<int>(control(id).items.size()); }
@@ -179,13 +152,7 @@ void MemoryWindow::SetItemText(int id, int index, int column, const std::string&
 int MemoryWindow::GetItemGlyph(int id, int index) { return item(id, index).glyph; }
 void MemoryWindow::SetItemGlyph(int id, int index, int glyph) { item(id, index).glyph = glyph; }
 
-int MemoryWindow::FirstSelectedItem(int id) {
-  const Control& c = control(id);
-  for (std::size_t i = 0; i < c.items.size(); ++i) {
-    if (c.items[i].selected) return static_cast<int>(i);
-  }
-  return -1;
-}
+int MemoryWindow::FirstSelectedItem(int id) { return control(id).FirstSelected(); }
 
 void MemoryWindow::ShowMessage(const std::string& text, MessageIcon icon) {
   ui_.messages_.push_back({name(), MessageCaption(), text, icon});
@@ -222,5 +189,5 @@ void MemorySheet::RunSheet(CPelluminSheet& sheet) {
   driver_.reset();
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace config_ui

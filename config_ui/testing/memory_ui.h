@@ -3,7 +3,7 @@
 // state, list views that sort and select as the platform's do, a log of
 // message boxes, and scripts that play the user.
 //
-//   MemoryStore store;
+//   settings::testkit::MemoryStore store;
 //   MemorySheet sheet([](MemorySheet& s) {
 //     s.Select(1);                                   // the Deny tab
 //     s.Window(1).Click(IDC_ALLOW_DOTTED);
@@ -25,11 +25,12 @@
 #include <vector>
 
 #include "controls.h"
+#include "list_items.h"
 #include "sheet.h"
 #include "templates.h"
 
 namespace config_ui {
-namespace testing {
+namespace testkit {
 
 struct ShownMessage {
   std::string window;  // the template name of the owner
@@ -42,23 +43,17 @@ class MemoryUi;
 
 class MemoryWindow final : public Controls {
  public:
-  struct Item {
-    std::vector<std::string> texts;  // by column
-    int glyph = -1;
-    bool selected = false;
-  };
-  struct Control {
+  using Item = ListItem;
+  // A control; a list view keeps its columns and items as the platform's
+  // does (list_items.h).
+  struct Control : ListItems {
     const ControlTemplate* tmpl = nullptr;
     std::string text;
     int check = 0;
     bool enabled = true;
     int limit = 0;  // 0: none
     bool selectedAll = false;
-    // List views
-    bool glyphs = false;
-    std::vector<std::string> headings;
-    std::vector<int> widths;
-    std::vector<Item> items;
+    bool glyphs = false;  // list views
   };
 
   MemoryWindow(MemoryUi& ui, WindowLogic& logic);
@@ -161,7 +156,7 @@ class MemorySheet final : public SheetFrontEnd, public MemoryUi {
   int runs_ = 0;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace config_ui
 
 #endif  // PELLUMIN_CONFIG_UI_TESTING_MEMORY_UI_H_

@@ -17,7 +17,7 @@
 #include "corvane.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 namespace {
 
@@ -71,6 +71,11 @@ Registry::Registry() : file_(dir_.File("hklm.reg")) {
   // The real registry: nothing to point at.
 #else
   dir_.Write("hklm.reg", "REGEDIT4\r\n\r\n");
+  fileRegistry_ = platform::NewFileRegistry(file_);
+  env_.set_registry(fileRegistry_.get());
+  // The plug-in loaded as a host loads it (the export test) runs the
+  // entry points' filter over the default environment, whose registry is
+  // the file TARNWICK_HKLM names: this one.
   ::setenv("TARNWICK_HKLM", file_.c_str(), 1);
 #endif
 }
@@ -165,5 +170,5 @@ std::string ClientPair::Read(std::size_t length) {
   return received;
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick

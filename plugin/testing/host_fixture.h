@@ -10,12 +10,14 @@
 #include <utility>
 #include <vector>
 
+#include "env.h"
 #include "net.h"
+#include "registry_env.h"
 #include "tarnwick.h"
 #include "testing/list_builder.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 // A folder below the system's temporary folder, removed when the object
 // goes: the engine tests' own.
@@ -28,9 +30,11 @@ std::string Text(const std::string& name, const std::string& value);
 // A string value as hex(1): bytes, for text with line breaks.
 std::string HexText(const std::string& name, const std::string& value);
 
-// HKEY_LOCAL_MACHINE for the test program. On POSIX a REGEDIT4 file that
-// TARNWICK_HKLM names (set once, before any thread starts); each Import
-// appends the given sections. Key paths are relative to HKEY_LOCAL_MACHINE.
+// HKEY_LOCAL_MACHINE for the test program. On POSIX a REGEDIT4 file, which
+// env() reads through a registry bound to it (and which TARNWICK_HKLM names,
+// set once before any thread starts, for the plug-in loaded as a host loads
+// it); each Import appends the given sections. Key paths are relative to
+// HKEY_LOCAL_MACHINE.
 class Registry {
  public:
   static Registry& Get();
@@ -39,11 +43,16 @@ class Registry {
   void Import(const std::vector<std::pair<std::string, std::vector<std::string>>>& sections);
   // A key path no earlier test has used.
   std::string FreshKeyPath(const std::string& hint);
+  // An environment whose registry holds what Import wrote: on POSIX a
+  // registry root bound to the file, on Windows the real registry.
+  platform::Env* env() { return &env_; }
 
  private:
   Registry();
   TempDir dir_;
   std::string file_;
+  std::unique_ptr<platform::Registry> fileRegistry_;
+  RegistryEnv env_;
   int next_ = 0;
 };
 
@@ -78,7 +87,7 @@ class ClientPair {
   std::unique_ptr<HostConnection> connection_;
 };
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick
 
 #endif  // PELLUMIN_PLUGIN_TESTING_HOST_FIXTURE_H_

@@ -10,7 +10,7 @@
 #include "tarnwick.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options) {
   filter->controlFile = filter->dir.Write(
@@ -32,16 +32,23 @@ void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options) {
   });
 }
 
-int RunInit(const std::string& path, std::string* message) {
+int RunInit(Filter& filter, const std::string& path, std::string* message) {
   // Exactly the host's size, so that a write past it is caught by the
   // address sanitizer.
   std::vector<char> buffer(TARNWICK_MESSAGE_BUFFER_SIZE, '\0');
   std::memcpy(buffer.data(), path.c_str(), std::min(path.size() + 1, buffer.size()));
-  const int result = HXInit(buffer.data());
+  const int result = filter.Init(buffer.data());
   const auto end = std::find(buffer.begin(), buffer.end(), '\0');
   EXPECT_NE(end, buffer.end()) << "the message is not terminated";
   message->assign(buffer.begin(), end);
   return result;
+}
+
+int FilterUrl(Filter& filter, const std::string& url) {
+  ClientPair pair;
+  std::vector<char> buffer(TARNWICK_URL_BUFFER_SIZE, '\0');
+  std::memcpy(buffer.data(), url.c_str(), url.size() + 1);
+  return filter.ProcessUrl(pair.host(), buffer.data());
 }
 
 std::string ExpectedPage(const std::string& body) {
@@ -50,5 +57,5 @@ std::string ExpectedPage(const std::string& body) {
          body + "\r\n</HTML>\r\n\r\n\r\n";
 }
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick

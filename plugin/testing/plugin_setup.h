@@ -7,10 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "filter.h"
 #include "host_fixture.h"
 
 namespace tarnwick {
-namespace testing {
+namespace testkit {
 
 // Hosts of the standard control list and what they meet: BOTH.EXAMPLE is
 // in a category of both sets ("Sex"), DENYONLY.EXAMPLE in "Drugs" (deny
@@ -36,14 +37,18 @@ struct FilterOptions {
 // Writes the list and the keys; returns them. Call HXInit with keyPath.
 void WriteStandardFilter(StandardFilter* filter, const FilterOptions& options = {});
 
-// Runs HXInit on path in a buffer of exactly the host's size; returns the
-// result and stores the message.
-int RunInit(const std::string& path, std::string* message);
+// Runs filter's Init on path in a buffer of exactly the host's size;
+// returns the result and stores the message.
+int RunInit(Filter& filter, const std::string& path, std::string* message);
+
+// Runs filter's ProcessUrl on url in a buffer of exactly the
+// host's size, for a client at 10.1.2.3.
+int FilterUrl(Filter& filter, const std::string& url);
 
 // The page the plug-in sends for body.
 std::string ExpectedPage(const std::string& body);
 
-}  // namespace testing
+}  // namespace testkit
 }  // namespace tarnwick
 
 #endif  // PELLUMIN_PLUGIN_TESTING_PLUGIN_SETUP_H_

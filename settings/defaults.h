@@ -4,12 +4,12 @@
 // when the plug-in is loaded) and the configuration pages'. They differ on
 // purpose: the filter falls back to the bare name "site.txt" and an empty
 // denial body, the pages to the installed file paths and a red page.
-#ifndef PELLUMIN_PLUGIN_DEFAULTS_H_
-#define PELLUMIN_PLUGIN_DEFAULTS_H_
+#ifndef PELLUMIN_SETTINGS_DEFAULTS_H_
+#define PELLUMIN_SETTINGS_DEFAULTS_H_
 
 #include <cstdint>
 
-namespace tarnwick {
+namespace settings {
 
 // Value names in the main key.
 extern const char kControlFileValue[];  // "ControlFile"
@@ -50,6 +50,6 @@ extern const PageDefaults kPageDefaults;
 // The 83-character body of kPageDefaults.denialBody.
 extern const char kDefaultDenialBody[];
 
-}  // namespace tarnwick
+}  // namespace settings
 
-#endif  // PELLUMIN_PLUGIN_DEFAULTS_H_
+#endif  // PELLUMIN_SETTINGS_DEFAULTS_H_

@@ -1,22 +1,23 @@
-// memory_store.h -- a settings store held in memory, for page tests: keys
-// below HKEY_LOCAL_MACHINE by path (compared without regard to case), values
-// with their type and bytes, and switches that make a key fail to open for
-// writing or to be created.
-#ifndef PELLUMIN_CONFIG_UI_TESTING_MEMORY_STORE_H_
-#define PELLUMIN_CONFIG_UI_TESTING_MEMORY_STORE_H_
+// memory_store.h -- a settings store held in memory, for tests: keys below
+// HKEY_LOCAL_MACHINE by path (compared without regard to case), values with
+// their type and bytes, a record of every open and write, and switches
+// that make a key fail to open for writing or to be created.
+#ifndef PELLUMIN_SETTINGS_TESTING_MEMORY_STORE_H_
+#define PELLUMIN_SETTINGS_TESTING_MEMORY_STORE_H_
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "store.h"
 
-namespace config_ui {
-namespace testing {
+namespace settings {
+namespace testkit {
 
-class MemoryStore final : public SettingsStore {
+class MemoryStore final : public Store {
  public:
   struct Value {
     std::string name;  // as first written
@@ -49,43 +50,39 @@ class MemoryStore final : public SettingsStore {
   // "path|name" for every write, in order.
   const std::vector<std::string>& writes() const { return writes_; }
   void ClearWrites() { writes_.clear(); }
+  // The path of every key opened, as asked for, in order.
+  const std::vector<std::string>& opens() const { return opens_; }
 
   // Keys that do not open for setting values, and keys that cannot be
   // created.
   void RefuseWriting(const std::string& path) { refuseWriting_.insert(Lower(path)); }
   void RefuseCreating(const std::string& path) { refuseCreating_.insert(Lower(path)); }
+  // Keys open now.
   int openKeys() const { return openKeys_; }
 
-  // --- SettingsStore ---------------------------------------------------------
-  Key Open(const char* subkey, Access access) override;
-  bool Create(const char* subkey) override;
-  std::int32_t ReadDword(Key key, const char* name) override;
-  bool ReadString(Key key, const char* name, std::string* text) override;
-  bool WriteDword(Key key, const char* name, std::int32_t value) override;
-  bool WriteString(Key key, const char* name, const std::string& text) override;
-  bool Close(Key key) override;
+  // --- Store -----------------------------------------------------------------
+  std::unique_ptr<Key> Open(const char* path, Access access,
+                            std::string* fault = nullptr) override;
+  bool Create(const char* path) override;
+  bool DeleteKey(const char* path) override;
+  std::string LastError() override { return ""; }
 
   static std::string Lower(const std::string& text);
 
  private:
-  struct Handle {
-    std::string path;  // lower case
-    Access access;
-  };
-  // ConfigurationKeyPath() + "\" + subkey, as the registry store joins it.
-  static std::string Join(const char* subkey);
+  class Handle;
   static std::string Normal(const std::string& path);
   KeyData& Make(const std::string& path);
-  bool Write(Key key, const char* name, std::uint32_t type, const std::string& bytes);
 
   std::map<std::string, KeyData> keys_;  // by normal path
   std::set<std::string> refuseWriting_;
   std::set<std::string> refuseCreating_;
   std::vector<std::string> writes_;
+  std::vector<std::string> opens_;
   int openKeys_ = 0;
 };
 
-}  // namespace testing
-}  // namespace config_ui
+}  // namespace testkit
+}  // namespace settings
 
-#endif  // PELLUMIN_CONFIG_UI_TESTING_MEMORY_STORE_H_
+#endif  // PELLUMIN_SETTINGS_TESTING_MEMORY_STORE_H_

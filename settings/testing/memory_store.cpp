@@ -3,10 +3,8 @@
 
 #include <cstdio>
 
-#include "settings_store.h"
-
-namespace config_ui {
-namespace testing {
+namespace settings {
+namespace testkit {
 
 std::string MemoryStore::Lower(const std::string& text) {
   std::string out = text;
@@ -22,10 +20,6 @@ std::string MemoryStore::Normal(const std::string& path) {
   std::string out = Lower(path);
   while (!out.empty() && out.back() == '\\') out.pop_back();
   return out;
-}
-
-std::string MemoryStore::Join(const char* subkey) {
-  return std::string(tarnwick::ConfigurationKeyPath()) + "\\" + subkey;
 }
 
 MemoryStore::KeyData& MemoryStore::Make(const std::string& path) {
@@ -120,62 +114,85 @@ std::string MemoryStore::Snapshot() const {
   return out;
 }
 
-SettingsStore::Key MemoryStore::Open(const char* subkey, Access access) {
-  const std::string normal = Normal(Join(subkey));
+// An open key: its normal path and access; counted while it lives.
+class MemoryStore::Handle final : public Key {
+ public:
+  Handle(MemoryStore& store, std::string path, Access access)
+      : store_(store), path_(std::move(path)), access_(access) {
+    ++store_.openKeys_;
+  }
+  ~Handle() override { --store_.openKeys_; }
+
+  bool Query(const char* name, std::uint32_t* type, std::string* bytes) override {
+    const Value* v = store_.FindValue(path_, name);
+    if (v == nullptr) return false;
+    *type = v->type;
+    *bytes = v->bytes;
+    return true;
+  }
+  bool Set(const char* name, std::uint32_t type, const std::string& bytes) override {
+    if (access_ != Access::kSetValue) return false;
+    const std::string& shown = store_.keys_[path_].path;
+    store_.writes_.push_back(shown + "|" + name);
+    store_.PutRaw(shown, name, type, bytes);
+    return true;
+  }
+  bool Delete(const char* name) override {
+    if (access_ != Access::kSetValue) return false;
+    return store_.keys_[path_].values.erase(Lower(name)) != 0;
+  }
+  bool ValueNames(std::vector<std::string>* names) override {
+    names->clear();
+    for (const auto& [lower, value] : store_.keys_[path_].values) names->push_back(value.name);
+    return true;
+  }
+  bool SubkeyNames(std::vector<std::string>* names) override {
+    names->clear();
+    const std::string prefix = path_ + "\\";
+    for (const auto& [normal, key] : store_.keys_) {
+      if (normal.size() > prefix.size() && normal.compare(0, prefix.size(), prefix) == 0 &&
+          normal.find('\\', prefix.size()) == std::string::npos) {
+        names->push_back(key.path.substr(key.path.size() - (normal.size() - prefix.size())));
+      }
+    }
+    return true;
+  }
+
+ private:
+  MemoryStore& store_;
+  std::string path_;  // normal
+  Access access_;
+};
+
+std::unique_ptr<Key> MemoryStore::Open(const char* path, Access access, std::string* fault) {
+  if (fault != nullptr) fault->clear();
+  if (path == nullptr) return nullptr;
+  opens_.emplace_back(path);
+  const std::string normal = Normal(path);
   if (keys_.count(normal) == 0) return nullptr;
   if (access == Access::kSetValue && refuseWriting_.count(normal) != 0) return nullptr;
-  ++openKeys_;
-  return new Handle{normal, access};
+  return std::make_unique<Handle>(*this, normal, access);
 }
 
-bool MemoryStore::Create(const char* subkey) {
-  const std::string path = Join(subkey);
-  if (refuseCreating_.count(Normal(path)) != 0) return false;
+bool MemoryStore::Create(const char* path) {
+  if (path == nullptr || refuseCreating_.count(Normal(path)) != 0) return false;
   KeyData& key = Make(path);
-  if (key.className.empty()) key.className = tarnwick::kSettingsKeyClass;
+  if (key.className.empty()) key.className = kKeyClass;
   return true;
 }
 
-std::int32_t MemoryStore::ReadDword(Key key, const char* name) {
-  std::uint32_t value = 0;
-  if (key == nullptr || !GetDword(static_cast<Handle*>(key)->path, name, &value)) return -1;
-  return static_cast<std::int32_t>(value);
-}
-
-bool MemoryStore::ReadString(Key key, const char* name, std::string* text) {
-  if (key == nullptr) return false;
-  const Value* v = FindValue(static_cast<Handle*>(key)->path, name);
-  if (v == nullptr) return false;
-  // Readers do not check the type; a stored NUL ends the text.
-  *text = std::string(v->bytes.c_str());
+bool MemoryStore::DeleteKey(const char* path) {
+  if (path == nullptr) return false;
+  const std::string normal = Normal(path);
+  auto it = keys_.find(normal);
+  if (it == keys_.end()) return false;
+  const std::string prefix = normal + "\\";
+  for (const auto& [other, key] : keys_) {
+    if (other.compare(0, prefix.size(), prefix) == 0) return false;  // has subkeys
+  }
+  keys_.erase(it);
   return true;
 }
 
-bool MemoryStore::Write(Key key, const char* name, std::uint32_t type, const std::string& bytes) {
-  auto* handle = static_cast<Handle*>(key);
-  if (handle == nullptr || handle->access != Access::kSetValue) return false;
-  writes_.push_back(keys_[handle->path].path + "|" + name);
-  PutRaw(keys_[handle->path].path, name, type, bytes);
-  return true;
-}
-
-bool MemoryStore::WriteDword(Key key, const char* name, std::int32_t value) {
-  std::string bytes(4, '\0');
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-  return Write(key, name, 4, bytes);
-}
-
-bool MemoryStore::WriteString(Key key, const char* name, const std::string& text) {
-  return Write(key, name, 1, text + '\0');
-}
-
-bool MemoryStore::Close(Key key) {
-  if (key == nullptr) return false;
-  delete static_cast<Handle*>(key);
-  --openKeys_;
-  return true;
-}
-
-}  // namespace testing
-}  // namespace config_ui
+}  // namespace testkit
+}  // namespace settings

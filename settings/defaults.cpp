@@ -1,7 +1,7 @@
 // defaults.cpp -- the defaults tables as constant data.
 #include "defaults.h"
 
-namespace tarnwick {
+namespace settings {
 
 const char kControlFileValue[] = "ControlFile";
 const char kSiteFileValue[] = "SiteFile";
@@ -33,4 +33,4 @@ const PageDefaults kPageDefaults = {
     0,
 };
 
-}  // namespace tarnwick
+}  // namespace settings

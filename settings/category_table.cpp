@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace tarnwick {
+namespace settings {
 
 const CategoryTableRow kCategoryTable[QX_CATEGORY_COUNT] = {
     {"Alternative Journals", 13, 0},
@@ -47,4 +47,4 @@ bool MakeStateValueName(const char* categoryName, char* out) {
   return true;
 }
 
-}  // namespace tarnwick
+}  // namespace settings

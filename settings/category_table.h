@@ -3,14 +3,14 @@
 // Each row names its registry values (the display-name value is the name,
 // the state value is the name with "State" appended), gives the engine's
 // category number and the state a list shows when the store has no entry.
-#ifndef PELLUMIN_PLUGIN_CATEGORY_TABLE_H_
-#define PELLUMIN_PLUGIN_CATEGORY_TABLE_H_
+#ifndef PELLUMIN_SETTINGS_CATEGORY_TABLE_H_
+#define PELLUMIN_SETTINGS_CATEGORY_TABLE_H_
 
 #include <cstdint>
 
 #include "corvane.h"
 
-namespace tarnwick {
+namespace settings {
 
 struct CategoryTableRow {
   const char* name;        // registry value name and default display name
@@ -29,6 +29,6 @@ constexpr int kStateValueNameSize = 256;
 // leaving out empty, if it does not fit.
 bool MakeStateValueName(const char* categoryName, char* out);
 
-}  // namespace tarnwick
+}  // namespace settings
 
-#endif  // PELLUMIN_PLUGIN_CATEGORY_TABLE_H_
+#endif  // PELLUMIN_SETTINGS_CATEGORY_TABLE_H_

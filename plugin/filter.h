@@ -1,0 +1,75 @@
+// filter.h -- the request filter as an object: the engine handles and the
+// settings in force, the alert batch, and the locks that guard them.
+//
+// The host entry points (tarnwick.h) keep one Filter for the process over
+// platform::Env::Default(); tests make their own, each with its own Env,
+// and run them side by side.
+//
+// Locking: stateLock_ (reader/writer) guards the engine handles and the
+// settings in filter_. Init builds the new filter (filter_loader.h) without
+// it and holds it exclusively only to exchange the old one for the new;
+// UnInit holds it exclusively to take the handles out. initLock_ keeps Init
+// and UnInit one at a time. ProcessUrl holds stateLock_ shared only while
+// it categorises, tests the sets and copies what it needs (switches, denial
+// page); the log line, the alert entry and the send happen after it is
+// released, so a slow client never holds up another request or a
+// re-initialisation. alertLock_ guards the alert batch. Lock order:
+// initLock_, stateLock_, alertLock_.
+#ifndef PELLUMIN_PLUGIN_FILTER_H_
+#define PELLUMIN_PLUGIN_FILTER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
+#include "env.h"
+#include "filter_loader.h"
+#include "filter_settings.h"
+#include "outputs.h"
+#include "store.h"
+#include "tarnwick.h"
+
+namespace tarnwick {
+
+class Filter {
+ public:
+  // env must outlive the filter; each Init reads the settings from its
+  // registry() of the moment.
+  explicit Filter(platform::Env* env);
+  // Releases what a last Init left loaded.
+  ~Filter();
+  Filter(const Filter&) = delete;
+  Filter& operator=(const Filter&) = delete;
+
+  // HXInit's contract (tarnwick.h): message is the host's buffer,
+  // TARNWICK_MESSAGE_BUFFER_SIZE bytes, with the key path in and the outcome
+  // out.
+  int Init(char* message) EXCLUDES(initLock_, stateLock_, alertLock_);
+  // HXProcURL's contract.
+  int ProcessUrl(HostConnection* connection, char* url) EXCLUDES(stateLock_, alertLock_);
+  // HXUnInit's contract.
+  int UnInit() EXCLUDES(initLock_, stateLock_, alertLock_);
+
+  // --- What is in force, for tests ---------------------------------------
+  settings::FilterSettings values() EXCLUDES(stateLock_);
+  bool loaded() EXCLUDES(stateLock_);
+  std::string alertBatch() EXCLUDES(alertLock_);
+  std::int32_t alertCount() EXCLUDES(alertLock_);
+
+ private:
+  int InitWithPath(char* message) REQUIRES(initLock_) EXCLUDES(stateLock_, alertLock_);
+
+  platform::Env* const env_;
+
+  base::Mutex initLock_;
+  base::SharedMutex stateLock_ ACQUIRED_AFTER(initLock_);
+  base::Mutex alertLock_ ACQUIRED_AFTER(stateLock_);
+
+  LoadedFilter filter_ GUARDED_BY(stateLock_);
+  AlertBatch alerts_ GUARDED_BY(alertLock_);
+};
+
+}  // namespace tarnwick
+
+#endif  // PELLUMIN_PLUGIN_FILTER_H_
