@@ -26,7 +26,7 @@ using tarnwick::testkit::Text;
 class SettingsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { path_ = Registry::Get().FreshKeyPath("Store"); }
-  RegistryStore store_{platform::Env::Default()->registry()};
+  RegistryStore store_{Registry::Get().env()->registry()};
   std::string path_;
 };
 
