@@ -31,7 +31,7 @@ const char kUsage[] =
     "  set KEY NAME dword NUMBER   set a REG_DWORD (decimal or 0x hex)\n"
     "  get KEY NAME                print a value: sz TEXT (escaped as above),\n"
     "                              dword NUMBER, or hex(TYPE) BYTES\n"
-    "  dump                        print the whole file as this system writes it\n"
+    "  dump                        print the whole file as the registry layer writes it\n"
     "  --help                      show this text\n"
     "\n"
     "Exit status: 0 done, 1 failed (the reason on standard error), 2 bad usage.\n";

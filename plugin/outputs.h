@@ -55,8 +55,11 @@ struct AlertBatch {
   std::int32_t threshold = 0;
 };
 
-// The delivery hook: 1 when the batch was delivered. The plug-in sends no
-// mail, so it delivers nothing and always answers 1.
+// The delivery hook: answers 1 when the batch was delivered, and the batch
+// is then emptied. This one has no mail transport to hand the batch to: it
+// drops the batch and answers 1, so a batch never holds more than one
+// threshold's worth. Tests pass their own hook to AddAlertEntry to see each
+// batch.
 int DeliverAlertBatch();
 
 using DeliveryHook = int (*)();
