@@ -37,7 +37,7 @@ if ! command -v squidGuard >/dev/null; then
 fi
 if [ ! -x "$build/bin/tarnwick-squid" ] || [ ! -x "$build/bin/corvane" ]; then
   (cd "$root" && cmake --preset native >/dev/null &&
-   cmake --build --preset native --target corvane tarnwick-squid) || exit 1
+   cmake --build --preset native --target corvane_tool tarnwick-squid) || exit 1
 fi
 
 keep=1
