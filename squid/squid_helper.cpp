@@ -1,11 +1,12 @@
-// squid_helper.cpp -- verdicts for Squid's request lines, the worker pool
-// and the reading loop.
+// squid_helper.cpp -- verdicts for Squid's request lines, the reading loop
+// and the threads that help it when it is behind.
 #include "squid_helper.h"
+
+#include <errno.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <limits>
 #include <thread>
 #include <utility>
 
@@ -19,13 +20,14 @@ namespace {
 
 using tarnwick::LoadedFilter;
 
-// Lines handed to a worker at once: enough to make the hand-over cheap
-// when Squid sends many requests together, few enough to spread them.
-constexpr std::size_t kBatchLines = 64;
-// Batches waiting for a worker before the reader waits too.
-constexpr std::size_t kQueuedBatches = 64;
-// Answers held back while more input is already waiting.
-constexpr std::size_t kOutputFlushBytes = 64 * 1024;
+// Bytes one read takes at most, beyond a line cut at the end of the read
+// before. Squid's pipe holds 64 KiB.
+constexpr std::size_t kReadBytes = 64 * 1024;
+// The least a worker is given of one read: below this the hand-over (a
+// wake-up and a wait, several microseconds) costs more than answering the
+// lines (about a microsecond each) on the reading thread. Squid with
+// concurrency=100 writes up to about 100 lines (10 KiB) before it waits.
+constexpr std::size_t kPieceBytes = 16 * 1024;
 
 // The denied categories of a verdict, by table name, comma-separated.
 std::string DeniedCategoryNames(std::uint32_t categories, const QxTypes* denySet) {
@@ -36,17 +38,6 @@ std::string DeniedCategoryNames(std::uint32_t categories, const QxTypes* denySet
     names += name;
   }
   return names;
-}
-
-// Whether a line is answered by the pool (it has a channel-ID, so its
-// answer may go out of order) or in order by the reader.
-bool TakesChannel(std::string_view line, ChannelMode mode) {
-  if (mode != ChannelMode::kAuto) return mode == ChannelMode::kOn;
-  std::size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-  const std::size_t start = i;
-  while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-  return i > start && i < line.size() && (line[i] == ' ' || line[i] == '\t');
 }
 
 void MergeCounts(ServeCounts* into, const ServeCounts& from) {
@@ -90,112 +81,162 @@ class SCOPED_CAPABILITY GatedWriterLock {
   base::SharedMutex* const mutex_;
 };
 
-// How a line read from Squid falls short of a request line.
-enum class LineFault { kNone, kTooLong, kHoldsNul };
+}  // namespace
 
-// Reads the next line into *buffer, NUL-terminated, and points *line at its
-// text up to the first NUL. A line longer than the buffer is cut to what
-// fits and the rest of it skipped. False at the end of input when nothing
-// more was read.
-bool ReadLine(std::istream& in, std::vector<char>* buffer, std::string_view* line, LineFault* fault) {
-  in.getline(buffer->data(), static_cast<std::streamsize>(buffer->size()));
-  const std::size_t got = static_cast<std::size_t>(in.gcount());
-  bool tooLong = false;
-  if (in.fail() && !in.eof()) {
-    // getline stored buffer->size() - 1 characters and found no line end.
-    in.clear();
-    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    tooLong = true;
-  } else if (got == 0 && in.eof()) {
-    return false;
+std::size_t DescriptorChannel::Read(char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(in_, buffer, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    // A signal (SIGHUP asks for a reload) is no end of input.
+    if (errno != EINTR) return 0;
   }
-  const std::size_t length = std::strlen(buffer->data());
-  // A NUL inside a line cuts it there: the rest cannot be a URL.
-  const bool hasNul = !tooLong && got > 0 && length + (in.eof() ? 0 : 1) < got;
-  *line = std::string_view(buffer->data(), length);
-  *fault = tooLong ? LineFault::kTooLong : hasNul ? LineFault::kHoldsNul : LineFault::kNone;
+}
+
+bool DescriptorChannel::Write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(out_, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
   return true;
 }
 
-}  // namespace
+std::size_t StreamChannel::Read(char* buffer, std::size_t size) {
+  in_->read(buffer, static_cast<std::streamsize>(size));
+  return static_cast<std::size_t>(in_->gcount());
+}
 
-// Where the answers go: each text whole, flushed at once, so that answers
-// written from several threads never interleave.
-class FilterHelper::AnswerWriter {
+bool StreamChannel::Write(const char* data, std::size_t size) {
+  out_->write(data, static_cast<std::streamsize>(size));
+  out_->flush();
+  return out_->good();
+}
+
+// Worker threads that answer pieces of one read beside the reading thread.
+// The reader posts the pieces, wakes one worker per piece, answers pieces
+// itself until none is left to take, and waits for those the workers took;
+// then it joins the answers in the pieces' order.
+class FilterHelper::AnswerPool {
  public:
-  explicit AnswerWriter(std::ostream* out) : out_(out) {}
-
-  void Write(const std::string& text) EXCLUDES(lock_) {
-    if (text.empty()) return;
-    base::MutexLock lock(&lock_);
-    out_->write(text.data(), static_cast<std::streamsize>(text.size()));
-    out_->flush();
+  AnswerPool(FilterHelper* helper, int threads) : helper_(helper) {
+    pieces_.resize(static_cast<std::size_t>(std::max(threads, 1)));
+    for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
-
- private:
-  base::Mutex lock_;
-  std::ostream* const out_ PT_GUARDED_BY(lock_);
-};
-
-// The pool's work: batches of lines with channel-IDs, at most
-// kQueuedBatches of them waiting, so that a reader ahead of the workers
-// waits too.
-class FilterHelper::BatchQueue {
- public:
-  // Moves *batch in, leaving it empty; an empty batch adds nothing.
-  void Push(std::vector<std::string>* batch) EXCLUDES(lock_) {
-    if (batch->empty()) return;
-    {
-      base::MutexLock lock(&lock_);
-      while (batches_.size() >= kQueuedBatches) changed_.Wait();
-      batches_.push_back(std::move(*batch));
-      batch->clear();
-    }
-    changed_.SignalAll();
-  }
-
-  // Takes the oldest batch, waiting for one. False when End has been called
-  // and every batch is taken.
-  bool Pop(std::vector<std::string>* batch) EXCLUDES(lock_) {
-    {
-      base::MutexLock lock(&lock_);
-      while (!ending_ && batches_.empty()) changed_.Wait();
-      if (batches_.empty()) return false;
-      *batch = std::move(batches_.front());
-      batches_.pop_front();
-    }
-    changed_.SignalAll();
-    return true;
-  }
-
-  // No more batches will come.
-  void End() EXCLUDES(lock_) {
+  ~AnswerPool() EXCLUDES(lock_) {
     {
       base::MutexLock lock(&lock_);
       ending_ = true;
     }
-    changed_.SignalAll();
+    posted_.SignalAll();
+    for (std::thread& worker : workers_) worker.join();
+  }
+  AnswerPool(const AnswerPool&) = delete;
+  AnswerPool& operator=(const AnswerPool&) = delete;
+
+  // Answers every line of [begin, end) (which ends with a line end) into
+  // out, in order.
+  void Answer(const char* begin, const char* end, std::string* out, ServeCounts* counts)
+      EXCLUDES(lock_) {
+    const std::size_t bytes = static_cast<std::size_t>(end - begin);
+    std::size_t count = std::min(pieces_.size(), bytes / kPieceBytes);
+    if (count < 2) {
+      helper_->AnswerLines(begin, end, out, counts);
+      return;
+    }
+    // Cut at the first line end after each share of the bytes.
+    const char* at = begin;
+    std::size_t made = 0;
+    for (std::size_t i = 0; i < count && at < end; ++i) {
+      const char* target = i + 1 == count ? end - 1 : at + std::max<std::size_t>(1, bytes / count) - 1;
+      if (target >= end) target = end - 1;
+      const char* lineEnd = static_cast<const char*>(std::memchr(target, '\n', end - target));
+      Piece& piece = pieces_[made++];
+      piece.begin = at;
+      piece.end = lineEnd + 1;
+      piece.answers.clear();
+      piece.counts = ServeCounts();
+      at = lineEnd + 1;
+    }
+    count = made;
+    {
+      base::MutexLock lock(&lock_);
+      pieceCount_ = count;
+      nextPiece_ = 1;  // the reader answers the first itself
+      finished_ = 0;
+    }
+    for (std::size_t i = 1; i < count; ++i) posted_.Signal();
+    // The reader answers the first piece, then any no worker has taken yet.
+    for (std::size_t index = 0; index < count; index = Take()) {
+      AnswerPiece(&pieces_[index]);
+      base::MutexLock lock(&lock_);
+      ++finished_;
+    }
+    {
+      base::MutexLock lock(&lock_);
+      while (finished_ < pieceCount_) finishedChanged_.Wait();
+      pieceCount_ = 0;
+      nextPiece_ = 0;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      *out += pieces_[i].answers;
+      MergeCounts(counts, pieces_[i].counts);
+    }
   }
 
  private:
-  base::Mutex lock_;
-  base::CondVar changed_{&lock_};
-  std::deque<std::vector<std::string>> batches_ GUARDED_BY(lock_);
-  bool ending_ GUARDED_BY(lock_) = false;
-};
+  struct Piece {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::string answers;
+    ServeCounts counts;
+  };
 
-// What the reader holds until it hands it on: lines with channel-IDs not
-// yet given to the pool, and the answers to lines without, in their order.
-struct FilterHelper::Pending {
-  std::vector<std::string> batch;
-  std::string inOrder;
-  ServeCounts counts;
-
-  void HandOn(BatchQueue* queue, AnswerWriter* writer) {
-    queue->Push(&batch);
-    writer->Write(inOrder);
-    inOrder.clear();
+  // The index of a posted piece no one has taken; pieceCount_ when none is
+  // left.
+  std::size_t Take() EXCLUDES(lock_) {
+    base::MutexLock lock(&lock_);
+    return nextPiece_ < pieceCount_ ? nextPiece_++ : pieceCount_;
   }
+
+  void AnswerPiece(Piece* piece) {
+    helper_->AnswerLines(piece->begin, piece->end, &piece->answers, &piece->counts);
+  }
+
+  void Work() EXCLUDES(lock_) {
+    for (;;) {
+      Piece* piece;
+      {
+        base::MutexLock lock(&lock_);
+        while (!ending_ && nextPiece_ >= pieceCount_) posted_.Wait();
+        if (ending_) return;
+        piece = &pieces_[nextPiece_++];
+      }
+      AnswerPiece(piece);
+      bool last;
+      {
+        base::MutexLock lock(&lock_);
+        last = ++finished_ == pieceCount_;
+      }
+      if (last) finishedChanged_.Signal();
+    }
+  }
+
+  FilterHelper* const helper_;
+  // Written by the reader only while no piece is posted; each posted piece
+  // is then touched by the one thread that took it.
+  std::vector<Piece> pieces_;
+  std::vector<std::thread> workers_;
+  base::Mutex lock_;
+  base::CondVar posted_{&lock_};
+  base::CondVar finishedChanged_{&lock_};
+  std::size_t pieceCount_ GUARDED_BY(lock_) = 0;
+  std::size_t nextPiece_ GUARDED_BY(lock_) = 0;
+  std::size_t finished_ GUARDED_BY(lock_) = 0;
+  bool ending_ GUARDED_BY(lock_) = false;
 };
 
 FilterHelper::FilterHelper(HelperOptions options) : options_(std::move(options)) {
@@ -326,88 +367,105 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
                                 DeniedCategoryNames(verdict.categories, filter_.denySet)));
 }
 
-// Lines with channel-IDs go to the pool in batches and their answers out as
-// each batch is done; the reader answers the others itself, in order.
-ServeCounts FilterHelper::Serve(std::istream& in, std::ostream& out) {
-  AnswerWriter writer(&out);
-  BatchQueue queue;
-  std::vector<ServeCounts> workerCounts(static_cast<std::size_t>(options_.threads));
-  std::vector<std::thread> workers;
-  for (ServeCounts& counts : workerCounts) {
-    workers.emplace_back([this, &queue, &writer, &counts] { RunWorker(&queue, &writer, &counts); });
+// A line that is too long is answered from its first maxLineLength bytes,
+// one holding a NUL from the text before it: BH, under the channel-ID when
+// what is read starts with one.
+void FilterHelper::AnswerReadLine(std::string_view line, std::string* out, ServeCounts* counts) {
+  const bool tooLong = line.size() > options_.maxLineLength;
+  if (tooLong) line = line.substr(0, options_.maxLineLength);
+  const void* nul = std::memchr(line.data(), '\0', line.size());
+  if (!tooLong && nul == nullptr) {
+    AnswerLocked(line, out, counts);
+    return;
   }
-  ServeCounts total = ReadRequests(in, &queue, &writer);
-  queue.End();
-  for (std::thread& worker : workers) worker.join();
-  for (const ServeCounts& counts : workerCounts) MergeCounts(&total, counts);
-  return total;
+  if (nul != nullptr) line = line.substr(0, static_cast<const char*>(nul) - line.data());
+  RequestLine request = ParseRequestLine(line, options_.channelMode);
+  ++counts->lines;
+  ++counts->broken;
+  AppendBrokenHelper(out, request,
+                     tooLong ? "the request line is longer than " +
+                                   std::to_string(options_.maxLineLength) + " bytes"
+                             : std::string("the request line holds a NUL byte"));
 }
 
-// Answers batches until the queue ends; *counts is written once, at the end.
-void FilterHelper::RunWorker(BatchQueue* queue, AnswerWriter* writer, ServeCounts* counts) {
-  ServeCounts mine;
-  std::vector<std::string> batch;
+void FilterHelper::AnswerLines(const char* begin, const char* end, std::string* out,
+                               ServeCounts* counts) {
+  GatedReaderLock lock(&gate_, &filterLock_);
+  while (begin < end) {
+    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+    AnswerReadLine(std::string_view(begin, lineEnd - begin), out, counts);
+    begin = lineEnd + 1;
+  }
+}
+
+ServeCounts FilterHelper::Serve(std::istream& in, std::ostream& out) {
+  StreamChannel channel(&in, &out);
+  return Serve(&channel);
+}
+
+// One read, its complete lines answered, their answers written at once; a
+// line cut by the end of the read waits at the head of the buffer for the
+// rest. A cut line that is already longer than the limit is answered BH at
+// once and the rest of it, up to its line end, skipped as it comes.
+ServeCounts FilterHelper::Serve(RequestChannel* channel) {
+  const std::size_t maxLine = options_.maxLineLength;
+  // Room for a cut line of the longest length and one more byte (which
+  // makes it too long), and a whole read after it.
+  std::vector<char> buffer(maxLine + 1 + kReadBytes);
   std::string answers;
-  while (queue->Pop(&batch)) {
+  answers.reserve(kReadBytes * 2);
+  AnswerPool pool(this, options_.threads);
+  ServeCounts total;
+  std::size_t held = 0;   // bytes of a cut line at the head of the buffer
+  bool skipping = false;  // inside a line already answered as too long
+  for (;;) {
+    const std::size_t got = channel->Read(buffer.data() + held, buffer.size() - held);
+    if (got == 0) break;
+    ++total.reads;
+    const char* begin = buffer.data();
+    const char* const end = begin + held + got;
+    if (skipping) {
+      const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+      if (lineEnd == nullptr) continue;  // held is 0 while skipping
+      begin = lineEnd + 1;
+      skipping = false;
+    }
+    // Only the new bytes can hold the last line end.
+    const char* searchFrom = std::max(begin, end - got);
+    const char* lastEnd =
+        static_cast<const char*>(memrchr(searchFrom, '\n', static_cast<std::size_t>(end - searchFrom)));
+    answers.clear();
+    const char* rest = begin;
+    if (lastEnd != nullptr) {
+      pool.Answer(begin, lastEnd + 1, &answers, &total);
+      rest = lastEnd + 1;
+    }
+    held = static_cast<std::size_t>(end - rest);
+    if (held > maxLine) {
+      {
+        GatedReaderLock lock(&gate_, &filterLock_);
+        AnswerReadLine(std::string_view(rest, held), &answers, &total);
+      }
+      held = 0;
+      skipping = true;
+    }
+    if (!answers.empty()) {
+      ++total.writes;
+      if (!channel->Write(answers.data(), answers.size())) return total;
+    }
+    std::memmove(buffer.data(), rest, held);
+  }
+  if (held > 0) {
+    // The last line, without its line end.
     answers.clear();
     {
       GatedReaderLock lock(&gate_, &filterLock_);
-      for (const std::string& line : batch) AnswerLocked(line, &answers, &mine);
+      AnswerReadLine(std::string_view(buffer.data(), held), &answers, &total);
     }
-    writer->Write(answers);
+    ++total.writes;
+    channel->Write(answers.data(), answers.size());
   }
-  *counts = mine;
-}
-
-// Reads lines until the input ends. Whenever no more input is waiting,
-// everything read so far is answered or handed to the pool, so that Squid
-// never waits for an answer while the helper waits for input.
-ServeCounts FilterHelper::ReadRequests(std::istream& in, BatchQueue* queue, AnswerWriter* writer) {
-  // Lines are read into a bounded buffer: a longer line is answered BH from
-  // what fits (its channel-ID included) and the rest of it skipped.
-  std::vector<char> buffer(options_.maxLineLength + 1);
-  Pending pending;
-  for (;;) {
-    std::string_view line;
-    LineFault fault = LineFault::kNone;
-    if (!ReadLine(in, &buffer, &line, &fault)) break;
-    if (fault == LineFault::kTooLong) {
-      AnswerUnreadable(line,
-                       "the request line is longer than " +
-                           std::to_string(options_.maxLineLength) + " bytes",
-                       &pending, writer);
-    } else if (fault == LineFault::kHoldsNul) {
-      AnswerUnreadable(line, "the request line holds a NUL byte", &pending, writer);
-    } else if (TakesChannel(line, options_.channelMode)) {
-      pending.batch.emplace_back(line);
-      if (pending.batch.size() >= kBatchLines) queue->Push(&pending.batch);
-    } else {
-      GatedReaderLock lock(&gate_, &filterLock_);
-      AnswerLocked(line, &pending.inOrder, &pending.counts);
-    }
-    const bool more = !in.eof() && in.rdbuf()->in_avail() > 0;
-    if (!more || pending.inOrder.size() >= kOutputFlushBytes) pending.HandOn(queue, writer);
-    if (in.eof()) break;
-  }
-  pending.HandOn(queue, writer);
-  return pending.counts;
-}
-
-// Answers BH a line that was cut (too long, or at a NUL), under its
-// channel-ID when what was read of it starts with one.
-void FilterHelper::AnswerUnreadable(std::string_view line, const std::string& why,
-                                    Pending* pending, AnswerWriter* writer) {
-  RequestLine request = ParseRequestLine(line, options_.channelMode);
-  request.fault = nullptr;
-  ++pending->counts.lines;
-  ++pending->counts.broken;
-  std::string answer;
-  AppendBrokenHelper(&answer, request, why);
-  if (request.hasChannel) {
-    writer->Write(answer);
-  } else {
-    pending->inOrder += answer;
-  }
+  return total;
 }
 
 }  // namespace tarnwick_squid

@@ -2,13 +2,23 @@
 // lists and sets loaded by the plug-in's own loader, a verdict for each
 // request line, and the loop that reads Squid's lines and answers them.
 //
-// Threads. Lines with a channel-ID are answered by a small pool of worker
-// threads, in batches, in whatever order they finish; the filter is read
-// under the shared side of a reader/writer lock, so any number of lookups
-// run at once. A reload builds the new filter without the lock and takes
-// it exclusively only to exchange the two. Lines without a channel-ID
-// (Squid without concurrency) are answered in order, by the reading
-// thread itself. clang's -Wthread-safety checks the locks (base/mutex.h).
+// Reading and answering. Squid writes a request line at a time and waits
+// for answers, so the cost per request is mostly system calls and
+// wake-ups, not the lookup (about a microsecond). The loop reads whatever
+// bytes are waiting in one call, answers every complete line they hold, in
+// order, and writes those answers in one call: two system calls per read,
+// however many lines it held, and no other wake-up. Answers carry their
+// request's channel-ID when it has one (Squid then may take them in any
+// order; in order is one of them).
+//
+// Threads. Only when one read holds many lines (the helper is behind: a
+// stream, or Squid flooding it) are they cut into pieces at line ends and
+// answered by worker threads beside the reading thread, one worker woken
+// per piece; the answers are still joined in order and written in one
+// call. The filter is read under the shared side of a reader/writer lock,
+// taken once per read or piece; a reload builds the new filter without the
+// lock and takes it exclusively only to exchange the two. clang's
+// -Wthread-safety checks the locks (base/mutex.h).
 #ifndef PELLUMIN_SQUID_SQUID_HELPER_H_
 #define PELLUMIN_SQUID_SQUID_HELPER_H_
 
@@ -46,6 +56,45 @@ struct ServeCounts {
   std::uint64_t denied = 0;
   std::uint64_t alerted = 0;
   std::uint64_t broken = 0;  // answered BH
+  std::uint64_t reads = 0;   // read calls that brought bytes
+  std::uint64_t writes = 0;  // write calls of answers (one per read that completed a line)
+};
+
+// Where Serve reads Squid's bytes and writes the answers.
+class RequestChannel {
+ public:
+  virtual ~RequestChannel() = default;
+  // Reads at least one byte, whatever is waiting up to size, waiting for
+  // it; 0 at the end of the input (or on a read error).
+  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+  // Writes all of it; false when the answers can no longer be delivered.
+  virtual bool Write(const char* data, std::size_t size) = 0;
+};
+
+// Over file descriptors (Squid's pipe or socket): read(2) and write(2),
+// again after a signal, a short write continued.
+class DescriptorChannel : public RequestChannel {
+ public:
+  DescriptorChannel(int in, int out) : in_(in), out_(out) {}
+  std::size_t Read(char* buffer, std::size_t size) override;
+  bool Write(const char* data, std::size_t size) override;
+
+ private:
+  int in_;
+  int out_;
+};
+
+// Over C++ streams: a read takes up to size bytes (all that is left of a
+// string stream at once), a write is flushed.
+class StreamChannel : public RequestChannel {
+ public:
+  StreamChannel(std::istream* in, std::ostream* out) : in_(in), out_(out) {}
+  std::size_t Read(char* buffer, std::size_t size) override;
+  bool Write(const char* data, std::size_t size) override;
+
+ private:
+  std::istream* in_;
+  std::ostream* out_;
 };
 
 class FilterHelper {
@@ -72,28 +121,28 @@ class FilterHelper {
   // Appends the answer to one request line to out. Safe from any thread.
   void Answer(std::string_view line, std::string* out) EXCLUDES(gate_, filterLock_);
 
-  // Reads request lines from in until it ends and writes each answer to
-  // out (one whole line at a time, flushed whenever no more input is
-  // waiting). Returns when every answer has been written.
+  // Reads request lines from channel until its input ends and writes their
+  // answers (those of one read in one write). A last line without its line
+  // end is answered too. Returns when every answer has been written, or
+  // when the answers can no longer be written.
+  ServeCounts Serve(RequestChannel* channel) EXCLUDES(gate_, filterLock_);
   ServeCounts Serve(std::istream& in, std::ostream& out) EXCLUDES(gate_, filterLock_);
 
  private:
-  class AnswerWriter;
-  class BatchQueue;
-  struct Pending;
+  class AnswerPool;
 
+  // The per-line step: one request line (no line end, no NUL, not too
+  // long), its answer appended to out.
   void AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts)
       REQUIRES_SHARED(filterLock_);
+  // Any line as read: BH for one that is too long or holds a NUL, else the
+  // per-line step.
+  void AnswerReadLine(std::string_view line, std::string* out, ServeCounts* counts)
+      REQUIRES_SHARED(filterLock_);
+  // Every line of [begin, end), which ends with a line end, under one lock.
+  void AnswerLines(const char* begin, const char* end, std::string* out, ServeCounts* counts)
+      EXCLUDES(gate_, filterLock_);
   bool OpenLog(std::string* message) REQUIRES(reloadLock_);
-
-  // The steps of Serve: a worker of the pool, the reading loop,
-  // and a line that cannot be read whole.
-  void RunWorker(BatchQueue* queue, AnswerWriter* writer, ServeCounts* counts)
-      EXCLUDES(gate_, filterLock_);
-  ServeCounts ReadRequests(std::istream& in, BatchQueue* queue, AnswerWriter* writer)
-      EXCLUDES(gate_, filterLock_);
-  void AnswerUnreadable(std::string_view line, const std::string& why, Pending* pending,
-                        AnswerWriter* writer);
 
   HelperOptions options_;
   // Holds new readers back while a writer waits for filterLock_ (see

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "base/args.h"
 #include "net.h"
@@ -53,25 +53,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when the input ended, 1 when the filter cannot be loaded at\n"
     "start, 2 on bad arguments.\n";
-
-// std::ostream over the stream that platform::TakeStandardOutput hands back.
-class FileBuffer : public std::streambuf {
- public:
-  explicit FileBuffer(std::FILE* file) : file_(file) {}
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    return std::fputc(c, file_) == EOF ? traits_type::eof() : c;
-  }
-  std::streamsize xsputn(const char* data, std::streamsize size) override {
-    return static_cast<std::streamsize>(std::fwrite(data, 1, static_cast<std::size_t>(size), file_));
-  }
-  int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
-
- private:
-  std::FILE* file_;
-};
 
 void Say(const std::string& text) {
   std::fprintf(stderr, "tarnwick-squid: %s\n", text.c_str());
@@ -180,8 +161,9 @@ int main(int argc, char** argv) {
     Say(std::string("cannot keep standard output for the answers: ") + std::strerror(errno));
     return 1;
   }
-  FileBuffer answerBuffer(answerStream);
-  std::ostream answers(&answerBuffer);
+  // Read and written by descriptor: one read(2) of whatever Squid has
+  // written, one write(2) of its answers.
+  tarnwick_squid::DescriptorChannel channel(STDIN_FILENO, fileno(answerStream));
 
   tarnwick_squid::FilterHelper helper(options);
   std::string message;
@@ -213,9 +195,7 @@ int main(int argc, char** argv) {
     }
   });
 
-  std::ios::sync_with_stdio(false);
-  std::cin.tie(nullptr);
-  const tarnwick_squid::ServeCounts counts = helper.Serve(std::cin, answers);
+  const tarnwick_squid::ServeCounts counts = helper.Serve(&channel);
   done.store(true);
   reloader.join();
   Say("input ended after " + std::to_string(counts.lines) + " requests (" +
