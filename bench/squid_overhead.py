@@ -533,6 +533,8 @@ def main(argv):
             for name in dirnames + filenames:
                 shutil.chown(os.path.join(dirpath, name), user="proxy")
     port_file = os.path.join(work, "origin.port")
+    if os.path.exists(port_file):
+        os.remove(port_file)  # from a run before in the same WORK
     origin = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--origin", port_file])
     squids = []
     try:
