@@ -25,35 +25,9 @@ case "${1:-}" in
 esac
 build=$root/build/native
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then build=$1; shift; fi
-if [ -n "${UT1:-}" ]; then
-  ut1=$UT1
-else
-  ut1=$root/../shared/data/ut1
-  [ -d "$ut1" ] || ut1=$root/../../shared/data/ut1
-fi
-[ -d "$ut1" ] || { echo "squid-overhead: no UT1 lists at $ut1 (set UT1)" >&2; exit 2; }
-
-missing=()
-command -v squid >/dev/null || [ -x /usr/sbin/squid ] || missing+=(squid)
-command -v squidGuard >/dev/null || missing+=(squidguard)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "squid-overhead: installing Debian's ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove "${missing[@]}" ||
-    { echo "squid-overhead: cannot install ${missing[*]}; nothing measured" >&2; exit 2; }
-fi
-if [ ! -x "$build/bin/tarnwick-squid" ] || [ ! -x "$build/bin/corvane" ]; then
-  (cd "$root" && cmake --preset native >/dev/null &&
-   cmake --build --preset native --target corvane_tool tarnwick-squid) || exit 2
-fi
-
-keep=1
-work=${WORK:-}
-if [ -z "$work" ]; then
-  work=$(mktemp -d)
-  keep=0
-fi
-trap '[ "$keep" = 1 ] || rm -rf "$work"' EXIT
+. "$root/bench/bench-common.sh"
+bench_find_ut1 squid-overhead
+bench_install squid-overhead squid:squid squidguard:squidGuard
+bench_build "$build"
+bench_work
 python3 "$root/bench/squid_overhead.py" --build "$build" --ut1 "$ut1" --work "$work" "$@"

@@ -14,17 +14,10 @@
 #include <vector>
 
 #include "squid_helper.h"
-#include "testing/host_fixture.h"
-#include "testing/plugin_setup.h"
+#include "helper_test_fixture.h"
 
 namespace tarnwick_squid {
 namespace {
-
-using tarnwick::testkit::Registry;
-using tarnwick::testkit::StandardFilter;
-using tarnwick::testkit::TempDir;
-
-const char kRedirect[] = "http://block.example/?u=%u&c=%c&a=%a";
 
 struct Served {
   std::string output;
@@ -92,23 +85,7 @@ std::uint64_t ReadsCompletingLines(const std::vector<std::string>& pieces) {
   return count + (!last.empty() && last.back() != '\n');
 }
 
-class HelperChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tarnwick::testkit::WriteStandardFilter(&filter_);
-    options_.keyPath = filter_.keyPath;
-    options_.redirect = kRedirect;
-    options_.logPath = dir_.File("access.log");
-    options_.threads = 3;
-    options_.maxLineLength = 256;
-    options_.env = &env_;
-  }
-
-  StandardFilter filter_;
-  TempDir dir_;
-  tarnwick::testkit::RegistryEnv env_{Registry::Get().env()->registry()};
-  HelperOptions options_;
-};
+using HelperChannelTest = HelperTestBase;
 
 const char kLines[] =
     "900001 http://both.example/a 10.0.0.1/- - GET myip=127.0.0.1 myport=3128\n"
@@ -275,22 +252,13 @@ TEST_F(HelperChannelTest, ReloadWhileAReadsLinesAreAnswered) {
     }
     pieces.push_back(piece);
   }
-  std::atomic<bool> serving{true};
-  std::atomic<int> reloads{0};
-  std::thread reloader([&] {
-    std::string text;
-    while (serving.load()) {
-      if (!helper.Reload(&text)) ADD_FAILURE() << text;
-      ++reloads;
-    }
-  });
+  ReloadLoop reloads(&helper);
   const Served served = ServePieces(&helper, pieces);
-  serving.store(false);
-  reloader.join();
+  const int reloadCount = reloads.Stop();
   EXPECT_EQ(served.output, expected);
   EXPECT_EQ(served.counts.reads, static_cast<std::uint64_t>(kReads));
   EXPECT_EQ(served.counts.writes, static_cast<std::uint64_t>(kReads));
-  EXPECT_GT(reloads.load(), 0);
+  EXPECT_GT(reloadCount, 0);
 }
 
 // Answers that cannot be delivered (Squid is gone) end the serving instead

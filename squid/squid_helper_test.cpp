@@ -14,8 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "testing/host_fixture.h"
-#include "testing/plugin_setup.h"
+#include "helper_test_fixture.h"
 
 namespace tarnwick_squid {
 namespace {
@@ -23,11 +22,7 @@ namespace {
 using tarnwick::testkit::Dword;
 using tarnwick::testkit::FilterOptions;
 using tarnwick::testkit::Registry;
-using tarnwick::testkit::StandardFilter;
-using tarnwick::testkit::TempDir;
 using tarnwick::testkit::Text;
-
-const char kRedirect[] = "http://block.example/?u=%u&c=%c&a=%a";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -44,24 +39,7 @@ std::string Serve(FilterHelper* helper, const std::string& input, ServeCounts* c
   return out.str();
 }
 
-class SquidHelperTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tarnwick::testkit::WriteStandardFilter(&filter_);
-    options_.keyPath = filter_.keyPath;
-    options_.redirect = kRedirect;
-    options_.logPath = dir_.File("access.log");
-    options_.threads = 3;
-    options_.maxLineLength = 256;
-    options_.env = &env_;
-  }
-
-  StandardFilter filter_;
-  TempDir dir_;
-  // The test program's settings file, which a test may swap for another.
-  tarnwick::testkit::RegistryEnv env_{Registry::Get().env()->registry()};
-  HelperOptions options_;
-};
+using SquidHelperTest = HelperTestBase;
 
 TEST_F(SquidHelperTest, EveryLineGetsItsAnswerUnderItsOwnChannel) {
   FilterHelper helper(options_);
@@ -255,18 +233,9 @@ TEST_F(SquidHelperTest, ReloadsUnderLoadLoseNoRequest) {
                                         " http://alertonly.example/r 10.2.2.2/-\n"};
     input += std::to_string(1000000 + i) + kUrls[i % 3];
   }
-  std::atomic<bool> serving{true};
-  std::atomic<int> reloads{0};
-  std::thread reloader([&] {
-    std::string text;
-    while (serving.load()) {
-      if (!helper.Reload(&text)) ADD_FAILURE() << text;
-      ++reloads;
-    }
-  });
+  ReloadLoop reloads(&helper);
   const std::string output = Serve(&helper, input);
-  serving.store(false);
-  reloader.join();
+  const int reloadCount = reloads.Stop();
   std::vector<int> seen(kRequests, 0);
   int wrong = 0;
   for (const std::string& line : Lines(output)) {
@@ -279,7 +248,7 @@ TEST_F(SquidHelperTest, ReloadsUnderLoadLoseNoRequest) {
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kRequests);
-  EXPECT_GT(reloads.load(), 0);
+  EXPECT_GT(reloadCount, 0);
   // One access log line per alerted request, reopened or not.
   std::ifstream log(options_.logPath);
   std::stringstream text;
