@@ -29,11 +29,19 @@
 
 namespace tarnwick_squid {
 
+// What a helper whose filter cannot be loaded answers, until it loads.
+enum class FailureMode {
+  kDeny,   // every request denied, with "unavailable" as its categories
+  kAllow,  // every request passed, and counted
+};
+
 struct HelperOptions {
   std::string keyPath = "SOFTWARE\\Pellumin\\Filter";
   std::string redirect;  // block page template (%u, %a, %c, %%)
   std::string logPath;   // access log lines of alerted requests; empty: none
   ChannelMode channelMode = ChannelMode::kAuto;
+  Protocol protocol = Protocol::kRewrite;
+  FailureMode onFailure = FailureMode::kDeny;
   int threads = 4;
   std::size_t maxLineLength = 65536;  // longer lines are answered BH
   // Where the settings are read (its registry), at each Start and Reload.
@@ -46,7 +54,23 @@ struct ServeCounts {
   std::uint64_t denied = 0;
   std::uint64_t alerted = 0;
   std::uint64_t broken = 0;  // answered BH
+  // Answered by the failure mode, without a filter (denied ones are also
+  // counted in denied).
+  std::uint64_t unavailable = 0;
 };
+
+// The closing line's counts: "N requests (D denied, A alerted, B answered
+// BH)", and how many were answered without a filter when there were any.
+std::string DescribeCounts(const ServeCounts& counts);
+
+// What the filter said of one request: a CONNECT with a server name of its
+// own is judged by both names, and denied when either is.
+struct Judgement {
+  bool deny = false;
+  bool alert = false;
+  std::uint32_t deniedCategories = 0;  // the deny set's categories that matched
+};
+Judgement CombineJudgements(const Judgement& a, const Judgement& b);
 
 class FilterHelper {
  public:
@@ -57,13 +81,15 @@ class FilterHelper {
 
   // Opens the access log and loads the filter. False with *message (the
   // plug-in's own text, or why the log cannot be opened); then nothing is
-  // in force and Serve must not be called.
+  // in force, every request is answered by the failure mode (onFailure),
+  // and Reload tries again.
   bool Start(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // Reopens the access log and builds the filter again from the same key
   // path. True when the new filter is in force. When it does not load, the
   // one in force stays and *message says why. A log that cannot be
-  // reopened keeps the old file; *message says so too.
+  // reopened keeps the old file; *message says so too. While no filter has
+  // been loaded yet, the log must open too for the filter to come in force.
   bool Reload(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // What is in force, as hxhost says it (DescribeFilter).
@@ -82,8 +108,15 @@ class FilterHelper {
   class BatchQueue;
   struct Pending;
 
+  // The per-line step the reading loop and the pool call: the line read in
+  // the helper's protocol, judged, and answered.
   void AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts)
       REQUIRES_SHARED(filterLock_);
+  // The verdict on one parsed request (logging it when it is alerted).
+  Judgement Judge(const RequestLine& request) REQUIRES_SHARED(filterLock_);
+  Judgement JudgeUrl(const RequestLine& request, const char* url) REQUIRES_SHARED(filterLock_);
+  // The answer while no filter is loaded.
+  void AnswerUnavailable(const RequestLine& request, std::string* out, ServeCounts* counts);
   bool OpenLog(std::string* message) REQUIRES(reloadLock_);
 
   // The steps of Serve: a worker of the pool, the reading loop,
