@@ -82,15 +82,27 @@ int HexValue(char c) {
   return -1;
 }
 
-// Appends value to out with "%XX" unescaped (a "%" not followed by two hex
-// digits stays as it is). False when the result holds a control byte.
+// The bytes Squid URL-escapes in an external ACL helper's values (and
+// leaves as they are in a url_rewrite line): the "unsafe" ones of RFC 1738,
+// blanks, and all beyond ASCII. "%" itself it does not escape.
+bool SquidEscapes(unsigned char c) {
+  if (c <= 0x20 || c >= 0x7f) return true;
+  return std::string_view("\"#'<>[\\]^`{|}~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// Appends value to out with the escapes Squid made undone, so that the URL
+// is the one a url_rewrite helper is given. Other "%XX" stay as the client
+// wrote them. False when the result holds a control byte.
 bool AppendUnescaped(std::string_view value, std::string* out) {
   for (std::size_t i = 0; i < value.size(); ++i) {
     char c = value[i];
     if (c == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 &&
         HexValue(value[i + 2]) >= 0) {
-      c = static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-      i += 2;
+      const int decoded = HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]);
+      if (SquidEscapes(static_cast<unsigned char>(decoded))) {
+        c = static_cast<char>(decoded);
+        i += 2;
+      }
     }
     if (IsControl(c)) return false;
     out->push_back(c);

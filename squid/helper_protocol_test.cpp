@@ -163,9 +163,10 @@ TEST(HelperProtocolTest, AclLinesAreSplitAndUnescaped) {
        "www.b.example", true, nullptr},
       {"a.example:443 - -", ChannelMode::kAuto, nullptr, "a.example:443", "", "", true, nullptr},
       {"http://a.example/", ChannelMode::kAuto, nullptr, "http://a.example/", "", "", false, nullptr},
-      // Squid escapes "%" itself: one unescaping gives back what the client wrote.
-      {"3 http://a.example/%252e%252e/x%20y 10.0.0.1", ChannelMode::kAuto, "3",
-       "http://a.example/%2e%2e/x y", "10.0.0.1", "", false, nullptr},
+      // What Squid escapes is unescaped, giving the URL a url_rewrite line
+      // carries; what the client escaped ("%2e", "%25", "%2F") stays.
+      {"3 http://a.example/%2e%2e/%7E%22%5B%C3%A9%25%2F?x=%22%23frag 10.0.0.1", ChannelMode::kAuto,
+       "3", "http://a.example/%2e%2e/~\"[\xc3\xa9%25%2F?x=\"#frag", "10.0.0.1", "", false, nullptr},
       {"3 http://a.example/100%zz -", ChannelMode::kAuto, "3", "http://a.example/100%zz", "", "",
        false, nullptr},
       {"3 http://a.example/%0d%0aX -", ChannelMode::kAuto, "3", "", "", "", false,
