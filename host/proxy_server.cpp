@@ -107,6 +107,10 @@ class ProxyServer::Connection {
                      const ResponseHead& response, const Socket& upstream,
                      std::string* upstreamBuffer);
   void HandleConnect(const RequestHead& request);
+  // True when no filter is in force, the request then settled by the
+  // failure mode: *goOn says whether it is forwarded (allow) or has been
+  // answered 503 (deny).
+  bool SettledWithoutFilter(bool* goOn);
   // Runs the URL through the filter; false when the filter answered the
   // client and the request must not be forwarded.
   bool Filter(const std::string& url);
@@ -352,6 +356,19 @@ bool ProxyServer::Connection::Filter(const std::string& url) {
   return goOn;
 }
 
+bool ProxyServer::Connection::SettledWithoutFilter(bool* goOn) {
+  FilterAvailability* availability = server_->options_.availability;
+  if (availability == nullptr || availability->available()) return false;
+  availability->CountAnswered();
+  *goOn = availability->mode() == FailureMode::kAllow;
+  if (!*goOn) {
+    SendError(503, "Service Unavailable",
+              "The URL filter is unavailable (its settings or lists could not be loaded), so "
+              "this proxy serves no request until it is loaded again.");
+  }
+  return true;
+}
+
 bool ProxyServer::Connection::CanonicalTarget(const RequestHead& request, RequestTarget* target) {
   std::string error;
   if (request.method == "CONNECT") {
@@ -489,6 +506,8 @@ bool ProxyServer::Connection::AdmitRequest(const RequestHead& request, RequestTa
     SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
     return false;
   }
+  bool goOn = true;
+  if (SettledWithoutFilter(&goOn)) return goOn;
   return Filter(url->url);  // false: the filter has answered the client
 }
 
@@ -603,7 +622,8 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
   const ProxyOptions& options = server_->options_;
   RequestTarget target;
   if (!CanonicalTarget(request, &target)) return;
-  if (!FilterTunnel(target.url)) return;
+  bool goOn = true;
+  if (SettledWithoutFilter(&goOn) ? !goOn : !FilterTunnel(target.url)) return;
 
   Socket upstream;
   if (!ConnectUpstream(target.host, target.port, target.authority, &upstream)) return;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "address.h"
+#include "availability.h"
 #include "base/mutex.h"
 #include "log.h"
 #include "net.h"
@@ -37,6 +38,9 @@ struct ProxyOptions {
   std::vector<std::pair<std::string, std::string>> hostMap;
   // The clients served; empty: loopback only. Others get 403.
   std::vector<AddressRange> allowedClients;
+  // Whether the filter is in force and what to do while it is not; null:
+  // always in force. Must outlive the server.
+  FilterAvailability* availability = nullptr;
 };
 
 // The address hxhost connects to for an origin host.

@@ -451,6 +451,75 @@ TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
 
 // The filter sees the URL that is fetched, whatever spelling the client
 // used for it.
+// While the filter is unavailable every request is settled by the failure
+// mode, the filter never asked; once it is back, the filter decides again.
+TEST_F(ProxyTest, FailureModeSettlesEveryRequestUntilTheFilterIsBack) {
+  struct Case {
+    FailureMode mode;
+    const char* path;   // "CONNECT" for a tunnel
+    int status;         // what the client gets while unavailable
+    int statusAfter;    // and once the filter is in force
+    const char* bodyAfter;  // part of what it gets then
+  } cases[] = {
+      {FailureMode::kDeny, "/hello", 503, 200, "GET /hello"},
+      {FailureMode::kDeny, "/deny/this", 503, 200, "stub denied"},
+      {FailureMode::kDeny, "CONNECT", 503, 200, ""},
+      {FailureMode::kAllow, "/deny/this", 200, 200, "stub denied"},
+      {FailureMode::kAllow, "/hello", 200, 200, "GET /hello"},
+      {FailureMode::kAllow, "CONNECT", 200, 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode == FailureMode::kDeny ? "deny " : "allow ") + c.path);
+    FilterAvailability availability(c.mode);
+    availability.SetUnavailable("the list is gone");
+    ProxyOptions options;
+    options.availability = &availability;
+    options.hostMap = {{"pass.test", "127.0.0.1"}};
+    ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+    const int procCallsBefore = ReadStubStats().procCalls;
+    for (int round = 0; round < 2; ++round) {
+      int status = 0;
+      std::string body;
+      if (std::string(c.path) == "CONNECT") {
+        EchoServer echo;
+        Socket s = Connect();
+        const std::string request =
+            "CONNECT pass.test:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+        ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+        std::string buffer, head, error;
+        ASSERT_TRUE(ReadHeadFrom(s, &buffer, &head));
+        ResponseHead response;
+        ASSERT_TRUE(ParseResponseHead(head, &response, &error)) << error;
+        status = response.status;
+        body = buffer + (status == 200 ? "" : ReadUntilClose(s));
+        platform::ShutdownWrite(s);
+        if (status == 200) ReadUntilClose(s);
+      } else {
+        const Reply r = Fetch("GET " + OriginUrl(c.path) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(r.ok);
+        status = r.head.status;
+        body = r.body;
+      }
+      EXPECT_EQ(status, round == 0 ? c.status : c.statusAfter) << body;
+      if (round == 1) EXPECT_NE(body.find(c.bodyAfter), std::string::npos) << body;
+      if (round == 0 && c.mode == FailureMode::kAllow) {
+        EXPECT_EQ(body.find("stub denied"), std::string::npos) << body;
+      }
+      if (round == 0 && status == 503) {
+        EXPECT_NE(body.find("The URL filter is unavailable"), std::string::npos) << body;
+      }
+      if (round == 0) {
+        EXPECT_EQ(ReadStubStats().procCalls, procCallsBefore) << "the filter was asked";
+        EXPECT_EQ(availability.answered(), 1u);
+        EXPECT_NE(availability.Describe().find("the list is gone"), std::string::npos);
+        availability.SetAvailable();
+      }
+    }
+    EXPECT_EQ(availability.answered(), 1u);
+    TearDown();
+  }
+}
+
 TEST_F(ProxyTest, FilterAndOriginSeeOneCanonicalUrl) {
   ProxyOptions options;
   options.hostMap = {{"alert.test", "127.0.0.1"}};
