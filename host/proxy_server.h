@@ -67,6 +67,9 @@ class ProxyServer {
 
   // Connections being served now.
   int activeConnections() const { return active_.load(); }
+  // Connections closed because the client sent its body or took its answer
+  // too slowly (--client-timeout as a whole, not per wait).
+  std::uint64_t slowClientsClosed() const { return slowClientsClosed_.load(); }
 
  private:
   struct Worker {
@@ -100,6 +103,7 @@ class ProxyServer {
   std::atomic<bool> draining_{false};
   std::atomic<int> active_{0};
   std::atomic<int> evicting_{0};  // closed to make room, not ended yet
+  std::atomic<std::uint64_t> slowClientsClosed_{0};
   base::Mutex idleMutex_;
   std::map<Connection*, std::chrono::steady_clock::time_point> idle_ GUARDED_BY(idleMutex_);
   std::list<std::unique_ptr<Worker>> workers_;

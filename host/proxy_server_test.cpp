@@ -980,6 +980,96 @@ TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
   origin.join();
 }
 
+// A request body is limited as a whole, not per wait: one that trickles in
+// gets 408 and a closed connection, counted, while other clients are
+// served; one the client cuts short is the client's fault (400), not the
+// origin's (502).
+TEST_F(HostileClientTest, BodiesThatTrickleOrEndEarlyAreTheClientsFault) {
+  ProxyOptions options;
+  options.clientIdleTimeoutMs = 1000;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  struct Case {
+    const char* name;
+    bool trickle;  // a byte every 200 ms, each wait well within the timeout
+    int status;
+    std::uint64_t slowClosed;  // the count after the case
+  } cases[] = {
+      {"cut short", false, 400, 0},
+      {"trickling", true, 408, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Socket s = Connect();
+    const std::string head = "POST " + OriginUrl("/upload") +
+                             " HTTP/1.1\r\nContent-Length: 40\r\n\r\n";
+    ASSERT_EQ(platform::SendAll(s, head.data(), head.size(), kWaitMs), NetStatus::kOk);
+    if (c.trickle) {
+      // 40 bytes would take 8 s; another client is served meanwhile.
+      std::thread other([&] {
+        const Reply r = Fetch("GET " + OriginUrl("/meanwhile") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(r.head.status, 200);
+      });
+      for (int i = 0; i < 40; ++i) {
+        if (platform::SendAll(s, "x", 1, kWaitMs) != NetStatus::kOk) break;
+        const platform::SocketHandle handle = s.handle();
+        if (platform::WaitReadable(&handle, 1, 200, nullptr) == 0) break;  // answered
+      }
+      other.join();
+    } else {
+      ASSERT_EQ(platform::SendAll(s, "only ten b", 10, kWaitMs), NetStatus::kOk);
+      platform::ShutdownWrite(s);
+    }
+    const std::string all = ReadUntilClose(s);
+    ResponseHead reply;
+    std::string error;
+    const size_t end = FindHeadEnd(all);
+    ASSERT_NE(end, std::string::npos) << all;
+    ASSERT_TRUE(ParseResponseHead(all.substr(0, end), &reply, &error)) << error;
+    EXPECT_EQ(reply.status, c.status) << all;
+    for (int i = 0; i < 500 && server_->slowClientsClosed() < c.slowClosed; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(server_->slowClientsClosed(), c.slowClosed);
+  }
+}
+
+// An answer is limited as a whole too: a client that takes a byte now and
+// then is closed and counted, and others are served meanwhile.
+TEST_F(HostileClientTest, AClientThatReadsItsAnswerByTheByteIsClosedAndCounted) {
+  ProxyOptions options;
+  options.clientIdleTimeoutMs = 1000;
+  Socket listener;
+  ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
+  const uint16_t port = platform::LocalPort(listener);
+  std::thread origin([&] {
+    Socket s;
+    if (platform::AcceptTcp(listener, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n";
+    platform::SendAll(s, head.data(), head.size(), kWaitMs);
+    const std::string piece(64 * 1024, 'p');
+    while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
+    }
+  });
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  Socket s = Connect();
+  const std::string request =
+      "GET http://127.0.0.1:" + std::to_string(port) + "/big HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  char byte;
+  size_t n = 0;
+  for (int i = 0; i < 100 && server_->slowClientsClosed() == 0; ++i) {
+    if (platform::Receive(s, &byte, 1, kWaitMs, &n) != NetStatus::kOk) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (i == 3) {
+      const Reply r = Fetch("GET " + OriginUrl("/meanwhile") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+      EXPECT_EQ(r.head.status, 200);
+    }
+  }
+  EXPECT_EQ(server_->slowClientsClosed(), 1u);
+  s.Close();
+  origin.join();
+}
+
 TEST_F(HostileClientTest, ChunkedBodiesAreFramedAnewOrRefused) {
   ASSERT_NO_FATAL_FAILURE(StartProxy());
   const Resources before;  // the proxy listening, serving nobody
