@@ -10,7 +10,8 @@
 #   --strict    a missing squid, squid with TLS, curl, openssl or python3 is
 #               a failure, not a skip
 #
-# Checks: with the list missing at start, a rewrite Squid with --on-failure
+# Checks: the squid.conf fragments of doc/squid.md pass squid -k parse; with
+# the list missing at start, a rewrite Squid with --on-failure
 # deny and an external ACL Squid with --on-failure allow both keep serving,
 # every request denied (block page, "unavailable") or passed as chosen;
 # after the list is back and a SIGHUP, both filter. The ACL Squid denies
@@ -144,6 +145,28 @@ cat >"$work/errors/ERR_PELLUMIN" <<'PAGE'
 </body></html>
 PAGE
 chmod -R a+rX "$work/errors"
+
+# --- the squid.conf fragments of doc/squid.md, as written, through squid -k parse
+# (the files they name made here: the error pages, the ssl-bump certificate)
+command -v openssl >/dev/null || skip "openssl is not installed (the TLS fragment and cases need a certificate)"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=pellumin-test" \
+  -keyout "$work/bump.pem" -out "$work/bump.pem" >"$work/openssl.log" 2>&1 || fail "openssl req: $(tail -3 "$work/openssl.log")"
+chmod 644 "$work/bump.pem"
+awk -v dir="$work" '/^```squid.conf$/ { n++; file = dir "/fragment" n ".conf"; next }
+  /^```/ { file = ""; next }
+  file != "" { print > file }' "$here/../doc/squid.md"
+fragments=$(ls "$work"/fragment*.conf 2>/dev/null | wc -l)
+[ "$fragments" -ge 3 ] || fail "doc/squid.md: $fragments squid.conf fragments, want 3"
+for f in "$work"/fragment*.conf; do
+  {
+    printf 'http_port 127.0.0.1:%s\npid_filename %s/parse.pid\ncache_log %s/parse-cache.log\n' "$(free_port)" "$work" "$work"
+    sed -e "s|/etc/squid/pellumin-errors|$work/errors|g" -e "s|/etc/squid/pellumin-bump.pem|$work/bump.pem|g" "$f"
+  } >"$f.full"
+  problems='FATAL\|ERROR:\|Bungled\|[Uu]nrecognized\|WARNING:'
+  "$squid" -k parse -f "$f.full" >"$f.parse" 2>&1 || fail "doc/squid.md $(basename "$f"): squid -k parse: $(grep "$problems" "$f.parse" | head -5)"
+  ! grep -q "$problems" "$f.parse" || fail "doc/squid.md $(basename "$f"): $(grep "$problems" "$f.parse" | head -5)"
+done
+echo "ok: the $fragments squid.conf fragments of doc/squid.md pass squid -k parse"
 
 # start_squid NAME CONFIG-LINES: a Squid of its own in $work/NAME; sets
 # port_NAME and pid_NAME.
@@ -281,32 +304,28 @@ passed=$(grep -c $'\tpassed$' "$work/acl.verdicts")
 echo "ok: $requests URLs through both: identical verdicts ($denied denied, $passed passed), none lost"
 
 # --- TLS: a CONNECT by address judged by its server name
-openssl_bin=$(command -v openssl) || { echo "skipped: the TLS cases (openssl is not installed)"; openssl_bin=""; }
-if [ -n "$openssl_bin" ]; then
-  "$openssl_bin" req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=pellumin-test" \
-    -keyout "$work/tls.key" -out "$work/tls.crt" >"$work/openssl.log" 2>&1 || fail "openssl req: $(tail -3 "$work/openssl.log")"
-  chmod 644 "$work/tls.key" "$work/tls.crt"
-  tls_port=$(free_port)
-  python3 - "$tls_port" "$work/tls.crt" "$work/tls.key" >"$work/tls.log" 2>&1 <<'PY' &
+cp "$work/bump.pem" "$work/tls.pem"
+tls_port=$(free_port)
+python3 - "$tls_port" "$work/tls.pem" >"$work/tls.log" 2>&1 <<'PY' &
 import http.server, ssl, sys
 class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = ("tls origin %s\n" % self.path).encode()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
+  def do_GET(self):
+      body = ("tls origin %s\n" % self.path).encode()
+      self.send_response(200)
+      self.send_header("Content-Length", str(len(body)))
+      self.end_headers()
+      self.wfile.write(body)
+  def log_message(self, *args):
+      pass
 server = http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[1])), Handler)
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-context.load_cert_chain(sys.argv[2], sys.argv[3])
+context.load_cert_chain(sys.argv[2])
 server.socket = context.wrap_socket(server.socket, server_side=True)
 server.serve_forever()
 PY
-  tls_pid=$!
-  start_squid tls "
-http_port 127.0.0.1:$(free_port) ssl-bump cert=$work/tls.crt key=$work/tls.key generate-host-certificates=off
+tls_pid=$!
+start_squid tls "
+http_port 127.0.0.1:$(free_port) ssl-bump cert=$work/tls.pem generate-host-certificates=off
 external_acl_type pellumin_sni ttl=0 negative_ttl=0 children-max=1 children-startup=1 concurrency=100 %URI %>a %ssl::>sni $helper_cmd --protocol acl
 acl pellumin_sni external pellumin_sni
 acl step1 at_step SslBump1
@@ -316,24 +335,23 @@ http_access deny all
 ssl_bump peek step1
 ssl_bump terminate pellumin_sni
 ssl_bump splice all"
-  # The ssl-bump port is the one clients use here: the first http_port
-  # line is the plain one start_squid checks.
-  bump_port=$(sed -n 's/^http_port 127.0.0.1:\([0-9]*\) ssl-bump.*/\1/p' "$work/tls/squid.conf")
-  for _ in $(seq 1 100); do curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$bump_port/" && break; sleep 0.1; done
-  tls_get() {  # NAME: "CODE BODY" for https://NAME/ reached at 127.0.0.1
-    curl -sk --max-time 20 -x "http://127.0.0.1:$bump_port" --connect-to "$1:443:127.0.0.1:$tls_port" \
-      "https://$1/sni-test" 2>/dev/null
-    echo " exit=$?"
-  }
-  got=$(tls_get unlisted.test)
-  [ "$got" = "tls origin /sni-test
+# The ssl-bump port is the one clients use here: the first http_port
+# line is the plain one start_squid checks.
+bump_port=$(sed -n 's/^http_port 127.0.0.1:\([0-9]*\) ssl-bump.*/\1/p' "$work/tls/squid.conf")
+for _ in $(seq 1 100); do curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$bump_port/" && break; sleep 0.1; done
+tls_get() {  # NAME: "CODE BODY" for https://NAME/ reached at 127.0.0.1
+  curl -sk --max-time 20 -x "http://127.0.0.1:$bump_port" --connect-to "$1:443:127.0.0.1:$tls_port" \
+    "https://$1/sni-test" 2>/dev/null
+  echo " exit=$?"
+}
+got=$(tls_get unlisted.test)
+[ "$got" = "tls origin /sni-test
  exit=0" ] || fail "TLS with an unlisted server name by address: got '$got'"
-  got=$(tls_get casino.example.com)
-  case "$got" in *"tls origin"*) fail "TLS with a listed server name by address was served: '$got'" ;; esac
-  grep -q "CONNECT 127.0.0.1:$tls_port" "$work/tls/access.log" ||
-    fail "curl --connect-to did not reach Squid by address: $(tail -3 "$work/tls/access.log")"
-  echo "ok: TLS by address: a listed server name is terminated, an unlisted one spliced and served"
-fi
+got=$(tls_get casino.example.com)
+case "$got" in *"tls origin"*) fail "TLS with a listed server name by address was served: '$got'" ;; esac
+grep -q "CONNECT 127.0.0.1:$tls_port" "$work/tls/access.log" ||
+  fail "curl --connect-to did not reach Squid by address: $(tail -3 "$work/tls/access.log")"
+echo "ok: TLS by address: a listed server name is terminated, an unlisted one spliced and served"
 
 # --- the end: Squid stops, and its helpers with it
 for pid in "${squid_pids[@]}"; do
