@@ -806,6 +806,32 @@ class RawOrigin {
   std::thread thread_;
 };
 
+// An origin that answers one request with a body that has no end in sight,
+// sent for as long as it is taken.
+class EndlessOrigin {
+ public:
+  EndlessOrigin() {
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, nullptr), NetStatus::kOk);
+    port_ = platform::LocalPort(listener_);
+    thread_ = std::thread([this] {
+      Socket s;
+      if (platform::AcceptTcp(listener_, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+      std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n";
+      platform::SendAll(s, head.data(), head.size(), kWaitMs);
+      const std::string piece(64 * 1024, 'p');
+      while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
+      }
+    });
+  }
+  ~EndlessOrigin() { thread_.join(); }
+  uint16_t port() const { return port_; }
+
+ private:
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
 class HostileClientTest : public ProxyTest {
  protected:
   // Waits (bounded) until the proxy serves nobody and the process has no
@@ -952,19 +978,8 @@ TEST_F(HostileClientTest, OversizedHeadsGetA4xxAndAClosedConnection) {
 TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
   ProxyOptions options;
   options.clientIdleTimeoutMs = 1000;
-  // An origin that sends without end.
-  Socket listener;
-  ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
-  const uint16_t port = platform::LocalPort(listener);
-  std::thread origin([&] {
-    Socket s;
-    if (platform::AcceptTcp(listener, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n";
-    platform::SendAll(s, head.data(), head.size(), kWaitMs);
-    const std::string piece(64 * 1024, 'p');
-    while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
-    }
-  });
+  EndlessOrigin origin;
+  const uint16_t port = origin.port();
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   const Resources before;  // the proxy listening, serving nobody
   Socket s = Connect();
@@ -977,7 +992,6 @@ TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ExpectBackToIdle(before, /*heldOpen=*/1);
-  origin.join();
 }
 
 // A request body is limited as a whole, not per wait: one that trickles in
@@ -1038,18 +1052,8 @@ TEST_F(HostileClientTest, BodiesThatTrickleOrEndEarlyAreTheClientsFault) {
 TEST_F(HostileClientTest, AClientThatReadsItsAnswerByTheByteIsClosedAndCounted) {
   ProxyOptions options;
   options.clientIdleTimeoutMs = 1000;
-  Socket listener;
-  ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
-  const uint16_t port = platform::LocalPort(listener);
-  std::thread origin([&] {
-    Socket s;
-    if (platform::AcceptTcp(listener, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n";
-    platform::SendAll(s, head.data(), head.size(), kWaitMs);
-    const std::string piece(64 * 1024, 'p');
-    while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
-    }
-  });
+  EndlessOrigin origin;
+  const uint16_t port = origin.port();
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   Socket s = Connect();
   const std::string request =
@@ -1067,7 +1071,6 @@ TEST_F(HostileClientTest, AClientThatReadsItsAnswerByTheByteIsClosedAndCounted) 
   }
   EXPECT_EQ(server_->slowClientsClosed(), 1u);
   s.Close();
-  origin.join();
 }
 
 TEST_F(HostileClientTest, ChunkedBodiesAreFramedAnewOrRefused) {

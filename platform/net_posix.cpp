@@ -255,26 +255,17 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   }
 }
 
-namespace {
-
-// SendAll, each wait bounded by timeout_ms, or with whole all of them.
-NetStatus SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
+NetStatus internal::SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
                          bool whole, const Waker* waker) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  const SendWaits waits(timeout_ms, whole);
   const char* p = static_cast<const char*>(data);
   const bool wait_first = timeout_ms >= 0 || waker;
   while (size > 0) {
     if (IsWoken(waker)) return NetStatus::kWoken;
     if (wait_first) {
-      int wait_ms = timeout_ms;
-      if (whole) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      }
       pollfd pfd[2] = {{Fd(socket.handle()), POLLOUT, 0}, {}};
       nfds_t count = AddWaker(pfd, 1, waker);
-      int ready = PollRetry(pfd, count, wait_ms);
+      int ready = PollRetry(pfd, count, waits.NextMs());
       if (ready == 0) return NetStatus::kTimeout;
       if (ready < 0) return NetStatus::kError;
       if (WokenIn(pfd, count, waker)) return NetStatus::kWoken;
@@ -289,18 +280,6 @@ NetStatus SendAllBounded(const Socket& socket, const void* data, size_t size, in
     size -= static_cast<size_t>(n);
   }
   return NetStatus::kOk;
-}
-
-}  // namespace
-
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                  const Waker* waker) {
-  return SendAllBounded(socket, data, size, timeout_ms, false, waker);
-}
-
-NetStatus SendAllWithin(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                        const Waker* waker) {
-  return SendAllBounded(socket, data, size, timeout_ms < 0 ? 0 : timeout_ms, true, waker);
 }
 
 void ShutdownWrite(const Socket& socket) { shutdown(Fd(socket.handle()), SHUT_WR); }

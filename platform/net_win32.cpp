@@ -306,23 +306,14 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   return status == NetStatus::kTimeout ? NetStatus::kError : status;
 }
 
-namespace {
-
-// SendAll, each wait bounded by timeout_ms, or with whole all of them.
-NetStatus SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
+NetStatus internal::SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
                          bool whole, const Waker* waker) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  const SendWaits waits(timeout_ms, whole);
   const char* p = static_cast<const char*>(data);
   SOCKET s = Sock(socket.handle());
   while (size > 0) {
     if (timeout_ms >= 0 || waker) {
-      int wait_ms = timeout_ms;
-      if (whole) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      }
-      int ready = WaitOne(s, true, wait_ms, nullptr, waker);
+      int ready = WaitOne(s, true, waits.NextMs(), nullptr, waker);
       if (ready == 0) return NetStatus::kTimeout;
       if (ready == -3) return NetStatus::kWoken;
       if (ready < 0) return StatusFromWsa(WSAGetLastError());
@@ -339,18 +330,6 @@ NetStatus SendAllBounded(const Socket& socket, const void* data, size_t size, in
     size -= static_cast<size_t>(n);
   }
   return NetStatus::kOk;
-}
-
-}  // namespace
-
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                  const Waker* waker) {
-  return SendAllBounded(socket, data, size, timeout_ms, false, waker);
-}
-
-NetStatus SendAllWithin(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                        const Waker* waker) {
-  return SendAllBounded(socket, data, size, timeout_ms < 0 ? 0 : timeout_ms, true, waker);
 }
 
 void ShutdownWrite(const Socket& socket) { shutdown(Sock(socket.handle()), SD_SEND); }

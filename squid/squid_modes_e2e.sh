@@ -35,31 +35,10 @@ HOSTS=(casino.example.com www.bets.example.net games.example.org sports.example.
 PATHS=(/ /promo /offers/bets /x/../promo /%2e%2e/promo /promo#top /games/ /games/jokes/
   /~someone/ /%7Esomeone/ /people/~ /fashion/a /a%22b/ /q?x=1)
 
-usage() { echo "Usage: $0 BUILD_DIR [--requests N] [--strict]"; }
-build=""
-requests=3000
-strict=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --requests) [ $# -ge 2 ] || { usage >&2; exit 2; }; requests=$2; shift ;;
-    --strict) strict=1 ;;
-    -h|--help) usage; sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    -*) usage >&2; exit 2 ;;
-    *) [ -z "$build" ] || { usage >&2; exit 2; }; build=$1 ;;
-  esac
-  shift
-done
-[ -n "$build" ] || { usage >&2; exit 2; }
-case "$requests" in ''|*[!0-9]*) usage >&2; exit 2 ;; esac
-
-skip() {
-  if [ "$strict" = 1 ]; then
-    echo "FAILED (strict): $*" >&2
-    exit 1
-  fi
-  echo "skipped: $*"
-  exit 77
-}
+here=$(cd "$(dirname "$0")" && pwd)
+E2E_REQUESTS=3000
+# shellcheck source=squid/e2e_common.sh
+. "$here/e2e_common.sh"
 fail() {
   echo "FAILED: $*" >&2
   if [ -n "${work:-}" ]; then
@@ -70,17 +49,7 @@ fail() {
   exit 1
 }
 
-here=$(cd "$(dirname "$0")" && pwd)
-[ -d "$build" ] || skip "no build folder $build"
-build=$(cd "$build" && pwd)
-helper=$build/bin/tarnwick-squid
-list=$build/data/sample.lst
-squid=$(command -v squid || echo /usr/sbin/squid)
-[ -x "$helper" ] || skip "tarnwick-squid is not built ($helper)"
-[ -f "$list" ] || skip "the sample list is not built ($list)"
-[ -x "$squid" ] || skip "Debian's squid is not installed (scripts/setup-debian.sh --native installs squid-openssl)"
-command -v curl >/dev/null || skip "curl is not installed"
-command -v python3 >/dev/null || skip "python3 is not installed"
+check_build_and_tools
 # The external ACL format and the TLS cases need %ssl::>sni, which only a
 # Squid built with OpenSSL knows.
 "$squid" -v 2>/dev/null | grep -q -- '--with-openssl' ||
@@ -92,12 +61,7 @@ squid_pids=()
 origin_pid=""
 tls_pid=""
 # The helpers a Squid started, by process id (children of that squid).
-helper_pids() {
-  local pid
-  for pid in $(cat "/proc/$1/task/"*/children 2>/dev/null); do
-    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$helper" ] && echo "$pid"
-  done
-}
+helper_pids() { helper_children "$1" "$helper"; }
 cleanup() {
   local pid leftover
   for pid in "${squid_pids[@]}"; do
@@ -111,8 +75,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 export TARNWICK_HKLM=$work/hklm.reg
 # write_settings CONTROL_FILE: a whole new file, moved into place.
