@@ -1,6 +1,6 @@
-// helper_protocol.h -- the lines of Squid's url_rewrite_program protocol
-// (Squid 4 and later): what a request line says, and how answers are
-// written.
+// helper_protocol.h -- the lines of Squid's url_rewrite_program and
+// external_acl_type protocols (Squid 4 and later): what a request line
+// says, and how answers are written.
 //
 // A request is "[channel-ID SP] URL [SP extras]". The channel-ID is an
 // opaque token that is echoed at the head of the answer; Squid sends it
@@ -8,7 +8,9 @@
 // answers may go out in any order. CONNECT requests carry "host:port" as
 // their URL. Answers: "OK status=302 url=\"...\"" redirects the client,
 // "ERR" leaves the request as it is, "BH message=\"...\"" says the helper
-// could not handle the line.
+// could not handle the line. An external ACL line carries the values of its
+// format ("%URI %>a %ssl::>sni" here); "OK" says the ACL matches (the
+// request is denied), "ERR" that it does not.
 #ifndef PELLUMIN_SQUID_HELPER_PROTOCOL_H_
 #define PELLUMIN_SQUID_HELPER_PROTOCOL_H_
 

@@ -1,6 +1,7 @@
-// squid_helper.h -- the filter as a Squid url_rewrite helper: settings,
-// lists and sets loaded by the plug-in's own loader, a verdict for each
-// request line, and the loop that reads Squid's lines and answers them.
+// squid_helper.h -- the filter as a Squid url_rewrite or external ACL
+// helper: settings, lists and sets loaded by the plug-in's own loader, a
+// verdict for each request line, and the loop that reads Squid's lines and
+// answers them.
 //
 // Threads. Lines with a channel-ID are answered by a small pool of worker
 // threads, in batches, in whatever order they finish; the filter is read
