@@ -182,7 +182,9 @@ TEST(HelperProtocolTest, AclLinesAreSplitAndUnescaped) {
     std::string decoded = "left over";
     const RequestLine r = ParseAclRequestLine(c.line, c.mode, &decoded);
     EXPECT_EQ(r.hasChannel, c.channel != nullptr);
-    if (c.channel != nullptr) EXPECT_EQ(r.channel, c.channel);
+    if (c.channel != nullptr) {
+      EXPECT_EQ(r.channel, c.channel);
+    }
     if (c.fault != nullptr) {
       ASSERT_NE(r.fault, nullptr);
       EXPECT_STREQ(r.fault, c.fault);
