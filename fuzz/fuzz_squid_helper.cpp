@@ -3,16 +3,18 @@
 // by the reading thread or in pieces by the workers, against the plug-in's
 // settings that deny and alert.
 //
-// Input: byte 0 chooses the channel-ID mode (bits 0-1: 0 and 3 auto, 1 on,
-// 2 off) and how the bytes arrive (bits 2-7: reads of that many bytes, as
-// a pipe delivers them; 0: as much as the helper asks for each time); the
+// Input: byte 0 chooses the helper (bits 0-1: 0 auto, 1 on, 2 off channel-ID
+// mode of the url_rewrite protocol; 3 the external ACL protocol, channel-IDs
+// auto) and how the bytes arrive (bits 2-7: reads of that many bytes, as a
+// pipe delivers them; 0: as much as the helper asks for each time); the
 // rest is what Squid writes. Each read copies from the input bytes
-// themselves, so a read past them is caught. Every line (the last one also without its line end) gets
-// exactly one answer, the one the helper gives that line alone, in the
-// order of the lines; a line longer than the limit or holding a NUL is
-// answered BH; a channel-ID is echoed at the head of its answer; every
-// answer is one line of printable text in one of the three forms Squid
-// reads; a read's answers leave in at most one write.
+// themselves, so a read past them is caught. Every line (the last one also
+// without its line end) gets exactly one answer, the one the helper gives
+// that line alone, in the order of the lines; a line longer than the limit
+// or holding a NUL is answered BH; a channel-ID is echoed at the head of its
+// answer; every answer is one line of printable text in one of the three
+// forms Squid reads (the ACL's "OK message=... log=..." for its helper); a
+// read's answers leave in at most one write.
 #include <algorithm>
 #include <memory>
 #include <cstdint>
@@ -31,6 +33,7 @@ namespace {
 using tarnwick_squid::ChannelMode;
 using tarnwick_squid::FilterHelper;
 using tarnwick_squid::HelperOptions;
+using tarnwick_squid::Protocol;
 
 constexpr char kKey[] = "SOFTWARE\\PelluminFuzzSquid";
 // The shortest limit the helper's --max-line takes.
@@ -71,17 +74,20 @@ struct Fixture {
   std::unique_ptr<platform::Registry> registry =
       platform::NewFileRegistry(fuzz::WriteDenyAlertSettings(kKey));
   tarnwick::testkit::RegistryEnv env{registry.get()};
-  FilterHelper* helpers[3];  // by ChannelMode: auto, on, off
+  // By ChannelMode (auto, on, off) for url_rewrite, then the external ACL.
+  FilterHelper* helpers[4];
 
   Fixture() {
-    const ChannelMode modes[3] = {ChannelMode::kAuto, ChannelMode::kOn, ChannelMode::kOff};
-    for (int i = 0; i < 3; ++i) {
+    const ChannelMode modes[4] = {ChannelMode::kAuto, ChannelMode::kOn, ChannelMode::kOff,
+                                  ChannelMode::kAuto};
+    for (int i = 0; i < 4; ++i) {
       HelperOptions options;
       options.keyPath = kKey;
       options.env = &env;
       options.redirect = "http://block.example/?u=%u&a=%a&c=%c&p=%%&x=%x";
       options.logPath = "/dev/null";  // alerted requests are logged, nowhere
       options.channelMode = modes[i];
+      if (i == 3) options.protocol = Protocol::kAcl;
       options.threads = 2;
       options.maxLineLength = kMaxLine;
       helpers[i] = new FilterHelper(options);
@@ -134,17 +140,23 @@ bool ReadQuoted(std::string_view* text) {
   return false;
 }
 
-// One of "ERR", "OK status=302 url=\"...\"", "BH message=\"...\"" and
-// nothing after it. Sets *broken for BH and *denied for OK.
-bool IsAnswerForm(std::string_view answer, bool* broken, bool* denied) {
+// One of "ERR", "OK status=302 url=\"...\"" (or for the ACL "OK
+// message=\"...\" log=\"...\""), "BH message=\"...\"" and nothing after it.
+// Sets *broken for BH and *denied for OK.
+bool IsAnswerForm(std::string_view answer, bool acl, bool* broken, bool* denied) {
   *broken = *denied = false;
   if (answer == "ERR") return true;
-  const std::string_view ok = "OK status=302 url=";
+  const std::string_view ok = acl ? "OK message=" : "OK status=302 url=";
   const std::string_view bh = "BH message=";
   std::string_view value;
   if (answer.substr(0, ok.size()) == ok) {
     *denied = true;
     value = answer.substr(ok.size());
+    if (acl) {
+      const std::string_view log = " log=";
+      if (!ReadQuoted(&value) || value.substr(0, log.size()) != log) return false;
+      value.remove_prefix(log.size());
+    }
   } else if (answer.substr(0, bh.size()) == bh) {
     *broken = true;
     value = answer.substr(bh.size());
@@ -160,9 +172,10 @@ bool IsAnswerForm(std::string_view answer, bool* broken, bool* denied) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
   if (size == 0) return 0;
-  const int modeIndex = (data[0] & 3) == 3 ? 0 : data[0] & 3;
-  const ChannelMode mode = static_cast<ChannelMode>(modeIndex);
-  FilterHelper& helper = *fixture.helpers[modeIndex];
+  const int helperIndex = data[0] & 3;
+  const bool acl = helperIndex == 3;
+  const ChannelMode mode = acl ? ChannelMode::kAuto : static_cast<ChannelMode>(helperIndex);
+  FilterHelper& helper = *fixture.helpers[helperIndex];
   const char* bytes = reinterpret_cast<const char*>(data + 1);
   const std::size_t length = size - 1;
 
@@ -205,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       text.remove_prefix(channel.size() + 1);
     }
     bool broken = false, denied = false;
-    FUZZ_CHECK(IsAnswerForm(text, &broken, &denied));
+    FUZZ_CHECK(IsAnswerForm(text, acl, &broken, &denied));
     expectedBroken += broken;
     expectedDenied += denied;
     expected.push_back(answer);

@@ -203,7 +203,8 @@ start_host() {  # extra hxhost options; sets host_pid and proxy_port
     sleep 0.1
   done
   [ -n "$proxy_port" ] || fail "hxhost did not start listening"
-  grep -q "Initialized Correctly" "$work/hxhost.err" || fail "the plug-in did not initialise"
+  [ "${expect_unavailable:-0}" = 1 ] ||
+    grep -q "Initialized Correctly" "$work/hxhost.err" || fail "the plug-in did not initialise"
 }
 start_host
 
@@ -309,4 +310,39 @@ status=$(curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" -o /dev/null -w
 grep -q "refused client 127\.0\.0\.1:" "$work/access.log" || fail "client outside --allow: no log line"
 stop_host
 echo "ok: 403      client outside --allow 192.0.2.0/24"
+
+# 8. The list missing at start (POSIX only: SIGHUP, and settings in a file):
+# hxhost keeps serving by --on-failure, and filters once the list is back
+# and it is told to reload.
+if [ "$windows" = 0 ]; then
+  sed "s|\"ControlFile\"=\".*\"|\"ControlFile\"=\"$work/list-to-come.lst\"|" "$work/hklm.reg" >"$work/broken.reg"
+  for mode in deny allow; do
+    : >"$work/hxhost.err"
+    TARNWICK_HKLM=$work/broken.reg expect_unavailable=1 start_host --on-failure "$mode"
+    grep -q "hxhost: .*the filter is unavailable (.*list-to-come.lst" "$work/hxhost.err" ||
+      fail "--on-failure $mode: hxhost did not say why it has no filter: $(cat "$work/hxhost.err")"
+    status=$(curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" -o "$work/body" -w '%{http_code}' \
+      "http://$DENY_HOST:$origin_port$DENY_PATH")
+    if [ "$mode" = deny ]; then
+      [ "$status" = 503 ] && grep -q "The URL filter is unavailable" "$work/body" ||
+        fail "--on-failure deny without a list: status $status, $(head -c 200 "$work/body")"
+    else
+      [ "$status" = 200 ] && [ "$(cat "$work/body")" = "must never be served" ] ||
+        fail "--on-failure allow without a list: status $status, $(head -c 200 "$work/body")"
+    fi
+    cp "$work/hklm.reg" "$work/broken.reg"
+    kill -HUP "$host_pid"
+    for _ in $(seq 1 100); do grep -q "filtering resumes" "$work/hxhost.err" && break; sleep 0.1; done
+    grep -q "hxhost: the filter is loaded; filtering resumes" "$work/hxhost.err" ||
+      fail "--on-failure $mode: no filter after the list is back and SIGHUP: $(cat "$work/hxhost.err")"
+    body=$(fetch "http://$DENY_HOST:$origin_port$DENY_PATH")
+    case "$body" in
+      *"Access Restricted"*"$DENIAL_BODY"*) ;;
+      *) fail "--on-failure $mode: not denied after the reload: '$body'" ;;
+    esac
+    stop_host
+    sed "s|\"ControlFile\"=\".*\"|\"ControlFile\"=\"$work/list-to-come.lst\"|" "$work/hklm.reg" >"$work/broken.reg"
+  done
+  echo "ok: no list at start: 503 (deny) or unfiltered (allow), filtering after the list and SIGHUP"
+fi
 echo "e2e passed"

@@ -60,14 +60,14 @@ int main(int argc, char** argv) {
   if (ready < 0) return Fail(message);
   std::fprintf(stderr, "hxhost: plug-in: %s\n", message.c_str());
   if (ready == 1) LogFilterInForce(options.keyPath, &diagnostics);
+  FilterAvailability availability(options.onFailure);
   if (ready == 0) {
-    if (!options.allowUnfiltered) {
-      plugin.UnInit();
-      return Fail("the plug-in is not ready, so requests would pass unfiltered; not serving "
-                  "(use --allow-unfiltered to serve anyway)");
-    }
-    std::fprintf(stderr, "hxhost: WARNING: the plug-in is not ready; requests pass UNFILTERED\n");
+    // Exiting would take the proxy down for one bad list; the failure mode
+    // says what clients get until a reload loads the filter.
+    availability.SetUnavailable(message);
+    diagnostics.Write("hxhost: " + availability.Describe());
   }
+  options.proxy.availability = &availability;
 
   ProxyServer server(options.proxy, &plugin, &accessLog, &diagnostics);
   platform::NetStatus status = server.Listen(&error);
@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
   {
     // SIGHUP: the same key path again, and the access log file reopened.
-    Reloader reloader({&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics});
+    Reloader reloader(
+        {&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics, &availability});
     server.Run();
   }
   std::fprintf(stderr, "hxhost: stopping\n");

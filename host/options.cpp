@@ -29,7 +29,13 @@ const char* UsageText() {
          "  --max-connections N      clients served at once (default 256)\n"
          "  --resolve NAME=ADDRESS   connect to ADDRESS for origin host NAME (\"*\": every\n"
          "                           host); repeatable; for demos and tests\n"
-         "  --allow-unfiltered       keep serving when the plug-in fails to initialise\n"
+         "  --on-failure MODE        while the plug-in cannot initialise (a missing list,\n"
+         "                           settings that do not parse): deny (default) answers\n"
+         "                           every request 503, saying the filter is unavailable;\n"
+         "                           allow forwards every request unfiltered, counted.\n"
+         "                           Either way hxhost says why every minute and tries\n"
+         "                           again every 30 seconds and on SIGHUP\n"
+         "  --allow-unfiltered       the same as --on-failure allow\n"
          "  --config KEY             open the plug-in's settings for KEY, then exit\n"
          "  --help                   show this text\n"
          "\n"
@@ -99,6 +105,15 @@ bool ApplyClientTimeout(const std::string& value, ParseState* state, std::string
   return ParseSeconds("--client-timeout", value, &state->out->proxy.clientIdleTimeoutMs, error);
 }
 
+bool ApplyOnFailure(const std::string& value, ParseState* state, std::string* error) {
+  if (value == "deny" || value == "allow") {
+    state->out->onFailure = value == "allow" ? FailureMode::kAllow : FailureMode::kDeny;
+    return true;
+  }
+  *error = "--on-failure must be deny or allow, not '" + value + "'";
+  return false;
+}
+
 bool ApplyResolve(const std::string& value, ParseState* state, std::string* error) {
   const size_t sep = value.find('=');
   if (sep == 0 || sep == std::string::npos || sep + 1 == value.size()) {
@@ -151,6 +166,7 @@ const ValueOption kValueOptions[] = {
     {"--resolve", "NAME=ADDRESS", nullptr, ApplyResolve},
     {"--allow", "an address range", nullptr, ApplyAllow},
     {"--max-connections", "a number", nullptr, ApplyMaxConnections},
+    {"--on-failure", "deny or allow", nullptr, ApplyOnFailure},
 };
 
 // The switch an option without a value turns on; null for any other name.
@@ -206,6 +222,7 @@ bool ParseOptions(const std::vector<std::string>& args, HostOptions* out, std::s
   while (cursor.Next()) {
     if (!ReadOption(&cursor, &state, error)) return false;
   }
+  if (out->allowUnfiltered) out->onFailure = FailureMode::kAllow;
   return CheckCombination(state, error);
 }
 

@@ -15,7 +15,9 @@ struct HostOptions {
   std::string configKey;  // --config: open the settings, then exit
   bool configMode = false;
   std::string logPath;    // empty: standard error
-  bool allowUnfiltered = false;
+  bool allowUnfiltered = false;  // the older spelling of --on-failure allow
+  // What to do while the filter cannot be loaded.
+  FailureMode onFailure = FailureMode::kDeny;
   bool help = false;
   ProxyOptions proxy;
 };

@@ -53,6 +53,24 @@ TEST(OptionsTest, AcceptedCommandLines) {
   EXPECT_TRUE(o.proxy.allowedClients[1].network.v6);
   EXPECT_EQ(o.proxy.allowedClients[2].prefixBits, 32);
 
+  // The failure mode: deny by default; --allow-unfiltered is the older
+  // spelling of allow.
+  struct FailureCase {
+    std::vector<std::string> args;
+    FailureMode mode;
+  } failureCases[] = {
+      {{"--plugin", "p.so"}, FailureMode::kDeny},
+      {{"--plugin", "p.so", "--on-failure", "allow"}, FailureMode::kAllow},
+      {{"--plugin", "p.so", "--on-failure=deny"}, FailureMode::kDeny},
+      {{"--plugin", "p.so", "--on-failure=deny", "--allow-unfiltered"}, FailureMode::kAllow},
+  };
+  for (const FailureCase& c : failureCases) {
+    ASSERT_TRUE(ParseOptions(c.args, &o, &error)) << error;
+    EXPECT_EQ(o.onFailure, c.mode) << c.args.back();
+  }
+  EXPECT_FALSE(ParseOptions({"--plugin", "p.so", "--on-failure", "exit"}, &o, &error));
+  EXPECT_EQ(error, "--on-failure must be deny or allow, not 'exit'");
+
   ASSERT_TRUE(ParseOptions({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
 

@@ -1,6 +1,7 @@
 // proxy_server.cpp -- accepting clients, filtering and relaying requests.
 #include "proxy_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -25,6 +26,11 @@ constexpr int kAcceptSliceMs = 200;     // how often the accept loop looks at th
 constexpr int kIdleSliceMs = 200;       // the same for an idle keep-alive client
 constexpr int kLingerMs = 2000;         // reading what a client still sends after we close
 constexpr size_t kLingerBytes = 1 << 20;
+// A slow client's allowance of waiting is given back as each this many
+// bytes of its body or its answer go through: a total time for a short
+// transfer, and a least rate for a long one, which a whole-transfer limit
+// would cut off however well it went.
+constexpr size_t kProgressBytes = 16 * 1024;
 
 std::string HtmlEscape(std::string_view text) {
   std::string out;
@@ -62,11 +68,40 @@ std::string MapUpstreamHost(const ProxyOptions& options, const std::string& host
   return host;
 }
 
+// The time a client may keep a transfer waiting: what is spent waiting for
+// it (for bytes of its body, or for room for its answer) adds up over the
+// waits, and is given back whole as each kProgressBytes go through.
+class SlowClientBudget {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit SlowClientBudget(int timeoutMs) : timeoutMs_(timeoutMs), leftMs_(timeoutMs) {}
+  int leftMs() const { return leftMs_ > 0 ? static_cast<int>(leftMs_) : 0; }
+  bool spent() const { return leftMs_ <= 0; }
+  void Used(Clock::duration waited, size_t bytes) {
+    leftMs_ -= std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
+    moved_ += bytes;
+    if (moved_ >= kProgressBytes && leftMs_ > 0) Reset();
+  }
+  void Reset() {
+    leftMs_ = timeoutMs_;
+    moved_ = 0;
+  }
+
+ private:
+  const int timeoutMs_;
+  long long leftMs_;
+  size_t moved_ = 0;
+};
+
 // One client connection, served on its own thread.
 class ProxyServer::Connection {
  public:
   Connection(ProxyServer* server, Socket client, const std::string& peer)
-      : server_(server), client_(std::move(client)), peer_(peer) {
+      : server_(server),
+        client_(std::move(client)),
+        peer_(peer),
+        sendBudget_(server->options_.clientIdleTimeoutMs),
+        bodyBudget_(server->options_.clientIdleTimeoutMs) {
     std::memset(&record_, 0, sizeof record_);
     record_.clientSocket = static_cast<uint32_t>(client_.handle());
     std::strncpy(record_.clientAddress, peer.c_str(), sizeof record_.clientAddress - 1);
@@ -107,6 +142,10 @@ class ProxyServer::Connection {
                      const ResponseHead& response, const Socket& upstream,
                      std::string* upstreamBuffer);
   void HandleConnect(const RequestHead& request);
+  // True when no filter is in force, the request then settled by the
+  // failure mode: *goOn says whether it is forwarded (allow) or has been
+  // answered 503 (deny).
+  bool SettledWithoutFilter(bool* goOn);
   // Runs the URL through the filter; false when the filter answered the
   // client and the request must not be forwarded.
   bool Filter(const std::string& url);
@@ -155,6 +194,12 @@ class ProxyServer::Connection {
   std::string peer_;
   std::string clientBuffer_;  // read from the client, not used yet
   std::string bodyError_;     // why a chunked body was refused
+  bool bodyCut_ = false;      // the client ended its stream inside its body
+  // Set when a budget ran out: the client was too slow with its body or its
+  // answer, and the connection is closed and counted.
+  bool slowClient_ = false;
+  SlowClientBudget sendBudget_;  // for everything sent to the client
+  SlowClientBudget bodyBudget_;  // for the request body it sends
   bool sentSinceIdle_ = false;  // an answer went out after the last idle wait
   HostConnection record_;
 
@@ -239,9 +284,16 @@ bool ProxyServer::Connection::Write(const Socket& to, bool toClient, std::string
 }
 
 bool ProxyServer::Connection::SendToClient(std::string_view data) {
-  NetStatus status = platform::SendAll(client_, data.data(), data.size(),
-                                       server_->options_.clientIdleTimeoutMs,
-                                       waker());
+  if (sendBudget_.spent()) {
+    slowClient_ = true;
+    return false;
+  }
+  const auto started = SlowClientBudget::Clock::now();
+  NetStatus status = platform::SendAllWithin(client_, data.data(), data.size(),
+                                             sendBudget_.leftMs(), waker());
+  sendBudget_.Used(SlowClientBudget::Clock::now() - started,
+                   status == NetStatus::kOk ? data.size() : 0);
+  if (status == NetStatus::kTimeout) slowClient_ = true;
   if (status != NetStatus::kOk) return false;
   sentSinceIdle_ = true;
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
@@ -313,8 +365,21 @@ bool ProxyServer::Connection::RelayBody(const Socket& from, std::string* buffer,
       }
     }
     size_t n = 0;
-    NetStatus status =
-        platform::Receive(from, chunk, sizeof chunk, readTimeoutMs, &n, waker());
+    // The client's body is limited as a whole (bodyBudget_), the origin's
+    // answer per wait.
+    const bool fromClient = !toClient;
+    if (fromClient && bodyBudget_.spent()) {
+      slowClient_ = true;
+      return false;
+    }
+    const int waitMs = fromClient ? std::min(readTimeoutMs, bodyBudget_.leftMs()) : readTimeoutMs;
+    const auto started = SlowClientBudget::Clock::now();
+    NetStatus status = platform::Receive(from, chunk, sizeof chunk, waitMs, &n, waker());
+    if (fromClient) {
+      bodyBudget_.Used(SlowClientBudget::Clock::now() - started, status == NetStatus::kOk ? n : 0);
+      if (status == NetStatus::kTimeout) slowClient_ = true;
+      if (status == NetStatus::kClosed) bodyCut_ = true;
+    }
     if (status == NetStatus::kClosed && framing.kind == BodyKind::kUntilClose) return true;
     if (status != NetStatus::kOk) return false;
     buffer->append(chunk, n);
@@ -350,6 +415,19 @@ bool ProxyServer::Connection::Filter(const std::string& url) {
   buffer[sizeof buffer - 1] = '\0';
   if (buffer[0] == '~') server_->accessLog_->Write(buffer);
   return goOn;
+}
+
+bool ProxyServer::Connection::SettledWithoutFilter(bool* goOn) {
+  FilterAvailability* availability = server_->options_.availability;
+  if (availability == nullptr || availability->available()) return false;
+  availability->CountAnswered();
+  *goOn = availability->mode() == FailureMode::kAllow;
+  if (!*goOn) {
+    SendError(503, "Service Unavailable",
+              "The URL filter is unavailable (its settings or lists could not be loaded), so "
+              "this proxy serves no request until it is loaded again.");
+  }
+  return true;
 }
 
 bool ProxyServer::Connection::CanonicalTarget(const RequestHead& request, RequestTarget* target) {
@@ -443,6 +521,8 @@ void ProxyServer::Connection::Serve() {
       break;
     }
     if (result != ReadHeadResult::kOk) break;
+    sendBudget_.Reset();
+    bodyBudget_.Reset();
     if (HeaderLineCount(head) > kMaxHeaderFields) {
       SendError(431, "Request Header Fields Too Large",
                 "More than " + std::to_string(kMaxHeaderFields) + " header fields.");
@@ -462,6 +542,13 @@ void ProxyServer::Connection::Serve() {
   }
   // A connection closed to make room was waiting for a request: no answer
   // of ours is in flight to protect from a reset, and the slot is wanted now.
+  if (slowClient_) {
+    server_->slowClientsClosed_.fetch_add(1);
+    server_->diagnostics_->Write("hxhost: closed " + peer_ +
+                                 ": it sent its request body or took its answer too slowly "
+                                 "(--client-timeout)");
+    return;  // no lingering: the slot is what it was keeping from others
+  }
   if (!evicted_.load() || sentSinceIdle_) LingeringClose();
 }
 
@@ -489,6 +576,8 @@ bool ProxyServer::Connection::AdmitRequest(const RequestHead& request, RequestTa
     SendError(400, "Bad Request", "Cannot tell the length of the request body: " + error + ".");
     return false;
   }
+  bool goOn = true;
+  if (SettledWithoutFilter(&goOn)) return goOn;
   return Filter(url->url);  // false: the filter has answered the client
 }
 
@@ -530,6 +619,11 @@ bool ProxyServer::Connection::ForwardRequest(const RequestHead& request, const R
     // The origin has a cut body and a closing connection: it cannot
     // take the part it got for a whole request.
     SendError(400, "Bad Request", "Malformed chunked body: " + bodyError_ + ".");
+  } else if (bodyCut_) {
+    // The client's fault, not the origin's: 502 would blame the origin.
+    SendError(400, "Bad Request", "The request body ended before all of it was sent.");
+  } else if (slowClient_) {
+    SendError(408, "Request Timeout", "The request body did not arrive in time.");
   } else {
     SendError(502, "Bad Gateway", "The request could not be passed on to " + url.authority + ".");
   }
@@ -603,7 +697,8 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
   const ProxyOptions& options = server_->options_;
   RequestTarget target;
   if (!CanonicalTarget(request, &target)) return;
-  if (!FilterTunnel(target.url)) return;
+  bool goOn = true;
+  if (SettledWithoutFilter(&goOn) ? !goOn : !FilterTunnel(target.url)) return;
 
   Socket upstream;
   if (!ConnectUpstream(target.host, target.port, target.authority, &upstream)) return;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "address.h"
+#include "availability.h"
 #include "base/mutex.h"
 #include "log.h"
 #include "net.h"
@@ -37,6 +38,9 @@ struct ProxyOptions {
   std::vector<std::pair<std::string, std::string>> hostMap;
   // The clients served; empty: loopback only. Others get 403.
   std::vector<AddressRange> allowedClients;
+  // Whether the filter is in force and what to do while it is not; null:
+  // always in force. Must outlive the server.
+  FilterAvailability* availability = nullptr;
 };
 
 // The address hxhost connects to for an origin host.
@@ -63,6 +67,9 @@ class ProxyServer {
 
   // Connections being served now.
   int activeConnections() const { return active_.load(); }
+  // Connections closed because the client sent its body or took its answer
+  // too slowly (--client-timeout as a whole, not per wait).
+  std::uint64_t slowClientsClosed() const { return slowClientsClosed_.load(); }
 
  private:
   struct Worker {
@@ -96,6 +103,7 @@ class ProxyServer {
   std::atomic<bool> draining_{false};
   std::atomic<int> active_{0};
   std::atomic<int> evicting_{0};  // closed to make room, not ended yet
+  std::atomic<std::uint64_t> slowClientsClosed_{0};
   base::Mutex idleMutex_;
   std::map<Connection*, std::chrono::steady_clock::time_point> idle_ GUARDED_BY(idleMutex_);
   std::list<std::unique_ptr<Worker>> workers_;

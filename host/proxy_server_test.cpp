@@ -451,6 +451,77 @@ TEST_F(ProxyTest, DeniedConnectIsRefusedWith403AndThePluginsPage) {
 
 // The filter sees the URL that is fetched, whatever spelling the client
 // used for it.
+// While the filter is unavailable every request is settled by the failure
+// mode, the filter never asked; once it is back, the filter decides again.
+TEST_F(ProxyTest, FailureModeSettlesEveryRequestUntilTheFilterIsBack) {
+  struct Case {
+    FailureMode mode;
+    const char* path;   // "CONNECT" for a tunnel
+    int status;         // what the client gets while unavailable
+    int statusAfter;    // and once the filter is in force
+    const char* bodyAfter;  // part of what it gets then
+  } cases[] = {
+      {FailureMode::kDeny, "/hello", 503, 200, "GET /hello"},
+      {FailureMode::kDeny, "/deny/this", 503, 200, "stub denied"},
+      {FailureMode::kDeny, "CONNECT", 503, 200, ""},
+      {FailureMode::kAllow, "/deny/this", 200, 200, "stub denied"},
+      {FailureMode::kAllow, "/hello", 200, 200, "GET /hello"},
+      {FailureMode::kAllow, "CONNECT", 200, 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode == FailureMode::kDeny ? "deny " : "allow ") + c.path);
+    FilterAvailability availability(c.mode);
+    availability.SetUnavailable("the list is gone");
+    ProxyOptions options;
+    options.availability = &availability;
+    options.hostMap = {{"pass.test", "127.0.0.1"}};
+    ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+    const int procCallsBefore = ReadStubStats().procCalls;
+    for (int round = 0; round < 2; ++round) {
+      int status = 0;
+      std::string body;
+      if (std::string(c.path) == "CONNECT") {
+        EchoServer echo;
+        Socket s = Connect();
+        const std::string request =
+            "CONNECT pass.test:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+        ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+        std::string buffer, head, error;
+        ASSERT_TRUE(ReadHeadFrom(s, &buffer, &head));
+        ResponseHead response;
+        ASSERT_TRUE(ParseResponseHead(head, &response, &error)) << error;
+        status = response.status;
+        body = buffer + (status == 200 ? "" : ReadUntilClose(s));
+        platform::ShutdownWrite(s);
+        if (status == 200) ReadUntilClose(s);
+      } else {
+        const Reply r = Fetch("GET " + OriginUrl(c.path) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(r.ok);
+        status = r.head.status;
+        body = r.body;
+      }
+      EXPECT_EQ(status, round == 0 ? c.status : c.statusAfter) << body;
+      if (round == 1) {
+        EXPECT_NE(body.find(c.bodyAfter), std::string::npos) << body;
+      }
+      if (round == 0 && c.mode == FailureMode::kAllow) {
+        EXPECT_EQ(body.find("stub denied"), std::string::npos) << body;
+      }
+      if (round == 0 && status == 503) {
+        EXPECT_NE(body.find("The URL filter is unavailable"), std::string::npos) << body;
+      }
+      if (round == 0) {
+        EXPECT_EQ(ReadStubStats().procCalls, procCallsBefore) << "the filter was asked";
+        EXPECT_EQ(availability.answered(), 1u);
+        EXPECT_NE(availability.Describe().find("the list is gone"), std::string::npos);
+        availability.SetAvailable();
+      }
+    }
+    EXPECT_EQ(availability.answered(), 1u);
+    TearDown();
+  }
+}
+
 TEST_F(ProxyTest, FilterAndOriginSeeOneCanonicalUrl) {
   ProxyOptions options;
   options.hostMap = {{"alert.test", "127.0.0.1"}};
@@ -737,6 +808,32 @@ class RawOrigin {
   std::thread thread_;
 };
 
+// An origin that answers one request with a body that has no end in sight,
+// sent for as long as it is taken.
+class EndlessOrigin {
+ public:
+  EndlessOrigin() {
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, nullptr), NetStatus::kOk);
+    port_ = platform::LocalPort(listener_);
+    thread_ = std::thread([this] {
+      Socket s;
+      if (platform::AcceptTcp(listener_, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+      std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n";
+      platform::SendAll(s, head.data(), head.size(), kWaitMs);
+      const std::string piece(64 * 1024, 'p');
+      while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
+      }
+    });
+  }
+  ~EndlessOrigin() { thread_.join(); }
+  uint16_t port() const { return port_; }
+
+ private:
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
 class HostileClientTest : public ProxyTest {
  protected:
   // Waits (bounded) until the proxy serves nobody and the process has no
@@ -883,19 +980,8 @@ TEST_F(HostileClientTest, OversizedHeadsGetA4xxAndAClosedConnection) {
 TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
   ProxyOptions options;
   options.clientIdleTimeoutMs = 1000;
-  // An origin that sends without end.
-  Socket listener;
-  ASSERT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener, nullptr), NetStatus::kOk);
-  const uint16_t port = platform::LocalPort(listener);
-  std::thread origin([&] {
-    Socket s;
-    if (platform::AcceptTcp(listener, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n";
-    platform::SendAll(s, head.data(), head.size(), kWaitMs);
-    const std::string piece(64 * 1024, 'p');
-    while (platform::SendAll(s, piece.data(), piece.size(), 5000) == NetStatus::kOk) {
-    }
-  });
+  EndlessOrigin origin;
+  const uint16_t port = origin.port();
   ASSERT_NO_FATAL_FAILURE(StartProxy(options));
   const Resources before;  // the proxy listening, serving nobody
   Socket s = Connect();
@@ -908,7 +994,85 @@ TEST_F(HostileClientTest, AClientThatNeverReadsDoesNotHoldAThread) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ExpectBackToIdle(before, /*heldOpen=*/1);
-  origin.join();
+}
+
+// A request body is limited as a whole, not per wait: one that trickles in
+// gets 408 and a closed connection, counted, while other clients are
+// served; one the client cuts short is the client's fault (400), not the
+// origin's (502).
+TEST_F(HostileClientTest, BodiesThatTrickleOrEndEarlyAreTheClientsFault) {
+  ProxyOptions options;
+  options.clientIdleTimeoutMs = 1000;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  struct Case {
+    const char* name;
+    bool trickle;  // a byte every 200 ms, each wait well within the timeout
+    int status;
+    std::uint64_t slowClosed;  // the count after the case
+  } cases[] = {
+      {"cut short", false, 400, 0},
+      {"trickling", true, 408, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Socket s = Connect();
+    const std::string head = "POST " + OriginUrl("/upload") +
+                             " HTTP/1.1\r\nContent-Length: 40\r\n\r\n";
+    ASSERT_EQ(platform::SendAll(s, head.data(), head.size(), kWaitMs), NetStatus::kOk);
+    if (c.trickle) {
+      // 40 bytes would take 8 s; another client is served meanwhile.
+      std::thread other([&] {
+        const Reply r = Fetch("GET " + OriginUrl("/meanwhile") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(r.head.status, 200);
+      });
+      for (int i = 0; i < 40; ++i) {
+        if (platform::SendAll(s, "x", 1, kWaitMs) != NetStatus::kOk) break;
+        const platform::SocketHandle handle = s.handle();
+        if (platform::WaitReadable(&handle, 1, 200, nullptr) == 0) break;  // answered
+      }
+      other.join();
+    } else {
+      ASSERT_EQ(platform::SendAll(s, "only ten b", 10, kWaitMs), NetStatus::kOk);
+      platform::ShutdownWrite(s);
+    }
+    const std::string all = ReadUntilClose(s);
+    ResponseHead reply;
+    std::string error;
+    const size_t end = FindHeadEnd(all);
+    ASSERT_NE(end, std::string::npos) << all;
+    ASSERT_TRUE(ParseResponseHead(all.substr(0, end), &reply, &error)) << error;
+    EXPECT_EQ(reply.status, c.status) << all;
+    for (int i = 0; i < 500 && server_->slowClientsClosed() < c.slowClosed; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(server_->slowClientsClosed(), c.slowClosed);
+  }
+}
+
+// An answer is limited as a whole too: a client that takes a byte now and
+// then is closed and counted, and others are served meanwhile.
+TEST_F(HostileClientTest, AClientThatReadsItsAnswerByTheByteIsClosedAndCounted) {
+  ProxyOptions options;
+  options.clientIdleTimeoutMs = 1000;
+  EndlessOrigin origin;
+  const uint16_t port = origin.port();
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  Socket s = Connect();
+  const std::string request =
+      "GET http://127.0.0.1:" + std::to_string(port) + "/big HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(platform::SendAll(s, request.data(), request.size(), kWaitMs), NetStatus::kOk);
+  char byte;
+  size_t n = 0;
+  for (int i = 0; i < 100 && server_->slowClientsClosed() == 0; ++i) {
+    if (platform::Receive(s, &byte, 1, kWaitMs, &n) != NetStatus::kOk) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (i == 3) {
+      const Reply r = Fetch("GET " + OriginUrl("/meanwhile") + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+      EXPECT_EQ(r.head.status, 200);
+    }
+  }
+  EXPECT_EQ(server_->slowClientsClosed(), 1u);
+  s.Close();
 }
 
 TEST_F(HostileClientTest, ChunkedBodiesAreFramedAnewOrRefused) {

@@ -15,6 +15,9 @@ namespace {
 // How often the reload thread looks for a request; a signal handler can do
 // no more than set a flag.
 constexpr std::chrono::milliseconds kReloadPoll{50};
+// While the filter is unavailable: how often to load again, and to say so.
+constexpr std::chrono::seconds kRetryInterval{30};
+constexpr std::chrono::seconds kNoteInterval{60};
 
 }  // namespace
 
@@ -45,10 +48,20 @@ bool ReloadSettings(const ReloadTargets& targets) {
   }
   std::string message;
   const int ready = targets.plugin->Init(targets.keyPath, &message);
+  FilterAvailability* availability = targets.availability;
   if (ready == 1) {
     targets.diagnostics->Write("hxhost: plug-in: " + message);
     LogFilterInForce(targets.keyPath, targets.diagnostics);
+    if (availability != nullptr && !availability->available()) {
+      availability->SetAvailable();
+      targets.diagnostics->Write("hxhost: the filter is loaded; filtering resumes");
+    }
     return ok;
+  }
+  if (availability != nullptr && !availability->available()) {
+    availability->SetUnavailable(message);
+    targets.diagnostics->Write("hxhost: " + availability->Describe());
+    return false;
   }
   targets.diagnostics->Write("hxhost: reload failed, the filter in force stays: " + message);
   return false;
@@ -57,9 +70,20 @@ bool ReloadSettings(const ReloadTargets& targets) {
 Reloader::Reloader(ReloadTargets targets) : targets_(std::move(targets)) {
   platform::InstallReloadHandler();
   thread_ = std::thread([this] {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point nextTry = Clock::now() + kRetryInterval;
+    Clock::time_point nextNote = Clock::now() + kNoteInterval;
     while (!stop_.load()) {
-      if (platform::TakeReloadRequest()) {
+      const FilterAvailability* availability = targets_.availability;
+      const bool unavailable = availability != nullptr && !availability->available();
+      const Clock::time_point now = Clock::now();
+      if (unavailable && now >= nextNote) {
+        targets_.diagnostics->Write("hxhost: " + availability->Describe());
+        nextNote = now + kNoteInterval;
+      }
+      if (platform::TakeReloadRequest() || (unavailable && now >= nextTry)) {
         ReloadSettings(targets_);
+        nextTry = Clock::now() + kRetryInterval;
       } else {
         std::this_thread::sleep_for(kReloadPoll);
       }

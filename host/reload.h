@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "availability.h"
 #include "log.h"
 #include "plugin_host.h"
 
@@ -24,6 +25,8 @@ struct ReloadTargets {
   LineLog* accessLog;
   std::string accessLogPath;  // empty: the access log is standard error
   LineLog* diagnostics;
+  // Set available when the filter loads; null: not tracked.
+  FilterAvailability* availability = nullptr;
 };
 
 // Reopens the access log file (for log rotation: a file moved away is
@@ -35,7 +38,8 @@ struct ReloadTargets {
 bool ReloadSettings(const ReloadTargets& targets);
 
 // Runs ReloadSettings on each reload request (platform::TakeReloadRequest)
-// in a thread of its own, until stopped.
+// in a thread of its own, until stopped. While the filter is unavailable it
+// also tries every 30 seconds and says so in the diagnostics every minute.
 class Reloader {
  public:
   explicit Reloader(ReloadTargets targets);

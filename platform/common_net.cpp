@@ -115,4 +115,15 @@ bool TakeReloadRequest() { return g_reload_requested.exchange(false); }
 
 void RequestReload() { g_reload_requested.store(true); }
 
+NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                  const Waker* waker) {
+  return internal::SendAllBounded(socket, data, size, timeout_ms, false, waker);
+}
+
+NetStatus SendAllWithin(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                        const Waker* waker) {
+  return internal::SendAllBounded(socket, data, size, timeout_ms < 0 ? 0 : timeout_ms, true,
+                                  waker);
+}
+
 }  // namespace platform

@@ -124,6 +124,10 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
 // kWoken.
 NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
                   const Waker* waker = nullptr);
+// The same with timeout_ms (0 or more) bounding the whole send: a peer that
+// takes a byte now and then cannot stretch it wait by wait.
+NetStatus SendAllWithin(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                        const Waker* waker = nullptr);
 
 // Stops sending (the peer sees the end of the stream) but keeps receiving.
 void ShutdownWrite(const Socket& socket);

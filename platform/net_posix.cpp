@@ -255,8 +255,9 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   }
 }
 
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                  const Waker* waker) {
+NetStatus internal::SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                         bool whole, const Waker* waker) {
+  const SendWaits waits(timeout_ms, whole);
   const char* p = static_cast<const char*>(data);
   const bool wait_first = timeout_ms >= 0 || waker;
   while (size > 0) {
@@ -264,7 +265,7 @@ NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeo
     if (wait_first) {
       pollfd pfd[2] = {{Fd(socket.handle()), POLLOUT, 0}, {}};
       nfds_t count = AddWaker(pfd, 1, waker);
-      int ready = PollRetry(pfd, count, timeout_ms);
+      int ready = PollRetry(pfd, count, waits.NextMs());
       if (ready == 0) return NetStatus::kTimeout;
       if (ready < 0) return NetStatus::kError;
       if (WokenIn(pfd, count, waker)) return NetStatus::kWoken;

@@ -306,13 +306,14 @@ NetStatus Receive(const Socket& socket, void* data, size_t size, int timeout_ms,
   return status == NetStatus::kTimeout ? NetStatus::kError : status;
 }
 
-NetStatus SendAll(const Socket& socket, const void* data, size_t size, int timeout_ms,
-                  const Waker* waker) {
+NetStatus internal::SendAllBounded(const Socket& socket, const void* data, size_t size, int timeout_ms,
+                         bool whole, const Waker* waker) {
+  const SendWaits waits(timeout_ms, whole);
   const char* p = static_cast<const char*>(data);
   SOCKET s = Sock(socket.handle());
   while (size > 0) {
     if (timeout_ms >= 0 || waker) {
-      int ready = WaitOne(s, true, timeout_ms, nullptr, waker);
+      int ready = WaitOne(s, true, waits.NextMs(), nullptr, waker);
       if (ready == 0) return NetStatus::kTimeout;
       if (ready == -3) return NetStatus::kWoken;
       if (ready < 0) return StatusFromWsa(WSAGetLastError());

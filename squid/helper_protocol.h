@@ -1,6 +1,6 @@
-// helper_protocol.h -- the lines of Squid's url_rewrite_program protocol
-// (Squid 4 and later): what a request line says, and how answers are
-// written.
+// helper_protocol.h -- the lines of Squid's url_rewrite_program and
+// external_acl_type protocols (Squid 4 and later): what a request line
+// says, and how answers are written.
 //
 // A request is "[channel-ID SP] URL [SP extras]". The channel-ID is an
 // opaque token that is echoed at the head of the answer; Squid sends it
@@ -8,7 +8,9 @@
 // answers may go out in any order. CONNECT requests carry "host:port" as
 // their URL. Answers: "OK status=302 url=\"...\"" redirects the client,
 // "ERR" leaves the request as it is, "BH message=\"...\"" says the helper
-// could not handle the line.
+// could not handle the line. An external ACL line carries the values of its
+// format ("%URI %>a %ssl::>sni" here); "OK" says the ACL matches (the
+// request is denied), "ERR" that it does not.
 #ifndef PELLUMIN_SQUID_HELPER_PROTOCOL_H_
 #define PELLUMIN_SQUID_HELPER_PROTOCOL_H_
 
@@ -17,6 +19,12 @@
 #include <string_view>
 
 namespace tarnwick_squid {
+
+// Which of Squid's helper interfaces the helper speaks.
+enum class Protocol {
+  kRewrite,  // url_rewrite_program: OK status=302 url=... / ERR / BH
+  kAcl,      // external_acl_type with "%URI %>a %ssl::>sni": OK (deny) / ERR / BH
+};
 
 // Whether a request line begins with a channel-ID.
 enum class ChannelMode {
@@ -30,6 +38,9 @@ struct RequestLine {
   std::string_view channel;  // without the separating space
   std::string_view url;      // as Squid sent it ("host:port" for CONNECT)
   std::string_view client;   // the first extra up to "/" (%>a), or empty
+  // The TLS server name the client asked for (%ssl::>sni), or empty when
+  // Squid has none ("-").
+  std::string_view sni;
   bool connect = false;      // the URL is a CONNECT target, host:port
   const char* fault = nullptr;  // why the line cannot be read; null when it can
 };
@@ -37,7 +48,27 @@ struct RequestLine {
 // Splits one line (without its line end; a trailing CR is ignored). The
 // views point into line. A line with a fault still carries the channel-ID
 // when it has one, so that the BH answer reaches the right request.
+// The server name comes from an "sni=NAME" extra (url_rewrite_extras).
 RequestLine ParseRequestLine(std::string_view line, ChannelMode mode);
+
+// Splits one external ACL line, "[channel-ID SP] URI [SP client [SP sni]]"
+// (the format "%URI %>a %ssl::>sni"; "-" for a value Squid does not have).
+// Squid URL-escapes each value; they are unescaped into *decoded, which the
+// views of a line without fault point into (reserved to the line's length
+// first, so that it allocates nothing once it has grown to fit). A value
+// that unescapes to a control byte is a fault.
+RequestLine ParseAclRequestLine(std::string_view line, ChannelMode mode, std::string* decoded);
+
+// The second name a CONNECT is judged by: its TLS server name when Squid
+// gave one that is a host name and is not the CONNECT host itself (which
+// is always so for a CONNECT to a numeric address). Empty when the request
+// is judged by its URL alone: no CONNECT, no server name, "-", the same
+// name in other case, or a name with bytes no host name holds.
+std::string_view ServerNameToJudge(const RequestLine& request);
+
+// "https://NAME:PORT/" for a CONNECT's server name, the port the CONNECT's.
+void AppendServerNameUrl(const RequestLine& request, std::string_view serverName,
+                         std::string* out);
 
 // The URL the filter categorises: "https://host:port/" for a CONNECT target
 // (the way hxhost hands CONNECT to the plug-in); otherwise the URL as the
@@ -57,6 +88,10 @@ void AppendChannel(std::string* out, const RequestLine& request);
 void AppendPass(std::string* out, const RequestLine& request);  // ERR
 void AppendRedirect(std::string* out, const RequestLine& request, std::string_view target);
 void AppendBrokenHelper(std::string* out, const RequestLine& request, std::string_view message);
+// The external ACL's "matches" answer, which the http_access rule denies:
+// OK message="..." (what deny_info's %o shows) log="..." (%ea).
+void AppendAclMatch(std::string* out, const RequestLine& request, std::string_view message,
+                    std::string_view log);
 
 // Percent-escapes everything but unreserved characters (RFC 3986), for a
 // value placed in a URL.

@@ -143,5 +143,105 @@ TEST(HelperProtocolTest, RedirectTemplateTakesEscapedValues) {
   }
 }
 
+
+// External ACL lines: "%URI %>a %ssl::>sni", "-" for what Squid does not
+// have, each value URL-escaped by Squid.
+TEST(HelperProtocolTest, AclLinesAreSplitAndUnescaped) {
+  struct Case {
+    const char* line;
+    ChannelMode mode;
+    const char* channel;  // null: none
+    const char* url;
+    const char* client;
+    const char* sni;
+    bool connect;
+    const char* fault;  // null: the line reads
+  } cases[] = {
+      {"0 http://a.example/x 10.0.0.1 -", ChannelMode::kAuto, "0", "http://a.example/x", "10.0.0.1",
+       "", false, nullptr},
+      {"12 192.0.2.7:443 ::1 www.b.example", ChannelMode::kAuto, "12", "192.0.2.7:443", "::1",
+       "www.b.example", true, nullptr},
+      {"a.example:443 - -", ChannelMode::kAuto, nullptr, "a.example:443", "", "", true, nullptr},
+      {"http://a.example/", ChannelMode::kAuto, nullptr, "http://a.example/", "", "", false, nullptr},
+      // What Squid escapes is unescaped, giving the URL a url_rewrite line
+      // carries; what the client escaped ("%2e", "%25", "%2F") stays.
+      {"3 http://a.example/%2e%2e/%7E%22%5B%C3%A9%25%2F?x=%22%23frag 10.0.0.1", ChannelMode::kAuto,
+       "3", "http://a.example/%2e%2e/~\"[\xc3\xa9%25%2F?x=\"#frag", "10.0.0.1", "", false, nullptr},
+      {"3 http://a.example/100%zz -", ChannelMode::kAuto, "3", "http://a.example/100%zz", "", "",
+       false, nullptr},
+      {"3 http://a.example/%0d%0aX -", ChannelMode::kAuto, "3", "", "", "", false,
+       "a value holds a control character"},
+      {"4 - 10.0.0.1", ChannelMode::kAuto, "4", "", "", "", false,
+       "the URL is neither scheme://host/... nor a CONNECT host:port"},
+      {"5", ChannelMode::kAuto, "5", "", "", "", false, "the line holds no URL"},
+      {"7 http://a.example/ 10.0.0.1 -\r", ChannelMode::kOff, nullptr, "", "", "", false,
+       "the URL is neither scheme://host/... nor a CONNECT host:port"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string decoded = "left over";
+    const RequestLine r = ParseAclRequestLine(c.line, c.mode, &decoded);
+    EXPECT_EQ(r.hasChannel, c.channel != nullptr);
+    if (c.channel != nullptr) {
+      EXPECT_EQ(r.channel, c.channel);
+    }
+    if (c.fault != nullptr) {
+      ASSERT_NE(r.fault, nullptr);
+      EXPECT_STREQ(r.fault, c.fault);
+      continue;
+    }
+    ASSERT_EQ(r.fault, nullptr) << r.fault;
+    EXPECT_EQ(r.url, c.url);
+    EXPECT_EQ(r.client, c.client);
+    EXPECT_EQ(r.sni, c.sni);
+    EXPECT_EQ(r.connect, c.connect);
+  }
+
+  std::string out;
+  const RequestLine request = ParseAclRequestLine("9 a.example:443 - -", ChannelMode::kAuto, &out);
+  std::string answer;
+  AppendAclMatch(&answer, request, "the filter denies \"this\"\n", "Drugs,Sex");
+  EXPECT_EQ(answer, "9 OK message=\"the filter denies \\\"this\\\"?\" log=\"Drugs,Sex\"\n");
+}
+
+// Which second name a CONNECT is judged by.
+TEST(HelperProtocolTest, ServerNameJudgedWhenItDiffersFromTheConnectHost) {
+  struct Case {
+    const char* line;
+    const char* judged;     // the second name, "" for none
+    const char* secondUrl;  // its URL
+  } cases[] = {
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT sni=www.b.example", "www.b.example",
+       "https://www.b.example:443/"},
+      {"1 [2001:db8::7]:8443 10.0.0.1/- - CONNECT sni=b.example", "b.example",
+       "https://b.example:8443/"},
+      {"1 a.example:443 10.0.0.1/- - CONNECT sni=b.example", "b.example", "https://b.example:443/"},
+      {"1 A.Example:443 10.0.0.1/- - CONNECT sni=a.EXAMPLE", "", ""},
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT sni=-", "", ""},
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT sni=", "", ""},
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT", "", ""},
+      // Not a host name: it could not make a URL of one host.
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT sni=b.example/x", "", ""},
+      {"1 192.0.2.7:443 10.0.0.1/- - CONNECT sni=b.example:80", "", ""},
+      // Only a CONNECT has its tunnel's server name.
+      {"1 http://192.0.2.7/ 10.0.0.1/- - GET sni=b.example", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const RequestLine request = ParseRequestLine(c.line, ChannelMode::kAuto);
+    ASSERT_EQ(request.fault, nullptr);
+    const std::string_view name = ServerNameToJudge(request);
+    EXPECT_EQ(name, c.judged);
+    if (name.empty()) continue;
+    std::string url;
+    AppendServerNameUrl(request, name, &url);
+    EXPECT_EQ(url, c.secondUrl);
+  }
+  // The same rule for an ACL line's third value.
+  std::string decoded;
+  const RequestLine acl = ParseAclRequestLine("192.0.2.7:443 - b.example", ChannelMode::kAuto, &decoded);
+  EXPECT_EQ(ServerNameToJudge(acl), "b.example");
+}
+
 }  // namespace
 }  // namespace tarnwick_squid

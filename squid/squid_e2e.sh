@@ -39,31 +39,10 @@ KEY='SOFTWARE\Pellumin\Squid'
 BLOCK='http://block.test/blocked?url=%u&category=%c&client=%a'
 BLOCK_PREFIX='http://block.test/blocked?url='
 
-usage() { echo "Usage: $0 BUILD_DIR [--requests N] [--strict]"; }
-build=""
-requests=3000
-strict=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --requests) [ $# -ge 2 ] || { usage >&2; exit 2; }; requests=$2; shift ;;
-    --strict) strict=1 ;;
-    -h|--help) usage; sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    -*) usage >&2; exit 2 ;;
-    *) [ -z "$build" ] || { usage >&2; exit 2; }; build=$1 ;;
-  esac
-  shift
-done
-[ -n "$build" ] || { usage >&2; exit 2; }
-case "$requests" in ''|*[!0-9]*) usage >&2; exit 2 ;; esac
-
-skip() {
-  if [ "$strict" = 1 ]; then
-    echo "FAILED (strict): $*" >&2
-    exit 1
-  fi
-  echo "skipped: $*"
-  exit 77
-}
+here=$(cd "$(dirname "$0")" && pwd)
+E2E_REQUESTS=3000
+# shellcheck source=squid/e2e_common.sh
+. "$here/e2e_common.sh"
 fail() {
   echo "FAILED: $*" >&2
   if [ -n "${work:-}" ]; then
@@ -74,17 +53,7 @@ fail() {
   exit 1
 }
 
-here=$(cd "$(dirname "$0")" && pwd)
-[ -d "$build" ] || skip "no build folder $build"
-build=$(cd "$build" && pwd)
-helper=$build/bin/tarnwick-squid
-list=$build/data/sample.lst
-squid=$(command -v squid || echo /usr/sbin/squid)
-[ -x "$helper" ] || skip "tarnwick-squid is not built ($helper)"
-[ -f "$list" ] || skip "the sample list is not built ($list)"
-[ -x "$squid" ] || skip "Debian's squid is not installed (scripts/setup-debian.sh --native installs it)"
-command -v curl >/dev/null || skip "curl is not installed"
-command -v python3 >/dev/null || skip "python3 is not installed"
+check_build_and_tools
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -93,10 +62,7 @@ origin_pid=""
 # The helpers Squid started, by process id (children of our squid).
 helper_pids() {
   [ -n "$squid_pid" ] || return 0
-  local pid
-  for pid in $(cat "/proc/$squid_pid/task/"*/children 2>/dev/null); do
-    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$helper" ] && echo "$pid"
-  done
+  helper_children "$squid_pid" "$helper"
 }
 cleanup() {
   local leftover
@@ -108,8 +74,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 export TARNWICK_HKLM=$work/hklm.reg
 # write_settings CONTROL_FILE [EXTRA_DENIED_CATEGORY]: a whole new file,

@@ -41,6 +41,7 @@ std::string DeniedCategoryNames(std::uint32_t categories, const QxTypes* denySet
 }
 
 void MergeCounts(ServeCounts* into, const ServeCounts& from) {
+  into->unavailable += from.unavailable;
   into->lines += from.lines;
   into->denied += from.denied;
   into->alerted += from.alerted;
@@ -114,6 +115,25 @@ bool StreamChannel::Write(const char* data, std::size_t size) {
   out_->write(data, static_cast<std::streamsize>(size));
   out_->flush();
   return out_->good();
+}
+
+Judgement CombineJudgements(const Judgement& a, const Judgement& b) {
+  Judgement both;
+  both.deny = a.deny || b.deny;
+  both.alert = a.alert || b.alert;
+  both.deniedCategories = a.deniedCategories | b.deniedCategories;
+  return both;
+}
+
+std::string DescribeCounts(const ServeCounts& counts) {
+  std::string text = std::to_string(counts.lines) + " requests (" +
+                     std::to_string(counts.denied) + " denied, " +
+                     std::to_string(counts.alerted) + " alerted, " +
+                     std::to_string(counts.broken) + " answered BH";
+  if (counts.unavailable > 0) {
+    text += ", " + std::to_string(counts.unavailable) + " while the filter was unavailable";
+  }
+  return text + ")";
 }
 
 // Worker threads that answer pieces of one read beside the reading thread.
@@ -297,6 +317,17 @@ bool FilterHelper::Reload(std::string* message) {
   const int ready =
       tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text, wasLoaded);
   *message = text;
+  if (!wasLoaded && !logOk) {
+    // A first filter comes in force with its access log or not at all,
+    // as at Start.
+    if (ready == 1) {
+      tarnwick::ReleaseFilter(&next);
+      *message = logProblem;
+    } else {
+      *message += "; and " + logProblem;
+    }
+    return false;
+  }
   if (!logOk) *message += "; but " + logProblem + " (logging goes on to the file open before)";
   if (ready != 1) return false;
   LoadedFilter old;
@@ -305,8 +336,9 @@ bool FilterHelper::Reload(std::string* message) {
     old = filter_;
     filter_ = next;
     loaded_ = true;
+    logging_ = !options_.logPath.empty();
   }
-  tarnwick::ReleaseFilter(&old);
+  if (wasLoaded) tarnwick::ReleaseFilter(&old);
   return true;
 }
 
@@ -325,46 +357,87 @@ void FilterHelper::Answer(std::string_view line, std::string* out) {
 
 void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCounts* counts) {
   ++counts->lines;
-  const RequestLine request = ParseRequestLine(line, options_.channelMode);
+  // The unescaped values of an ACL line; one buffer per thread, so that a
+  // request allocates nothing once it has grown to fit.
+  thread_local std::string decoded;
+  const RequestLine request = options_.protocol == Protocol::kAcl
+                                  ? ParseAclRequestLine(line, options_.channelMode, &decoded)
+                                  : ParseRequestLine(line, options_.channelMode);
   if (request.fault != nullptr) {
     ++counts->broken;
     AppendBrokenHelper(out, request, request.fault);
     return;
   }
   if (!loaded_) {
-    // Never pass a request unfiltered for want of a filter.
-    ++counts->broken;
-    AppendBrokenHelper(out, request, "no filter is loaded");
+    AnswerUnavailable(request, out, counts);
     return;
   }
-  // The engine takes a terminated text; one buffer per thread, so that a
-  // request allocates nothing once the buffer has grown to fit.
-  thread_local std::string url;
-  url.clear();
-  AppendFilterUrl(request, &url);
-  char keyText[QX_KEY_TEXT_SIZE + 1];
-  const tarnwick::UrlVerdict verdict =
-      tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url.c_str(), keyText);
-  if (verdict.alert) {
-    ++counts->alerted;
-    if (logging_ && filter_.logEnabled != 0) {
-      // The plug-in's own access log line, with Squid's client address.
-      char client[TARNWICK_CLIENT_ADDRESS_SIZE] = {};
-      std::memcpy(client, request.client.data(),
-                  std::min(request.client.size(), sizeof client - 1));
-      char logLine[TARNWICK_URL_BUFFER_SIZE];
-      tarnwick::WriteAccessLogLine(logLine, sizeof logLine, keyText, client, sizeof client);
-      accessLog_.Write(logLine);
-    }
-  }
+  const Judgement verdict = Judge(request);
+  if (verdict.alert) ++counts->alerted;
   if (!verdict.deny) {
     AppendPass(out, request);
     return;
   }
   ++counts->denied;
-  AppendRedirect(out, request,
-                 ExpandRedirect(options_.redirect, request.url, request.client,
-                                DeniedCategoryNames(verdict.categories, filter_.denySet)));
+  const std::string categories = DeniedCategoryNames(verdict.deniedCategories, filter_.denySet);
+  if (options_.protocol == Protocol::kAcl) {
+    AppendAclMatch(out, request, "the filter denies this site (" + categories + ")", categories);
+  } else {
+    AppendRedirect(out, request,
+                   ExpandRedirect(options_.redirect, request.url, request.client, categories));
+  }
+}
+
+void FilterHelper::AnswerUnavailable(const RequestLine& request, std::string* out,
+                                     ServeCounts* counts) {
+  ++counts->unavailable;
+  if (options_.onFailure == FailureMode::kAllow) {
+    AppendPass(out, request);
+    return;
+  }
+  ++counts->denied;
+  if (options_.protocol == Protocol::kAcl) {
+    AppendAclMatch(out, request, "the filter is unavailable", "unavailable");
+  } else {
+    AppendRedirect(out, request,
+                   ExpandRedirect(options_.redirect, request.url, request.client, "unavailable"));
+  }
+}
+
+Judgement FilterHelper::Judge(const RequestLine& request) {
+  // The engine takes a terminated text; one buffer per thread, so that a
+  // request allocates nothing once the buffer has grown to fit.
+  thread_local std::string url;
+  url.clear();
+  AppendFilterUrl(request, &url);
+  Judgement verdict = JudgeUrl(request, url.c_str());
+  const std::string_view serverName = ServerNameToJudge(request);
+  if (!serverName.empty()) {
+    url.clear();
+    AppendServerNameUrl(request, serverName, &url);
+    verdict = CombineJudgements(verdict, JudgeUrl(request, url.c_str()));
+  }
+  return verdict;
+}
+
+Judgement FilterHelper::JudgeUrl(const RequestLine& request, const char* url) {
+  char keyText[QX_KEY_TEXT_SIZE + 1];
+  const tarnwick::UrlVerdict verdict =
+      tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url, keyText);
+  if (verdict.alert && logging_ && filter_.logEnabled != 0) {
+    // The plug-in's own access log line, with Squid's client address.
+    char client[TARNWICK_CLIENT_ADDRESS_SIZE] = {};
+    std::memcpy(client, request.client.data(),
+                std::min(request.client.size(), sizeof client - 1));
+    char logLine[TARNWICK_URL_BUFFER_SIZE];
+    tarnwick::WriteAccessLogLine(logLine, sizeof logLine, keyText, client, sizeof client);
+    accessLog_.Write(logLine);
+  }
+  Judgement judgement;
+  judgement.alert = verdict.alert;
+  judgement.deny = verdict.deny;
+  judgement.deniedCategories = verdict.deny ? verdict.categories : 0;
+  return judgement;
 }
 
 // A line that is too long is answered from its first maxLineLength bytes,

@@ -1,6 +1,7 @@
-// squid_helper.h -- the filter as a Squid url_rewrite helper: settings,
-// lists and sets loaded by the plug-in's own loader, a verdict for each
-// request line, and the loop that reads Squid's lines and answers them.
+// squid_helper.h -- the filter as a Squid url_rewrite or external ACL
+// helper: settings, lists and sets loaded by the plug-in's own loader, a
+// verdict for each request line, and the loop that reads Squid's lines and
+// answers them.
 //
 // Reading and answering. Squid writes a request line at a time and waits
 // for answers, so the cost per request is mostly system calls and
@@ -39,11 +40,19 @@
 
 namespace tarnwick_squid {
 
+// What a helper whose filter cannot be loaded answers, until it loads.
+enum class FailureMode {
+  kDeny,   // every request denied, with "unavailable" as its categories
+  kAllow,  // every request passed, and counted
+};
+
 struct HelperOptions {
   std::string keyPath = "SOFTWARE\\Pellumin\\Filter";
   std::string redirect;  // block page template (%u, %a, %c, %%)
   std::string logPath;   // access log lines of alerted requests; empty: none
   ChannelMode channelMode = ChannelMode::kAuto;
+  Protocol protocol = Protocol::kRewrite;
+  FailureMode onFailure = FailureMode::kDeny;
   int threads = 4;
   std::size_t maxLineLength = 65536;  // longer lines are answered BH
   // Where the settings are read (its registry), at each Start and Reload.
@@ -58,6 +67,9 @@ struct ServeCounts {
   std::uint64_t broken = 0;  // answered BH
   std::uint64_t reads = 0;   // read calls that brought bytes
   std::uint64_t writes = 0;  // write calls of answers (one per read that completed a line)
+  // Answered by the failure mode, without a filter (denied ones are also
+  // counted in denied).
+  std::uint64_t unavailable = 0;
 };
 
 // Where Serve reads Squid's bytes and writes the answers.
@@ -97,6 +109,19 @@ class StreamChannel : public RequestChannel {
   std::ostream* out_;
 };
 
+// The closing line's counts: "N requests (D denied, A alerted, B answered
+// BH)", and how many were answered without a filter when there were any.
+std::string DescribeCounts(const ServeCounts& counts);
+
+// What the filter said of one request: a CONNECT with a server name of its
+// own is judged by both names, and denied when either is.
+struct Judgement {
+  bool deny = false;
+  bool alert = false;
+  std::uint32_t deniedCategories = 0;  // the deny set's categories that matched
+};
+Judgement CombineJudgements(const Judgement& a, const Judgement& b);
+
 class FilterHelper {
  public:
   explicit FilterHelper(HelperOptions options);
@@ -106,13 +131,15 @@ class FilterHelper {
 
   // Opens the access log and loads the filter. False with *message (the
   // plug-in's own text, or why the log cannot be opened); then nothing is
-  // in force and Serve must not be called.
+  // in force, every request is answered by the failure mode (onFailure),
+  // and Reload tries again.
   bool Start(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // Reopens the access log and builds the filter again from the same key
   // path. True when the new filter is in force. When it does not load, the
   // one in force stays and *message says why. A log that cannot be
-  // reopened keeps the old file; *message says so too.
+  // reopened keeps the old file; *message says so too. While no filter has
+  // been loaded yet, the log must open too for the filter to come in force.
   bool Reload(std::string* message) EXCLUDES(reloadLock_, gate_, filterLock_);
 
   // What is in force, as hxhost says it (DescribeFilter).
@@ -142,6 +169,11 @@ class FilterHelper {
   // Every line of [begin, end), which ends with a line end, under one lock.
   void AnswerLines(const char* begin, const char* end, std::string* out, ServeCounts* counts)
       EXCLUDES(gate_, filterLock_);
+  // The verdict on one parsed request (logging it when it is alerted).
+  Judgement Judge(const RequestLine& request) REQUIRES_SHARED(filterLock_);
+  Judgement JudgeUrl(const RequestLine& request, const char* url) REQUIRES_SHARED(filterLock_);
+  // The answer while no filter is loaded.
+  void AnswerUnavailable(const RequestLine& request, std::string* out, ServeCounts* counts);
   bool OpenLog(std::string* message) REQUIRES(reloadLock_);
 
   HelperOptions options_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -165,18 +166,131 @@ TEST_F(SquidHelperTest, UnreadableLinesWithoutChannelKeepTheirPlace) {
   }
 }
 
-TEST_F(SquidHelperTest, StartFailsWithThePluginsMessageAndServesNothingUnfiltered) {
-  Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", dir_.File("gone.lst"))}}});
+// A filter that cannot be loaded at start: every request is answered by the
+// failure mode, in either protocol, until a reload finds the list again.
+TEST_F(SquidHelperTest, WithoutAFilterEachFailureModeAnswersUntilTheListIsBack) {
+  struct Case {
+    const char* name;
+    Protocol protocol;
+    FailureMode mode;
+    const char* line;
+    std::string unavailable;  // the answer without a filter
+    std::string filtered;     // the answer once the filter is loaded
+  };
+  const Case cases[] = {
+      {"rewrite, deny", Protocol::kRewrite, FailureMode::kDeny, "1 http://neither.example/ 10.0.0.1/-",
+       "1 OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fneither.example%2F&c=unavailable&a=10.0.0.1\"\n",
+       "1 ERR\n"},
+      {"rewrite, allow", Protocol::kRewrite, FailureMode::kAllow, "2 http://denyonly.example/ 10.0.0.1/-",
+       "2 ERR\n",
+       "2 OK status=302 url=\"http://block.example/?u=http%3A%2F%2Fdenyonly.example%2F&c=Drugs&a=10.0.0.1\"\n"},
+      {"rewrite, deny, a CONNECT", Protocol::kRewrite, FailureMode::kDeny, "3 neither.example:443",
+       "3 OK status=302 url=\"http://block.example/?u=neither.example%3A443&c=unavailable&a=\"\n", "3 ERR\n"},
+      {"acl, deny", Protocol::kAcl, FailureMode::kDeny, "4 http://neither.example/ 10.0.0.1 -",
+       "4 OK message=\"the filter is unavailable\" log=\"unavailable\"\n", "4 ERR\n"},
+      {"acl, allow", Protocol::kAcl, FailureMode::kAllow, "5 denyonly.example:443 10.0.0.1 -",
+       "5 ERR\n", "5 OK message=\"the filter denies this site (Drugs)\" log=\"Drugs\"\n"},
+      {"without channel-ID", Protocol::kAcl, FailureMode::kDeny, "http://both.example/ 10.0.0.1 -",
+       "OK message=\"the filter is unavailable\" log=\"unavailable\"\n",
+       "OK message=\"the filter denies this site (Sex)\" log=\"Sex\"\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", dir_.File("gone.lst"))}}});
+    options_.protocol = c.protocol;
+    options_.onFailure = c.mode;
+    FilterHelper helper(options_);
+    std::string message;
+    EXPECT_FALSE(helper.Start(&message));
+    EXPECT_EQ(message, "Pellumin Error: " + dir_.File("gone.lst") + " could not be loaded correctly.");
+    ServeCounts counts;
+    const std::string line = std::string(c.line) + "\n";
+    EXPECT_EQ(Serve(&helper, line + line, &counts), c.unavailable + c.unavailable);
+    EXPECT_EQ(counts.unavailable, 2u);
+    EXPECT_EQ(counts.denied, c.mode == FailureMode::kDeny ? 2u : 0u);
+    EXPECT_NE(DescribeCounts(counts).find("2 while the filter was unavailable"), std::string::npos)
+        << DescribeCounts(counts);
+    // Still missing: the reload fails and the mode goes on.
+    EXPECT_FALSE(helper.Reload(&message));
+    EXPECT_EQ(Serve(&helper, line), c.unavailable);
+
+    Registry::Get().Import({{filter_.keyPath, {Text("ControlFile", filter_.controlFile)}}});
+    ASSERT_TRUE(helper.Reload(&message)) << message;
+    EXPECT_EQ(Serve(&helper, line, &counts), c.filtered);
+    EXPECT_EQ(counts.unavailable, 0u);
+  }
+}
+
+// An access log that cannot be opened at start keeps the filter out of
+// force (alerted requests would go unlogged) until a reload can open it.
+TEST_F(SquidHelperTest, AccessLogThatCannotBeOpenedKeepsTheFilterOutUntilItCan) {
+  options_.logPath = dir_.File("later/access.log");
   FilterHelper helper(options_);
   std::string message;
   EXPECT_FALSE(helper.Start(&message));
-  EXPECT_EQ(message, "Pellumin Error: " + dir_.File("gone.lst") + " could not be loaded correctly.");
-  EXPECT_EQ(Serve(&helper, "1 http://neither.example/\n"), "1 BH message=\"no filter is loaded\"\n");
-
-  options_.logPath = dir_.File("no-such-folder/access.log");
-  FilterHelper noLog(options_);
-  EXPECT_FALSE(noLog.Start(&message));
   EXPECT_NE(message.find("cannot open the access log"), std::string::npos) << message;
+  EXPECT_FALSE(helper.Reload(&message));
+  EXPECT_NE(message.find("cannot open the access log"), std::string::npos) << message;
+  EXPECT_EQ(helper.InForce()[0], "no filter is loaded");
+  EXPECT_EQ(Serve(&helper, "1 http://alertonly.example/ 10.0.0.9/-\n"),
+            "1 OK status=302 url=\"http://block.example/?u=http%3A%2F%2Falertonly.example%2F&c=unavailable&a=10.0.0.9\"\n");
+
+  std::filesystem::create_directories(dir_.path() / "later");
+  ASSERT_TRUE(helper.Reload(&message)) << message;
+  EXPECT_EQ(Serve(&helper, "2 http://alertonly.example/ 10.0.0.9/-\n"), "2 ERR\n");
+  std::ifstream log(options_.logPath);
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("ALERTONLY.EXAMPLE for client: 10.0.0.9"), std::string::npos) << text.str();
+}
+
+// A CONNECT is judged by its TLS server name too, in both protocols, and
+// the two protocols give the same verdict on the same request.
+TEST_F(SquidHelperTest, ServerNameJudgesTheTunnelInBothProtocols) {
+  struct Case {
+    const char* target;  // the CONNECT target or URL
+    const char* sni;     // "-" for none
+    const char* denied;  // the denied categories, "" when it passes
+  } cases[] = {
+      {"192.0.2.7:443", "denyonly.example", "Drugs"},
+      {"192.0.2.7:443", "neither.example", ""},
+      {"192.0.2.7:443", "-", ""},
+      {"denyonly.example:443", "-", "Drugs"},
+      {"denyonly.example:443", "DenyOnly.Example", "Drugs"},
+      // A name and a server name of its own: denied when either is.
+      {"neither.example:443", "denyonly.example", "Drugs"},
+      {"denyonly.example:443", "neither.example", "Drugs"},
+      {"both.example:443", "denyonly.example", "Drugs,Sex"},
+      // Not a host name: judged by the CONNECT host alone.
+      {"192.0.2.7:443", "denyonly.example/x", ""},
+      // A request with a URL is judged by its URL.
+      {"http://neither.example/", "denyonly.example", ""},
+  };
+  options_.logPath.clear();
+  HelperOptions aclOptions = options_;
+  aclOptions.protocol = Protocol::kAcl;
+  FilterHelper rewrite(options_);
+  FilterHelper acl(aclOptions);
+  std::string message;
+  ASSERT_TRUE(rewrite.Start(&message)) << message;
+  ASSERT_TRUE(acl.Start(&message)) << message;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.target) + " sni=" + c.sni);
+    const std::string denied = c.denied;
+    std::string answer;
+    rewrite.Answer(std::string("7 ") + c.target + " 10.0.0.1/- - CONNECT sni=" + c.sni, &answer);
+    if (denied.empty()) {
+      EXPECT_EQ(answer, "7 ERR\n");
+    } else {
+      EXPECT_EQ(answer.rfind("7 OK status=302 url=", 0), 0u) << answer;
+      EXPECT_NE(answer.find("&c=" + EscapeForUrl(denied) + "&"), std::string::npos) << answer;
+    }
+    answer.clear();
+    acl.Answer(std::string("8 ") + c.target + " 10.0.0.1 " + c.sni, &answer);
+    EXPECT_EQ(answer, denied.empty() ? std::string("8 ERR\n")
+                                     : "8 OK message=\"the filter denies this site (" + denied +
+                                           ")\" log=\"" + denied + "\"\n");
+  }
 }
 
 TEST_F(SquidHelperTest, ReloadTakesNewSettingsAndKeepsTheOldWhenTheyFail) {

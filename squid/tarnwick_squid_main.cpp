@@ -18,16 +18,25 @@
 namespace {
 
 using tarnwick_squid::ChannelMode;
+using tarnwick_squid::FailureMode;
+using tarnwick_squid::Protocol;
 using tarnwick_squid::HelperOptions;
 
 const char kUsage[] =
     "Usage: tarnwick-squid --redirect URL [--key KEY] [--log FILE] [--threads N]\n"
     "                      [--channel-id auto|on|off] [--max-line BYTES]\n"
+    "                      [--on-failure deny|allow]\n"
+    "       tarnwick-squid --protocol acl [--key KEY] [--log FILE] [--threads N]\n"
+    "                      [--channel-id auto|on|off] [--max-line BYTES]\n"
+    "                      [--on-failure deny|allow]\n"
     "\n"
     "A Squid url_rewrite_program helper: reads \"[channel-ID] URL [extras]\" lines on\n"
     "standard input and answers each with \"OK status=302 url=...\" (denied: the\n"
     "client is sent to the block page), \"ERR\" (passes) or \"BH message=...\" (a line\n"
-    "it cannot read). The settings, the control list and the deny and alert lists\n"
+    "it cannot read); an \"sni=%ssl::>sni\" extra has a CONNECT judged by its TLS\n"
+    "server name too. With --protocol acl, a Squid external_acl_type helper for the\n"
+    "format \"%URI %>a %ssl::>sni\": \"OK message=... log=...\" for a request to deny,\n"
+    "\"ERR\" to let it pass. The settings, the control list and the deny and alert lists\n"
     "are the plug-in's own, read from the configuration key path below\n"
     "HKEY_LOCAL_MACHINE (on Linux the REGEDIT4 file named by TARNWICK_HKLM).\n"
     "\n"
@@ -45,23 +54,43 @@ const char kUsage[] =
     "                     off: never (concurrency=0)\n"
     "  --max-line BYTES   longest request line read, 256 to 1048576 (default 65536);\n"
     "                     longer ones are answered BH\n"
+    "  --protocol NAME    rewrite (default): url_rewrite_program, --redirect required;\n"
+    "                     acl: external_acl_type, --redirect not used\n"
+    "  --on-failure MODE  while the filter cannot be loaded: deny (default) every\n"
+    "                     request (the block page's %c is \"unavailable\"), or allow\n"
+    "                     every request; the helper stays up, says why every minute\n"
+    "                     and tries to load again every 30 seconds and on SIGHUP\n"
     "  --help             show this text\n"
     "\n"
     "SIGHUP re-reads the settings and lists and reopens the --log file; requests\n"
     "go on meanwhile, and a reload that fails keeps the filter in force. Messages\n"
     "go to standard error (Squid's cache.log). The helper ends when its input ends.\n"
     "\n"
-    "Exit status: 0 when the input ended, 1 when the filter cannot be loaded at\n"
-    "start, 2 on bad arguments.\n";
+    "Exit status: 0 when the input ended, 1 when standard output cannot be kept\n"
+    "for the answers, 2 on bad arguments.\n";
+
+// How often a helper without a filter tries to load it again, and says
+// that it has none.
+constexpr std::chrono::seconds kRetryInterval{30};
+constexpr std::chrono::seconds kNoteInterval{60};
 
 void Say(const std::string& text) {
   std::fprintf(stderr, "tarnwick-squid: %s\n", text.c_str());
   std::fflush(stderr);
 }
 
+std::string UnavailableNote(FailureMode mode) {
+  return mode == FailureMode::kAllow
+             ? "WARNING: no filter is loaded; every request PASSES UNFILTERED (--on-failure "
+               "allow); trying again every 30 seconds and on SIGHUP"
+             : "no filter is loaded; every request is DENIED as unavailable (--on-failure "
+               "deny); trying again every 30 seconds and on SIGHUP";
+}
+
 bool IsValueOption(const std::string& name) {
   return name == "--redirect" || name == "--key" || name == "--log" || name == "--threads" ||
-         name == "--channel-id" || name == "--max-line";
+         name == "--channel-id" || name == "--max-line" || name == "--protocol" ||
+         name == "--on-failure";
 }
 
 // Stores the value of one option; false, with the message printed, for a
@@ -91,6 +120,20 @@ bool ApplyOption(const std::string& name, const std::string& value, HelperOption
       return false;
     }
     options->maxLineLength = static_cast<std::size_t>(number);
+  } else if (name == "--protocol") {
+    if (value != "rewrite" && value != "acl") {
+      std::fprintf(stderr, "tarnwick-squid: --protocol must be rewrite or acl, not '%s'\n",
+                   value.c_str());
+      return false;
+    }
+    options->protocol = value == "acl" ? Protocol::kAcl : Protocol::kRewrite;
+  } else if (name == "--on-failure") {
+    if (value != "deny" && value != "allow") {
+      std::fprintf(stderr, "tarnwick-squid: --on-failure must be deny or allow, not '%s'\n",
+                   value.c_str());
+      return false;
+    }
+    options->onFailure = value == "allow" ? FailureMode::kAllow : FailureMode::kDeny;
   } else if (value == "auto") {
     options->channelMode = ChannelMode::kAuto;
   } else if (value == "on") {
@@ -137,7 +180,7 @@ ArgumentsOutcome ParseArguments(int argc, char** argv, HelperOptions* options) {
     if (!ApplyOption(name, value, options)) return kBadArguments;
     if (name == "--redirect") haveRedirect = true;
   }
-  if (!haveRedirect) {
+  if (!haveRedirect && options->protocol == Protocol::kRewrite) {
     std::fprintf(stderr, "tarnwick-squid: --redirect URL is required (the block page)\n%s",
                  kUsage);
     return kBadArguments;
@@ -169,28 +212,46 @@ int main(int argc, char** argv) {
   std::string message;
   // Before the filter loads, so that a SIGHUP during a slow start is kept.
   platform::InstallReloadHandler();
-  if (!helper.Start(&message)) {
-    // Exiting tells Squid at once; answering every request with a pass
-    // would filter nothing without a word.
+  bool available = helper.Start(&message);
+  if (available) {
+    Say("plug-in: " + message);
+    for (const std::string& line : helper.InForce()) Say("in force: " + line);
+  } else {
+    // Exiting would have Squid restart the helper until it gives up on it
+    // and stops serving: one bad list would take the whole proxy down.
+    // The helper stays up and answers by the failure mode instead.
     Say("cannot start: " + message);
-    return 1;
+    Say(UnavailableNote(options.onFailure));
   }
-  Say("plug-in: " + message);
-  for (const std::string& line : helper.InForce()) Say("in force: " + line);
 
   std::atomic<bool> done{false};
   std::thread reloader([&] {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point nextTry = Clock::now() + kRetryInterval;
+    Clock::time_point nextNote = Clock::now() + kNoteInterval;
     while (!done.load()) {
-      if (!platform::TakeReloadRequest()) {
+      const bool asked = platform::TakeReloadRequest();
+      const Clock::time_point now = Clock::now();
+      if (!available && !asked && now >= nextNote) {
+        Say("the filter is still unavailable: " + message);
+        Say(UnavailableNote(options.onFailure));
+        nextNote = now + kNoteInterval;
+      }
+      if (!asked && (available || now < nextTry)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         continue;
       }
+      nextTry = now + kRetryInterval;
       std::string text;
       if (helper.Reload(&text)) {
-        Say("reloaded: " + text);
+        Say((available ? "reloaded: " : "filter loaded, filtering resumes: ") + text);
         for (const std::string& line : helper.InForce()) Say("in force: " + line);
-      } else {
+        available = true;
+      } else if (available) {
         Say("reload failed, the filter in force stays: " + text);
+      } else {
+        message = text;
+        if (asked) Say("the filter is still unavailable: " + message);
       }
     }
   });
@@ -198,8 +259,6 @@ int main(int argc, char** argv) {
   const tarnwick_squid::ServeCounts counts = helper.Serve(&channel);
   done.store(true);
   reloader.join();
-  Say("input ended after " + std::to_string(counts.lines) + " requests (" +
-      std::to_string(counts.denied) + " denied, " + std::to_string(counts.alerted) +
-      " alerted, " + std::to_string(counts.broken) + " answered BH)");
+  Say("input ended after " + tarnwick_squid::DescribeCounts(counts));
   return 0;
 }
