@@ -5,6 +5,11 @@
 // file that is shorter than it claims before allocating for it, reads in
 // large chunks straight into the final array, and checks the order of each
 // record against the record read before it.
+//
+// An unfiltered control list is mapped instead of read: its records are
+// already in the form the lookup searches, so every process that loads the
+// same file shares one copy of it in the page cache, and a load costs one
+// pass over the records for the order check and the index.
 #include "list_file.h"
 
 #include <algorithm>
@@ -137,6 +142,11 @@ struct RecordArray {
   }
 };
 
+// Whether a record's digest lies strictly above the one before it.
+inline bool Above(const DigestWords& words, const DigestWords& last) {
+  return words.high > last.high || (words.high == last.high && words.low > last.low);
+}
+
 // Checks the order of the records read and keeps those the mask takes.
 struct RecordFilter {
   std::uint32_t mask;  // 0: keep all
@@ -163,10 +173,7 @@ struct RecordFilter {
       // that one or not: a file out of order is refused with a filter as
       // it is without one.
       const DigestWords words = WordsOf(record.digest);
-      if (before + j > 0 &&
-          (words.high < last.high || (words.high == last.high && words.low <= last.low))) {
-        return QX_ERR_INVALID;
-      }
+      if (before + j > 0 && !Above(words, last)) return QX_ERR_INVALID;
       last = words;
       // The file is little-endian; the categories are decoded from its
       // bytes so that what is kept never depends on the machine's order.
@@ -237,6 +244,68 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   return QX_OK;
 }
 
+int MapListFile(const char* path, platform::Env* env, platform::FileMapping* mapping,
+                QxListRecord** records, std::int32_t* count, ListIndex* index) {
+  *records = nullptr;
+  *count = 0;
+  if (env == nullptr) env = platform::Env::Default();
+  // A file too short for its count and one record is left to the reader,
+  // which reports its shortness exactly as always.
+  if (!env->MapFileReadOnly(path, 4 + kRecordSize, mapping)) return kListNotMapped;
+  const std::int32_t declared = static_cast<std::int32_t>(base::LoadLe32(mapping->data));
+  // An empty list is read: the reader hands over an array of one record,
+  // which no mapping of a four-byte file could point to.
+  if (declared == 0) {
+    platform::UnmapFile(mapping);
+    return kListNotMapped;
+  }
+  int status = QX_OK;
+  if (declared < 0) {
+    status = QX_ERR_INVALID;
+  } else if (static_cast<std::uint64_t>(declared) > (mapping->size - 4) / kRecordSize) {
+    status = QX_ERR_READ_RECORD;
+  }
+  if (status != QX_OK) {
+    platform::UnmapFile(mapping);
+    return status;
+  }
+  // Records start 4 bytes into the page-aligned view, which meets their
+  // 4-byte alignment.
+  const QxListRecord* first = reinterpret_cast<const QxListRecord*>(mapping->data + 4);
+  IndexBuilder indexer(index != nullptr ? declared : 0);
+  DigestWords last = WordsOf(first[0].digest);
+  indexer.Add(last.high);
+  for (std::int32_t i = 1; i < declared; ++i) {
+    const DigestWords words = WordsOf(first[i].digest);
+    if (!Above(words, last)) {
+      platform::UnmapFile(mapping);
+      return QX_ERR_INVALID;
+    }
+    last = words;
+    indexer.Add(words.high);
+  }
+  // The lookup only reads the records; the service record's pointer is not
+  // const, and writing through it to a mapped list faults.
+  *records = const_cast<QxListRecord*>(first);
+  *count = declared;
+  if (index != nullptr) indexer.Finish(*records, *count, index);
+  return QX_OK;
+}
+
+void ReleaseControlList(ServiceState* state) {
+  QxService* service = &state->service;
+  // An array a caller put there by hand in place of the mapped one is the
+  // caller's to have allocated, as any array the service holds.
+  const bool mapped = state->controlMapping.data != nullptr &&
+                      reinterpret_cast<const unsigned char*>(service->controlRecords) ==
+                          state->controlMapping.data + 4;
+  if (!mapped) std::free(service->controlRecords);
+  platform::UnmapFile(&state->controlMapping);
+  FreeListIndex(&state->controlIndex);
+  service->controlRecords = nullptr;
+  service->controlCount = 0;
+}
+
 }  // namespace corvane
 
 extern "C" {
@@ -260,14 +329,18 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   status = corvane::ValidateTypes(filter);
   if (status == QX_ERR_BAD_HANDLE) return status;
   const std::uint32_t mask = status == QX_OK ? filter->categories : 0;
-  corvane::ListIndex* index = &corvane::StateOf(service)->controlIndex;
-  std::free(service->controlRecords);
-  corvane::FreeListIndex(index);
-  service->controlRecords = nullptr;
-  service->controlCount = 0;
+  corvane::ServiceState* state = corvane::StateOf(service);
+  corvane::ReleaseControlList(state);
   if (path == nullptr) return QX_ERR_INVALID;
+  if (mask == 0) {
+    // What a filter keeps must be copied out; everything else is mapped.
+    status = corvane::MapListFile(path, state->env, &state->controlMapping,
+                                  &service->controlRecords, &service->controlCount,
+                                  &state->controlIndex);
+    if (status != corvane::kListNotMapped) return status;
+  }
   return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount,
-                               index, corvane::StateOf(service)->env);
+                               &state->controlIndex, state->env);
 }
 
 }  // extern "C"

@@ -21,6 +21,21 @@ namespace corvane {
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count,
                  ListIndex* index = nullptr, platform::Env* env = nullptr);
 
+// Loads an unfiltered list by mapping the file read-only: *records points
+// into *mapping, which the caller releases with platform::UnmapFile. The
+// result codes, the order check and the count are those of ReadListFile.
+// Returns kListNotMapped, with nothing mapped or printed, when the file
+// cannot be mapped (not a regular file, too short for a record, an Env that
+// refuses) or declares no records; the caller then reads it.
+constexpr int kListNotMapped = -1;
+int MapListFile(const char* path, platform::Env* env, platform::FileMapping* mapping,
+                QxListRecord** records, std::int32_t* count, ListIndex* index);
+
+// Empties the service's control list: frees its array or unmaps its file,
+// and releases its index.
+struct ServiceState;
+void ReleaseControlList(ServiceState* state);
+
 // Negative, zero or positive as a's digest is below, equal to or above b's
 // (unsigned bytes, first byte first).
 int CompareListRecords(const QxListRecord& a, const QxListRecord& b);

@@ -25,6 +25,9 @@ class OsEnv final : public Env {
   bool ReplaceFile(const char* from, const char* to) override {
     return platform::ReplaceFile(from, to);
   }
+  bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) override {
+    return platform::MapFileReadOnly(path, min_size, mapping);
+  }
   Registry* registry() override { return registry_.get(); }
 
  private:

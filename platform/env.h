@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "file_mapping.h"
 #include "platform.h"
 
 namespace platform {
@@ -94,6 +95,10 @@ class Env {
   virtual std::FILE* OpenFile(const char* path, const char* mode) = 0;
   // ReplaceFile's contract (platform.h).
   virtual bool ReplaceFile(const char* from, const char* to) = 0;
+  // MapFileReadOnly's contract (file_mapping.h). A wrapper may refuse (the
+  // caller then reads the file through OpenFile); a view it hands back must
+  // come from platform::MapFileReadOnly, since its holder unmaps it.
+  virtual bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) = 0;
   // The registry root the settings are kept under. Never null; owned by the
   // Env.
   virtual Registry* registry() = 0;
@@ -115,6 +120,9 @@ class EnvWrapper : public Env {
   }
   bool ReplaceFile(const char* from, const char* to) override {
     return target_->ReplaceFile(from, to);
+  }
+  bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) override {
+    return target_->MapFileReadOnly(path, min_size, mapping);
   }
   Registry* registry() override { return target_->registry(); }
 

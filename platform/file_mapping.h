@@ -1,0 +1,34 @@
+// file_mapping.h -- a whole file mapped read-only into memory.
+//
+// Every process that maps the same file shares one copy of its bytes in the
+// page cache. The view stays valid after the file is renamed over or
+// removed (it keeps the old file's data); a file truncated in place while
+// mapped makes reads past its new end fault (SIGBUS on POSIX), so files that
+// are mapped are replaced by rename, never rewritten in place.
+#ifndef PELLUMIN_PLATFORM_FILE_MAPPING_H_
+#define PELLUMIN_PLATFORM_FILE_MAPPING_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// A mapped view, or none. A plain record (no destructor) so that it can live
+// inside records released with std::free: whoever holds one calls
+// UnmapFile.
+struct FileMapping {
+  const unsigned char* data = nullptr;  // null: nothing mapped
+  std::size_t size = 0;
+};
+
+// Maps the regular file at path read-only, whole. Fails (false, *mapping
+// left empty) for anything but a regular file of at least min_size bytes
+// that fits the address space; the caller then reads the file instead.
+bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping);
+
+// Releases the view (nothing when none is mapped) and empties *mapping.
+void UnmapFile(FileMapping* mapping);
+
+}  // namespace platform
+
+#endif  // PELLUMIN_PLATFORM_FILE_MAPPING_H_
