@@ -10,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "corvane.h"
@@ -248,6 +250,140 @@ TEST(MappedListTest, TheMappingGoesWithTheList) {
     if (!freed) QX_FreeService(service);
   }
   EXPECT_FALSE(ProcessMaps(otherPath));
+}
+#endif
+
+#if !defined(_WIN32)
+// Shared blocks in a folder of the test's own instead of the system's.
+class BlockFolderEnv : public platform::EnvWrapper {
+ public:
+  explicit BlockFolderEnv(std::string folder)
+      : EnvWrapper(platform::Env::Default()), folder_(std::move(folder)) {}
+  bool MapSharedBlock(const char* name, platform::FileMapping* mapping) override {
+    return platform::MapSharedBlock(folder_.c_str(), name, mapping);
+  }
+  bool PublishSharedBlock(const char* name, const char* stale, const platform::BlockPart* parts,
+                          int count) override {
+    ++published;
+    return platform::PublishSharedBlock(folder_.c_str(), name, stale, parts, count);
+  }
+  std::vector<std::string> Blocks() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      names.push_back(entry.path().string());
+    }
+    return names;
+  }
+  int published = 0;
+
+ private:
+  const std::string folder_;
+};
+
+bool IndexInBlock(QxService* service) {
+  const ServiceState* state = StateOf(service);
+  const unsigned char* starts = reinterpret_cast<const unsigned char*>(state->controlIndex.starts);
+  return state->controlIndexMapping.data != nullptr && starts > state->controlIndexMapping.data &&
+         starts < state->controlIndexMapping.data + state->controlIndexMapping.size;
+}
+
+TEST(MappedListTest, ALargeListsIndexIsSharedOnlyWhenItDescribesTheFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "blocks");
+  BlockFolderEnv env((dir.path() / "blocks").string());
+  testkit::NoMappingEnv noMapping;
+  const int n = kSharedIndexMinRecords + 1000;
+  const std::vector<QxListRecord> records = Records("s", n, 0x10);
+  const std::string path = dir.Write("control.lst", ListFileBytes(records));
+  ServicePtr reference = NewService(&noMapping);
+  ASSERT_EQ(QX_LoadControlList(reference.get(), nullptr, path.c_str()), QX_OK);
+  const std::vector<std::string> urls = {"http://s0.example/", "http://s262999.example/a",
+                                         "http://s77.example/x/y", "http://t5.example/",
+                                         "http://www.s123456.example/"};
+  auto expectReferenceAnswers = [&](QxService* service) {
+    for (const std::string& url : urls) {
+      EXPECT_EQ(CategoriesOf(service, url), CategoriesOf(reference.get(), url)) << url;
+    }
+  };
+  // The first load publishes and then uses the block; a second service
+  // takes it without publishing again.
+  ServicePtr first = NewService(&env);
+  ASSERT_EQ(QX_LoadControlList(first.get(), nullptr, path.c_str()), QX_OK);
+  EXPECT_EQ(env.published, 1);
+  ASSERT_EQ(env.Blocks().size(), 1u);
+  EXPECT_TRUE(IndexInBlock(first.get()));
+  ServicePtr second = NewService(&env);
+  ASSERT_EQ(QX_LoadControlList(second.get(), nullptr, path.c_str()), QX_OK);
+  EXPECT_EQ(env.published, 1);
+  EXPECT_TRUE(IndexInBlock(second.get()));
+  expectReferenceAnswers(first.get());
+  expectReferenceAnswers(second.get());
+  const std::string block = env.Blocks()[0];
+  const std::string good = [&] {
+    std::ifstream in(block, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }();
+
+  // A damaged block is not taken: the load checks the list itself, builds
+  // the index and publishes a sound block in its place.
+  struct Damage {
+    const char* name;
+    std::string bytes;
+    std::filesystem::perms perms;
+  };
+  std::string falling = good;
+  falling[64 + 4 * 1000] = '\xff';  // a bucket start above the next one
+  std::string otherCount = good;
+  otherCount[12] ^= 1;
+  std::string otherFile = good;
+  otherFile[24] ^= 1;  // the identity
+  const auto mine = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  const Damage damages[] = {
+      {"cut short", good.substr(0, good.size() - 2), mine},
+      {"longer", good + "xx", mine},
+      {"a table that falls", falling, mine},
+      {"another count", otherCount, mine},
+      {"another version of the file", otherFile, mine},
+      {"writable by others", good, mine | std::filesystem::perms::others_write},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    std::filesystem::remove(block);
+    {
+      std::ofstream out(block, std::ios::binary);
+      out << damage.bytes;
+    }
+    std::filesystem::permissions(block, damage.perms);
+    const int before = env.published;
+    ServicePtr service = NewService(&env);
+    ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, path.c_str()), QX_OK);
+    EXPECT_EQ(env.published, before + 1);
+    EXPECT_TRUE(IndexInBlock(service.get()));
+    expectReferenceAnswers(service.get());
+  }
+
+  // A new version renamed over gets a block of its own, and the old one is
+  // removed (the services that map it keep it).
+  std::vector<QxListRecord> changed = records;
+  changed.pop_back();
+  ReplaceByRename(dir, path, ListFileBytes(changed));
+  ServicePtr third = NewService(&env);
+  ASSERT_EQ(QX_LoadControlList(third.get(), nullptr, path.c_str()), QX_OK);
+  EXPECT_EQ(third->controlCount, n - 1);
+  ASSERT_EQ(env.Blocks().size(), 1u);
+  EXPECT_NE(env.Blocks()[0], block);
+  expectReferenceAnswers(first.get());
+  // Truncated in place: a new identity, so the list itself is checked.
+  std::filesystem::resize_file(path, 4 + 24 * 1000);
+  ServicePtr fourth = NewService(&env);
+  EXPECT_EQ(QX_LoadControlList(fourth.get(), nullptr, path.c_str()), QX_ERR_READ_RECORD);
+  // And a list out of order is refused, whatever blocks there are.
+  std::vector<QxListRecord> swapped = records;
+  std::swap(swapped[n / 2], swapped[n / 2 + 1]);
+  ReplaceByRename(dir, path, ListFileBytes(swapped));
+  EXPECT_EQ(QX_LoadControlList(fourth.get(), nullptr, path.c_str()), QX_ERR_INVALID);
+  EXPECT_FALSE(IsMapped(fourth.get()));
+  EXPECT_EQ(StateOf(fourth.get())->controlIndexMapping.data, nullptr);
 }
 #endif
 

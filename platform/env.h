@@ -99,6 +99,11 @@ class Env {
   // caller then reads the file through OpenFile); a view it hands back must
   // come from platform::MapFileReadOnly, since its holder unmaps it.
   virtual bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) = 0;
+  // Shared blocks (file_mapping.h) in the folder this Env keeps them in:
+  // /dev/shm by default where it exists; none (false) elsewhere.
+  virtual bool MapSharedBlock(const char* name, FileMapping* mapping) = 0;
+  virtual bool PublishSharedBlock(const char* name, const char* stale_prefix,
+                                  const BlockPart* parts, int count) = 0;
   // The registry root the settings are kept under. Never null; owned by the
   // Env.
   virtual Registry* registry() = 0;
@@ -123,6 +128,13 @@ class EnvWrapper : public Env {
   }
   bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) override {
     return target_->MapFileReadOnly(path, min_size, mapping);
+  }
+  bool MapSharedBlock(const char* name, FileMapping* mapping) override {
+    return target_->MapSharedBlock(name, mapping);
+  }
+  bool PublishSharedBlock(const char* name, const char* stale_prefix, const BlockPart* parts,
+                          int count) override {
+    return target_->PublishSharedBlock(name, stale_prefix, parts, count);
   }
   Registry* registry() override { return target_->registry(); }
 

@@ -29,6 +29,16 @@ bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mappin
       if (view != nullptr) {
         mapping->data = static_cast<const unsigned char*>(view);
         mapping->size = static_cast<std::size_t>(size.QuadPart);
+        mapping->identity[0] = facts.dwVolumeSerialNumber;
+        mapping->identity[1] =
+            (static_cast<std::uint64_t>(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
+        mapping->identity[2] = static_cast<std::uint64_t>(size.QuadPart);
+        mapping->identity[3] = (static_cast<std::uint64_t>(facts.ftLastWriteTime.dwHighDateTime)
+                                << 32) |
+                               facts.ftLastWriteTime.dwLowDateTime;
+        mapping->identity[4] = (static_cast<std::uint64_t>(facts.ftCreationTime.dwHighDateTime)
+                                << 32) |
+                               facts.ftCreationTime.dwLowDateTime;
         mapped = true;
       }
       CloseHandle(section);
@@ -36,6 +46,16 @@ bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mappin
   }
   CloseHandle(file);
   return mapped;
+}
+
+// No shared blocks here yet: each process keeps its index in its own memory.
+bool MapSharedBlock(const char*, const char*, FileMapping* mapping) {
+  *mapping = FileMapping();
+  return false;
+}
+
+bool PublishSharedBlock(const char*, const char*, const char*, const BlockPart*, int) {
+  return false;
 }
 
 void UnmapFile(FileMapping* mapping) {
