@@ -30,18 +30,12 @@ done
 [[ "$records" =~ ^[1-9][0-9]*$ ]] || { echo "helpers-memory: --records needs a number" >&2; exit 2; }
 [ -r /proc/self/smaps_rollup ] || { echo "helpers-memory: needs Linux's /proc/PID/smaps_rollup" >&2; exit 2; }
 
-if ! command -v squidGuard >/dev/null && [[ " ${args[*]:-} " != *" --no-squidguard "* ]]; then
-  echo "helpers-memory: installing Debian's squidguard"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove squidguard ||
-    echo "helpers-memory: squidguard not installable; its rows are skipped"
+# shellcheck source=bench/helpers.sh
+source "$root/bench/helpers.sh"
+if [[ " ${args[*]:-} " != *" --no-squidguard "* ]]; then
+  ensure_squidguard helpers-memory || echo "helpers-memory: squidguard not installable; its rows are skipped"
 fi
-if [ ! -x "$build/bin/tarnwick-squid" ] || [ ! -x "$build/bin/corvane_scale" ]; then
-  (cd "$root" && cmake --preset native >/dev/null &&
-   cmake --build --preset native --target corvane_scale tarnwick-squid) || exit 1
-fi
+ensure_built "$root" "$build" corvane_scale tarnwick-squid || exit 1
 
 keep=1
 work=${WORK:-}

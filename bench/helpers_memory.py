@@ -21,15 +21,7 @@ import subprocess
 import sys
 import time
 
-KEY = "SOFTWARE\\Pellumin\\Bench"
-BLOCK = "http://block.test/blocked?url=%u"
-CATEGORY_NAMES = [
-    "Alternative Journals", "Art & Culture", "Chat", "Criminal Skills", "Cults", "Dating",
-    "Drugs", "Entertainment", "Extreme", "Gambling", "Games", "General News", "Hate Speech",
-    "Humor", "Investing", "Job Search", "Lifestyle", "Non Essential",
-    "On-Line Sales/Merchandising", "Opinion, Politics, & Religion", "Personal Pages",
-    "Self Help", "Sex", "Sports", "Travel", "Usenet News", "Worthless",
-]
+from versus_squidguard import BLOCK, KEY, write_registry
 
 
 def rollup(pid):
@@ -100,13 +92,7 @@ def main():
             pass
 
     hklm = os.path.join(args.work, "hklm.reg")
-    with open(hklm, "w", newline="") as f:
-        f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\%s]\r\n\"ControlFile\"=\"%s\"\r\n\r\n"
-                % (KEY, lst))
-        f.write("[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n" % KEY)
-        for name in CATEGORY_NAMES:
-            f.write("\"%sState\"=dword:00000001\r\n" % name)
-        f.write("\r\n")
+    write_registry(hklm, lst)
     env = dict(os.environ, TARNWICK_HKLM=hklm)
     line = "http://h%09d.example.com/a 10.0.0.1/- - GET\n" % (args.records // 2)
 

@@ -28,17 +28,10 @@ else
 fi
 [ -d "$ut1" ] || { echo "versus-squidguard: no UT1 lists at $ut1 (set UT1)" >&2; exit 2; }
 
-if ! command -v squidGuard >/dev/null; then
-  echo "versus-squidguard: installing Debian's squidguard"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove squidguard || exit 1
-fi
-if [ ! -x "$build/bin/tarnwick-squid" ] || [ ! -x "$build/bin/corvane" ]; then
-  (cd "$root" && cmake --preset native >/dev/null &&
-   cmake --build --preset native --target corvane tarnwick-squid) || exit 1
-fi
+# shellcheck source=bench/helpers.sh
+source "$root/bench/helpers.sh"
+ensure_squidguard versus-squidguard || exit 1
+ensure_built "$root" "$build" corvane_tool tarnwick-squid || exit 1
 
 keep=1
 work=${WORK:-}

@@ -73,6 +73,7 @@ std::string CountBytes(std::int32_t count) {
   return bytes;
 }
 
+#if !defined(_WIN32)
 // Writes bytes to a fresh file and renames it over path, as an administrator
 // replaces a list that processes have mapped.
 void ReplaceByRename(const TempDir& dir, const std::string& path, const std::string& bytes) {
@@ -80,6 +81,7 @@ void ReplaceByRename(const TempDir& dir, const std::string& path, const std::str
   const std::string fresh = dir.Write("fresh" + std::to_string(serial++), bytes);
   std::filesystem::rename(fresh, path);
 }
+#endif
 
 TEST(MappedListTest, MappedLoadAnswersAsTheReadLoadForEveryFile) {
   TempDir dir;
@@ -147,6 +149,8 @@ TEST(MappedListTest, MappedLoadAnswersAsTheReadLoadForEveryFile) {
   }
 }
 
+#if !defined(_WIN32)
+// POSIX: a file can be renamed over and truncated while it is mapped.
 TEST(MappedListTest, AListRenamedOverKeepsServingItsRecordsUntilTheNextLoad) {
   TempDir dir;
   const std::vector<QxListRecord> before = Records("before", 3000, 0x4);
@@ -187,6 +191,32 @@ TEST(MappedListTest, AListTruncatedInPlaceIsRefusedAtTheNextLoad) {
     EXPECT_FALSE(IsMapped(service.get()));
   }
 }
+
+#else
+// Windows: a mapped file is in use, so it can be neither renamed over nor
+// cut until the list is released; the process goes on serving it meanwhile.
+TEST(MappedListTest, AMappedListCannotBeReplacedUntilItIsReleased) {
+  TempDir dir;
+  const std::vector<QxListRecord> before = Records("before", 3000, 0x4);
+  const std::vector<QxListRecord> after = Records("after", 2000, 0x8);
+  const std::string path = dir.Write("control.lst", ListFileBytes(before));
+  const std::string fresh = dir.Write("fresh.lst", ListFileBytes(after));
+  ServicePtr service = NewService();
+  ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, path.c_str()), QX_OK);
+  ASSERT_TRUE(IsMapped(service.get()));
+  std::error_code error;
+  std::filesystem::rename(fresh, path, error);
+  EXPECT_TRUE(error) << "renamed over a mapped list";
+  std::filesystem::resize_file(path, 4 + 24 * 10, error);
+  EXPECT_TRUE(error) << "cut a mapped list";
+  EXPECT_EQ(CategoriesOf(service.get(), "http://before2999.example/"), 0x4u);
+  ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, nullptr), QX_ERR_INVALID);
+  std::filesystem::rename(fresh, path, error);
+  ASSERT_FALSE(error) << error.message();
+  ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, path.c_str()), QX_OK);
+  EXPECT_EQ(CategoriesOf(service.get(), "http://after1999.example/"), 0x8u);
+}
+#endif
 
 #if defined(__linux__)
 // Whether the process maps a file of that name (which /proc/self/maps shows
@@ -387,6 +417,7 @@ TEST(MappedListTest, ALargeListsIndexIsSharedOnlyWhenItDescribesTheFile) {
 }
 #endif
 
+#if !defined(_WIN32)
 TEST(MappedListTest, ListsRenamedOverDuringLookupsAndLoadsFromThreads) {
   // One service keeps the list it loaded while the file is renamed over and
   // over; other threads load the file into services of their own at the
@@ -444,6 +475,7 @@ TEST(MappedListTest, ListsRenamedOverDuringLookupsAndLoadsFromThreads) {
   EXPECT_GT(loads.load(), 0);
   EXPECT_TRUE(SameBytes(ControlRecords(shared.get()), first));
 }
+#endif
 
 }  // namespace
 }  // namespace corvane
