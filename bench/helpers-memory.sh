@@ -37,13 +37,7 @@ if [[ " ${args[*]:-} " != *" --no-squidguard "* ]]; then
 fi
 ensure_built "$root" "$build" corvane_scale tarnwick-squid || exit 1
 
-keep=1
-work=${WORK:-}
-if [ -z "$work" ]; then
-  work=$(mktemp -d)
-  keep=0
-fi
-trap '[ "$keep" = 1 ] || rm -rf "$work"' EXIT
+use_work_folder
 if [ ! -s "$work/control-$records.lst" ] || [ ! -s "$work/domains-$records" ]; then
   echo "helpers-memory: making a list of $records records in $work"
   "$build/bin/corvane_scale" make --records "$records" --urls 1000 --out "$work" || exit 1

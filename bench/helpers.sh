@@ -24,3 +24,13 @@ ensure_built() {
   [ "$missing" = 0 ] && return 0
   (cd "$root" && cmake --preset native >/dev/null && cmake --build --preset native --target "$@")
 }
+
+# Sets work to $WORK, or to a new temporary folder that is removed at exit.
+use_work_folder() {
+  work=${WORK:-}
+  if [ -z "$work" ]; then
+    work=$(mktemp -d)
+    # shellcheck disable=SC2064  # the folder is fixed now
+    trap "rm -rf '$work'" EXIT
+  fi
+}

@@ -33,11 +33,5 @@ source "$root/bench/helpers.sh"
 ensure_squidguard versus-squidguard || exit 1
 ensure_built "$root" "$build" corvane_tool tarnwick-squid || exit 1
 
-keep=1
-work=${WORK:-}
-if [ -z "$work" ]; then
-  work=$(mktemp -d)
-  keep=0
-fi
-trap '[ "$keep" = 1 ] || rm -rf "$work"' EXIT
+use_work_folder
 python3 "$root/bench/versus_squidguard.py" --build "$build" --ut1 "$ut1" --work "$work" "$@"
