@@ -154,9 +154,9 @@ int Lookup(const std::string& list, const std::string& urls, int rounds, bool re
     }
     rates.push_back(static_cast<double>(stream.size()) / (CpuSeconds() - start));
   }
-  std::printf("lookup (%s): %d records, %zu URLs x %d rounds, %.0f%% found; median %.2f M URLs per "
+  std::printf("lookup (%s): %d records, %zu URLs x %d rounds, %lld found (%.0f%%); median %.2f M URLs per "
               "CPU second, best %.2f M\n",
-              read ? "read" : "mapped", service->controlCount, stream.size(), rounds,
+              read ? "read" : "mapped", service->controlCount, stream.size(), rounds, found,
               100.0 * static_cast<double>(found) / (static_cast<double>(stream.size()) * rounds),
               Median(rates) / 1e6, *std::max_element(rates.begin(), rates.end()) / 1e6);
   QX_FreeTypes(result);
