@@ -15,11 +15,14 @@ bench_find_ut1() {
   [ -d "$ut1" ] || { echo "$1: no UT1 lists at $ut1 (set UT1)" >&2; exit 2; }
 }
 
-# bench_install NAME PACKAGE:COMMAND...: installs each Debian package whose
-# command is missing; stops with a message when apt-get cannot.
+# bench_install NAME [--optional] PACKAGE:COMMAND...: installs each Debian
+# package whose command is missing. When apt-get cannot, stops with a
+# message, or with --optional says so and returns 1 (the caller skips what
+# needs it).
 bench_install() {
-  local name=$1 wanted=() entry
+  local name=$1 optional=0 wanted=() entry
   shift
+  if [ "${1:-}" = --optional ]; then optional=1; shift; fi
   for entry in "$@"; do
     command -v "${entry#*:}" >/dev/null || [ -x "/usr/sbin/${entry#*:}" ] || wanted+=("${entry%%:*}")
   done
@@ -28,16 +31,29 @@ bench_install() {
   local sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove "${wanted[@]}" ||
-    { echo "$name: cannot install ${wanted[*]}; nothing measured" >&2; exit 2; }
+    apt-get -o DPkg::Lock::Timeout=900 install -y --no-remove "${wanted[@]}" && return 0
+  if [ "$optional" = 1 ]; then
+    echo "$name: cannot install ${wanted[*]}; what needs it is skipped" >&2
+    return 1
+  fi
+  echo "$name: cannot install ${wanted[*]}; nothing measured" >&2
+  exit 2
 }
 
-# bench_build BUILD: builds corvane and tarnwick-squid when either is missing.
+# bench_build BUILD [TARGET...]: builds the native targets (default
+# corvane_tool and tarnwick-squid) unless every one is in BUILD/bin
+# (corvane_tool is bin/corvane).
 bench_build() {
-  if [ ! -x "$1/bin/tarnwick-squid" ] || [ ! -x "$1/bin/corvane" ]; then
-    (cd "$root" && cmake --preset native >/dev/null &&
-     cmake --build --preset native --target corvane_tool tarnwick-squid) || exit 2
-  fi
+  local build=$1 target file missing=0
+  shift
+  [ $# -gt 0 ] || set -- corvane_tool tarnwick-squid
+  for target in "$@"; do
+    file=$target
+    [ "$target" = corvane_tool ] && file=corvane
+    [ -x "$build/bin/$file" ] || missing=1
+  done
+  [ "$missing" = 0 ] && return 0
+  (cd "$root" && cmake --preset native >/dev/null && cmake --build --preset native --target "$@") || exit 2
 }
 
 # bench_work: sets work to $WORK (kept), else a temporary folder removed at

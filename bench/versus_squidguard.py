@@ -64,6 +64,18 @@ def read_entries(path):
     return entries
 
 
+def write_registry(hklm, control_file):
+    """The helper's settings (a REGEDIT4 file for TARNWICK_HKLM): the control
+    file, and every category denied."""
+    with open(hklm, "w", newline="") as f:
+        f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\%s]\r\n\"ControlFile\"=\"%s\"\r\n\r\n"
+                % (KEY, control_file))
+        f.write("[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n" % KEY)
+        for name in CATEGORY_NAMES:
+            f.write("\"%sState\"=dword:00000001\r\n" % name)
+        f.write("\r\n")
+
+
 def timed(command, **kwargs):
     """Runs command; returns (wall s, CPU s, peak RSS KiB, exit status).
 
@@ -272,13 +284,7 @@ def main(argv):
     squidguard_build = (wall, cpu)
 
     hklm = os.path.join(work, "hklm.reg")
-    with open(hklm, "w", newline="") as f:
-        f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\%s]\r\n\"ControlFile\"=\"%s\"\r\n\r\n"
-                % (KEY, lst))
-        f.write("[HKEY_LOCAL_MACHINE\\%s\\Deny]\r\n" % KEY)
-        for name in CATEGORY_NAMES:
-            f.write("\"%sState\"=dword:00000001\r\n" % name)
-        f.write("\r\n")
+    write_registry(hklm, lst)
 
     # --- one stream
     rng = random.Random(args.seed)

@@ -61,16 +61,21 @@ class AllocationFailureTest : public ::testing::Test {
 
 TEST_F(AllocationFailureTest, LoadingFailsCleanlyAtEveryAllocation) {
   auto filter = NewSet({1});
+  testkit::NoMappingEnv noMapping;
   struct Case {
     const char* name;
     bool control;  // else the site list
     QxTypes* filter;
-  } cases[] = {{"control list", true, nullptr}, {"filtered control list", true, filter.get()},
-               {"site list", false, nullptr}};
+    platform::Env* env;
+    bool allocates;  // a mapped list of two records needs no memory at all
+  } cases[] = {{"mapped control list", true, nullptr, nullptr, false},
+               {"read control list", true, nullptr, &noMapping, true},
+               {"filtered control list", true, filter.get(), nullptr, true},
+               {"site list", false, nullptr, nullptr, true}};
   for (const Case& c : cases) {
     long failing = 0;
     for (; failing < kMaxAllocations; ++failing) {
-      auto service = NewService();
+      auto service = c.env != nullptr ? NewService(c.env) : NewService();
       ASSERT_EQ(QX_LoadControlList(service.get(), nullptr, control_.c_str()), QX_OK);
       ASSERT_EQ(QX_LoadSiteList(service.get(), site_.c_str()), QX_OK);
       const auto otherBefore = c.control ? Copy(service->siteRecords, service->siteCount)
@@ -108,7 +113,11 @@ TEST_F(AllocationFailureTest, LoadingFailsCleanlyAtEveryAllocation) {
                           : QX_LoadSiteList(service.get(), site_.c_str()),
                 QX_OK);
     }
-    EXPECT_GT(failing, 0) << c.name << ": no allocation was made";
+    if (c.allocates) {
+      EXPECT_GT(failing, 0) << c.name << ": no allocation was made";
+    } else {
+      EXPECT_EQ(failing, 0) << c.name << ": an allocation was made";
+    }
     EXPECT_LT(failing, kMaxAllocations) << c.name;
   }
 }
@@ -229,6 +238,39 @@ TEST_F(AllocationFailureTest, AnIndexedSiteListAnswersRightWhenItsIndexCannotGro
     EXPECT_EQ(Categorize(service.get(), "http://absent.example/"), QX_UNCATEGORIZED);
     if (!failure.reached()) break;
   }
+  EXPECT_LT(failing, kMaxAllocations);
+}
+
+TEST_F(AllocationFailureTest, AMappedListLoadsAndAnswersWhenItsIndexCannotBeAllocated) {
+  // The index is the only memory a mapped load takes: without it the list
+  // loads all the same and is searched directly.
+  std::vector<QxListRecord> records;
+  std::vector<std::string> urls;
+  for (int i = 0; i < 300; ++i) {
+    urls.push_back("http://mapped" + std::to_string(i) + ".example/p");
+    records.push_back(UrlRecord(urls.back(), 4u << (i % 20)));
+  }
+  const std::string path = dir_.WriteList("mapped.lst", records);
+  long failing = 0;
+  for (; failing < kMaxAllocations; ++failing) {
+    auto service = NewService();
+    FailingAllocator failure(failing);
+    const int rc = QX_LoadControlList(service.get(), nullptr, path.c_str());
+    failure.End();
+    ASSERT_EQ(rc, QX_OK) << "allocation " << failing;
+    EXPECT_EQ(service->controlCount, 300);
+    for (int i = 0; i < 300; ++i) {
+      auto result = NewSet();
+      char key[QX_KEY_TEXT_SIZE];
+      ASSERT_EQ(QX_CategorizeUrl(service.get(), urls[static_cast<std::size_t>(i)].c_str(),
+                                 result.get(), key, QX_KEY_TEXT_SIZE - 1),
+                QX_CATEGORIZED);
+      EXPECT_EQ(result->categories, 4u << (i % 20)) << urls[static_cast<std::size_t>(i)];
+    }
+    EXPECT_EQ(Categorize(service.get(), "http://absent.example/"), QX_UNCATEGORIZED);
+    if (!failure.reached()) break;
+  }
+  EXPECT_GE(failing, 1) << "the index was never allocated";
   EXPECT_LT(failing, kMaxAllocations);
 }
 

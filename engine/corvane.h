@@ -253,7 +253,13 @@ typedef struct SearchWordEntry {
  * loaders and kept in step by QX_UpdateSiteList, and the parent-domain
  * option). A lookup uses a list's index only while controlRecords/
  * controlCount (siteRecords/siteCount) are the ones the engine installed;
- * an array put there by hand is searched without it. */
+ * an array put there by hand is searched without it.
+ *
+ * A control list loaded without a filter is mapped read-only from its file
+ * (shared by every process that loads the same file): its records must not
+ * be written, nor the array freed by the caller. A caller that puts an
+ * array of its own in its place assigns it; the service then releases the
+ * mapping and, later, frees the caller's array. */
 typedef struct QxService {
   char magic[4];
   int32_t controlCount;

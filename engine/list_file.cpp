@@ -5,6 +5,11 @@
 // file that is shorter than it claims before allocating for it, reads in
 // large chunks straight into the final array, and checks the order of each
 // record against the record read before it.
+//
+// An unfiltered control list is mapped instead of read: its records are
+// already in the form the lookup searches, so every process that loads the
+// same file shares one copy of it in the page cache, and a load costs one
+// pass over the records for the order check and the index.
 #include "list_file.h"
 
 #include <algorithm>
@@ -137,6 +142,11 @@ struct RecordArray {
   }
 };
 
+// Whether a record's digest lies strictly above the one before it.
+inline bool Above(const DigestWords& words, const DigestWords& last) {
+  return words.high > last.high || (words.high == last.high && words.low > last.low);
+}
+
 // Checks the order of the records read and keeps those the mask takes.
 struct RecordFilter {
   std::uint32_t mask;  // 0: keep all
@@ -163,10 +173,7 @@ struct RecordFilter {
       // that one or not: a file out of order is refused with a filter as
       // it is without one.
       const DigestWords words = WordsOf(record.digest);
-      if (before + j > 0 &&
-          (words.high < last.high || (words.high == last.high && words.low <= last.low))) {
-        return QX_ERR_INVALID;
-      }
+      if (before + j > 0 && !Above(words, last)) return QX_ERR_INVALID;
       last = words;
       // The file is little-endian; the categories are decoded from its
       // bytes so that what is kept never depends on the machine's order.
@@ -237,6 +244,198 @@ int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records,
   return QX_OK;
 }
 
+namespace {
+
+// A published index: this header, the bucket table, then the tags (with
+// their slack), in the machine's own byte order (the block never leaves it).
+struct SharedIndexHeader {
+  char magic[8];  // "QXINDEX" and a NUL
+  std::uint32_t version;
+  std::int32_t count;
+  std::uint32_t bits;
+  std::uint32_t reserved;
+  std::uint64_t identity[5];  // of the list file it describes
+};
+static_assert(sizeof(SharedIndexHeader) == 64, "the header keeps the table aligned");
+constexpr char kSharedIndexMagic[8] = "QXINDEX";
+constexpr std::uint32_t kSharedIndexVersion = 1;
+
+std::uint64_t Fnv1a(const void* data, std::size_t size, std::uint64_t hash) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
+  return hash;
+}
+
+// "pellumin-index-PATHHASH-" names every block of one path; the identity's
+// hash tells the versions apart.
+struct SharedIndexName {
+  char prefix[40];
+  char name[64];
+};
+
+void NameSharedIndex(const char* path, const platform::FileMapping& list, SharedIndexName* out) {
+  const std::uint64_t basis = 14695981039346656037u;
+  std::snprintf(out->prefix, sizeof out->prefix, "pellumin-index-%016llx-",
+                static_cast<unsigned long long>(Fnv1a(path, std::strlen(path), basis)));
+  std::snprintf(out->name, sizeof out->name, "%s%016llx", out->prefix,
+                static_cast<unsigned long long>(Fnv1a(list.identity, sizeof list.identity, basis)));
+}
+
+std::size_t SharedIndexBytes(std::int32_t count, std::uint32_t bits) {
+  return sizeof(SharedIndexHeader) + ((std::size_t{1} << bits) + 1) * sizeof(std::uint32_t) +
+         (static_cast<std::size_t>(count) + kTagSlack) * sizeof(std::uint16_t);
+}
+
+// Takes the index of records (count of them) from the block when the block
+// is whole and describes this version of the list: its header, its size,
+// and a table that rises from 0 to count (so that no search can leave the
+// records). The tags cannot lead a search astray: a record is always
+// compared whole before it is taken.
+bool AdoptSharedIndex(const platform::FileMapping& block, const platform::FileMapping& list,
+                      const QxListRecord* records, std::int32_t count, ListIndex* index) {
+  const std::uint32_t bits = IndexBitsFor(count);
+  if (block.size != SharedIndexBytes(count, bits)) return false;
+  SharedIndexHeader header;
+  std::memcpy(&header, block.data, sizeof header);
+  if (std::memcmp(header.magic, kSharedIndexMagic, sizeof header.magic) != 0 ||
+      header.version != kSharedIndexVersion || header.count != count || header.bits != bits ||
+      std::memcmp(header.identity, list.identity, sizeof header.identity) != 0) {
+    return false;
+  }
+  const std::uint32_t* starts =
+      reinterpret_cast<const std::uint32_t*>(block.data + sizeof(SharedIndexHeader));
+  const std::size_t buckets = std::size_t{1} << bits;
+  if (starts[0] != 0 || starts[buckets] != static_cast<std::uint32_t>(count)) return false;
+  for (std::size_t b = 0; b < buckets; ++b) {
+    if (starts[b + 1] < starts[b]) return false;
+  }
+  index->records = records;
+  index->count = count;
+  index->bits = bits;
+  // The lookup only reads the index; its fields are not const because the
+  // site list's index is kept in step in place.
+  index->starts = const_cast<std::uint32_t*>(starts);
+  index->tags = const_cast<std::uint16_t*>(
+      reinterpret_cast<const std::uint16_t*>(starts + buckets + 1));
+  index->tagCapacity = count + kTagSlack;
+  return true;
+}
+
+void PublishSharedIndex(platform::Env* env, const SharedIndexName& name,
+                        const platform::FileMapping& list, const ListIndex& index) {
+  SharedIndexHeader header = {};
+  std::memcpy(header.magic, kSharedIndexMagic, sizeof header.magic);
+  header.version = kSharedIndexVersion;
+  header.count = index.count;
+  header.bits = index.bits;
+  std::memcpy(header.identity, list.identity, sizeof header.identity);
+  const platform::BlockPart parts[] = {
+      {&header, sizeof header},
+      {index.starts, ((std::size_t{1} << index.bits) + 1) * sizeof(std::uint32_t)},
+      {index.tags, (static_cast<std::size_t>(index.count) + kTagSlack) * sizeof(std::uint16_t)}};
+  env->PublishSharedBlock(name.name, name.prefix, parts, 3);
+}
+
+}  // namespace
+
+int MapListFile(const char* path, platform::Env* env, platform::FileMapping* mapping,
+                QxListRecord** records, std::int32_t* count, ListIndex* index,
+                platform::FileMapping* indexMapping) {
+  *records = nullptr;
+  *count = 0;
+  if (env == nullptr) env = platform::Env::Default();
+  // A file too short for its count and one record is left to the reader,
+  // which reports its shortness exactly as always.
+  if (!env->MapFileReadOnly(path, 4 + kRecordSize, mapping)) return kListNotMapped;
+  const std::int32_t declared = static_cast<std::int32_t>(base::LoadLe32(mapping->data));
+  // An empty list is read: the reader hands over an array of one record,
+  // which no mapping of a four-byte file could point to.
+  if (declared == 0) {
+    platform::UnmapFile(mapping);
+    return kListNotMapped;
+  }
+  int status = QX_OK;
+  if (declared < 0) {
+    status = QX_ERR_INVALID;
+  } else if (static_cast<std::uint64_t>(declared) > (mapping->size - 4) / kRecordSize) {
+    status = QX_ERR_READ_RECORD;
+  }
+  if (status != QX_OK) {
+    platform::UnmapFile(mapping);
+    return status;
+  }
+  // Records start 4 bytes into the page-aligned view, which meets their
+  // 4-byte alignment.
+  const QxListRecord* first = reinterpret_cast<const QxListRecord*>(mapping->data + 4);
+  // The lookup only reads the records; the service record's pointer is not
+  // const, and writing through it to a mapped list faults.
+  QxListRecord* const installed = const_cast<QxListRecord*>(first);
+  const bool shareIndex =
+      index != nullptr && indexMapping != nullptr && declared >= kSharedIndexMinRecords;
+  SharedIndexName name;
+  if (shareIndex) {
+    NameSharedIndex(path, *mapping, &name);
+    // This version's order was checked by the load that published the
+    // block, and its index built from it.
+    if (env->MapSharedBlock(name.name, indexMapping)) {
+      if (AdoptSharedIndex(*indexMapping, *mapping, first, declared, index)) {
+        *records = installed;
+        *count = declared;
+        return QX_OK;
+      }
+      platform::UnmapFile(indexMapping);
+    }
+  }
+  IndexBuilder indexer(index != nullptr ? declared : 0);
+  DigestWords last = WordsOf(first[0].digest);
+  indexer.Add(last.high);
+  for (std::int32_t i = 1; i < declared; ++i) {
+    const DigestWords words = WordsOf(first[i].digest);
+    if (!Above(words, last)) {
+      platform::UnmapFile(mapping);
+      return QX_ERR_INVALID;
+    }
+    last = words;
+    indexer.Add(words.high);
+  }
+  *records = installed;
+  *count = declared;
+  if (index == nullptr) return QX_OK;
+  indexer.Finish(*records, *count, index);
+  if (shareIndex && index->starts != nullptr) {
+    // Published, then taken back from the block, so that this process
+    // shares it too and lets its own copy go.
+    PublishSharedIndex(env, name, *mapping, *index);
+    ListIndex adopted;
+    if (env->MapSharedBlock(name.name, indexMapping)) {
+      if (AdoptSharedIndex(*indexMapping, *mapping, first, declared, &adopted)) {
+        FreeListIndex(index);
+        *index = adopted;
+      } else {
+        platform::UnmapFile(indexMapping);
+      }
+    }
+  }
+  return QX_OK;
+}
+
+void ReleaseControlList(ServiceState* state) {
+  QxService* service = &state->service;
+  // An array a caller put there by hand in place of the mapped one is the
+  // caller's to have allocated, as any array the service holds.
+  const bool mapped = state->controlMapping.data != nullptr &&
+                      reinterpret_cast<const unsigned char*>(service->controlRecords) ==
+                          state->controlMapping.data + 4;
+  if (!mapped) std::free(service->controlRecords);
+  platform::UnmapFile(&state->controlMapping);
+  // An index taken from a shared block is the block's, not the heap's.
+  if (state->controlIndexMapping.data != nullptr) state->controlIndex = ListIndex();
+  platform::UnmapFile(&state->controlIndexMapping);
+  FreeListIndex(&state->controlIndex);
+  service->controlRecords = nullptr;
+  service->controlCount = 0;
+}
+
 }  // namespace corvane
 
 extern "C" {
@@ -260,14 +459,18 @@ int QX_CALL QX_LoadControlList(QxService* service, QxTypes* filter, const char* 
   status = corvane::ValidateTypes(filter);
   if (status == QX_ERR_BAD_HANDLE) return status;
   const std::uint32_t mask = status == QX_OK ? filter->categories : 0;
-  corvane::ListIndex* index = &corvane::StateOf(service)->controlIndex;
-  std::free(service->controlRecords);
-  corvane::FreeListIndex(index);
-  service->controlRecords = nullptr;
-  service->controlCount = 0;
+  corvane::ServiceState* state = corvane::StateOf(service);
+  corvane::ReleaseControlList(state);
   if (path == nullptr) return QX_ERR_INVALID;
+  if (mask == 0) {
+    // What a filter keeps must be copied out; everything else is mapped.
+    status = corvane::MapListFile(path, state->env, &state->controlMapping,
+                                  &service->controlRecords, &service->controlCount,
+                                  &state->controlIndex, &state->controlIndexMapping);
+    if (status != corvane::kListNotMapped) return status;
+  }
   return corvane::ReadListFile(path, mask, &service->controlRecords, &service->controlCount,
-                               index, corvane::StateOf(service)->env);
+                               &state->controlIndex, state->env);
 }
 
 }  // extern "C"

@@ -21,6 +21,32 @@ namespace corvane {
 int ReadListFile(const char* path, std::uint32_t mask, QxListRecord** records, std::int32_t* count,
                  ListIndex* index = nullptr, platform::Env* env = nullptr);
 
+// Loads an unfiltered list by mapping the file read-only: *records points
+// into *mapping, which the caller releases with platform::UnmapFile. The
+// result codes, the order check and the count are those of ReadListFile.
+// Returns kListNotMapped, with nothing mapped or printed, when the file
+// cannot be mapped (not a regular file, too short for a record, an Env that
+// refuses) or declares no records; the caller then reads it.
+//
+// The index of a list of kSharedIndexMinRecords or more is shared too: the
+// first load of a version of the file checks the order, builds the index
+// and publishes it as a shared block of the Env (named after the path and
+// the file's identity); later loads of the same version, in any process of
+// the user, map that block (*indexMapping, released by the caller) after
+// checking that it is whole and describes this version, and so need not
+// read the records at all. Without shared blocks each process keeps its
+// own index.
+constexpr int kListNotMapped = -1;
+constexpr std::int32_t kSharedIndexMinRecords = 1 << 18;
+int MapListFile(const char* path, platform::Env* env, platform::FileMapping* mapping,
+                QxListRecord** records, std::int32_t* count, ListIndex* index,
+                platform::FileMapping* indexMapping = nullptr);
+
+// Empties the service's control list: frees its array or unmaps its file,
+// and releases its index.
+struct ServiceState;
+void ReleaseControlList(ServiceState* state);
+
 // Negative, zero or positive as a's digest is below, equal to or above b's
 // (unsigned bytes, first byte first).
 int CompareListRecords(const QxListRecord& a, const QxListRecord& b);

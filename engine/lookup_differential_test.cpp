@@ -21,6 +21,7 @@
 #include "md4/md4.h"
 #include "policy.h"
 #include "policy_testing.h"
+#include "service_state.h"
 #include "testing/failing_allocator.h"
 #include "testing/list_builder.h"
 
@@ -392,11 +393,15 @@ TEST(LookupDifferentialTest, LoadedListsOfManySizesAnswerAsTheReference) {
   // Sizes below, at and above the smallest indexed list, and a few larger.
   const int sizes[][2] = {{0, 0}, {0, 1}, {1, 0}, {0, 15}, {16, 16}, {3, 17}, {0, 300},
                           {40, 1000}, {0, 4096}, {500, 5000}};
+  // The control list mapped from its file (the default) and read into an
+  // array, where mapping is refused.
+  testkit::NoMappingEnv noMapping;
   for (const auto& size : sizes) {
     std::vector<QxListRecord> site = generator.List(pool, size[0]);
     std::vector<QxListRecord> control = generator.List(pool, size[1]);
-    for (bool parents : {false, true}) {
-      ServicePtr service = NewService();
+    for (bool parents : {false, true}) for (bool mapped : {true, false}) {
+      SCOPED_TRACE(mapped ? "mapped" : "read");
+      ServicePtr service = mapped ? NewService() : NewService(&noMapping);
       Load(service.get(), dir, "site.lst", site, true);
       Load(service.get(), dir, "control.lst", control, false);
       ASSERT_EQ(QX_SetParentDomainOption(service.get(), parents ? 1 : 0), QX_OK);
@@ -650,7 +655,9 @@ TEST(LookupDifferentialTest, AnArrayInstalledByHandIsSearchedWithoutTheIndex) {
   QxListRecord* own = static_cast<QxListRecord*>(std::calloc(mine.size(), sizeof(QxListRecord)));
   ASSERT_NE(own, nullptr);
   std::memcpy(own, mine.data(), mine.size() * sizeof(QxListRecord));
-  std::free(service->controlRecords);
+  // A mapped list is the service's to unmap when the array is replaced; a
+  // list read into an array of the service's own is freed by the caller.
+  if (StateOf(service.get())->controlMapping.data == nullptr) std::free(service->controlRecords);
   service->controlRecords = own;
   service->controlCount = static_cast<std::int32_t>(mine.size());
   for (int i = 0; i < 300; ++i) {

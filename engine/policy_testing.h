@@ -40,6 +40,14 @@ inline TypesPtr NewSet(std::initializer_list<int> categories = {},
   return set;
 }
 
+// The default environment, except that files are never mapped: every list
+// is read into an array, as where mapping is not to be had.
+class NoMappingEnv : public platform::EnvWrapper {
+ public:
+  NoMappingEnv() : EnvWrapper(platform::Env::Default()) {}
+  bool MapFileReadOnly(const char*, std::size_t, platform::FileMapping*) override { return false; }
+};
+
 // An environment whose clock stands at one weekday and hour, which the test
 // may move (also while services read it from other threads); everything
 // else is the default environment's. Hand it to NewService(&clock).

@@ -7,6 +7,7 @@
 
 #include "corvane.h"
 #include "handles.h"
+#include "list_file.h"
 #include "policy.h"
 #include "service_env.h"
 #include "service_state.h"
@@ -68,9 +69,8 @@ QxService* QX_CALL QX_Init(void) { return corvane::NewServiceWithEnv(platform::E
 int QX_CALL QX_FreeService(QxService* service) {
   const int status = corvane::ValidateService(service);
   if (status != QX_OK) return status;
-  std::free(service->controlRecords);
+  corvane::ReleaseControlList(corvane::StateOf(service));
   std::free(service->siteRecords);
-  corvane::FreeListIndex(&corvane::StateOf(service)->controlIndex);
   corvane::FreeListIndex(&corvane::StateOf(service)->siteIndex);
   corvane::FreeOwnedTypes(service->regularRestrictions);
   corvane::FreeOwnedTypes(service->nonBusinessRestrictions);

@@ -13,6 +13,7 @@
 
 #include "corvane.h"
 #include "env.h"
+#include "file_mapping.h"
 #include "list_index.h"
 
 namespace corvane {
@@ -20,6 +21,13 @@ namespace corvane {
 struct ServiceState {
   QxService service;        // first: a QxService* is a ServiceState*
   ListIndex controlIndex;   // describes controlRecords
+  // The file the control list is mapped from, when it is: controlRecords
+  // then points into it (read-only) instead of to an array of its own.
+  platform::FileMapping controlMapping;
+  // The shared block the control index lies in, when it was taken from one
+  // (a list of kSharedIndexMinRecords and more): the index's arrays then
+  // point into it and are not freed.
+  platform::FileMapping controlIndexMapping;
   ListIndex siteIndex;      // describes siteRecords
   bool parentDomains;       // QX_SetParentDomainOption
   platform::Env* env;       // the clock and the resolver; never null

@@ -2,7 +2,8 @@
 // site list updates on what they loaded.
 //
 // Input: the whole input is the list file. A load that succeeds leaves its
-// array in record order; the filtered load gives the same answer as the
+// array in record order; the unfiltered control list (mapped from the file)
+// holds exactly the records the site list (read into an array) holds; the filtered load gives the same answer as the
 // unfiltered one and keeps exactly the records that share a category with
 // the filter; a failed load leaves the list empty; updates keep the site
 // list in order.
@@ -60,6 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int site = QX_LoadSiteList(service, path.c_str());
   FUZZ_CHECK(site == all);
   if (site != QX_OK) FUZZ_CHECK(service->siteCount == 0);
+  FUZZ_CHECK(QX_LoadControlList(service, nullptr, path.c_str()) == all);
+  FUZZ_CHECK(service->controlCount == service->siteCount);
+  FUZZ_CHECK(service->controlCount == 0 ||
+             std::memcmp(service->controlRecords, service->siteRecords,
+                         sizeof(QxListRecord) * static_cast<size_t>(service->controlCount)) == 0);
 
   char key[QX_KEY_TEXT_SIZE];
   const char* const urls[] = {"http://both.example/", "http://www.news.example/sports/x?y=1",

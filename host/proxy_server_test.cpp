@@ -17,6 +17,7 @@
 #include "http.h"
 #include "log.h"
 #include "net.h"
+#include "page_catcher.h"
 #include "plugin_host.h"
 
 #ifdef __linux__
@@ -630,6 +631,150 @@ TEST_F(ProxyTest, ManyConcurrentClientsAreAllAnsweredAndFilterCallsNeverOverlap)
   EXPECT_EQ(answered.load(), kThreads * kRequests);
   EXPECT_EQ(origin_.requests(), kThreads * kRequests);
   EXPECT_EQ(ReadStubStats().maxConcurrentProc, 1);
+}
+
+// An origin for many tunnels at once: each connection echoes what it gets
+// until its client ends, on a thread of its own.
+class ManyEchoServer {
+ public:
+  explicit ManyEchoServer(int connections) {
+    EXPECT_EQ(platform::ListenTcp("127.0.0.1", 0, &listener_, nullptr), NetStatus::kOk);
+    port_ = platform::LocalPort(listener_);
+    acceptor_ = std::thread([this, connections] {
+      for (int i = 0; i < connections; ++i) {
+        Socket s;
+        if (platform::AcceptTcp(listener_, kWaitMs, &s, nullptr) != NetStatus::kOk) return;
+        echoes_.emplace_back([s = std::move(s)] {
+          char chunk[4096];
+          size_t n = 0;
+          while (platform::Receive(s, chunk, sizeof chunk, kWaitMs, &n) == NetStatus::kOk) {
+            platform::SendAll(s, chunk, n, kWaitMs);
+          }
+        });
+      }
+    });
+  }
+  ~ManyEchoServer() {
+    acceptor_.join();
+    for (std::thread& echo : echoes_) echo.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  Socket listener_;
+  uint16_t port_ = 0;
+  std::thread acceptor_;
+  std::vector<std::thread> echoes_;  // touched by the acceptor only, until it is joined
+};
+
+TEST_F(ProxyTest, FiveHundredConcurrentTunnelsAThirdDeniedAreAllAnswered) {
+  // Every CONNECT is sent before any answer is read, so that the proxy
+  // holds all of them at once: each denial must come back whole with its
+  // own page, and each tunnel that passes must carry its own bytes.
+  constexpr int kClients = 25;
+  constexpr int kTunnelsEach = 20;
+  constexpr int kTunnels = kClients * kTunnelsEach;
+  int allowedTunnels = 0;
+  for (int i = 0; i < kTunnels; ++i) allowedTunnels += i % 3 != 0;
+  ManyEchoServer echo(allowedTunnels);
+  ProxyOptions options;
+  options.hostMap = {{"pass.test", "127.0.0.1"}};
+  options.maxConnections = kTunnels + 50;
+  ASSERT_NO_FATAL_FAILURE(StartProxy(options));
+  const std::string deniedAnswer =
+      "HTTP/1.1 403 Forbidden\r\nServer: Stub\r\nContent-type: text/html\r\n"
+      "Content-Length: 39\r\nConnection: close\r\n\r\n"
+      "<HTML><BODY>stub denied</BODY></HTML>\r\n";
+  std::atomic<int> denied{0}, tunnelled{0}, wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      std::vector<Socket> sockets;
+      for (int k = 0; k < kTunnelsEach; ++k) {
+        const int n = c * kTunnelsEach + k;
+        sockets.push_back(Connect());
+        const std::string request =
+            n % 3 == 0 ? "CONNECT deny" + std::to_string(n) + ".test:443 HTTP/1.1\r\n\r\n"
+                       : "CONNECT pass.test:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+        if (platform::SendAll(sockets.back(), request.data(), request.size(), kWaitMs) !=
+            NetStatus::kOk) {
+          ++wrong;
+        }
+      }
+      for (int k = 0; k < kTunnelsEach; ++k) {
+        const int n = c * kTunnelsEach + k;
+        const Socket& s = sockets[static_cast<size_t>(k)];
+        if (n % 3 == 0) {
+          if (ReadUntilClose(s) == deniedAnswer) {
+            ++denied;
+          } else {
+            ++wrong;
+          }
+          continue;
+        }
+        std::string buffer, head;
+        const std::string ping = "tunnel " + std::to_string(n);
+        if (!ReadHeadFrom(s, &buffer, &head) ||
+            head != "HTTP/1.1 200 Connection established\r\n\r\n" ||
+            platform::SendAll(s, ping.data(), ping.size(), kWaitMs) != NetStatus::kOk) {
+          ++wrong;
+          continue;
+        }
+        platform::ShutdownWrite(s);
+        if (buffer + ReadUntilClose(s) == ping) {
+          ++tunnelled;
+        } else {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(denied.load(), kTunnels - allowedTunnels);
+  EXPECT_EQ(tunnelled.load(), allowedTunnels);
+}
+
+TEST(PageCatcherTest, OverlappingCatchesEachGetTheirOwnPage) {
+  // A call that is still running (here: waiting for the others) does not
+  // hold up the others' catches, and each page comes back on its own pair.
+  std::string error;
+  ASSERT_TRUE(platform::StartSocketLibrary(&error)) << error;
+  PageCatcher catcher;
+  constexpr int kCalls = 24;
+  std::atomic<int> inside{0}, good{0}, sawAll{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kCalls; ++i) {
+    threads.emplace_back([&, i] {
+      std::string page, why;
+      const std::string mine = "page of call " + std::to_string(i) + std::string(3000, 'x');
+      const bool caught = catcher.Catch(
+          [&](platform::SocketHandle socket) {
+            platform::SendOnSocket(socket, mine.data(), static_cast<int>(mine.size()));
+            ++inside;
+            // Every call is inside at once before any returns: with one
+            // pair under one lock this would never be reached.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+            while (inside.load() < kCalls && std::chrono::steady_clock::now() < until) {
+              std::this_thread::yield();
+            }
+            if (inside.load() == kCalls) ++sawAll;
+          },
+          &page, &why);
+      if (caught && page == mine) ++good;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(sawAll.load(), kCalls);
+  EXPECT_EQ(good.load(), kCalls);
+  EXPECT_EQ(catcher.IdlePairs(), PageCatcher::kMaxIdlePairs);
+  // A later call takes an idle pair and leaves as many idle.
+  std::string page, why;
+  EXPECT_TRUE(catcher.Catch(
+      [](platform::SocketHandle socket) { platform::SendOnSocket(socket, "again", 5); }, &page,
+      &why));
+  EXPECT_EQ(page, "again");
+  EXPECT_EQ(catcher.IdlePairs(), PageCatcher::kMaxIdlePairs);
 }
 
 TEST_F(ProxyTest, ConnectionsOverTheLimitAreRefusedWith503) {

@@ -11,6 +11,10 @@
 namespace platform {
 namespace {
 
+// Memory-backed files that every process of a user can map (Linux's
+// tmpfs); where the folder is missing, blocks are simply not shared.
+constexpr const char* kSharedFolder = "/dev/shm";
+
 class OsEnv final : public Env {
  public:
   OsEnv() : registry_(internal::NewDefaultRegistry()) {}
@@ -24,6 +28,16 @@ class OsEnv final : public Env {
   }
   bool ReplaceFile(const char* from, const char* to) override {
     return platform::ReplaceFile(from, to);
+  }
+  bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) override {
+    return platform::MapFileReadOnly(path, min_size, mapping);
+  }
+  bool MapSharedBlock(const char* name, FileMapping* mapping) override {
+    return platform::MapSharedBlock(kSharedFolder, name, mapping);
+  }
+  bool PublishSharedBlock(const char* name, const char* stale_prefix, const BlockPart* parts,
+                          int count) override {
+    return platform::PublishSharedBlock(kSharedFolder, name, stale_prefix, parts, count);
   }
   Registry* registry() override { return registry_.get(); }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "file_mapping.h"
 #include "platform.h"
 
 namespace platform {
@@ -94,6 +95,15 @@ class Env {
   virtual std::FILE* OpenFile(const char* path, const char* mode) = 0;
   // ReplaceFile's contract (platform.h).
   virtual bool ReplaceFile(const char* from, const char* to) = 0;
+  // MapFileReadOnly's contract (file_mapping.h). A wrapper may refuse (the
+  // caller then reads the file through OpenFile); a view it hands back must
+  // come from platform::MapFileReadOnly, since its holder unmaps it.
+  virtual bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) = 0;
+  // Shared blocks (file_mapping.h) in the folder this Env keeps them in:
+  // /dev/shm by default where it exists; none (false) elsewhere.
+  virtual bool MapSharedBlock(const char* name, FileMapping* mapping) = 0;
+  virtual bool PublishSharedBlock(const char* name, const char* stale_prefix,
+                                  const BlockPart* parts, int count) = 0;
   // The registry root the settings are kept under. Never null; owned by the
   // Env.
   virtual Registry* registry() = 0;
@@ -115,6 +125,16 @@ class EnvWrapper : public Env {
   }
   bool ReplaceFile(const char* from, const char* to) override {
     return target_->ReplaceFile(from, to);
+  }
+  bool MapFileReadOnly(const char* path, std::size_t min_size, FileMapping* mapping) override {
+    return target_->MapFileReadOnly(path, min_size, mapping);
+  }
+  bool MapSharedBlock(const char* name, FileMapping* mapping) override {
+    return target_->MapSharedBlock(name, mapping);
+  }
+  bool PublishSharedBlock(const char* name, const char* stale_prefix, const BlockPart* parts,
+                          int count) override {
+    return target_->PublishSharedBlock(name, stale_prefix, parts, count);
   }
   Registry* registry() override { return target_->registry(); }
 
