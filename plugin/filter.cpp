@@ -23,6 +23,7 @@ LoadedFilter TakeOver(LoadedFilter& current, const LoadedFilter& next) {
   old.alertSet = current.alertSet;
   old.urlSet = current.urlSet;
   old.scratchSet = current.scratchSet;
+  old.hoursSet = current.hoursSet;
   current = next;
   return old;
 }
@@ -110,7 +111,7 @@ int Filter::ProcessUrl(HostConnection* connection, char* url) {
   std::int32_t mailEnabled = 0;
   {
     base::ReaderLock stateLock(&stateLock_);
-    verdict = ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url, keyText);
+    verdict = ClassifyUrl(filter_, env_, url, keyText);
     if (!verdict.categorized) return 1;
     logEnabled = filter_.logEnabled;
     mailEnabled = filter_.mailEnabled;
@@ -145,6 +146,7 @@ int Filter::UnInit() {
     old = filter_;  // the handles, released below
     filter_.service = nullptr;
     filter_.denySet = filter_.alertSet = filter_.urlSet = filter_.scratchSet = nullptr;
+    filter_.hoursSet = nullptr;
   }
   ReleaseFilter(&old);
   return 1;

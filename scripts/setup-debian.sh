@@ -4,7 +4,8 @@
 # Usage: setup-debian.sh [--native | --all] [--help]
 #   --native  only what the native build, its tests and the demo need: the
 #             toolchain, CMake and Ninja, GoogleTest, Google Benchmark, curl,
-#             python3, valgrind, ncurses (the terminal settings sheet), tmux
+#             python3 with python3-aiosmtpd (the SMTP server the alert mail
+#             tests deliver to), valgrind, ncurses (the terminal settings sheet), tmux
 #             (its test), squid (for the Squid helper's end-to-end test), and
 #             clang 14 with its runtime libraries (libFuzzer and the
 #             sanitizers) for the fuzz targets.
@@ -47,7 +48,7 @@ done
 native_packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  curl python3 valgrind squid
+  curl python3 python3-aiosmtpd valgrind squid
   libncurses-dev tmux
   clang-14 libclang-rt-14-dev
 )

@@ -28,8 +28,8 @@ constexpr std::size_t kQueuedBatches = 64;
 constexpr std::size_t kOutputFlushBytes = 64 * 1024;
 
 // The denied categories of a verdict, by table name, comma-separated.
-std::string DeniedCategoryNames(std::uint32_t categories, const QxTypes* denySet) {
-  QxTypes denied = {{'Q', 'X', 'T', 'P'}, 0, categories & (denySet ? denySet->categories : 0)};
+std::string DeniedCategoryNames(std::uint32_t deniedCategories) {
+  QxTypes denied = {{'Q', 'X', 'T', 'P'}, 0, deniedCategories};
   std::string names;
   for (const std::string& name : tarnwick::CategoryNames(&denied)) {
     if (!names.empty()) names += ",";
@@ -273,7 +273,9 @@ std::vector<std::string> FilterHelper::InForce() {
   GatedReaderLock lock(&gate_, &filterLock_);
   if (!loaded_) return {"no filter is loaded"};
   return tarnwick::DescribeFilter(filter_.denySet, filter_.alertSet, filter_.controlFilePath,
-                                  filter_.service->controlCount);
+                                  filter_.service->controlCount,
+                                  filter_.hoursEnabled != 0 ? filter_.businessHours : nullptr,
+                                  filter_.hoursSet);
 }
 
 void FilterHelper::Answer(std::string_view line, std::string* out) {
@@ -303,7 +305,7 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
   AppendFilterUrl(request, &url);
   char keyText[QX_KEY_TEXT_SIZE + 1];
   const tarnwick::UrlVerdict verdict =
-      tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url.c_str(), keyText);
+      tarnwick::ClassifyUrl(filter_, options_.env, url.c_str(), keyText);
   if (verdict.alert) {
     ++counts->alerted;
     if (logging_ && filter_.logEnabled != 0) {
@@ -323,7 +325,7 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
   ++counts->denied;
   AppendRedirect(out, request,
                  ExpandRedirect(options_.redirect, request.url, request.client,
-                                DeniedCategoryNames(verdict.categories, filter_.denySet)));
+                                DeniedCategoryNames(verdict.deniedCategories)));
 }
 
 // Lines with channel-IDs go to the pool in batches and their answers out as
