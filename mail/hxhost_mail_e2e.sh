@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# Alert mail and business hours end to end: hxhost with the real plug-in
+# and the sample list, a real SMTP server (aiosmtpd, mail/testing/
+# smtp_server.py) on a loopback port, and a client that sends 2,000 alerted
+# requests at once:
+#   - every entry arrives exactly once, in a handful of mails;
+#   - with the server down, what hxhost held at its end is kept in the spool
+#     and sent by the next start, once the server is back;
+#   - BusinessHours covering every hour denies an Hours-only category, an
+#     empty BusinessHours lets it pass.
+#
+# Usage: hxhost_mail_e2e.sh BUILD_DIR [--strict]
+#   Skips (prints "skipped: ..." and exits 0) when hxhost is not built or no
+#   python3 has aiosmtpd; --strict makes that a failure.
+set -uo pipefail
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=""
+strict=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --strict) strict=1 ;;
+    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2 ;;
+    *) build=$1 ;;
+  esac
+  shift
+done
+[ -n "$build" ] || { echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+
+skip() {
+  [ "$strict" = 1 ] && { echo "FAILED (strict): $*" >&2; exit 1; }
+  echo "skipped: $*"
+  exit 0
+}
+fail() {
+  echo "FAILED: $*" >&2
+  [ -f "$work/hxhost.err" ] && sed 's/^/  hxhost: /' "$work/hxhost.err" | tail -20 >&2
+  exit 1
+}
+
+hxhost=$build/bin/hxhost
+plugin=$build/bin/libtarnwick.so
+regfile=$build/bin/pellumin_regfile
+list=$build/data/sample.lst
+for f in "$hxhost" "$plugin" "$regfile" "$list"; do [ -e "$f" ] || skip "$f is not built"; done
+python=""
+for p in python3 /usr/bin/python3; do
+  "$p" -c 'import aiosmtpd' 2>/dev/null && { python=$p; break; }
+done
+[ -n "$python" ] || skip "no python3 with aiosmtpd (scripts/setup-debian.sh installs python3-aiosmtpd)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pellumin-mail-e2e.XXXXXX") || exit 1
+smtp_pid=""
+host_pid=""
+cleanup() {
+  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+  [ -n "$smtp_pid" ] && kill "$smtp_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+KEY='SOFTWARE\Pellumin\MailE2E'
+export TARNWICK_HKLM=$work/hklm.reg
+mkdir -p "$work/mx"
+
+# The stored port is the dialog's 1 to 32000, below the system's ephemeral
+# ports: try a few in 20000..31999 until one is free.
+start_smtp() {  # [port]
+  local tries i port=${1:-}
+  for tries in 1 2 3 4 5 6 7 8; do
+    [ -n "${1:-}" ] || port=$((20000 + RANDOM % 12000))
+    : >"$work/smtp.out"
+    "$python" "$here/testing/smtp_server.py" --dir "$work/mx" --port "$port" >"$work/smtp.out" 2>"$work/smtp.err" &
+    smtp_pid=$!
+    for i in $(seq 1 100); do
+      smtp_port=$(sed -n 's/^ready \([0-9]*\)$/\1/p' "$work/smtp.out")
+      [ -n "$smtp_port" ] && return 0
+      kill -0 "$smtp_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -n "${1:-}" ] && sleep 1  # the same port again: it may still be closing
+  done
+  fail "the SMTP server did not start: $(cat "$work/smtp.err")"
+}
+stop_smtp() { kill "$smtp_pid"; wait "$smtp_pid" 2>/dev/null; smtp_pid=""; }
+
+start_host() {
+  "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 2>"$work/hxhost.err" &
+  host_pid=$!
+  local i
+  proxy_port=""
+  for i in $(seq 1 100); do
+    proxy_port=$(sed -n 's/^hxhost: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/hxhost.err")
+    [ -n "$proxy_port" ] && break
+    kill -0 "$host_pid" 2>/dev/null || fail "hxhost exited at start"
+    sleep 0.1
+  done
+  [ -n "$proxy_port" ] || fail "hxhost did not start listening"
+  grep -q "Initialized Correctly" "$work/hxhost.err" || fail "the plug-in did not initialise"
+}
+stop_host() { kill -TERM "$host_pid"; wait "$host_pid" 2>/dev/null; host_pid=""; }
+
+# requests FIRST COUNT: COUNT alerted (and denied) requests at once, numbered
+# from FIRST; prints how many got the denial page.
+requests() {
+  "$python" - "$proxy_port" "$1" "$2" <<'PY'
+import socket, sys, concurrent.futures
+port, first, count = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+def one(n):
+    s = socket.create_connection(("127.0.0.1", port), timeout=30)
+    s.sendall(b"GET http://casino.example.com/poker?n=%d HTTP/1.0\r\nHost: casino.example.com\r\n\r\n" % n)
+    data = b""
+    while True:
+        chunk = s.recv(65536)
+        if not chunk:
+            break
+        data += chunk
+    s.close()
+    return b"Access Restricted" in data
+with concurrent.futures.ThreadPoolExecutor(32) as pool:
+    print(sum(pool.map(one, range(first, first + count))))
+PY
+}
+
+# entries: every n= of every mail's decoded body, one a line.
+entries() {
+  cat "$work"/mx/*.body 2>/dev/null | tr -d '\r' | sed -n 's/^http:\/\/casino\.example\.com\/poker?n=\([0-9]*\)$/\1/p'
+}
+wait_entries() {  # COUNT
+  local i
+  for i in $(seq 1 600); do
+    [ "$(entries | wc -l)" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+start_smtp
+cat >"$work/hklm.reg" <<EOF
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\$KEY]
+"ControlFile"="$list"
+"ErrorMsg"="<BODY>denied</BODY>"
+"Log"=dword:00000000
+"Mail"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\$KEY\\Deny]
+"GamblingState"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\$KEY\\Alert]
+"GamblingState"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\$KEY\\Mail]
+"To"="admin@example.org"
+"Server"="127.0.0.1"
+"Port"=dword:$(printf '%08x' "$smtp_port")
+"Rhythm"=dword:00000000
+EOF
+
+# 1. 2,000 alerted requests: each entry once, in a handful of mails.
+start_host
+denied=$(requests 0 2000)
+[ "$denied" = 2000 ] || fail "$denied of 2000 requests got the denial page"
+wait_entries 2000 || fail "only $(entries | wc -l) of 2000 entries arrived"
+stop_host
+mails=$(ls "$work"/mx/*.eml | wc -l)
+dups=$(entries | sort -n | uniq -d | wc -l)
+distinct=$(entries | sort -n | uniq | wc -l)
+[ "$dups" = 0 ] && [ "$distinct" = 2000 ] || fail "$distinct distinct entries, $dups sent twice"
+[ "$mails" -le 200 ] || fail "$mails mails for 2000 entries: not coalesced"
+echo "ok: 2000 alerted requests arrived in $mails mails, each entry once"
+
+# 2. Server down at hxhost's end: the spool keeps the entries for the next start.
+stop_smtp
+start_host
+denied=$(requests 5000 5)
+[ "$denied" = 5 ] || fail "$denied of 5 requests got the denial page while the mail server was down"
+stop_host
+spool=$(ls "$work"/tarnwick-alerts-*.spool 2>/dev/null | head -1)
+[ -n "$spool" ] && [ "$(grep -c '^entry ' "$spool")" = 5 ] || fail "the spool does not hold the 5 entries: $(ls "$work")"
+grep -q "alert mail not sent" "$work/hxhost.err" || fail "the failed delivery was not logged"
+start_smtp "$smtp_port"
+start_host
+wait_entries 2005 || fail "the spooled entries did not arrive after the restart"
+stop_host
+[ "$(entries | sort -n | uniq -d | wc -l)" = 0 ] || fail "an entry arrived twice after the restart"
+echo "ok: entries held while the server was down were sent by the next start, once"
+
+# 3. Business hours: every hour, then none.
+"$regfile" set "$KEY\\Hours" "General NewsState" dword 1 || fail "cannot set the Hours list"
+hours_check() {  # BUSINESS_HOURS EXPECTED(denied|passed)
+  "$regfile" set "$KEY" BusinessHours sz "$1" || fail "cannot set BusinessHours"
+  start_host
+  grep -q "business hours (local time): " "$work/hxhost.err" ||
+    fail "the in-force lines do not name the business hours"
+  local got
+  got=$("$python" - "$proxy_port" <<'PY'
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=30)
+s.sendall(b"GET http://news.example.net/ HTTP/1.0\r\nHost: news.example.net\r\n\r\n")
+data = b""
+while True:
+    chunk = s.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+print("denied" if b"Access Restricted" in data else "passed")
+PY
+)
+  stop_host
+  [ "$got" = "$2" ] || fail "BusinessHours \"$1\": a General News request was $got, expected $2"
+}
+hours_check "Sun-Sat 00-24" denied
+hours_check "" passed
+echo "ok: BusinessHours of every hour denies the Hours list; an empty one lets it pass"
