@@ -7,7 +7,9 @@
 #   - with the server down, what hxhost held at its end is kept in the spool
 #     and sent by the next start, once the server is back;
 #   - BusinessHours covering every hour denies an Hours-only category, an
-#     empty BusinessHours lets it pass.
+#     empty BusinessHours lets it pass;
+#   - tarnwick-squid mails what it alerted on, the last of it when its input
+#     ends, and redirects an Hours-only request in business hours.
 #
 # Usage: hxhost_mail_e2e.sh BUILD_DIR [--strict]
 #   Skips (prints "skipped: ..." and exits 0) when hxhost is not built or no
@@ -45,7 +47,8 @@ hxhost=$build/bin/hxhost
 plugin=$build/bin/libtarnwick.so
 regfile=$build/bin/pellumin_regfile
 list=$build/data/sample.lst
-for f in "$hxhost" "$plugin" "$regfile" "$list"; do [ -e "$f" ] || skip "$f is not built"; done
+squid=$build/bin/tarnwick-squid
+for f in "$hxhost" "$plugin" "$regfile" "$list" "$squid"; do [ -e "$f" ] || skip "$f is not built"; done
 python=""
 for p in python3 /usr/bin/python3; do
   "$p" -c 'import aiosmtpd' 2>/dev/null && { python=$p; break; }
@@ -218,3 +221,17 @@ PY
 hours_check "Sun-Sat 00-24" denied
 hours_check "" passed
 echo "ok: BusinessHours of every hour denies the Hours list; an empty one lets it pass"
+
+# 4. tarnwick-squid: the same sender; its last mail goes when its input ends.
+"$regfile" set "$KEY" BusinessHours sz "Sun-Sat 00-24" || fail "cannot set BusinessHours"
+before=$(entries | wc -l)
+answers=$(for n in 9000 9001 9002; do echo "http://casino.example.com/poker?n=$n 127.0.0.1/- - GET"; done
+          echo "http://news.example.net/ 127.0.0.1/- - GET" ) 
+answers=$(printf '%s\n' "$answers" | "$squid" --key "$KEY" --redirect 'http://block.example/?u=%u' 2>"$work/squid.err") ||
+  fail "tarnwick-squid failed: $(cat "$work/squid.err")"
+[ "$(grep -c 'status=302' <<<"$answers")" = 4 ] || fail "tarnwick-squid did not redirect all four: $answers"
+grep -q "business hours (local time): Mon-Sun 00-24; denied during them: General News" "$work/squid.err" ||
+  fail "tarnwick-squid does not name the business hours: $(cat "$work/squid.err")"
+wait_entries $((before + 3)) || fail "tarnwick-squid's alerts did not arrive: $(cat "$work/squid.err")"
+[ "$(entries | grep -c '^900[012]$')" = 3 ] || fail "tarnwick-squid's alerts arrived more than once"
+echo "ok: tarnwick-squid mails its alerts and redirects the Hours list in business hours"

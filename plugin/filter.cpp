@@ -128,28 +128,34 @@ int Filter::InitWithPath(char* message) {
 }
 
 void Filter::ApplyMailSettings(settings::Store& store, const char* keyPath, bool mailEnabled) {
+  // Under the alert lock: entries of requests meanwhile wait for the new
+  // sender, so none is lost between the old one's spool and the new one's.
+  base::MutexLock alertLock(&alertLock_);
+  ReplaceAlertMailer(store, keyPath, mailEnabled, &mailer_);
+}
+
+void ReplaceAlertMailer(settings::Store& store, const char* keyPath, bool mailEnabled,
+                        std::unique_ptr<mail::AlertMailer>* current) {
   // Without a "Mail" subkey alerts are collected as before and go nowhere.
   std::unique_ptr<settings::Key> key;
   if (mailEnabled) {
     key = store.Open(settings::SubkeyPath(keyPath, settings::kMailSubkey).c_str(), settings::Access::kRead);
   }
-  base::MutexLock alertLock(&alertLock_);
   if (key == nullptr) {
-    if (mailer_ != nullptr) mailer_->Stop(0);  // what it holds stays in the spool
-    mailer_.reset();
+    if (*current != nullptr) (*current)->Stop(0);  // what it holds stays in the spool
+    current->reset();
     return;
   }
   const settings::MailSettings values = settings::ReadMailSettings(key.get());
-  if (mailer_ != nullptr && mailer_->settings() == values) return;
-  // The old sender writes its spool before the new one reads it; entries
-  // of requests meanwhile wait on the lock, so none is lost.
-  if (mailer_ != nullptr) mailer_->Stop(0);
+  if (*current != nullptr && (*current)->settings() == values) return;
   mail::MailerOptions options;
   options.settings = values;
   options.spoolPath = AlertSpoolPath(keyPath);
   options.header = kAlertBatchHeader;
   options.helloName = platform::LocalHostName();
-  mailer_ = std::make_unique<mail::AlertMailer>(std::move(options));
+  // The old sender writes its spool before the new one reads it.
+  if (*current != nullptr) (*current)->Stop(0);
+  *current = std::make_unique<mail::AlertMailer>(std::move(options));
 }
 
 int Filter::ProcessUrl(HostConnection* connection, char* url) {

@@ -83,6 +83,17 @@ class Filter {
 // named after the key path in platform::DataFolder(); "" when there is none.
 std::string AlertSpoolPath(const char* keyPath);
 
+// Sets *current (the sender in use, may be null) up for the settings at
+// keyPath: kept when the "Mail" subkey holds the same settings; replaced by
+// a new sender, started after the old one has stopped and written its
+// spool, when they differ; null when alert collection is off or there is
+// no "Mail" subkey (the old one stopped). Every host of the filter (Filter,
+// the Squid helper) sets its sender up with this. May throw what a memory
+// shortage throws; *current then holds a sender that takes entries (a
+// stopped one keeps none).
+void ReplaceAlertMailer(settings::Store& store, const char* keyPath, bool mailEnabled,
+                        std::unique_ptr<mail::AlertMailer>* current);
+
 }  // namespace tarnwick
 
 #endif  // PELLUMIN_PLUGIN_FILTER_H_

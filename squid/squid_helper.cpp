@@ -3,6 +3,7 @@
 #include "squid_helper.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -204,7 +205,21 @@ FilterHelper::FilterHelper(HelperOptions options) : options_(std::move(options))
 }
 
 FilterHelper::~FilterHelper() {
+  {
+    base::MutexLock mail(&mailLock_);
+    if (mailer_ != nullptr) mailer_->Stop(10000);
+    mailer_.reset();
+  }
   if (loaded_) tarnwick::ReleaseFilter(&filter_);
+}
+
+void FilterHelper::SetUpMail(settings::Store& store, bool mailEnabled) {
+  base::MutexLock mail(&mailLock_);
+  try {
+    tarnwick::ReplaceAlertMailer(store, options_.keyPath.c_str(), mailEnabled, &mailer_);
+  } catch (const std::exception&) {
+    // Short of memory: the filter is in force; the sender it had goes on.
+  }
 }
 
 bool FilterHelper::OpenLog(std::string* message) {
@@ -230,9 +245,12 @@ bool FilterHelper::Start(std::string* message) {
   const int ready = tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
   if (ready != 1) return false;
-  GatedWriterLock lock(&gate_, &filterLock_);
-  filter_ = next;
-  loaded_ = true;
+  {
+    GatedWriterLock lock(&gate_, &filterLock_);
+    filter_ = next;
+    loaded_ = true;
+  }
+  SetUpMail(store, next.mailEnabled != 0);
   return true;
 }
 
@@ -266,6 +284,7 @@ bool FilterHelper::Reload(std::string* message) {
     loaded_ = true;
   }
   tarnwick::ReleaseFilter(&old);
+  SetUpMail(store, next.mailEnabled != 0);
   return true;
 }
 
@@ -316,6 +335,20 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
       char logLine[TARNWICK_URL_BUFFER_SIZE];
       tarnwick::WriteAccessLogLine(logLine, sizeof logLine, keyText, client, sizeof client);
       accessLog_.Write(logLine);
+    }
+    if (filter_.mailEnabled != 0) {
+      // The entry the plug-in collects: its log line when logging is on,
+      // else the URL.
+      char entry[TARNWICK_URL_BUFFER_SIZE];
+      if (filter_.logEnabled != 0) {
+        char client[TARNWICK_CLIENT_ADDRESS_SIZE] = {};
+        std::memcpy(client, request.client.data(), std::min(request.client.size(), sizeof client - 1));
+        tarnwick::WriteAccessLogLine(entry, sizeof entry, keyText, client, sizeof client);
+      } else {
+        std::snprintf(entry, sizeof entry, "%s", url.c_str());
+      }
+      base::MutexLock mail(&mailLock_);
+      if (mailer_ != nullptr) mailer_->Add(entry);
     }
   }
   if (!verdict.deny) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "env.h"
+#include "filter.h"
 #include "filter_loader.h"
 #include "helper_protocol.h"
 #include "log.h"
@@ -51,6 +53,7 @@ struct ServeCounts {
 class FilterHelper {
  public:
   explicit FilterHelper(HelperOptions options);
+  // Makes the alert mail sender's last send before it goes.
   ~FilterHelper();
   FilterHelper(const FilterHelper&) = delete;
   FilterHelper& operator=(const FilterHelper&) = delete;
@@ -110,6 +113,11 @@ class FilterHelper {
   // filter lock.
   base::Mutex reloadLock_;
   hxhost::LineLog accessLog_;  // locks itself; reopened under reloadLock_
+  // The alert mail sender ("Mail" subkey), set up by Start and Reload; its
+  // last send (at most 10 s) is made when the helper ends.
+  base::Mutex mailLock_ ACQUIRED_AFTER(filterLock_);
+  std::unique_ptr<mail::AlertMailer> mailer_ GUARDED_BY(mailLock_);
+  void SetUpMail(settings::Store& store, bool mailEnabled) REQUIRES(reloadLock_) EXCLUDES(mailLock_);
 };
 
 }  // namespace tarnwick_squid
