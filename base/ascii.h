@@ -105,19 +105,6 @@ inline std::vector<std::string> SplitAt(std::string_view text, char separator) {
   }
 }
 
-// A plain decimal of 1 to 4 digits (no sign, no blanks) from low to high.
-inline bool ParseSmallDecimal(std::string_view text, int low, int high, int* value) {
-  if (text.empty() || text.size() > 4) return false;
-  int number = 0;
-  for (char c : text) {
-    if (!IsAsciiDigit(c)) return false;
-    number = number * 10 + (c - '0');
-  }
-  if (number < low || number > high) return false;
-  *value = number;
-  return true;
-}
-
 }  // namespace base
 
 #endif  // PELLUMIN_BASE_ASCII_H_

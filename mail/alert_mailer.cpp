@@ -47,6 +47,7 @@ std::string SettingsFingerprint(const settings::MailSettings& v) {
 
 AlertMailer::AlertMailer(MailerOptions options) : options_(std::move(options)) {
   lastSend_ = Clock::now();
+  heldSince_ = lastSend_;
   ReadSpool();
   // A 5xx stored for other settings no longer holds: the settings changed.
   rejected_ = !rejectedSettings_.empty() && rejectedSettings_ == SettingsFingerprint(options_.settings);
@@ -74,6 +75,7 @@ void AlertMailer::Add(const std::string& entry) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_ && !thread_.joinable()) return;
+    if (entries_.empty()) heldSince_ = Clock::now();
     entries_.push_back(entry);
     heldBytes_ += entry.size();
     // The spool keeps the newest entries within its limit.
@@ -106,7 +108,7 @@ bool AlertMailer::Due(Clock::time_point now) const {
   if (s.rhythm == settings::kRhythmEach && s.intervalHours > 0) {
     return now - lastSend_ >= std::chrono::milliseconds(s.intervalHours * options_.hourMs);
   }
-  return true;
+  return now - heldSince_ >= std::chrono::milliseconds(options_.gatherMs);
 }
 
 void AlertMailer::Run() {
@@ -127,6 +129,8 @@ void AlertMailer::Run() {
           until = retryAt_;
         } else if (s.rhythm == settings::kRhythmEach && s.intervalHours > 0) {
           until = lastSend_ + std::chrono::milliseconds(s.intervalHours * options_.hourMs);
+        } else if (!(s.rhythm == settings::kRhythmAfter && s.alertCount > 0)) {
+          until = heldSince_ + std::chrono::milliseconds(options_.gatherMs);
         }
       }
       if (until == Clock::time_point::max()) {
@@ -175,6 +179,7 @@ void AlertMailer::Run() {
       dropped_ = droppedSince;
       ++mailsSent_;
       lastSend_ = Clock::now();
+      heldSince_ = lastSend_;
       retryMs_ = 0;
       WriteSpool();
     } else if (outcome == SmtpOutcome::kRejected) {

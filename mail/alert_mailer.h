@@ -5,8 +5,8 @@
 //
 // Rhythms: "After" N alerts sends when N entries are held; "Each" H hours
 // sends every H hours when entries are held; none chosen (or a count or
-// interval of 0) sends as entries come, and what arrives while a mail is
-// being sent goes into the next one. A delivery that fails for a reason
+// interval of 0) sends as entries come (gathering for a second), and what
+// arrives while a mail is being sent goes into the next one. A delivery that fails for a reason
 // that may pass (no connection, a timeout, a 4xx) is tried again after 1
 // minute, then 2, 4, ... up to 1 hour, and is logged once per failure; a
 // 5xx keeps the entries and sends nothing more until the settings change
@@ -39,6 +39,9 @@ struct MailerOptions {
   int firstRetryMs = 60 * 1000;   // the first retry delay, doubled each time
   int longestRetryMs = 60 * 60 * 1000;
   std::int64_t hourMs = 60LL * 60 * 1000;  // the unit of IntervalHours
+  // Without a rhythm, how long the first entry waits for others to join it,
+  // so that a burst of alerts makes a few mails rather than one each.
+  int gatherMs = 1000;
   std::size_t spoolLimit = 1024 * 1024;    // bytes of entries kept
   // Where failures are told (once each); standard error when empty.
   std::function<void(const std::string&)> log;
@@ -85,6 +88,7 @@ class AlertMailer {
   bool rejected_ = false;               // a 5xx: nothing more with these settings
   int lastSendMs_ = 0;
   std::chrono::steady_clock::time_point lastSend_;
+  std::chrono::steady_clock::time_point heldSince_;  // the oldest unsent entry came
   std::chrono::steady_clock::time_point retryAt_;
   int retryMs_ = 0;                     // 0: no failure pending
   std::string rejectedSettings_;        // the settings a 5xx came for (from the spool)

@@ -191,6 +191,7 @@ class AlertMailerTest : public ::testing::Test {
     options.stepTimeoutMs = 5000;
     options.firstRetryMs = 50;
     options.longestRetryMs = 200;
+    options.gatherMs = 20;
     options.log = [this](const std::string& line) {
       std::lock_guard<std::mutex> hold(logLock_);
       log_.push_back(line);

@@ -107,15 +107,12 @@ start_host() {
 }
 stop_host() { kill -TERM "$host_pid"; wait "$host_pid" 2>/dev/null; host_pid=""; }
 
-# requests FIRST COUNT: COUNT alerted (and denied) requests at once, numbered
-# from FIRST; prints how many got the denial page.
-requests() {
-  "$python" - "$proxy_port" "$1" "$2" <<'PY'
-import socket, sys, concurrent.futures
-port, first, count = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
-def one(n):
+# fetch(port, host, path): the proxy's whole answer to one GET.
+FETCH_PY='
+import socket, sys
+def fetch(port, host, path):
     s = socket.create_connection(("127.0.0.1", port), timeout=30)
-    s.sendall(b"GET http://casino.example.com/poker?n=%d HTTP/1.0\r\nHost: casino.example.com\r\n\r\n" % n)
+    s.sendall(b"GET http://%s%s HTTP/1.0\r\nHost: %s\r\n\r\n" % (host, path, host))
     data = b""
     while True:
         chunk = s.recv(65536)
@@ -123,10 +120,20 @@ def one(n):
             break
         data += chunk
     s.close()
-    return b"Access Restricted" in data
+    return data
+'
+
+# requests FIRST COUNT: COUNT alerted (and denied) requests at once, numbered
+# from FIRST; prints how many got the denial page.
+requests() {
+  "$python" -c "$FETCH_PY
+import concurrent.futures
+port, first, count = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+def one(n):
+    return b'Access Restricted' in fetch(port, b'casino.example.com', b'/poker?n=%d' % n)
 with concurrent.futures.ThreadPoolExecutor(32) as pool:
     print(sum(pool.map(one, range(first, first + count))))
-PY
+" "$proxy_port" "$1" "$2"
 }
 
 # entries: every n= of every mail's decoded body, one a line.
@@ -202,19 +209,10 @@ hours_check() {  # BUSINESS_HOURS EXPECTED(denied|passed)
   grep -q "business hours (local time): " "$work/hxhost.err" ||
     fail "the in-force lines do not name the business hours"
   local got
-  got=$("$python" - "$proxy_port" <<'PY'
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=30)
-s.sendall(b"GET http://news.example.net/ HTTP/1.0\r\nHost: news.example.net\r\n\r\n")
-data = b""
-while True:
-    chunk = s.recv(65536)
-    if not chunk:
-        break
-    data += chunk
-print("denied" if b"Access Restricted" in data else "passed")
-PY
-)
+  got=$("$python" -c "$FETCH_PY
+answer = fetch(int(sys.argv[1]), b'news.example.net', b'/')
+print('denied' if b'Access Restricted' in answer else 'passed')
+" "$proxy_port")
   stop_host
   [ "$got" = "$2" ] || fail "BusinessHours \"$1\": a General News request was $got, expected $2"
 }

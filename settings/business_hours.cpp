@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/args.h"
 #include "base/ascii.h"
 
 namespace settings {
@@ -14,9 +15,17 @@ namespace {
 
 const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
+// A number of one to nine plain digits from low to high.
+bool ParseNumber(const std::string& text, int low, int high, int* value) {
+  long number = 0;
+  if (!base::ParseDecimalInRange(text, low, high, &number)) return false;
+  *value = static_cast<int>(number);
+  return true;
+}
+
 bool ParseDay(const std::string& text, int* day) {
   const std::string name = base::ToAsciiUpper(base::TrimAsciiSpace(text));
-  if (base::ParseSmallDecimal(name, 0, 6, day)) return true;
+  if (ParseNumber(name, 0, 6, day)) return true;
   for (int i = 0; i < 7; ++i) {
     // "Mon", "Monday" and anything between.
     static const std::string_view kFull[7] = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
@@ -87,8 +96,8 @@ bool ParseBusinessHours(const std::string& text, unsigned char table[QX_HOURS_SI
       const std::vector<std::string> range = base::SplitAt(base::TrimAsciiSpace(hourItem), '-');
       int from = 0;
       int to = 0;
-      if (range.size() != 2 || !base::ParseSmallDecimal(base::TrimAsciiSpace(range[0]), 0, 23, &from) ||
-          !base::ParseSmallDecimal(base::TrimAsciiSpace(range[1]), 1, 24, &to) || to <= from) {
+      if (range.size() != 2 || !ParseNumber(base::TrimAsciiSpace(range[0]), 0, 23, &from) ||
+          !ParseNumber(base::TrimAsciiSpace(range[1]), 1, 24, &to) || to <= from) {
         *error = "hours must be a range such as \"09-17\" (from 0 to 24, end after start), not \"" +
                  base::TrimAsciiSpace(hourItem) + "\"";
         return false;
@@ -145,7 +154,7 @@ bool ParseWeekdayHour(const std::string& text, int* weekday, int* hour, std::str
     *error = "expected WEEKDAY:HOUR such as \"Mon:9\" or \"1:09\", not \"" + text + "\"";
     return false;
   }
-  if (!base::ParseSmallDecimal(base::TrimAsciiSpace(parts[1]), 0, 23, hour)) {
+  if (!ParseNumber(base::TrimAsciiSpace(parts[1]), 0, 23, hour)) {
     *error = "the hour must be 0 to 23, not \"" + parts[1] + "\"";
     return false;
   }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/args.h"
 #include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
@@ -91,7 +92,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return base::SplitAt(text, separator);
 }
 bool ParseNumber(const std::string& text, int low, int high, int* value) {
-  return base::ParseSmallDecimal(text, low, high, value);
+  long number = 0;
+  if (!base::ParseDecimalInRange(text, low, high, &number)) return false;
+  *value = static_cast<int>(number);
+  return true;
 }
 
 // Parses a control given as a number (one that QX_SetThisControl takes) or
