@@ -74,7 +74,8 @@ std::string AlertMailer::Sender() const {
 void AlertMailer::Add(const std::string& entry) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (stopping_ && !thread_.joinable()) return;
+    if (stopped_) return;
+    spoolDirty_ = true;
     if (entries_.empty()) heldSince_ = Clock::now();
     entries_.push_back(entry);
     heldBytes_ += entry.size();
@@ -85,7 +86,7 @@ void AlertMailer::Add(const std::string& entry) {
       ++dropped_;
     }
   }
-  wake_.notify_one();
+  wake_.notify_all();
 }
 
 std::uint64_t AlertMailer::mailsSent() {
@@ -115,6 +116,13 @@ void AlertMailer::Run() {
   std::unique_lock<std::mutex> hold(lock_);
   bool lastTried = false;
   for (;;) {
+    if (spoolDirty_) {
+      // New entries reach the disk before anything else, so that a host
+      // that dies keeps them.
+      spoolDirty_ = false;
+      WriteSpool(hold);
+      continue;
+    }
     const Clock::time_point now = Clock::now();
     const bool last = stopping_ && !lastTried;
     if (stopping_) {
@@ -145,7 +153,6 @@ void AlertMailer::Run() {
     const std::size_t count = entries_.size();
     const std::vector<std::string> batch(entries_.begin(), entries_.end());
     const std::uint64_t dropped = dropped_;
-    WriteSpool();
     hold.unlock();
 
     MessageFrame frame;
@@ -181,11 +188,11 @@ void AlertMailer::Run() {
       lastSend_ = Clock::now();
       heldSince_ = lastSend_;
       retryMs_ = 0;
-      WriteSpool();
+      WriteSpool(hold);
     } else if (outcome == SmtpOutcome::kRejected) {
       rejected_ = true;
       rejectedSettings_ = SettingsFingerprint(options_.settings);
-      WriteSpool();
+      WriteSpool(hold);
       Log("alert mail refused by " + options_.settings.server + ": " + detail +
           "; the alerts are kept until the mail settings change");
     } else if (outcome == SmtpOutcome::kRetry) {
@@ -198,7 +205,7 @@ void AlertMailer::Run() {
       break;  // stopped: the spool holds everything
     }
   }
-  WriteSpool();
+  WriteSpool(hold);
 }
 
 void AlertMailer::Stop(int lastSendMs) {
@@ -224,36 +231,44 @@ void AlertMailer::Stop(int lastSendMs) {
     {
       std::lock_guard<std::mutex> hold(lock_);
       stopping_ = false;  // ends the stopper's wait
+      stopped_ = true;
     }
     wake_.notify_all();
     stopper.join();
   } else {
     waker_.Wake();
     thread_.join();
+    std::lock_guard<std::mutex> hold(lock_);
+    stopped_ = true;
   }
 }
 
-void AlertMailer::WriteSpool() {
+void AlertMailer::WriteSpool(std::unique_lock<std::mutex>& hold) {
   if (options_.spoolPath.empty()) return;
+  std::string text = std::string(kSpoolMagic) + "\ndropped " + std::to_string(dropped_) + "\nrejected " +
+                     (rejected_ ? rejectedSettings_ : std::string()) + "\n";
+  for (const std::string& entry : entries_) {
+    text += "entry " + std::to_string(entry.size()) + "\n";
+    text += entry;
+    text += '\n';
+  }
+  // Only this thread writes the spool, so the files cannot overtake each
+  // other while the lock is let go.
+  hold.unlock();
   const std::string temporary = options_.spoolPath + ".new";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    Log("alert mail: cannot write the spool " + temporary);
+  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr) written = std::fclose(file) == 0 && written;
+  if (!written || !platform::ReplaceFile(temporary.c_str(), options_.spoolPath.c_str())) {
+    std::remove(temporary.c_str());
+    hold.lock();
+    // Told once until a write succeeds again, not at every new entry.
+    if (!spoolFaultTold_) Log("alert mail: cannot write the spool " + options_.spoolPath);
+    spoolFaultTold_ = true;
     return;
   }
-  std::fprintf(file, "%s\ndropped %llu\nrejected %s\n", kSpoolMagic,
-               static_cast<unsigned long long>(dropped_), rejected_ ? rejectedSettings_.c_str() : "");
-  for (const std::string& entry : entries_) {
-    std::fprintf(file, "entry %zu\n", entry.size());
-    std::fwrite(entry.data(), 1, entry.size(), file);
-    std::fputc('\n', file);
-  }
-  const bool written = std::fflush(file) == 0 && !std::ferror(file);
-  std::fclose(file);
-  if (!written || !platform::ReplaceFile(temporary.c_str(), options_.spoolPath.c_str())) {
-    Log("alert mail: cannot replace the spool " + options_.spoolPath);
-    std::remove(temporary.c_str());
-  }
+  hold.lock();
+  spoolFaultTold_ = false;
 }
 
 void AlertMailer::ReadSpool() {

@@ -72,7 +72,9 @@ class AlertMailer {
  private:
   void Run();
   bool Due(std::chrono::steady_clock::time_point now) const;
-  void WriteSpool();  // the lock held
+  // Writes the spool from what is held: the text is made with the lock
+  // held, the file written without it (Adds never wait for the disk).
+  void WriteSpool(std::unique_lock<std::mutex>& hold);
   void ReadSpool();
   void Log(const std::string& text);
   std::string Sender() const;
@@ -85,6 +87,9 @@ class AlertMailer {
   std::uint64_t dropped_ = 0;           // dropped since the last mail
   std::uint64_t mailsSent_ = 0;
   bool stopping_ = false;
+  bool stopped_ = false;                // the thread has ended: Adds are refused
+  bool spoolDirty_ = false;             // entries came since the spool was written
+  bool spoolFaultTold_ = false;
   bool rejected_ = false;               // a 5xx: nothing more with these settings
   int lastSendMs_ = 0;
   std::chrono::steady_clock::time_point lastSend_;

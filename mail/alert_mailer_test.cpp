@@ -252,6 +252,21 @@ TEST_F(AlertMailerTest, AfterRhythmWaitsForItsCountAndEachRhythmForItsInterval) 
   EXPECT_EQ(mails.at(2).entries, (std::vector<std::string>{"~each 5"}));
 }
 
+TEST_F(AlertMailerTest, EntriesWaitingForTheirRhythmAreInTheSpoolAtOnce) {
+  // A host that dies without HXUnInit keeps what it held: each entry
+  // reaches the spool as it comes, not only when a mail is tried.
+  MailerOptions options = Options(FreePort());
+  options.settings.rhythm = settings::kRhythmAfter;
+  options.settings.alertCount = 10;
+  AlertMailer mailer(options);
+  mailer.Add("~waits 1");
+  mailer.Add("~waits 2");
+  mailer.Add("~waits 3");
+  ASSERT_TRUE(WaitFor([&] { return Spool().find("~waits 3") != std::string::npos; }));
+  EXPECT_NE(Spool().find("entry 8\n~waits 1\nentry 8\n~waits 2\n"), std::string::npos) << Spool();
+  mailer.Stop(0);
+}
+
 TEST_F(AlertMailerTest, StopMakesOneLastSendOfWhatIsHeld) {
   ASSERT_TRUE(server_->Start(python_));
   MailerOptions options = Options(server_->port());
