@@ -46,11 +46,14 @@ std::string SettingsFingerprint(const settings::MailSettings& v) {
 }
 
 AlertMailer::AlertMailer(MailerOptions options) : options_(std::move(options)) {
-  lastSend_ = Clock::now();
-  heldSince_ = lastSend_;
-  ReadSpool();
-  // A 5xx stored for other settings no longer holds: the settings changed.
-  rejected_ = !rejectedSettings_.empty() && rejectedSettings_ == SettingsFingerprint(options_.settings);
+  {
+    base::MutexLock hold(&lock_);
+    lastSend_ = Clock::now();
+    heldSince_ = lastSend_;
+    ReadSpool();
+    // A 5xx stored for other settings no longer holds: the settings changed.
+    rejected_ = !rejectedSettings_.empty() && rejectedSettings_ == SettingsFingerprint(options_.settings);
+  }
   std::string error;
   if (!waker_.Open(&error)) Log("alert mail: no stop signal for the sender (" + error + ")");
   thread_ = std::thread([this] { Run(); });
@@ -73,7 +76,7 @@ std::string AlertMailer::Sender() const {
 
 void AlertMailer::Add(const std::string& entry) {
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    base::MutexLock hold(&lock_);
     if (stopped_) return;
     spoolDirty_ = true;
     if (entries_.empty()) heldSince_ = Clock::now();
@@ -86,16 +89,16 @@ void AlertMailer::Add(const std::string& entry) {
       ++dropped_;
     }
   }
-  wake_.notify_all();
+  wake_.SignalAll();
 }
 
 std::uint64_t AlertMailer::mailsSent() {
-  std::lock_guard<std::mutex> hold(lock_);
+  base::MutexLock hold(&lock_);
   return mailsSent_;
 }
 
 std::size_t AlertMailer::held() {
-  std::lock_guard<std::mutex> hold(lock_);
+  base::MutexLock hold(&lock_);
   return entries_.size();
 }
 
@@ -113,14 +116,14 @@ bool AlertMailer::Due(Clock::time_point now) const {
 }
 
 void AlertMailer::Run() {
-  std::unique_lock<std::mutex> hold(lock_);
+  lock_.Lock();
   bool lastTried = false;
   for (;;) {
     if (spoolDirty_) {
       // New entries reach the disk before anything else, so that a host
       // that dies keeps them.
       spoolDirty_ = false;
-      WriteSpool(hold);
+      WriteSpool();
       continue;
     }
     const Clock::time_point now = Clock::now();
@@ -142,9 +145,9 @@ void AlertMailer::Run() {
         }
       }
       if (until == Clock::time_point::max()) {
-        wake_.wait(hold);
+        wake_.Wait();
       } else {
-        wake_.wait_until(hold, until);
+        wake_.WaitUntil(until);
       }
       continue;
     }
@@ -153,7 +156,7 @@ void AlertMailer::Run() {
     const std::size_t count = entries_.size();
     const std::vector<std::string> batch(entries_.begin(), entries_.end());
     const std::uint64_t dropped = dropped_;
-    hold.unlock();
+    lock_.Unlock();
 
     MessageFrame frame;
     frame.from = Sender();
@@ -173,7 +176,7 @@ void AlertMailer::Run() {
     const SmtpOutcome outcome =
         SendMessage(session, FormatAlertMessage(frame, batch), &detail, waker_.valid() ? &waker_ : nullptr);
 
-    hold.lock();
+    lock_.Lock();
     if (outcome == SmtpOutcome::kSent) {
       // Entries dropped meanwhile went from the front: the sent ones are
       // the oldest still held, fewer by what was dropped since.
@@ -188,11 +191,11 @@ void AlertMailer::Run() {
       lastSend_ = Clock::now();
       heldSince_ = lastSend_;
       retryMs_ = 0;
-      WriteSpool(hold);
+      WriteSpool();
     } else if (outcome == SmtpOutcome::kRejected) {
       rejected_ = true;
       rejectedSettings_ = SettingsFingerprint(options_.settings);
-      WriteSpool(hold);
+      WriteSpool();
       Log("alert mail refused by " + options_.settings.server + ": " + detail +
           "; the alerts are kept until the mail settings change");
     } else if (outcome == SmtpOutcome::kRetry) {
@@ -205,45 +208,43 @@ void AlertMailer::Run() {
       break;  // stopped: the spool holds everything
     }
   }
-  WriteSpool(hold);
+  WriteSpool();
+  lock_.Unlock();
 }
 
 void AlertMailer::Stop(int lastSendMs) {
   {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!thread_.joinable()) return;
+    base::MutexLock hold(&lock_);
+    if (stopped_ || !thread_.joinable()) return;
     stopping_ = true;
     lastSendMs_ = lastSendMs;
     // The last send is not held back by a pending retry delay.
     retryMs_ = 0;
   }
-  wake_.notify_one();
+  wake_.SignalAll();
+  std::thread stopper;
   if (lastSendMs > 0) {
     // The thread ends on its own within the time, or the waker ends its
     // network waits then.
-    std::thread stopper([this, lastSendMs] {
-      std::unique_lock<std::mutex> hold(lock_);
-      if (!wake_.wait_for(hold, std::chrono::milliseconds(lastSendMs), [this] { return !stopping_; })) {
-        waker_.Wake();
-      }
+    stopper = std::thread([this, lastSendMs] {
+      base::MutexLock hold(&lock_);
+      const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lastSendMs);
+      while (!stopped_ && Clock::now() < deadline) wake_.WaitUntil(deadline);
+      if (!stopped_) waker_.Wake();
     });
-    thread_.join();
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      stopping_ = false;  // ends the stopper's wait
-      stopped_ = true;
-    }
-    wake_.notify_all();
-    stopper.join();
   } else {
     waker_.Wake();
-    thread_.join();
-    std::lock_guard<std::mutex> hold(lock_);
+  }
+  thread_.join();
+  {
+    base::MutexLock hold(&lock_);
     stopped_ = true;
   }
+  wake_.SignalAll();
+  if (stopper.joinable()) stopper.join();
 }
 
-void AlertMailer::WriteSpool(std::unique_lock<std::mutex>& hold) {
+void AlertMailer::WriteSpool() {
   if (options_.spoolPath.empty()) return;
   std::string text = std::string(kSpoolMagic) + "\ndropped " + std::to_string(dropped_) + "\nrejected " +
                      (rejected_ ? rejectedSettings_ : std::string()) + "\n";
@@ -254,20 +255,20 @@ void AlertMailer::WriteSpool(std::unique_lock<std::mutex>& hold) {
   }
   // Only this thread writes the spool, so the files cannot overtake each
   // other while the lock is let go.
-  hold.unlock();
+  lock_.Unlock();
   const std::string temporary = options_.spoolPath + ".new";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file != nullptr) written = std::fclose(file) == 0 && written;
   if (!written || !platform::ReplaceFile(temporary.c_str(), options_.spoolPath.c_str())) {
     std::remove(temporary.c_str());
-    hold.lock();
+    lock_.Lock();
     // Told once until a write succeeds again, not at every new entry.
     if (!spoolFaultTold_) Log("alert mail: cannot write the spool " + options_.spoolPath);
     spoolFaultTold_ = true;
     return;
   }
-  hold.lock();
+  lock_.Lock();
   spoolFaultTold_ = false;
 }
 

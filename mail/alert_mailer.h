@@ -17,14 +17,15 @@
 #ifndef PELLUMIN_MAIL_ALERT_MAILER_H_
 #define PELLUMIN_MAIL_ALERT_MAILER_H_
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "mail_settings.h"
 #include "net.h"
 
@@ -59,44 +60,46 @@ class AlertMailer {
   const settings::MailSettings& settings() const { return options_.settings; }
 
   // Takes one entry; returns at once.
-  void Add(const std::string& entry);
+  void Add(const std::string& entry) EXCLUDES(lock_);
   // Tries one last send of what is held for at most lastSendMs (0: none),
   // writes the spool and ends the thread. Later Adds are kept in the spool
   // only by the next mailer's... they are dropped: call it last.
-  void Stop(int lastSendMs);
+  void Stop(int lastSendMs) EXCLUDES(lock_);
 
   // For tests: mails sent, and entries held now.
-  std::uint64_t mailsSent();
-  std::size_t held();
+  std::uint64_t mailsSent() EXCLUDES(lock_);
+  std::size_t held() EXCLUDES(lock_);
 
  private:
-  void Run();
-  bool Due(std::chrono::steady_clock::time_point now) const;
+  void Run() EXCLUDES(lock_);
+  bool Due(std::chrono::steady_clock::time_point now) const REQUIRES(lock_);
   // Writes the spool from what is held: the text is made with the lock
-  // held, the file written without it (Adds never wait for the disk).
-  void WriteSpool(std::unique_lock<std::mutex>& hold);
-  void ReadSpool();
+  // held, the file written without it (Adds never wait for the disk); only
+  // the sender's thread calls it.
+  void WriteSpool() REQUIRES(lock_);
+  void ReadSpool() REQUIRES(lock_);
   void Log(const std::string& text);
   std::string Sender() const;
 
   MailerOptions options_;
-  std::mutex lock_;
-  std::condition_variable wake_;
-  std::deque<std::string> entries_;     // held, oldest first
-  std::size_t heldBytes_ = 0;
-  std::uint64_t dropped_ = 0;           // dropped since the last mail
-  std::uint64_t mailsSent_ = 0;
-  bool stopping_ = false;
-  bool stopped_ = false;                // the thread has ended: Adds are refused
-  bool spoolDirty_ = false;             // entries came since the spool was written
-  bool spoolFaultTold_ = false;
-  bool rejected_ = false;               // a 5xx: nothing more with these settings
-  int lastSendMs_ = 0;
-  std::chrono::steady_clock::time_point lastSend_;
-  std::chrono::steady_clock::time_point heldSince_;  // the oldest unsent entry came
-  std::chrono::steady_clock::time_point retryAt_;
-  int retryMs_ = 0;                     // 0: no failure pending
-  std::string rejectedSettings_;        // the settings a 5xx came for (from the spool)
+  base::Mutex lock_;
+  base::CondVar wake_{&lock_};
+  std::deque<std::string> entries_ GUARDED_BY(lock_);  // held, oldest first
+  std::size_t heldBytes_ GUARDED_BY(lock_) = 0;
+  std::uint64_t dropped_ GUARDED_BY(lock_) = 0;  // dropped since the last mail
+  std::uint64_t mailsSent_ GUARDED_BY(lock_) = 0;
+  bool stopping_ GUARDED_BY(lock_) = false;
+  bool stopped_ GUARDED_BY(lock_) = false;  // the thread has ended: Adds are refused
+  bool spoolDirty_ GUARDED_BY(lock_) = false;  // entries came since the spool was written
+  bool spoolFaultTold_ GUARDED_BY(lock_) = false;
+  bool rejected_ GUARDED_BY(lock_) = false;  // a 5xx: nothing more with these settings
+  int lastSendMs_ GUARDED_BY(lock_) = 0;
+  std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(lock_);
+  std::chrono::steady_clock::time_point heldSince_ GUARDED_BY(lock_);  // the oldest unsent entry came
+  std::chrono::steady_clock::time_point retryAt_ GUARDED_BY(lock_);
+  int retryMs_ GUARDED_BY(lock_) = 0;  // 0: no failure pending
+  // The settings a 5xx came for (kept in the spool).
+  std::string rejectedSettings_ GUARDED_BY(lock_);
   platform::Waker waker_;
   std::thread thread_;
 };
