@@ -82,6 +82,11 @@ class Conversation {
     return code >= 500 && code < 600 ? SmtpOutcome::kRejected : SmtpOutcome::kRetry;
   }
 
+  // From here on a stop does not cut the session short: once the message
+  // is on its way, only the server's answer tells whether it was taken, and
+  // an entry sent but not known to be sent would go out again.
+  void IgnoreWaker() { waker_ = nullptr; }
+
   int lastCode() const { return lastCode_; }
   const std::string& detail() const { return detail_; }
   void Quit() {
@@ -136,6 +141,7 @@ SmtpOutcome SendMessage(const SmtpSession& session, const std::string& message,
   }
   if ((step = talk.Step("DATA", 354)) != SmtpOutcome::kSent) return done(step);
   const std::string data = DotStuffed(message);
+  talk.IgnoreWaker();
   if ((step = talk.Step(data.substr(0, data.size() - 2), 250, 0, "the message")) !=
       SmtpOutcome::kSent) {
     return done(step);
