@@ -18,30 +18,9 @@ set -uo pipefail
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=""
-strict=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --strict) strict=1 ;;
-    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    -*) echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2 ;;
-    *) build=$1 ;;
-  esac
-  shift
-done
-[ -n "$build" ] || { echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2; }
-build=$(cd "$build" && pwd)
-
-skip() {
-  [ "$strict" = 1 ] && { echo "FAILED (strict): $*" >&2; exit 1; }
-  echo "skipped: $*"
-  exit 0
-}
-fail() {
-  echo "FAILED: $*" >&2
-  [ -f "$work/hxhost.err" ] && sed 's/^/  hxhost: /' "$work/hxhost.err" | tail -20 >&2
-  exit 1
-}
+# shellcheck source=testing/mail_e2e_lib.sh
+source "$here/testing/mail_e2e_lib.sh"
+mail_e2e_args "$@"
 
 hxhost=$build/bin/hxhost
 plugin=$build/bin/libtarnwick.so
@@ -49,11 +28,7 @@ regfile=$build/bin/pellumin_regfile
 list=$build/data/sample.lst
 squid=$build/bin/tarnwick-squid
 for f in "$hxhost" "$plugin" "$regfile" "$list" "$squid"; do [ -e "$f" ] || skip "$f is not built"; done
-python=""
-for p in python3 /usr/bin/python3; do
-  "$p" -c 'import aiosmtpd' 2>/dev/null && { python=$p; break; }
-done
-[ -n "$python" ] || skip "no python3 with aiosmtpd (scripts/setup-debian.sh installs python3-aiosmtpd)"
+find_aiosmtpd_python
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellumin-mail-e2e.XXXXXX") || exit 1
 smtp_pid=""
@@ -70,26 +45,6 @@ KEY='SOFTWARE\Pellumin\MailE2E'
 export TARNWICK_HKLM=$work/hklm.reg
 mkdir -p "$work/mx"
 
-# The stored port is the dialog's 1 to 32000, below the system's ephemeral
-# ports: try a few in 20000..31999 until one is free.
-start_smtp() {  # [port]
-  local tries i port=${1:-}
-  for tries in 1 2 3 4 5 6 7 8; do
-    [ -n "${1:-}" ] || port=$((20000 + RANDOM % 12000))
-    : >"$work/smtp.out"
-    "$python" "$here/testing/smtp_server.py" --dir "$work/mx" --port "$port" >"$work/smtp.out" 2>"$work/smtp.err" &
-    smtp_pid=$!
-    for i in $(seq 1 100); do
-      smtp_port=$(sed -n 's/^ready \([0-9]*\)$/\1/p' "$work/smtp.out")
-      [ -n "$smtp_port" ] && return 0
-      kill -0 "$smtp_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    [ -n "${1:-}" ] && sleep 1  # the same port again: it may still be closing
-  done
-  fail "the SMTP server did not start: $(cat "$work/smtp.err")"
-}
-stop_smtp() { kill "$smtp_pid"; wait "$smtp_pid" 2>/dev/null; smtp_pid=""; }
 
 start_host() {
   "$hxhost" --plugin "$plugin" --key "$KEY" --listen 127.0.0.1:0 2>"$work/hxhost.err" &

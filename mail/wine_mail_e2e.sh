@@ -12,37 +12,13 @@
 set -uo pipefail
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 here=$(cd "$(dirname "$0")" && pwd)
-build=""
-strict=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --strict) strict=1 ;;
-    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    -*) echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2 ;;
-    *) build=$1 ;;
-  esac
-  shift
-done
-[ -n "$build" ] || { echo "Usage: $0 BUILD_DIR [--strict]" >&2; exit 2; }
-build=$(cd "$build" && pwd)
-skip() {
-  [ "$strict" = 1 ] && { echo "FAILED (strict): $*" >&2; exit 1; }
-  echo "skipped: $*"
-  exit 0
-}
-fail() {
-  echo "FAILED: $*" >&2
-  [ -f "$work/hxhost.err" ] && tr -d '\r' <"$work/hxhost.err" | sed 's/^/  hxhost: /' | tail -20 >&2
-  exit 1
-}
+# shellcheck source=testing/mail_e2e_lib.sh
+source "$here/testing/mail_e2e_lib.sh"
+mail_e2e_args "$@"
 for f in "$build/bin/hxhost.exe" "$build/bin/Tarnwick.dll" "$build/data/sample.lst"; do
   [ -e "$f" ] || skip "$f is not built"
 done
-python=""
-for p in python3 /usr/bin/python3; do
-  "$p" -c 'import aiosmtpd' 2>/dev/null && { python=$p; break; }
-done
-[ -n "$python" ] || skip "no python3 with aiosmtpd (scripts/setup-debian.sh installs python3-aiosmtpd)"
+find_aiosmtpd_python
 if [ -z "${WINE:-}" ]; then
   # shellcheck disable=SC1091
   source "$here/../cmake/wine-env.sh" >/dev/null 2>&1 || skip "no Wine runs here"
@@ -62,21 +38,8 @@ cleanup() {
 trap cleanup EXIT
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 
-mkdir -p "$work/mx"
-: >"$work/smtp.out"
-# The stored port is the dialog's 1 to 32000.
-for tries in 1 2 3 4 5 6 7 8; do
-  port=$((20000 + RANDOM % 12000))
-  : >"$work/smtp.out"
-  "$python" "$here/testing/smtp_server.py" --dir "$work/mx" --port "$port" >>"$work/smtp.out" 2>&1 &
-  smtp_pid=$!
-  for i in $(seq 1 100); do
-    grep -q '^ready' "$work/smtp.out" && break 2
-    kill -0 "$smtp_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-done
-grep -q '^ready' "$work/smtp.out" || fail "the SMTP server did not start: $(cat "$work/smtp.out")"
+start_smtp
+port=$smtp_port
 
 list=$(winpath "$build/data/sample.lst" | sed 's/\\/\\\\/g')
 {
