@@ -228,7 +228,10 @@ void AlertMailer::Stop(int lastSendMs) {
     // network waits then.
     stopper = std::thread([this, lastSendMs] {
       base::MutexLock hold(&lock_);
-      const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lastSendMs);
+      // Woken early enough that the grace for a message already sent still
+      // ends within lastSendMs.
+      const int wakeMs = lastSendMs > 2 * kStopGraceMs ? lastSendMs - kStopGraceMs : lastSendMs / 2;
+      const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wakeMs);
       while (!stopped_ && Clock::now() < deadline) wake_.WaitUntil(deadline);
       if (!stopped_) waker_.Wake();
     });

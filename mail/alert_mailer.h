@@ -61,9 +61,10 @@ class AlertMailer {
 
   // Takes one entry; returns at once.
   void Add(const std::string& entry) EXCLUDES(lock_);
-  // Tries one last send of what is held for at most lastSendMs (0: none),
-  // writes the spool and ends the thread. Later Adds are kept in the spool
-  // only by the next mailer's... they are dropped: call it last.
+  // Tries one last send of what is held, ending within lastSendMs (0: no
+  // last send; a message already on its way still gets kStopGraceMs for the
+  // server's answer), writes the spool and ends the thread. Adds after it
+  // are dropped: the owner stops its sender last.
   void Stop(int lastSendMs) EXCLUDES(lock_);
 
   // For tests: mails sent, and entries held now.

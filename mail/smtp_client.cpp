@@ -42,8 +42,15 @@ class Conversation {
       if (buffer_.size() > 64 * 1024) return Fault("a reply line longer than 64 KiB");
       char chunk[2048];
       std::size_t received = 0;
-      const platform::NetStatus status = platform::Receive(socket_, chunk, sizeof chunk,
-                                                           session_.stepTimeoutMs, &received, waker_);
+      platform::NetStatus status = platform::Receive(socket_, chunk, sizeof chunk,
+                                                     session_.stepTimeoutMs, &received, waker_);
+      if (status == platform::NetStatus::kWoken && graceMs_ > 0) {
+        // Stopped while the server's answer to the message is awaited: a
+        // short grace for it, then the stop wins.
+        waker_ = nullptr;
+        status = platform::Receive(socket_, chunk, sizeof chunk, graceMs_, &received, nullptr);
+        if (status == platform::NetStatus::kTimeout) return SmtpOutcome::kStopped;
+      }
       if (status == platform::NetStatus::kWoken) return SmtpOutcome::kStopped;
       if (status != platform::NetStatus::kOk) {
         return Fault(std::string("no reply from the server (") + platform::NetStatusText(status) + ")");
@@ -82,10 +89,11 @@ class Conversation {
     return code >= 500 && code < 600 ? SmtpOutcome::kRejected : SmtpOutcome::kRetry;
   }
 
-  // From here on a stop does not cut the session short: once the message
-  // is on its way, only the server's answer tells whether it was taken, and
-  // an entry sent but not known to be sent would go out again.
-  void IgnoreWaker() { waker_ = nullptr; }
+  // From here on a stop waits up to ms for the server's answer before it
+  // ends the session: once the message is on its way, only that answer
+  // tells whether it was taken, and an entry sent but not known to be sent
+  // would go out again.
+  void GraceOnStop(int ms) { graceMs_ = ms; }
 
   int lastCode() const { return lastCode_; }
   const std::string& detail() const { return detail_; }
@@ -110,6 +118,7 @@ class Conversation {
   std::string last_;
   std::string detail_;
   int lastCode_ = 0;
+  int graceMs_ = 0;
 };
 
 // "<address>" for the envelope; a text already in angle brackets stays.
@@ -141,7 +150,7 @@ SmtpOutcome SendMessage(const SmtpSession& session, const std::string& message,
   }
   if ((step = talk.Step("DATA", 354)) != SmtpOutcome::kSent) return done(step);
   const std::string data = DotStuffed(message);
-  talk.IgnoreWaker();
+  talk.GraceOnStop(kStopGraceMs);
   if ((step = talk.Step(data.substr(0, data.size() - 2), 250, 0, "the message")) !=
       SmtpOutcome::kSent) {
     return done(step);

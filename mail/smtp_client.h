@@ -20,6 +20,9 @@ struct SmtpSession {
   int stepTimeoutMs = 30000;  // connecting, each reply, each send
 };
 
+// How long a stop waits for the server's answer to a message already sent.
+constexpr int kStopGraceMs = 2000;
+
 enum class SmtpOutcome {
   kSent,       // the server took the message (250 after the data)
   kRetry,      // not sent, worth trying again: no connection, a timeout, a 4xx
