@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace base {
 
@@ -81,6 +82,27 @@ inline bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
 
 inline bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsAsciiNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+// text without the ASCII blanks at either end.
+inline std::string TrimAsciiSpace(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsAsciiSpace(text[begin])) ++begin;
+  while (end > begin && IsAsciiSpace(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+// The parts of text between separators: "a,,b" is "a", "", "b"; "" is "".
+inline std::vector<std::string> SplitAt(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.emplace_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) return parts;
+    start = at + 1;
+  }
 }
 
 }  // namespace base

@@ -105,6 +105,11 @@ class CondVar {
   bool WaitFor(std::chrono::duration<Rep, Period> timeout) NO_THREAD_SAFETY_ANALYSIS {
     return cv_.wait_for(*mutex_, timeout) == std::cv_status::no_timeout;
   }
+  // False when the time came first.
+  template <class Clock, class Duration>
+  bool WaitUntil(std::chrono::time_point<Clock, Duration> deadline) NO_THREAD_SAFETY_ANALYSIS {
+    return cv_.wait_until(*mutex_, deadline) == std::cv_status::no_timeout;
+  }
   void Signal() { cv_.notify_one(); }
   void SignalAll() { cv_.notify_all(); }
 

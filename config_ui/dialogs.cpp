@@ -59,10 +59,37 @@ std::string FillMessage(const char* format, const std::string& first, const std:
 
 // --- Mail Settings -------------------------------------------------------------
 
+CMailSettingsDlg::CMailSettingsDlg(const settings::MailSettings& start)
+    : start_(start),
+      alertCount_(start.alertCount),
+      recipient_(start.to),
+      intervalHours_(start.intervalHours),
+      smtpServer_(start.server),
+      smtpPort_(start.port),
+      rhythm_(start.rhythm) {}
+
 const WindowTemplate& CMailSettingsDlg::Template() const { return MailSettingsTemplate(); }
+
+settings::MailSettings CMailSettingsDlg::values() const {
+  settings::MailSettings values = start_;
+  values.alertCount = alertCount_;
+  values.to = recipient_;
+  values.intervalHours = intervalHours_;
+  values.server = smtpServer_;
+  values.port = smtpPort_;
+  values.rhythm = rhythm_;
+  return values;
+}
 
 void CMailSettingsDlg::OnCreate(Controls& controls) {
   controls_ = &controls;
+  if (rhythm_ == settings::kRhythmAfter) {
+    controls.SetCheck(IDC_SEND_AFTER, 1);
+    controls.Enable(IDC_INTERVAL_HOURS, false);
+  } else if (rhythm_ == settings::kRhythmEach) {
+    controls.SetCheck(IDC_SEND_EACH, 1);
+    controls.Enable(IDC_ALERT_COUNT, false);
+  }
   controls.SetText(IDC_ALERT_COUNT, std::to_string(alertCount_));
   controls.SetText(IDC_RECIPIENT, recipient_);
   controls.SetText(IDC_INTERVAL_HOURS, std::to_string(intervalHours_));
@@ -117,7 +144,11 @@ bool CMailSettingsDlg::OnDialogOk() {
                                         std::to_string(kServerNameLimit)));
     return false;
   }
-  return TakeInteger(IDC_SMTP_PORT, 1, 32000, &smtpPort_);
+  if (!TakeInteger(IDC_SMTP_PORT, 1, 32000, &smtpPort_)) return false;
+  if (controls_->GetCheck(IDC_SEND_AFTER) != 0) rhythm_ = settings::kRhythmAfter;
+  if (controls_->GetCheck(IDC_SEND_EACH) != 0) rhythm_ = settings::kRhythmEach;
+  accepted_ = true;
+  return true;
 }
 
 // --- Times -----------------------------------------------------------------------

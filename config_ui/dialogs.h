@@ -1,5 +1,7 @@
 // dialogs.h -- the Mail Settings dialog (Alert page) and the Times dialog
-// (Hours page). Both start from built-in contents and store nothing.
+// (Hours page). The mail dialog opens with the values the Alert page holds
+// (the "Mail" subkey's, or the defaults) and hands back what OK took; the
+// page stores them. The Times dialog starts from built-in contents.
 #ifndef PELLUMIN_CONFIG_UI_DIALOGS_H_
 #define PELLUMIN_CONFIG_UI_DIALOGS_H_
 
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "controls.h"
+#include "mail_settings.h"
 
 namespace config_ui {
 
@@ -26,6 +29,10 @@ class CMailSettingsDlg final : public WindowLogic {
  public:
   static constexpr int kServerNameLimit = 256;
 
+  // Opens with start's values: its rhythm's radio button on and the other
+  // rhythm's number edit disabled (rhythm 0: neither on, both enabled).
+  explicit CMailSettingsDlg(const settings::MailSettings& start = {});
+
   const WindowTemplate& Template() const override;
   void OnCreate(Controls& controls) override;
   void OnCommand(int id) override;
@@ -36,6 +43,11 @@ class CMailSettingsDlg final : public WindowLogic {
   std::int32_t intervalHours() const { return intervalHours_; }
   const std::string& smtpServer() const { return smtpServer_; }
   std::int32_t smtpPort() const { return smtpPort_; }
+  // True once OK has closed the dialog.
+  bool accepted() const { return accepted_; }
+  // The values OK took (the rhythm of the radio button on, or the one it
+  // opened with when neither is on); start's values before that.
+  settings::MailSettings values() const;
 
  private:
   // Reads edit id into *field and checks it against [low, high]; on failure
@@ -44,11 +56,14 @@ class CMailSettingsDlg final : public WindowLogic {
   void Refuse(int id, const std::string& message);
 
   Controls* controls_ = nullptr;
-  std::int32_t alertCount_ = 10;
-  std::string recipient_ = "administrator";
-  std::int32_t intervalHours_ = 24;
-  std::string smtpServer_ = "localhost";
-  std::int32_t smtpPort_ = 25;
+  settings::MailSettings start_;
+  std::int32_t alertCount_;
+  std::string recipient_;
+  std::int32_t intervalHours_;
+  std::string smtpServer_;
+  std::int32_t smtpPort_;
+  std::int32_t rhythm_;
+  bool accepted_ = false;
 };
 
 class CTimesDlg final : public WindowLogic {

@@ -115,12 +115,14 @@ const WindowTemplate& CDenyPage::Template() const { return DenyPageTemplate(); }
 CAlertPage::CAlertPage(settings::KeyScope& keys)
     : CategoryPage(keys, settings::kAlertSubkey, 2,
                    {settings::kLogValue, IDC_LOG_ALERT, kPageDefaults.log},
-                   {settings::kMailValue, IDC_EMAIL_ALERT, kPageDefaults.mail}) {}
+                   {settings::kMailValue, IDC_EMAIL_ALERT, kPageDefaults.mail}) {
+  std::unique_ptr<settings::Key> key = keys.Open(settings::kMailSubkey, settings::Access::kRead);
+  mailSettings_ = settings::ReadMailSettings(key.get());
+}
 
 const WindowTemplate& CAlertPage::Template() const { return AlertPageTemplate(); }
 
-// The e-mail box is created greyed and nothing enables it: it shows the
-// stored mail flag, and the Mail Settings button follows it.
+// The Mail Settings button follows the e-mail box.
 void CAlertPage::EnableMailSettings() {
   controls().Enable(IDC_MAIL_SETTINGS, controls().GetCheck(IDC_EMAIL_ALERT) != 0);
 }
@@ -130,10 +132,21 @@ void CAlertPage::Activate() {
   EnableMailSettings();
 }
 
+void CAlertPage::Save() {
+  CategoryPage::Save();
+  if (!mailSettingsTaken_) return;
+  std::unique_ptr<settings::Key> key = OpenForWriting(keys(), settings::kMailSubkey, controls());
+  if (key != nullptr) settings::WriteMailSettings(*key, mailSettings_);
+}
+
 void CAlertPage::OnCommand(int id) {
   if (id == IDC_MAIL_SETTINGS) {
-    CMailSettingsDlg dialog;
+    CMailSettingsDlg dialog(mailSettings_);
     controls().RunDialog(dialog);
+    if (dialog.accepted()) {
+      mailSettings_ = dialog.values();
+      mailSettingsTaken_ = true;
+    }
   } else if (id == IDC_EMAIL_ALERT) {
     EnableMailSettings();
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "category_list.h"
+#include "mail_settings.h"
 #include "sheet.h"
 
 namespace config_ui {
@@ -77,12 +78,20 @@ class CAlertPage final : public CategoryPage {
   void OnCommand(int id) override;
   std::int32_t log() const { return flag(0); }
   std::int32_t mail() const { return flag(1); }
+  // What the Mail Settings dialog opens with: the "Mail" subkey's values,
+  // or what OK in the dialog last took.
+  const settings::MailSettings& mailSettings() const { return mailSettings_; }
 
  protected:
   void Activate() override;
+  void Save() override;
 
  private:
   void EnableMailSettings();
+
+  settings::MailSettings mailSettings_;
+  // OK closed the dialog during this sheet: Save writes the "Mail" subkey.
+  bool mailSettingsTaken_ = false;
 };
 
 class CHoursPage final : public CategoryPage {

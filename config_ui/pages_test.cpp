@@ -173,19 +173,19 @@ TEST(Sheet, CheckBoxesShowZeroOneTwoAndAnythingElseAsZero) {
   }
 }
 
-TEST(Sheet, MailSettingsButtonFollowsTheStoredMailFlag) {
+TEST(Sheet, MailSettingsButtonFollowsTheEmailAlertBox) {
   struct Case {
     const char* name;
     bool stored;
     std::uint32_t mail;
-    bool enabled;
-    std::uint32_t saved;
+    bool enabled;         // the button as the page opens
+    std::uint32_t saved;  // after one click on the box
   } cases[] = {
-      {"Mail 1", true, 1, true, 1},
-      {"Mail 2", true, 2, true, 1},
-      {"Mail 0", true, 0, false, 0},
-      {"Mail missing", false, 0, false, 0},
-      {"Mail 5", true, 5, false, 0},
+      {"Mail 1", true, 1, true, 0},
+      {"Mail 2", true, 2, true, 0},
+      {"Mail 0", true, 0, false, 1},
+      {"Mail missing", false, 0, false, 1},
+      {"Mail 5", true, 5, false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -195,17 +195,148 @@ TEST(Sheet, MailSettingsButtonFollowsTheStoredMailFlag) {
     RunSheetOnce(store, [&](MemorySheet& s) {
       s.Select(kAlert);
       MemoryWindow& alert = s.Window(kAlert);
-      EXPECT_FALSE(alert.IsEnabled(IDC_EMAIL_ALERT));
+      EXPECT_TRUE(alert.IsEnabled(IDC_EMAIL_ALERT));
       EXPECT_EQ(alert.IsEnabled(IDC_MAIL_SETTINGS), c.enabled);
-      alert.Click(IDC_EMAIL_ALERT);  // greyed: the click does nothing
+      alert.Click(IDC_EMAIL_ALERT);
+      EXPECT_EQ(alert.IsEnabled(IDC_MAIL_SETTINGS), !c.enabled);
       s.Select(kGeneral);
       s.Select(kAlert);
-      EXPECT_EQ(alert.IsEnabled(IDC_MAIL_SETTINGS), c.enabled);
+      EXPECT_EQ(alert.IsEnabled(IDC_MAIL_SETTINGS), !c.enabled);
       s.PressOk();
     });
     std::uint32_t mail = 99;
     ASSERT_TRUE(store.GetDword(kMain, "Mail", &mail));
     EXPECT_EQ(mail, c.saved);
+  }
+}
+
+// What the Mail Settings dialog shows on opening, for what the "Mail"
+// subkey holds.
+TEST(Sheet, MailSettingsDialogOpensWithTheStoredValues) {
+  const std::string kMailKey = kMainKey + "\\Mail";
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, std::uint32_t>> numbers;
+    std::vector<std::pair<const char*, std::string>> texts;
+    const char* to;
+    const char* count;
+    const char* interval;
+    const char* server;
+    const char* port;
+    int after, each;              // radio buttons
+    bool countOn, intervalOn;     // edits enabled
+  } cases[] = {
+      {"nothing stored", {}, {}, "administrator", "10", "24", "localhost", "25", 0, 0, true, true},
+      {"each 3 hours",
+       {{"Rhythm", 2}, {"AlertCount", 5}, {"IntervalHours", 3}, {"Port", 2525}},
+       {{"To", "ops@example.org"}, {"Server", "mail.example.org"}},
+       "ops@example.org", "5", "3", "mail.example.org", "2525", 0, 1, false, true},
+      {"after 7 alerts", {{"Rhythm", 1}, {"AlertCount", 7}}, {}, "administrator", "7", "24",
+       "localhost", "25", 1, 0, true, false},
+      {"out of range",
+       {{"Rhythm", 7}, {"AlertCount", 300}, {"IntervalHours", 4001}, {"Port", 0}},
+       {{"Server", std::string(257, 's')}},
+       "administrator", "10", "24", "localhost", "25", 0, 0, true, true},
+      {"all bits set", {{"Rhythm", 0xFFFFFFFFu}, {"Port", 0xFFFFFFFFu}}, {}, "administrator", "10",
+       "24", "localhost", "25", 0, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryStore store;
+    store.PutDword(kMain, "Mail", 1);
+    store.AddKey(kMailKey);
+    for (const auto& [name, value] : c.numbers) store.PutDword(kMailKey, name, value);
+    for (const auto& [name, value] : c.texts) store.PutString(kMailKey, name, value);
+    const std::string before = store.Snapshot();
+    bool opened = false;
+    RunSheetOnce(store, [&](MemorySheet& s) {
+      s.Select(kAlert);
+      s.OnNextDialog([&](MemoryWindow& d) {
+        opened = true;
+        EXPECT_EQ(d.GetText(IDC_RECIPIENT), c.to);
+        EXPECT_EQ(d.GetText(IDC_ALERT_COUNT), c.count);
+        EXPECT_EQ(d.GetText(IDC_INTERVAL_HOURS), c.interval);
+        EXPECT_EQ(d.GetText(IDC_SMTP_SERVER), c.server);
+        EXPECT_EQ(d.GetText(IDC_SMTP_PORT), c.port);
+        EXPECT_EQ(d.GetCheck(IDC_SEND_AFTER), c.after);
+        EXPECT_EQ(d.GetCheck(IDC_SEND_EACH), c.each);
+        EXPECT_EQ(d.IsEnabled(IDC_ALERT_COUNT), c.countOn);
+        EXPECT_EQ(d.IsEnabled(IDC_INTERVAL_HOURS), c.intervalOn);
+      });
+      s.Window(kAlert).Click(IDC_MAIL_SETTINGS);
+      s.PressCancel();
+    });
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(store.Snapshot(), before);
+  }
+}
+
+// The dialog's OK keeps the values with the page; only the sheet's OK
+// writes them, and the next opening shows them.
+TEST(Sheet, MailSettingsAreStoredOnSheetOkOnly) {
+  const std::string kMailKey = kMainKey + "\\Mail";
+  // Fills the dialog with other values and presses its OK (or Cancel).
+  auto edit = [](bool dialogOk) {
+    return [dialogOk](MemoryWindow& d) {
+      d.Type(IDC_RECIPIENT, "alerts@example.org");
+      d.Click(IDC_SEND_EACH);
+      d.Type(IDC_INTERVAL_HOURS, "6");
+      d.Type(IDC_SMTP_SERVER, "smtp.example.org");
+      d.Type(IDC_SMTP_PORT, "2525");
+      if (dialogOk) {
+        EXPECT_TRUE(d.PressOk());
+      } else {
+        d.Click(IDCANCEL_BUTTON);
+      }
+    };
+  };
+  struct Case {
+    const char* name;
+    bool dialogOk;
+    bool sheetOk;
+    bool written;
+  } cases[] = {
+      {"both OK", true, true, true},
+      {"dialog OK, sheet Cancel", true, false, false},
+      {"dialog Cancel, sheet OK", false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryStore store;
+    store.PutDword(kMain, "Mail", 1);
+    RunSheetOnce(store, [&](MemorySheet& s) {
+      s.Select(kAlert);
+      s.OnNextDialog(edit(c.dialogOk));
+      s.Window(kAlert).Click(IDC_MAIL_SETTINGS);
+      if (c.sheetOk) {
+        s.PressOk();
+      } else {
+        s.PressCancel();
+      }
+    });
+    EXPECT_EQ(store.HasKey(kMailKey), c.written);
+    if (!c.written) continue;
+    std::string text;
+    std::uint32_t number = 0;
+    EXPECT_TRUE(store.GetString(kMailKey, "To", &text) && text == "alerts@example.org") << text;
+    EXPECT_TRUE(store.GetString(kMailKey, "Server", &text) && text == "smtp.example.org") << text;
+    EXPECT_TRUE(store.GetDword(kMailKey, "Rhythm", &number) && number == 2) << number;
+    EXPECT_TRUE(store.GetDword(kMailKey, "IntervalHours", &number) && number == 6) << number;
+    EXPECT_TRUE(store.GetDword(kMailKey, "AlertCount", &number) && number == 10) << number;
+    EXPECT_TRUE(store.GetDword(kMailKey, "Port", &number) && number == 2525) << number;
+
+    // Shown again on the next opening of the sheet.
+    RunSheetOnce(store, [&](MemorySheet& s) {
+      s.Select(kAlert);
+      s.OnNextDialog([](MemoryWindow& d) {
+        EXPECT_EQ(d.GetText(IDC_RECIPIENT), "alerts@example.org");
+        EXPECT_EQ(d.GetText(IDC_SMTP_PORT), "2525");
+        EXPECT_EQ(d.GetCheck(IDC_SEND_EACH), 1);
+        EXPECT_FALSE(d.IsEnabled(IDC_ALERT_COUNT));
+      });
+      s.Window(kAlert).Click(IDC_MAIL_SETTINGS);
+      s.PressCancel();
+    });
   }
 }
 
@@ -225,7 +356,7 @@ TEST(Sheet, ButtonsRunTheirDialogsAndChangeNothingOnThePage) {
     });
     s.Window(kAlert).Click(IDC_MAIL_SETTINGS);
     s.OnNextDialog([](MemoryWindow& d) {
-      EXPECT_EQ(d.GetText(IDC_SMTP_PORT), "25");  // nothing kept from the last opening
+      EXPECT_EQ(d.GetText(IDC_SMTP_PORT), "26");  // kept with the page, stored only on OK
     });
     s.Window(kAlert).Click(IDC_MAIL_SETTINGS);
     s.Select(kHours);

@@ -88,6 +88,10 @@ class Waker {
   std::atomic<bool> woken_{false};
 };
 
+// This machine's host name (gethostname), or "" when it cannot be told.
+// On Windows the socket library must be started.
+std::string LocalHostName();
+
 // Starts the OS socket library (WSAStartup on Windows; on POSIX it makes a
 // write to a closed peer an error instead of SIGPIPE). Call once, before any
 // other function here. Returns false with the OS's text on failure.

@@ -357,4 +357,10 @@ void InstallReloadHandler() {
   sigaction(SIGHUP, &action, nullptr);
 }
 
+std::string LocalHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
+
 }  // namespace platform

@@ -431,4 +431,10 @@ void InstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 // Windows has no reload signal; RequestReload is the only way in.
 void InstallReloadHandler() {}
 
+std::string LocalHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
+
 }  // namespace platform

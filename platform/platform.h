@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <cstdio>
 
 namespace platform {
@@ -66,6 +67,12 @@ int SendOnSocket(SocketHandle socket, const void* data, int length);
 // <windows.h> defines ReplaceFile as a macro: a file that includes both
 // must include <windows.h> first and #undef ReplaceFile.
 bool ReplaceFile(const char* from, const char* to);
+
+// The folder for the program's own data files (the alert mail spool), made
+// if missing: on POSIX the folder of the settings file (TARNWICK_HKLM, else
+// the default one), on Windows %ProgramData%\Pellumin. "" when there is
+// none.
+std::string DataFolder();
 
 #if !defined(_WIN32)
 // Takes standard output for one writer, for a program whose standard

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -88,6 +89,16 @@ std::string FolderOf(const char* path) {
 }
 
 }  // namespace
+
+std::string DataFolder() {
+  std::string file;
+  bool named = false;
+  if (!internal::DefaultRegistryFile(&file, &named)) return std::string();
+  const std::string folder = FolderOf(file.c_str());
+  // The settings file's folder may not exist before the first save.
+  if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return std::string();
+  return folder;
+}
 
 bool ReplaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;

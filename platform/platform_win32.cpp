@@ -5,6 +5,7 @@
 #undef ReplaceFile
 
 #include <cstring>
+#include <string>
 
 #include "platform.h"
 #include "platform_internal.h"
@@ -46,6 +47,17 @@ int SendOnSocket(SocketHandle socket, const void* data, int length) {
 bool ReplaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::string DataFolder() {
+  char base[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("ProgramData", base, sizeof base);
+  if (length == 0 || length >= sizeof base) return std::string();
+  const std::string folder = std::string(base) + "\\Pellumin";
+  if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return std::string();
+  }
+  return folder;
 }
 
 bool StandardStreamsAreTerminal() {

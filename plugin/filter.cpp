@@ -3,10 +3,15 @@
 #include "filter.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "base/ascii.h"
 #include "corvane.h"
+#include "mail_settings.h"
+#include "net.h"
+#include "platform.h"
 
 namespace tarnwick {
 namespace {
@@ -23,11 +28,29 @@ LoadedFilter TakeOver(LoadedFilter& current, const LoadedFilter& next) {
   old.alertSet = current.alertSet;
   old.urlSet = current.urlSet;
   old.scratchSet = current.scratchSet;
+  old.hoursSet = current.hoursSet;
   current = next;
   return old;
 }
 
 }  // namespace
+
+std::string AlertSpoolPath(const char* keyPath) {
+  const std::string folder = platform::DataFolder();
+  if (folder.empty()) return std::string();
+  // Key paths compare without regard to case: so does the file's name.
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char* p = keyPath; *p != '\0'; ++p) {
+    hash = (hash ^ static_cast<unsigned char>(base::ToAsciiLower(*p))) * 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "tarnwick-alerts-%016llx.spool", static_cast<unsigned long long>(hash));
+#if defined(_WIN32)
+  return folder + "\\" + name;
+#else
+  return folder + "/" + name;
+#endif
+}
 
 Filter::Filter(platform::Env* env) : env_(env) {
   static_cast<settings::FilterSettings&>(filter_) = settings::DefaultFilterSettings();
@@ -73,8 +96,8 @@ int Filter::InitWithPath(char* message) {
     replacing = filter_.service != nullptr;
   }
   int ready = 0;
+  settings::RegistryStore store(env_->registry());
   if (pathTerminated) {
-    settings::RegistryStore store(env_->registry());
     ready = LoadFilter(store, path, &next, message, TARNWICK_MESSAGE_BUFFER_SIZE, replacing);
   } else {
     WriteMessage(message, TARNWICK_MESSAGE_BUFFER_SIZE, kPathTooLongMessage);
@@ -93,7 +116,46 @@ int Filter::InitWithPath(char* message) {
     ResetAlertBatch(alerts_);
   }
   ReleaseFilter(&old);
+  if (ready == 1) {
+    try {
+      ApplyMailSettings(store, path, next.mailEnabled != 0);
+    } catch (const std::exception&) {
+      // Memory (or a thread) ran short for the sender: the filter is in
+      // force and ready; the sender it had, if any, goes on.
+    }
+  }
   return ready;
+}
+
+void Filter::ApplyMailSettings(settings::Store& store, const char* keyPath, bool mailEnabled) {
+  // Under the alert lock: entries of requests meanwhile wait for the new
+  // sender, so none is lost between the old one's spool and the new one's.
+  base::MutexLock alertLock(&alertLock_);
+  ReplaceAlertMailer(store, keyPath, mailEnabled, &mailer_);
+}
+
+void ReplaceAlertMailer(settings::Store& store, const char* keyPath, bool mailEnabled,
+                        std::unique_ptr<mail::AlertMailer>* current) {
+  // Without a "Mail" subkey alerts are collected as before and go nowhere.
+  std::unique_ptr<settings::Key> key;
+  if (mailEnabled) {
+    key = store.Open(settings::SubkeyPath(keyPath, settings::kMailSubkey).c_str(), settings::Access::kRead);
+  }
+  if (key == nullptr) {
+    if (*current != nullptr) (*current)->Stop(0);  // what it holds stays in the spool
+    current->reset();
+    return;
+  }
+  const settings::MailSettings values = settings::ReadMailSettings(key.get());
+  if (*current != nullptr && (*current)->settings() == values) return;
+  mail::MailerOptions options;
+  options.settings = values;
+  options.spoolPath = AlertSpoolPath(keyPath);
+  options.header = kAlertBatchHeader;
+  options.helloName = platform::LocalHostName();
+  // The old sender writes its spool before the new one reads it.
+  if (*current != nullptr) (*current)->Stop(0);
+  *current = std::make_unique<mail::AlertMailer>(std::move(options));
 }
 
 int Filter::ProcessUrl(HostConnection* connection, char* url) {
@@ -110,7 +172,7 @@ int Filter::ProcessUrl(HostConnection* connection, char* url) {
   std::int32_t mailEnabled = 0;
   {
     base::ReaderLock stateLock(&stateLock_);
-    verdict = ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url, keyText);
+    verdict = ClassifyUrl(filter_, env_, url, keyText);
     if (!verdict.categorized) return 1;
     logEnabled = filter_.logEnabled;
     mailEnabled = filter_.mailEnabled;
@@ -125,6 +187,7 @@ int Filter::ProcessUrl(HostConnection* connection, char* url) {
     if (mailEnabled != 0) {
       base::MutexLock alertLock(&alertLock_);
       AddAlertEntry(alerts_, url, &DeliverAlertBatch);
+      if (mailer_ != nullptr) mailer_->Add(url);
     }
   }
 
@@ -141,10 +204,15 @@ int Filter::UnInit() {
     {
       base::MutexLock alertLock(&alertLock_);
       if (filter_.mailEnabled != 0 && alerts_.threshold > 0) DeliverAlertBatch();
+      // One last send of what the sender holds, for at most 10 s; the
+      // rest stays in the spool for the next start.
+      if (mailer_ != nullptr) mailer_->Stop(10000);
+      mailer_.reset();
     }
     old = filter_;  // the handles, released below
     filter_.service = nullptr;
     filter_.denySet = filter_.alertSet = filter_.urlSet = filter_.scratchSet = nullptr;
+    filter_.hoursSet = nullptr;
   }
   ReleaseFilter(&old);
   return 1;

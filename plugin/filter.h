@@ -13,18 +13,21 @@
 // it categorises, tests the sets and copies what it needs (switches, denial
 // page); the log line, the alert entry and the send happen after it is
 // released, so a slow client never holds up another request or a
-// re-initialisation. alertLock_ guards the alert batch. Lock order:
+// re-initialisation. alertLock_ guards the alert batch and the mail sender,
+// which takes each entry without waiting for the mail. Lock order:
 // initLock_, stateLock_, alertLock_.
 #ifndef PELLUMIN_PLUGIN_FILTER_H_
 #define PELLUMIN_PLUGIN_FILTER_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "env.h"
 #include "filter_loader.h"
+#include "alert_mailer.h"
 #include "filter_settings.h"
 #include "outputs.h"
 #include "store.h"
@@ -59,6 +62,10 @@ class Filter {
 
  private:
   int InitWithPath(char* message) REQUIRES(initLock_) EXCLUDES(stateLock_, alertLock_);
+  // Starts, keeps or stops the mail sender for the settings just put in
+  // force.
+  void ApplyMailSettings(settings::Store& store, const char* keyPath, bool mailEnabled)
+      REQUIRES(initLock_) EXCLUDES(alertLock_);
 
   platform::Env* const env_;
 
@@ -68,7 +75,24 @@ class Filter {
 
   LoadedFilter filter_ GUARDED_BY(stateLock_);
   AlertBatch alerts_ GUARDED_BY(alertLock_);
+  // Present while alert collection is on and the "Mail" subkey exists.
+  std::unique_ptr<mail::AlertMailer> mailer_ GUARDED_BY(alertLock_);
 };
+
+// Where the sender of the filter at keyPath keeps unsent alerts: a file
+// named after the key path in platform::DataFolder(); "" when there is none.
+std::string AlertSpoolPath(const char* keyPath);
+
+// Sets *current (the sender in use, may be null) up for the settings at
+// keyPath: kept when the "Mail" subkey holds the same settings; replaced by
+// a new sender, started after the old one has stopped and written its
+// spool, when they differ; null when alert collection is off or there is
+// no "Mail" subkey (the old one stopped). Every host of the filter (Filter,
+// the Squid helper) sets its sender up with this. May throw what a memory
+// shortage throws; *current then holds a sender that takes entries (a
+// stopped one keeps none).
+void ReplaceAlertMailer(settings::Store& store, const char* keyPath, bool mailEnabled,
+                        std::unique_ptr<mail::AlertMailer>* current);
 
 }  // namespace tarnwick
 

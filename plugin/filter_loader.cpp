@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "business_hours.h"
 #include "defaults.h"
 #include "entry_points.h"
 #include "tarnwick.h"
@@ -100,8 +101,9 @@ int LoadFilterOrThrow(settings::Store& store, const char* keyPath, LoadedFilter*
   filter->alertSet = QX_AllocateTypes();
   filter->urlSet = QX_AllocateTypes();
   filter->scratchSet = QX_AllocateTypes();
+  filter->hoursSet = QX_AllocateTypes();
   if (filter->denySet == nullptr || filter->alertSet == nullptr || filter->urlSet == nullptr ||
-      filter->scratchSet == nullptr) {
+      filter->scratchSet == nullptr || filter->hoursSet == nullptr) {
     WriteMessage(message, messageSize, kTypesFailedMessage);
     ReleaseFilter(filter);
     return 0;
@@ -111,6 +113,13 @@ int LoadFilterOrThrow(settings::Store& store, const char* keyPath, LoadedFilter*
                 filter->denySet);
   AddCategories(settings::TickedCategories(store, settings::SubkeyPath(keyPath, settings::kAlertSubkey).c_str()),
                 filter->alertSet);
+  if (filter->hoursEnabled != 0) {
+    // The engine's own table and switch too, so that the service holds the
+    // hours in force as the engine's URL check reads them.
+    QX_Env_BusinessHours(filter->service, filter->businessHours);
+    AddCategories(settings::TickedCategories(store, settings::SubkeyPath(keyPath, settings::kHoursSubkey).c_str()),
+                  filter->hoursSet);
+  }
 
   WriteMessage(message, messageSize, kReadyMessage);
   return 1;
@@ -136,25 +145,35 @@ void ReleaseFilter(LoadedFilter* filter) {
   QX_FreeTypes(filter->alertSet);
   QX_FreeTypes(filter->urlSet);
   QX_FreeTypes(filter->scratchSet);
+  QX_FreeTypes(filter->hoursSet);
   QX_FreeService(filter->service);
-  filter->denySet = filter->alertSet = filter->urlSet = filter->scratchSet = nullptr;
+  filter->denySet = filter->alertSet = filter->urlSet = filter->scratchSet = filter->hoursSet = nullptr;
   filter->service = nullptr;
 }
 
-UrlVerdict ClassifyUrl(QxService* service, QxTypes* alertSet, QxTypes* denySet, const char* url,
+UrlVerdict ClassifyUrl(const LoadedFilter& filter, platform::Env* clock, const char* url,
                        char* keyText) {
   UrlVerdict verdict;
   // Marked as engine sets, so that the engine checks them as its own.
   QxTypes urlSet = kEmptySet;
   QxTypes scratchSet = kEmptySet;
-  const int rc = QX_CategorizeUrl(service, url, &urlSet, keyText, QX_KEY_TEXT_SIZE);
+  const int rc = QX_CategorizeUrl(filter.service, url, &urlSet, keyText, QX_KEY_TEXT_SIZE);
   if (rc != QX_CATEGORIZED && rc != QX_CATEGORIZED_TRUNCATED) return verdict;
   // A cut key text (13) comes without its terminator.
   keyText[QX_KEY_TEXT_SIZE] = '\0';
   verdict.categorized = true;
   verdict.categories = urlSet.categories;
-  verdict.alert = QX_CategoryAndCategory(&urlSet, alertSet, &scratchSet) == QX_YES;
-  verdict.deny = QX_CategoryAndCategory(&urlSet, denySet, &scratchSet) == QX_YES;
+  verdict.alert = QX_CategoryAndCategory(&urlSet, filter.alertSet, &scratchSet) == QX_YES;
+  if (QX_CategoryAndCategory(&urlSet, filter.denySet, &scratchSet) == QX_YES) {
+    verdict.deny = true;
+    verdict.deniedCategories |= scratchSet.categories;
+  }
+  if (filter.hoursEnabled != 0 &&
+      QX_CategoryAndCategory(&urlSet, filter.hoursSet, &scratchSet) == QX_YES &&
+      settings::IsBusinessHour(filter.businessHours, clock->LocalWeekdayHour())) {
+    verdict.deny = true;
+    verdict.deniedCategories |= scratchSet.categories;
+  }
   return verdict;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "corvane.h"
+#include "env.h"
 #include "filter_settings.h"
 #include "in_force.h"
 #include "store.h"
@@ -20,13 +21,17 @@
 namespace tarnwick {
 
 // What the loader builds: the engine service holding the control list, the
-// four sets HXInit allocates, and the filter's values of the main key.
+// four sets HXInit allocates, the "Hours" list, and the filter's values of
+// the main key.
 struct LoadedFilter : settings::FilterSettings {
   QxService* service = nullptr;
   QxTypes* denySet = nullptr;
   QxTypes* alertSet = nullptr;
   QxTypes* urlSet = nullptr;
   QxTypes* scratchSet = nullptr;
+  // The categories denied during business hours; filled only when
+  // hoursEnabled (without "BusinessHours" the list is not applied).
+  QxTypes* hoursSet = nullptr;
 };
 
 // A fresh filter with the values the plug-in holds when it is loaded
@@ -38,9 +43,10 @@ LoadedFilter DefaultLoadedFilter();
 extern const char kInitFailedMessage[];
 
 // Everything HXInit does after its reset, into filter: the main settings
-// read from store,
-// the engine service with the control list, the four sets, the "Deny" and
-// "Alert" lists. filter must hold no handles on entry; its texts are what
+// read from store (a "BusinessHours" text that does not parse fails), the
+// engine service with the control list and the business-hours table, the
+// five sets, the "Deny" and "Alert" lists and, with business hours, the
+// "Hours" list. filter must hold no handles on entry; its texts are what
 // missing values leave. Returns 1 when ready. Otherwise 0, the filter holds
 // no handles (the switches and texts read so far stay), and message
 // (messageSize bytes, always terminated) says why in the plug-in's words.
@@ -63,16 +69,23 @@ void WriteMessage(char* message, std::size_t messageSize, const char* first,
 struct UrlVerdict {
   bool categorized = false;  // the engine found the URL (12 or 13)
   bool alert = false;        // its categories meet the alert set
-  bool deny = false;         // its categories meet the deny set
+  // Its categories meet the deny set, or the "Hours" list while it is
+  // business hours.
+  bool deny = false;
   std::uint32_t categories = 0;  // the URL's category word when found
+  // The categories the URL is denied for: those of the deny set and, in
+  // business hours, those of the "Hours" list.
+  std::uint32_t deniedCategories = 0;
 };
 
-// Categorises url and tests it against both sets, with a result set and a
-// scratch set of the call's own, so that any number of calls may run at
-// once (while nobody changes the service or the sets). keyText has room
-// for QX_KEY_TEXT_SIZE + 1 bytes and holds the matched key, terminated,
-// when the URL was found. Allocates nothing.
-UrlVerdict ClassifyUrl(QxService* service, QxTypes* alertSet, QxTypes* denySet, const char* url,
+// Categorises url and tests it against the filter's sets, with a result
+// set and a scratch set of the call's own, so that any number of calls may
+// run at once (while nobody changes the filter). With business hours on,
+// clock's local hour (read only for a URL in the "Hours" list) decides
+// whether that list denies too, so the period is judged per request.
+// keyText has room for QX_KEY_TEXT_SIZE + 1 bytes and holds the matched
+// key, terminated, when the URL was found. Allocates nothing.
+UrlVerdict ClassifyUrl(const LoadedFilter& filter, platform::Env* clock, const char* url,
                        char* keyText);
 
 // --- What is in force (settings/in_force.h) ----------------------------

@@ -158,7 +158,7 @@ TEST_F(FilterLoaderTest, LoadFilterBuildsWhatHXInitBuilds) {
   };
   for (const Case& c : cases) {
     char keyText[QX_KEY_TEXT_SIZE + 1];
-    UrlVerdict verdict = ClassifyUrl(loaded.service, loaded.alertSet, loaded.denySet, c.url, keyText);
+    UrlVerdict verdict = ClassifyUrl(loaded, &env_, c.url, keyText);
     EXPECT_EQ(verdict.categorized, c.categorized) << c.url;
     EXPECT_EQ(verdict.alert, c.alert) << c.url;
     EXPECT_EQ(verdict.deny, c.deny) << c.url;

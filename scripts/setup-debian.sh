@@ -4,9 +4,10 @@
 # Usage: setup-debian.sh [--native | --all] [--help]
 #   --native  only what the native build, its tests and the demo need: the
 #             toolchain, CMake and Ninja, GoogleTest, Google Benchmark, curl,
-#             python3, valgrind, ncurses (the terminal settings sheet), tmux
-#             (its test), squid-openssl (Squid with TLS peeking, for the Squid
-#             helper's end-to-end tests; it replaces Debian's plain squid),
+#             python3 with python3-aiosmtpd (the SMTP server the alert mail
+#             tests deliver to), valgrind, ncurses (the terminal settings sheet),
+#             tmux (its test), squid-openssl (Squid with TLS peeking, for the
+#             Squid helper's end-to-end tests; it replaces Debian's plain squid),
 #             squidguard (the filter bench/ measures the helper against), and
 #             clang 14 with its runtime libraries (libFuzzer and the
 #             sanitizers) for the fuzz targets.
@@ -49,7 +50,7 @@ done
 native_packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  curl python3 valgrind squid-openssl squidguard
+  curl python3 python3-aiosmtpd valgrind squid-openssl squidguard
   libncurses-dev tmux
   clang-14 libclang-rt-14-dev
 )

@@ -10,6 +10,7 @@ const char kDottedDecimalValue[] = "DD";
 const char kPersonalValue[] = "Personal";
 const char kLogValue[] = "Log";
 const char kMailValue[] = "Mail";
+const char kBusinessHoursValue[] = "BusinessHours";
 
 const char kDenySubkey[] = "Deny";
 const char kAlertSubkey[] = "Alert";

@@ -19,6 +19,7 @@ extern const char kDottedDecimalValue[];  // "DD"
 extern const char kPersonalValue[];     // "Personal"
 extern const char kLogValue[];          // "Log"
 extern const char kMailValue[];         // "Mail"
+extern const char kBusinessHoursValue[];  // "BusinessHours"
 
 // The three list subkeys of the main key.
 extern const char kDenySubkey[];   // "Deny"

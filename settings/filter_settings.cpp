@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "business_hours.h"
 #include "category_table.h"
 #include "defaults.h"
 
@@ -43,6 +44,18 @@ bool ReadFilterSettings(Store& store, const char* keyPath, FilterSettings* out,
     }
     return true;
   }
+  // The hours are judged first, so that a fault leaves out as it was.
+  std::string hoursText;
+  unsigned char hours[QX_HOURS_SIZE] = {};
+  const bool hoursStored = key->ReadString(kBusinessHoursValue, &hoursText);
+  std::string why;
+  if (hoursStored && !ParseBusinessHours(hoursText, hours, &why)) {
+    *fault = std::string("the value ") + kBusinessHoursValue + " \"" + hoursText + "\" of HKEY_LOCAL_MACHINE\\" +
+             (keyPath != nullptr ? keyPath : "") + " is not understood: " + why;
+    return false;
+  }
+  out->hoursEnabled = hoursStored ? 1 : 0;
+  std::memcpy(out->businessHours, hours, QX_HOURS_SIZE);
   out->logEnabled = key->ReadDword(kLogValue);
   out->mailEnabled = key->ReadDword(kMailValue);
   key->ReadString(kControlFileValue, out->controlFilePath, kControlFilePathSize);

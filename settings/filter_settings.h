@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "corvane.h"
 #include "store.h"
 
 namespace settings {
@@ -16,12 +17,16 @@ constexpr std::size_t kControlFilePathSize = 512;
 constexpr std::size_t kDenialBodySize = 4096;
 
 // The two switches and the two texts of the main key ("Log", "Mail",
-// "ControlFile", "ErrorMsg").
+// "ControlFile", "ErrorMsg"), and the business hours ("BusinessHours").
 struct FilterSettings {
   std::int32_t logEnabled = 1;
   std::int32_t mailEnabled = 0;
   char controlFilePath[kControlFilePathSize] = {};
   char denialBody[kDenialBodySize] = {};
+  // Non-zero when "BusinessHours" is stored: the "Hours" list is then
+  // denied during the hours of businessHours (the engine's table layout).
+  std::int32_t hoursEnabled = 0;
+  unsigned char businessHours[QX_HOURS_SIZE] = {};
 };
 
 // The values the filter holds before any settings are read
@@ -32,13 +37,15 @@ FilterSettings DefaultFilterSettings();
 // from, so that a text missing from the store keeps the one in force.
 FilterSettings DefaultSwitchesWithTexts(const FilterSettings& current);
 
-// Reads "Log", "Mail", "ControlFile" and "ErrorMsg" from the main key at
-// keyPath into out; a missing value leaves its field as it was (a missing
-// switch reads as -1). A main key that does not exist is not an error;
+// Reads "Log", "Mail", "ControlFile", "ErrorMsg" and "BusinessHours" from
+// the main key at keyPath into out; a missing value leaves its field as it
+// was (a missing switch reads as -1; missing business hours turn the hours
+// off). A main key that does not exist is not an error;
 // *keyMissing (when given) then says so in the store's words, and is
 // cleared when the key exists. A store that cannot be read (a malformed or
 // unreadable settings file) is: false, with *fault naming the file, the
-// line and what is wrong, and out unchanged.
+// line and what is wrong, and out unchanged. So is a "BusinessHours" text
+// that does not parse: *fault names the value, its text and what is wrong.
 bool ReadFilterSettings(Store& store, const char* keyPath, FilterSettings* out,
                         std::string* fault, std::string* keyMissing = nullptr);
 

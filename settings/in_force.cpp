@@ -1,6 +1,7 @@
 // in_force.cpp -- the description of a filter's sets and list.
 #include "in_force.h"
 
+#include "business_hours.h"
 #include "category_table.h"
 #include "defaults.h"
 #include "filter_settings.h"
@@ -60,7 +61,9 @@ std::vector<std::string> CategoryNames(const QxTypes* set) {
 }
 
 std::vector<std::string> DescribeFilter(const QxTypes* denySet, const QxTypes* alertSet,
-                                        const char* controlFile, long long records) {
+                                        const char* controlFile, long long records,
+                                        const unsigned char* businessHours,
+                                        const QxTypes* hoursSet) {
   std::vector<std::string> lines;
   lines.push_back("denied categories: " + JoinNames(CategoryNames(denySet)));
   lines.push_back("alerted categories: " + JoinNames(CategoryNames(alertSet)));
@@ -68,6 +71,10 @@ std::vector<std::string> DescribeFilter(const QxTypes* denySet, const QxTypes* a
                      std::to_string(records) + (records == 1 ? " record" : " records");
   if (records <= 0) list += ": nothing will match";
   lines.push_back(list + ")");
+  if (businessHours != nullptr) {
+    lines.push_back("business hours (local time): " + DescribeBusinessHours(businessHours) +
+                    "; denied during them: " + JoinNames(CategoryNames(hoursSet)));
+  }
   return lines;
 }
 
@@ -82,9 +89,14 @@ bool DescribeStoredFilter(Store& store, const char* keyPath, std::vector<std::st
   QxTypes alert = kEmptySet;
   AddCategories(TickedCategories(store, SubkeyPath(keyPath, kDenySubkey).c_str()), &deny);
   AddCategories(TickedCategories(store, SubkeyPath(keyPath, kAlertSubkey).c_str()), &alert);
+  QxTypes hours = kEmptySet;
+  if (values.hoursEnabled != 0) {
+    AddCategories(TickedCategories(store, SubkeyPath(keyPath, kHoursSubkey).c_str()), &hours);
+  }
   long long records = 0;
   if (!LoadedRecordCount(values.controlFilePath, &records, error)) return false;
-  *lines = DescribeFilter(&deny, &alert, values.controlFilePath, records);
+  *lines = DescribeFilter(&deny, &alert, values.controlFilePath, records,
+                          values.hoursEnabled != 0 ? values.businessHours : nullptr, &hours);
   return true;
 }
 

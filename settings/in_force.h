@@ -21,9 +21,13 @@ std::vector<std::string> CategoryNames(const QxTypes* set);
 
 // Three lines: the denied categories, the alerted ones (each by name, or
 // "none"), and the control list with its record count ("nothing will
-// match" when it has none).
+// match" when it has none). With a business-hours table (businessHours not
+// null) a fourth line names the hours and the categories of hoursSet that
+// are denied during them.
 std::vector<std::string> DescribeFilter(const QxTypes* denySet, const QxTypes* alertSet,
-                                        const char* controlFile, long long records);
+                                        const char* controlFile, long long records,
+                                        const unsigned char* businessHours = nullptr,
+                                        const QxTypes* hoursSet = nullptr);
 
 // The same for the settings stored at keyPath, read the way the filter
 // reads them, with the control list loaded by the engine for its record

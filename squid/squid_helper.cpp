@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -30,8 +31,8 @@ constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr std::size_t kPieceBytes = 16 * 1024;
 
 // The denied categories of a verdict, by table name, comma-separated.
-std::string DeniedCategoryNames(std::uint32_t categories, const QxTypes* denySet) {
-  QxTypes denied = {{'Q', 'X', 'T', 'P'}, 0, categories & (denySet ? denySet->categories : 0)};
+std::string DeniedCategoryNames(std::uint32_t deniedCategories) {
+  QxTypes denied = {{'Q', 'X', 'T', 'P'}, 0, deniedCategories};
   std::string names;
   for (const std::string& name : tarnwick::CategoryNames(&denied)) {
     if (!names.empty()) names += ",";
@@ -265,7 +266,21 @@ FilterHelper::FilterHelper(HelperOptions options) : options_(std::move(options))
 }
 
 FilterHelper::~FilterHelper() {
+  {
+    base::MutexLock mail(&mailLock_);
+    if (mailer_ != nullptr) mailer_->Stop(10000);
+    mailer_.reset();
+  }
   if (loaded_) tarnwick::ReleaseFilter(&filter_);
+}
+
+void FilterHelper::SetUpMail(settings::Store& store, bool mailEnabled) {
+  base::MutexLock mail(&mailLock_);
+  try {
+    tarnwick::ReplaceAlertMailer(store, options_.keyPath.c_str(), mailEnabled, &mailer_);
+  } catch (const std::exception&) {
+    // Short of memory: the filter is in force; the sender it had goes on.
+  }
 }
 
 bool FilterHelper::OpenLog(std::string* message) {
@@ -291,9 +306,12 @@ bool FilterHelper::Start(std::string* message) {
   const int ready = tarnwick::LoadFilter(store, options_.keyPath.c_str(), &next, text, sizeof text);
   *message = text;
   if (ready != 1) return false;
-  GatedWriterLock lock(&gate_, &filterLock_);
-  filter_ = next;
-  loaded_ = true;
+  {
+    GatedWriterLock lock(&gate_, &filterLock_);
+    filter_ = next;
+    loaded_ = true;
+  }
+  SetUpMail(store, next.mailEnabled != 0);
   return true;
 }
 
@@ -339,6 +357,7 @@ bool FilterHelper::Reload(std::string* message) {
     logging_ = !options_.logPath.empty();
   }
   if (wasLoaded) tarnwick::ReleaseFilter(&old);
+  SetUpMail(store, next.mailEnabled != 0);
   return true;
 }
 
@@ -346,7 +365,9 @@ std::vector<std::string> FilterHelper::InForce() {
   GatedReaderLock lock(&gate_, &filterLock_);
   if (!loaded_) return {"no filter is loaded"};
   return tarnwick::DescribeFilter(filter_.denySet, filter_.alertSet, filter_.controlFilePath,
-                                  filter_.service->controlCount);
+                                  filter_.service->controlCount,
+                                  filter_.hoursEnabled != 0 ? filter_.businessHours : nullptr,
+                                  filter_.hoursSet);
 }
 
 void FilterHelper::Answer(std::string_view line, std::string* out) {
@@ -379,7 +400,7 @@ void FilterHelper::AnswerLocked(std::string_view line, std::string* out, ServeCo
     return;
   }
   ++counts->denied;
-  const std::string categories = DeniedCategoryNames(verdict.deniedCategories, filter_.denySet);
+  const std::string categories = DeniedCategoryNames(verdict.deniedCategories);
   if (options_.protocol == Protocol::kAcl) {
     AppendAclMatch(out, request, "the filter denies this site (" + categories + ")", categories);
   } else {
@@ -422,21 +443,29 @@ Judgement FilterHelper::Judge(const RequestLine& request) {
 
 Judgement FilterHelper::JudgeUrl(const RequestLine& request, const char* url) {
   char keyText[QX_KEY_TEXT_SIZE + 1];
-  const tarnwick::UrlVerdict verdict =
-      tarnwick::ClassifyUrl(filter_.service, filter_.alertSet, filter_.denySet, url, keyText);
-  if (verdict.alert && logging_ && filter_.logEnabled != 0) {
-    // The plug-in's own access log line, with Squid's client address.
+  const tarnwick::UrlVerdict verdict = tarnwick::ClassifyUrl(filter_, options_.env, url, keyText);
+  if (verdict.alert) {
+    // The plug-in's own access log line, with Squid's client address: in
+    // the access log, and as the alert mail's entry when mail is on (the
+    // URL alone when logging is off, as the plug-in collects it).
     char client[TARNWICK_CLIENT_ADDRESS_SIZE] = {};
-    std::memcpy(client, request.client.data(),
-                std::min(request.client.size(), sizeof client - 1));
+    std::memcpy(client, request.client.data(), std::min(request.client.size(), sizeof client - 1));
     char logLine[TARNWICK_URL_BUFFER_SIZE];
-    tarnwick::WriteAccessLogLine(logLine, sizeof logLine, keyText, client, sizeof client);
-    accessLog_.Write(logLine);
+    if (filter_.logEnabled != 0) {
+      tarnwick::WriteAccessLogLine(logLine, sizeof logLine, keyText, client, sizeof client);
+      if (logging_) accessLog_.Write(logLine);
+    } else {
+      std::snprintf(logLine, sizeof logLine, "%s", url);
+    }
+    if (filter_.mailEnabled != 0) {
+      base::MutexLock mail(&mailLock_);
+      if (mailer_ != nullptr) mailer_->Add(logLine);
+    }
   }
   Judgement judgement;
   judgement.alert = verdict.alert;
   judgement.deny = verdict.deny;
-  judgement.deniedCategories = verdict.deny ? verdict.categories : 0;
+  judgement.deniedCategories = verdict.deny ? verdict.deniedCategories : 0;
   return judgement;
 }
 

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "env.h"
+#include "filter.h"
 #include "filter_loader.h"
 #include "helper_protocol.h"
 #include "log.h"
@@ -125,6 +127,7 @@ Judgement CombineJudgements(const Judgement& a, const Judgement& b);
 class FilterHelper {
  public:
   explicit FilterHelper(HelperOptions options);
+  // Makes the alert mail sender's last send before it goes.
   ~FilterHelper();
   FilterHelper(const FilterHelper&) = delete;
   FilterHelper& operator=(const FilterHelper&) = delete;
@@ -191,6 +194,11 @@ class FilterHelper {
   // filter lock.
   base::Mutex reloadLock_;
   hxhost::LineLog accessLog_;  // locks itself; reopened under reloadLock_
+  // The alert mail sender ("Mail" subkey), set up by Start and Reload; its
+  // last send (at most 10 s) is made when the helper ends.
+  base::Mutex mailLock_ ACQUIRED_AFTER(filterLock_);
+  std::unique_ptr<mail::AlertMailer> mailer_ GUARDED_BY(mailLock_);
+  void SetUpMail(settings::Store& store, bool mailEnabled) REQUIRES(reloadLock_) EXCLUDES(mailLock_);
 };
 
 }  // namespace tarnwick_squid

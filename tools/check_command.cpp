@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/args.h"
 #include "base/ascii.h"
 #include "category_names.h"
 #include "file_input.h"
@@ -86,51 +87,15 @@ const NamedSwitch kSwitches[] = {
     {"search-words", QX_CONTROL_SEARCH_WORD},   {"extensions", QX_CONTROL_FILE_EXTENSION},
 };
 
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && base::IsAsciiSpace(text[begin])) ++begin;
-  while (end > begin && base::IsAsciiSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
+std::string Trim(const std::string& text) { return base::TrimAsciiSpace(text); }
 std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return parts;
-    start = at + 1;
-  }
+  return base::SplitAt(text, separator);
 }
-
 bool ParseNumber(const std::string& text, int low, int high, int* value) {
-  if (text.empty() || text.size() > 4) return false;
-  int number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + (c - '0');
-  }
-  if (number < low || number > high) return false;
-  *value = number;
+  long number = 0;
+  if (!base::ParseDecimalInRange(text, low, high, &number)) return false;
+  *value = static_cast<int>(number);
   return true;
-}
-
-bool ParseDay(const std::string& text, int* day) {
-  const std::string name = base::ToAsciiUpper(Trim(text));
-  if (ParseNumber(name, 0, 6, day)) return true;
-  for (int i = 0; i < 7; ++i) {
-    // "Mon", "Monday" and anything between.
-    static const std::string_view kFull[7] = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
-                                              "THURSDAY", "FRIDAY", "SATURDAY"};
-    if (name.size() >= 3 && name.size() <= kFull[i].size() &&
-        kFull[i].compare(0, name.size(), name) == 0) {
-      *day = i;
-      return true;
-    }
-  }
-  return false;
 }
 
 // Parses a control given as a number (one that QX_SetThisControl takes) or
@@ -441,70 +406,6 @@ struct ServiceOwner {
 };
 
 }  // namespace
-
-bool ParseBusinessHours(const std::string& text, unsigned char table[QX_HOURS_SIZE],
-                        std::string* error) {
-  std::memset(table, 0, QX_HOURS_SIZE);
-  std::string entries;
-  // Line breaks separate entries as ";" does; comments run to the line end.
-  for (const std::string& line : Split(text, '\n')) {
-    const std::size_t hash = line.find('#');
-    entries += line.substr(0, hash) + ';';
-  }
-  for (const std::string& rawEntry : Split(entries, ';')) {
-    const std::string entry = Trim(rawEntry);
-    if (entry.empty()) continue;
-    std::size_t space = entry.find_first_of(" \t");
-    if (space == std::string::npos) {
-      *error = "\"" + entry + "\" needs days and hours, such as \"Mon-Fri 09-17\"";
-      return false;
-    }
-    bool days[7] = {};
-    for (const std::string& dayItem : Split(entry.substr(0, space), ',')) {
-      const std::vector<std::string> range = Split(dayItem, '-');
-      int first = 0;
-      int last = 0;
-      if (range.size() > 2 || !ParseDay(range[0], &first) ||
-          !ParseDay(range.size() == 2 ? range[1] : range[0], &last)) {
-        *error = "unknown day or day range \"" + dayItem + "\"";
-        return false;
-      }
-      for (int day = first;; day = (day + 1) % 7) {
-        days[day] = true;
-        if (day == last) break;
-      }
-    }
-    for (const std::string& hourItem : Split(Trim(entry.substr(space)), ',')) {
-      const std::vector<std::string> range = Split(Trim(hourItem), '-');
-      int from = 0;
-      int to = 0;
-      if (range.size() != 2 || !ParseNumber(Trim(range[0]), 0, 23, &from) ||
-          !ParseNumber(Trim(range[1]), 1, 24, &to) || to <= from) {
-        *error = "hours must be a range such as \"09-17\" (from 0 to 24, end after start), not \"" +
-                 Trim(hourItem) + "\"";
-        return false;
-      }
-      for (int day = 0; day < 7; ++day) {
-        if (!days[day]) continue;
-        for (int hour = from; hour < to; ++hour) table[day * 24 + hour] = 1;
-      }
-    }
-  }
-  return true;
-}
-
-bool ParseWeekdayHour(const std::string& text, int* weekday, int* hour, std::string* error) {
-  const std::vector<std::string> parts = Split(text, ':');
-  if (parts.size() != 2 || !ParseDay(parts[0], weekday)) {
-    *error = "expected WEEKDAY:HOUR such as \"Mon:9\" or \"1:09\", not \"" + text + "\"";
-    return false;
-  }
-  if (!ParseNumber(Trim(parts[1]), 0, 23, hour)) {
-    *error = "the hour must be 0 to 23, not \"" + parts[1] + "\"";
-    return false;
-  }
-  return true;
-}
 
 std::string DescribeReasons(const QxTypes& reason, const std::string& indent) {
   std::string text;

@@ -8,22 +8,14 @@
 #include <iosfwd>
 #include <string>
 
+#include "business_hours.h"
 #include "corvane.h"
 
 namespace corvane_tool {
 
-// Parses a business-hours text into a 7 x 24 table (byte weekday * 24 +
-// hour, weekday 0 = Sunday). Entries are separated by ";" or line breaks;
-// each is DAYS HOURS, where DAYS is a day ("Mon"), a range ("Mon-Fri",
-// which may wrap: "Fri-Mon") or a comma list of those, and HOURS is a range
-// "09-17" (from 09:00 up to 16:59; "00-24" is the whole day) or a comma
-// list of ranges. "#" starts a comment. The table is cleared first. On
-// failure explains in *error.
-bool ParseBusinessHours(const std::string& text, unsigned char table[QX_HOURS_SIZE],
-                        std::string* error);
-
-// Parses "WEEKDAY:HOUR" ("Mon:9", "1:09"); weekday names or 0..6 (0 = Sunday).
-bool ParseWeekdayHour(const std::string& text, int* weekday, int* hour, std::string* error);
+// The hours text and the clock option (settings/business_hours.h).
+using settings::ParseBusinessHours;
+using settings::ParseWeekdayHour;
 
 // The reason set of a check in words: "denied category: Gambling",
 // "numeric address", and so on, one per line, each after indent.

@@ -10,6 +10,8 @@
 #     the Deny page's two numbers;
 #   - the Mail Settings dialog refuses a port of 0 with the range message
 #     and keeps the focus, with the text selected, in the port field;
+#   - a port typed in Mail Settings, the dialog's OK and the sheet's OK write
+#     the "Mail" subkey, and the next opening shows the port again;
 #   - without a terminal, or with a TERM no description exists for, one
 #     line on standard error, nothing touched, exit 0.
 #
@@ -196,7 +198,7 @@ if start_sheet cancel; then
   type_text "/elsewhere"
   keys M-2 Down Down Space           # Deny: tick the third row
   keys Tab Space                     # untick "Allow users to connect ..."
-  keys C-NPage Tab Space             # Alert: untick "Log the alert."
+  keys C-NPage Tab Tab Space         # Alert: untick "Log the alert."
   keys C-NPage Space                 # Hours: tick the first row
   keys C-PPage C-PPage C-PPage       # back to General: the edits keep what was typed
   wait_for "[/elsewhere" || fail "cancel: the General page lost its edits on the way round"
@@ -312,7 +314,7 @@ cp "$work/mail.reg" "$work/mail.before"
 if start_sheet mail; then
   keys M-3
   screen >"$work/screen-alert.txt"
-  keys Tab Tab                        # past "Log the alert." to Mail Settings (Mail is 1)
+  keys Tab Tab Tab                    # past "E-mail alert." and "Log the alert." to Mail Settings
   keys Enter
   wait_for "Mail Settings " || fail "mail: the dialog did not open"
   wait_for "[administrator" || fail "mail: the recipient does not show its default"
@@ -351,6 +353,38 @@ else
   fail "mail: the sheet did not come up"
 fi
 
+# --- 5. Mail Settings are stored on the sheet's OK and shown again ----------------------
+seed_file "$work/mailok.reg"
+open_mail_settings() {
+  keys M-3 Tab Tab Tab Enter          # the Alert tab's Mail Settings button
+  wait_for "[administrator"
+}
+if start_sheet mailok && open_mail_settings; then
+  keys Tab Tab Tab                    # OK, Cancel, SMTP server, port
+  type_text "2526"
+  keys Enter                          # the dialog's OK
+  wait_gone "[administrator" || fail "mailok: the dialog did not take OK"
+  keys M-1 Enter                      # the sheet's OK, from the General tab
+  status=$(wait_exit mailok)
+  [ "$status" = 0 ] || fail "mailok: hxhost --config ended with $status"
+  mail=$(regdump "$work/mailok.reg" | grep -i '\\mail|' | tr '\n' ' ')
+  case "$mail" in
+    *'"Port"=dword:000009de'*'"Rhythm"=dword:00000000'*'"Server"="localhost"'*'"To"="administrator"'*)
+      ok "the dialog's OK and the sheet's OK write the Mail subkey ($mail)" ;;
+    *) fail "mailok: the Mail subkey is not as expected: $mail" ;;
+  esac
+  cp "$work/mailok.reg" "$work/mailagain.reg"
+  if start_sheet mailagain && open_mail_settings && wait_for "[2526"; then
+    ok "the next opening of Mail Settings shows the stored port"
+  else
+    fail "mailok: the stored port is not shown again"
+  fi
+  keys Escape Escape
+  wait_exit mailagain >/dev/null
+else
+  fail "mailok: the sheet or the dialog did not come up"
+fi
+
 # --- A settings file that does not parse: nothing lost, and the reason told -------------
 printf 'REGEDIT4\r\n\r\n[%s]\r\n"Log"=dword:1\r\n"Broken\r\n' "$SECTION" >"$work/broken.reg"
 cp "$work/broken.reg" "$work/broken.before"
@@ -386,7 +420,7 @@ if start_sheet tour; then
   fi
   keys C-NPage; wait_for "[Deny]" && screen >"$work/tour-2-deny.txt"
   keys C-NPage; wait_for "[Alert]" && screen >"$work/tour-3-alert.txt"
-  keys Tab Tab Enter; wait_for "[administrator" && screen >"$work/tour-3-mail-settings.txt"
+  keys Tab Tab Tab Enter; wait_for "[administrator" && screen >"$work/tour-3-mail-settings.txt"
   keys Escape
   keys C-NPage; wait_for "[Busines Hours]" && screen >"$work/tour-4-hours.txt"
   keys Tab Enter                      # Define Hours: the message first

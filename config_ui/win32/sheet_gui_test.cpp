@@ -446,7 +446,7 @@ TEST_F(Sheet, ShowsItsPagesAndCancelLeavesTheRegistryAsItWas) {
   EXPECT_FALSE(help);
   EXPECT_EQ(layout, std::vector<std::string>{});
   EXPECT_TRUE(mailSettings);
-  EXPECT_FALSE(emailBox);
+  EXPECT_TRUE(emailBox);  // enabled: alert mail is delivered
   EXPECT_EQ(Dump(kTestRoot), before);
   EXPECT_TRUE(TakeAnswered().empty());
 }
@@ -560,6 +560,53 @@ TEST_F(Sheet, MailSettingsRefusesABadPortAndKeepsTheFocusThere) {
   EXPECT_EQ(answered[0].text, "Please enter an integer between 1 and 32000.");
   EXPECT_TRUE(focusInPort);
   EXPECT_TRUE(closed);
+  EXPECT_EQ(Dump(kTestRoot), before);
+}
+
+// The dialog's OK keeps the values with the Alert page, the sheet's OK
+// writes the "Mail" subkey, and the next opening shows them.
+TEST_F(Sheet, MailSettingsAreStoredOnOkAndShownAgain) {
+  const std::string path = KeyPath("mailok");
+  PutDword(path, "Mail", 1);
+  auto openDialog = [](Robot& r) {
+    r.Select(2);
+    PostMessageA(r.Page(), WM_COMMAND, MAKEWPARAM(1013, BN_CLICKED), reinterpret_cast<LPARAM>(r.Control(1013)));
+    return WaitForWindow("Mail Settings");
+  };
+  RunSheet(path, [&](Robot& r) {
+    HWND dialog = openDialog(r);
+    ASSERT_NE(dialog, nullptr);
+    SendMessageA(GetDlgItem(dialog, 1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("2526"));
+    SendMessageA(GetDlgItem(dialog, 1016), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("ops@example.org"));
+    SendMessageA(GetDlgItem(dialog, 1021), BM_CLICK, 0, 0);  // "Each"
+    SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    Sleep(300);
+    r.Press(PSBTN_OK);
+  });
+  DWORD value = 0;
+  ASSERT_TRUE(GetDword(path + "\\Mail", "Port", &value));
+  EXPECT_EQ(value, 2526u);
+  ASSERT_TRUE(GetDword(path + "\\Mail", "Rhythm", &value));
+  EXPECT_EQ(value, 2u);
+  std::string port, to;
+  int each = -1;
+  bool countEnabled = true;
+  const auto before = Dump(kTestRoot);
+  RunSheet(path, [&](Robot& r) {
+    HWND dialog = openDialog(r);
+    ASSERT_NE(dialog, nullptr);
+    port = TextOf(GetDlgItem(dialog, 1015));
+    to = TextOf(GetDlgItem(dialog, 1016));
+    each = static_cast<int>(SendMessageA(GetDlgItem(dialog, 1021), BM_GETCHECK, 0, 0));
+    countEnabled = IsWindowEnabled(GetDlgItem(dialog, 1017)) != FALSE;
+    SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    Sleep(300);
+    r.Press(PSBTN_CANCEL);
+  });
+  EXPECT_EQ(port, "2526");
+  EXPECT_EQ(to, "ops@example.org");
+  EXPECT_EQ(each, BST_CHECKED);
+  EXPECT_FALSE(countEnabled);
   EXPECT_EQ(Dump(kTestRoot), before);
 }
 
