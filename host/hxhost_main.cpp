@@ -7,6 +7,7 @@
 #include "log.h"
 #include "net.h"
 #include "options.h"
+#include "pellumin_version.h"
 #include "plugin_host.h"
 #include "proxy_server.h"
 #include "reload.h"
@@ -21,6 +22,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (pellumin::AnswerVersion(argc, argv, "hxhost")) return 0;
   using namespace hxhost;
   std::vector<std::string> args(argv + 1, argv + argc);
   HostOptions options;
