@@ -5,9 +5,10 @@
 #   --native  only what the native build, its tests and the demo need: the
 #             toolchain, CMake and Ninja, GoogleTest, Google Benchmark, curl,
 #             python3, valgrind, ncurses (the terminal settings sheet), tmux
-#             (its test), squid (for the Squid helper's end-to-end test), and
+#             (its test), squid (for the Squid helper's end-to-end test),
 #             clang 14 with its runtime libraries (libFuzzer and the
-#             sanitizers) for the fuzz targets.
+#             sanitizers) for the fuzz targets, and debhelper, lintian,
+#             help2man and logrotate for the Debian packages and their test.
 #   --all     (the default) also the Windows side: both MinGW-w64 cross
 #             compilers (the 32-bit product build, and a 64-bit build whose
 #             tests run under 64-bit Wine), 64-bit Wine, Xvfb; and, as an
@@ -50,6 +51,7 @@ native_packages=(
   curl python3 valgrind squid
   libncurses-dev tmux
   clang-14 libclang-rt-14-dev
+  debhelper lintian help2man logrotate
 )
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
