@@ -16,6 +16,8 @@
 # when the machine cannot: not root, no dpkg-buildpackage or debhelper.
 # Environment: PACKAGE_DIR (default build/package).
 set -uo pipefail
+# shellcheck source=test-helpers.sh
+. "$(dirname "$0")/test-helpers.sh"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 root=$(cd "$(dirname "$0")/.." && pwd)
 ut1=${1:?usage: package_test.sh UT1_DIR}
@@ -141,11 +143,7 @@ mkdir -p "$work/www"
 echo "hello from the origin" >"$work/www/index.html"
 python3 -u -m http.server --bind 127.0.0.1 0 --directory "$work/www" >"$work/origin.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 100); do
-  origin_port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/origin.log" | head -n 1)
-  [ -n "$origin_port" ] && break
-  sleep 0.1
-done
+origin_port=$(wait_for_line "$work/origin.log" "$HTTP_SERVER_PORT")
 # The unit's own command line, its variables from the unit's
 # EnvironmentFile; only where it listens is changed (any free port), and
 # the test hosts are sent to the local origin.
@@ -178,12 +176,7 @@ env -i PATH=/usr/bin:/bin "${env_args[@]}" \
   >"$work/hxhost.out" 2>"$work/hxhost.log" &
 hxhost_pid=$!
 pids+=("$hxhost_pid")
-proxy_port=""
-for _ in $(seq 1 100); do
-  proxy_port=$(sed -n 's/^hxhost: listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/hxhost.log")
-  [ -n "$proxy_port" ] && break
-  sleep 0.1
-done
+proxy_port=$(wait_for_line "$work/hxhost.log" "$HXHOST_PORT")
 check "installed hxhost starts as user $unit_user" "$([ -n "$proxy_port" ]; echo $?)" "$(cat "$work/hxhost.log")"
 gambling_host=$(grep -m1 -E '^[a-z0-9-]+\.[a-z]+$' "$ut1/gambling/domains")
 games_host=$(grep -m1 -E '^[a-z0-9-]+\.[a-z]+$' "$ut1/games/domains")
@@ -203,11 +196,7 @@ head -c $((size / 2)) "$work/served/ut1.tar.gz" >"$work/served/cut.tar.gz"
 { head -c 10 "$work/served/ut1.tar.gz"; head -c 20000 /dev/urandom; } >"$work/served/corrupt.tar.gz"
 python3 -u -m http.server --bind 127.0.0.1 0 --directory "$work/served" >"$work/lists-http.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 100); do
-  lists_port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/lists-http.log" | head -n 1)
-  [ -n "$lists_port" ] && break
-  sleep 0.1
-done
+lists_port=$(wait_for_line "$work/lists-http.log" "$HTTP_SERVER_PORT")
 list=/var/lib/pellumin/lists/pellumin.lst
 cp -p "$list" "$work/list.before"
 # name | source | the step that must fail
@@ -232,10 +221,8 @@ check "update from the UT1 archive as pellumin" $? "$(cat "$work/update.out")"
 pellumin-update-lists --reload-only >"$work/reload.out" 2>&1
 check "reload as root reaches the installed hxhost" "$(grep -q '1 filter(s)' "$work/reload.out"; echo $?)" \
   "$(cat "$work/reload.out")"
-for _ in $(seq 1 100); do
-  grep -q 'control list: .*records' <(sed -n '/reloading the settings/,$p' "$work/hxhost.log") && break
-  sleep 0.1
-done
+# The reload's own lines: what is in force after it.
+wait_for_line "$work/hxhost.log" '/reloading the settings/,${ /control list: .*records/p; }' >/dev/null
 check "the UT1 gambling host $gambling_host denied after the update" \
   "$([ "$(through "http://$gambling_host:$origin_port/")" = denied ]; echo $?)" "$(tail -n 4 "$work/hxhost.log")"
 check "the list before kept as .prev" "$(cmp -s "$list.prev" "$work/list.before"; echo $?)"

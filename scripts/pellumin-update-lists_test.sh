@@ -10,6 +10,8 @@
 # Usage: pellumin-update-lists_test.sh BUILD_DIR UT1_DIR
 # Exits 77 (skipped) without the UT1 lists, python3 or curl.
 set -uo pipefail
+# shellcheck source=test-helpers.sh
+. "$(dirname "$0")/test-helpers.sh"
 build=$(cd "$1" && pwd)
 ut1=$2
 bin=$build/bin
@@ -66,11 +68,7 @@ tar -C "$work/dots" -czf "$www/dotdot.tar.gz" --transform 's,^a/f,a/../../outsid
 python3 -u -m http.server --bind 127.0.0.1 0 --directory "$www" >"$work/http.log" 2>&1 &
 pids+=($!)
 port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/http.log" | head -n 1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+port=$(wait_for_line "$work/http.log" "$HTTP_SERVER_PORT")
 [ -n "$port" ] || { echo "FAIL: http.server did not start"; cat "$work/http.log"; exit 1; }
 base=http://127.0.0.1:$port
 
@@ -105,12 +103,7 @@ TARNWICK_HKLM=$settings "$bin/hxhost" --plugin "$bin/libtarnwick.so" --listen 12
   --resolve '*=127.0.0.1' >"$work/hxhost.out" 2>"$work/hxhost.log" &
 hxhost_pid=$!
 pids+=("$hxhost_pid")
-proxy_port=""
-for _ in $(seq 1 100); do
-  proxy_port=$(sed -n 's/^hxhost: listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/hxhost.log")
-  [ -n "$proxy_port" ] && break
-  sleep 0.1
-done
+proxy_port=$(wait_for_line "$work/hxhost.log" "$HXHOST_PORT")
 [ -n "$proxy_port" ] || { echo "FAIL: hxhost did not start"; cat "$work/hxhost.log"; exit 1; }
 
 gambling_host=$(grep -m1 -E '^[a-z0-9-]+\.[a-z]+$' "$ut1/gambling/domains")
@@ -188,10 +181,8 @@ check "good archive: no work files left" \
   "$([ "$(ls -A "$lists" | sort | tr '\n' ' ')" = "pellumin.lst pellumin.lst.prev " ]; echo $?)" \
   "$(ls -A "$lists" | tr '\n' ' ')"
 check "good archive: nothing written outside" "$([ ! -e "$work/outside" ] && [ ! -e "$lists/outside" ]; echo $?)"
-for _ in $(seq 1 100); do
-  grep -q 'plug-in: .*' <(sed -n '/reloading the settings/,$p' "$work/hxhost.log") && break
-  sleep 0.1
-done
+# The reload's own lines: what is in force after it.
+wait_for_line "$work/hxhost.log" '/reloading the settings/,${ /plug-in: .*/p; }' >/dev/null
 check "good archive: hxhost reloaded once" "$([ "$(reloads)" = $((before_reloads + 1)) ]; echo $?)"
 verdict=$(verdict_of "$gambling_host")
 check "good archive: $gambling_host denied through hxhost" "$([ "$verdict" = denied ]; echo $?)" \
