@@ -49,7 +49,7 @@ echo "build-packages: dpkg-buildpackage -b -us -uc (${JOBS:-2} jobs${launcher:+,
 ls "$out"/*.deb
 
 if command -v lintian >/dev/null; then
-  lintian --no-tag-display-limit "$out"/*.changes >"$out/lintian.log" 2>&1
+  lintian --tag-display-limit 0 "$out"/*.changes >"$out/lintian.log" 2>&1
   errors=$(grep -c '^E: ' "$out/lintian.log")
   warnings=$(grep -c '^W: ' "$out/lintian.log")
   sed -n '/^[EW]: /p' "$out/lintian.log"
