@@ -31,22 +31,13 @@ command -v dpkg-buildpackage >/dev/null || skip "no dpkg-buildpackage (dpkg-dev)
 command -v dh >/dev/null || skip "no debhelper"
 [ -f "$ut1/gambling/domains" ] || skip "no UT1 lists in $ut1"
 
-passed=0 failed=0
-check() {  # check NAME STATUS [DETAIL]
-  if [ "$2" -eq 0 ]; then
-    passed=$((passed + 1)); echo "ok: $1"
-  else
-    failed=$((failed + 1)); echo "FAIL: $1${3:+: $3}"
-  fi
-}
+CHECK_VERBOSE=1
 step() { printf '\n-- %s\n' "$*"; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellumin-package-test.XXXXXX")
 chmod 0755 "$work"
-pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  stop_started
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -14,18 +14,11 @@ bin=$build/bin
 config=$bin/pellumin-config
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellumin-config-test.XXXXXX")
-pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  stop_started
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-passed=0 failed=0
-check() {
-  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1${3:+: $3}"; fi
-}
 
 # Two installations: ours, and another whose filter must not be signalled.
 for name in ours other; do

@@ -23,25 +23,14 @@ done
 [ -f "$ut1/gambling/domains" ] || { echo "skipped: no UT1 lists in $ut1"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellumin-update-test.XXXXXX")
-pids=()
 mounted=""
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  stop_started
   [ -z "$mounted" ] || umount "$mounted" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-passed=0 failed=0
-check() {  # check NAME CONDITION-STATUS [DETAIL]
-  if [ "$2" -eq 0 ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $1${3:+: $3}"
-  fi
-}
 
 # --- The sources ---------------------------------------------------------
 www=$work/www
