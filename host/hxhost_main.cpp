@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
   if (!options.logPath.empty() && !accessLog.OpenFile(options.logPath, &error)) {
     return Fail("cannot open log file " + options.logPath + ": " + error);
   }
+  LineLog squidLog;
+  if (!options.squidLogPath.empty() && !squidLog.OpenFile(options.squidLogPath, &error)) {
+    return Fail("cannot open access log " + options.squidLogPath + ": " + error);
+  }
   if (!platform::StartSocketLibrary(&error)) return Fail(error);
   // Before HXInit, so that a stop request during a slow start is not lost.
   platform::InstallStopHandler();
@@ -72,6 +76,7 @@ int main(int argc, char** argv) {
   }
 
   ProxyServer server(options.proxy, &plugin, &accessLog, &diagnostics);
+  if (!options.squidLogPath.empty()) server.SetSquidAccessLog(&squidLog);
   platform::NetStatus status = server.Listen(&error);
   if (status != platform::NetStatus::kOk) {
     plugin.UnInit();
@@ -90,7 +95,8 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
   {
     // SIGHUP: the same key path again, and the access log file reopened.
-    Reloader reloader({&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics});
+    Reloader reloader({&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics,
+                       &squidLog, options.squidLogPath});
     server.Run();
   }
   std::fprintf(stderr, "hxhost: stopping\n");

@@ -24,6 +24,8 @@ struct ReloadTargets {
   LineLog* accessLog;
   std::string accessLogPath;  // empty: the access log is standard error
   LineLog* diagnostics;
+  LineLog* squidLog = nullptr;  // --access-log, reopened too
+  std::string squidLogPath;     // empty: none
 };
 
 // Reopens the access log file (for log rotation: a file moved away is

@@ -249,6 +249,30 @@ check "the old log is closed" \
 check "every request logged once, in one of the two" \
   "$([ "$(alert_lines "$alerts" "$alerts.1")" = 402 ]; echo $?)" \
   "$(alert_lines "$alerts" "$alerts.1") of 402"
+# The Squid-format access log: every request once, across the rotation, as
+# Squid writes them, and read by goaccess as a Squid log.
+access=/var/log/pellumin/access.log
+cat "$access.1" "$access" >"$work/access.all" 2>/dev/null
+check "access log: every alerted request once" \
+  "$([ "$(grep -c " GET http://$games_host:$origin_port/" "$work/access.all")" = 402 ]; echo $?)" \
+  "$(grep -c " GET http://$games_host:$origin_port/" "$work/access.all") of 402"
+check "access log: the denied request as TCP_DENIED/403" \
+  "$(grep -q " TCP_DENIED/403 [0-9]* GET http://$gambling_host:$origin_port/ " "$work/access.all"; echo $?)"
+check "access log: ten fields a line" "$(awk 'NF != 10 { exit 1 }' "$work/access.all"; echo $?)" \
+  "$(awk 'NF != 10' "$work/access.all" | head -n 3)"
+check "access log: the new file written after the rotation" \
+  "$(grep -q 'after-rotation' "$access"; echo $?)"
+if command -v goaccess >/dev/null; then
+  # goaccess's description of Squid's native format.
+  goaccess "$work/access.all" --log-format='%x.%^ %~%L %h %^/%s %b %m %U' --date-format=%s \
+    --time-format=%s -o "$work/goaccess.json" >"$work/goaccess.out" 2>&1
+  counts=$(python3 -c 'import json,sys; g=json.load(open(sys.argv[1]))["general"]; print(g["total_requests"], g["failed_requests"])' \
+           "$work/goaccess.json" 2>/dev/null)
+  check "goaccess reads the access log without a parse error" \
+    "$([ "$counts" = "$(wc -l <"$work/access.all") 0" ]; echo $?)" "goaccess: '$counts'; $(tail -n 5 "$work/goaccess.out")"
+else
+  echo "skipped: goaccess (not installed)"
+fi
 kill "$hxhost_pid" 2>/dev/null
 wait "$hxhost_pid" 2>/dev/null
 cp -p "$work/settings.orig" /etc/pellumin/settings.reg

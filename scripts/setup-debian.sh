@@ -8,7 +8,8 @@
 #             (its test), squid (for the Squid helper's end-to-end test),
 #             clang 14 with its runtime libraries (libFuzzer and the
 #             sanitizers) for the fuzz targets, and debhelper, lintian,
-#             help2man and logrotate for the Debian packages and their test.
+#             help2man, logrotate and goaccess (it reads hxhost's Squid-format
+#             access log) for the Debian packages and their test.
 #   --all     (the default) also the Windows side: both MinGW-w64 cross
 #             compilers (the 32-bit product build, and a 64-bit build whose
 #             tests run under 64-bit Wine), 64-bit Wine, Xvfb; and, as an
@@ -51,7 +52,7 @@ native_packages=(
   curl python3 valgrind squid
   libncurses-dev tmux
   clang-14 libclang-rt-14-dev
-  debhelper lintian help2man logrotate
+  debhelper lintian help2man logrotate goaccess
 )
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
