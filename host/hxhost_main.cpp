@@ -7,6 +7,7 @@
 #include "log.h"
 #include "net.h"
 #include "options.h"
+#include "pellumin_version.h"
 #include "plugin_host.h"
 #include "proxy_server.h"
 #include "reload.h"
@@ -21,6 +22,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (pellumin::AnswerVersion(argc, argv, "hxhost")) return 0;
   using namespace hxhost;
   std::vector<std::string> args(argv + 1, argv + argc);
   HostOptions options;
@@ -51,6 +53,10 @@ int main(int argc, char** argv) {
   if (!options.logPath.empty() && !accessLog.OpenFile(options.logPath, &error)) {
     return Fail("cannot open log file " + options.logPath + ": " + error);
   }
+  LineLog squidLog;
+  if (!options.squidLogPath.empty() && !squidLog.OpenFile(options.squidLogPath, &error)) {
+    return Fail("cannot open access log " + options.squidLogPath + ": " + error);
+  }
   if (!platform::StartSocketLibrary(&error)) return Fail(error);
   // Before HXInit, so that a stop request during a slow start is not lost.
   platform::InstallStopHandler();
@@ -70,6 +76,7 @@ int main(int argc, char** argv) {
   options.proxy.availability = &availability;
 
   ProxyServer server(options.proxy, &plugin, &accessLog, &diagnostics);
+  if (!options.squidLogPath.empty()) server.SetSquidAccessLog(&squidLog);
   platform::NetStatus status = server.Listen(&error);
   if (status != platform::NetStatus::kOk) {
     plugin.UnInit();
@@ -88,8 +95,8 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
   {
     // SIGHUP: the same key path again, and the access log file reopened.
-    Reloader reloader(
-        {&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics, &availability});
+    Reloader reloader({&plugin, options.keyPath, &accessLog, options.logPath, &diagnostics,
+                       &availability, &squidLog, options.squidLogPath});
     server.Run();
   }
   std::fprintf(stderr, "hxhost: stopping\n");

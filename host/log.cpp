@@ -76,4 +76,12 @@ void LineLog::Write(std::string_view line) {
   std::fflush(file_);
 }
 
+void LineLog::WriteUnstamped(std::string_view line) {
+  std::string text(line);
+  text.push_back('\n');
+  base::MutexLock lock(&mutex_);
+  std::fwrite(text.data(), 1, text.size(), file_);
+  std::fflush(file_);
+}
+
 }  // namespace hxhost

@@ -25,6 +25,8 @@ class LineLog {
   // be opened.
   bool OpenFile(const std::string& path, std::string* error) EXCLUDES(mutex_);
   void Write(std::string_view line) EXCLUDES(mutex_);
+  // The line as it is, without the timestamp (a format with its own).
+  void WriteUnstamped(std::string_view line) EXCLUDES(mutex_);
 
   // The line as Write puts it, for a given time (seconds since 1970).
   static std::string Format(long long unixSeconds, std::string_view line);

@@ -24,6 +24,9 @@ const char* UsageText() {
          "                           ranges given (add 127.0.0.1 to keep loopback).\n"
          "                           Others get 403 and a line in the access log.\n"
          "  --log FILE               append access log lines to FILE (default: stderr)\n"
+         "  --access-log FILE        append one line per request to FILE in Squid's native\n"
+         "                           access.log format (a denied one as TCP_DENIED/403),\n"
+         "                           for the report tools made for Squid's logs\n"
          "  --upstream-timeout SECS  connect and answer timeout for origins (default 30)\n"
          "  --client-timeout SECS    idle time before a silent client is dropped (default 60)\n"
          "  --max-connections N      clients served at once (default 256)\n"
@@ -38,6 +41,7 @@ const char* UsageText() {
          "  --allow-unfiltered       the same as --on-failure allow\n"
          "  --config KEY             open the plug-in's settings for KEY, then exit\n"
          "  --help                   show this text\n"
+         "  --version                show the version\n"
          "\n"
          "hxhost filters and fetches one canonical URL: user-info and fragments are\n"
          "dropped, and a host it cannot spell one way only (a numeric host other than\n"
@@ -45,7 +49,8 @@ const char* UsageText() {
          "A denied CONNECT is answered 403 Forbidden with the filter's page.\n"
          "\n"
          "SIGHUP re-reads the settings (HXInit again with the same key) and reopens\n"
-         "the --log file; a reload that fails keeps the filter in force.\n"
+         "the --log and --access-log files; a reload that fails keeps the filter in\n"
+         "force.\n"
          "\n"
          "Exit status: 0 after a clean stop (SIGINT, SIGTERM or Ctrl-C), 1 on a\n"
          "failure, 2 on bad arguments.\n";
@@ -160,6 +165,7 @@ const ValueOption kValueOptions[] = {
     {"--key", "a key path", &HostOptions::keyPath, nullptr},
     {"--config", "a key path", nullptr, ApplyConfig},
     {"--log", "a file name", &HostOptions::logPath, nullptr},
+    {"--access-log", "a file name", &HostOptions::squidLogPath, nullptr},
     {"--listen", "ADDR:PORT", nullptr, ApplyListen},
     {"--upstream-timeout", "a number of seconds", nullptr, ApplyUpstreamTimeout},
     {"--client-timeout", "a number of seconds", nullptr, ApplyClientTimeout},
@@ -205,7 +211,8 @@ bool CheckCombination(const ParseState& state, std::string* error) {
     *error = "--plugin PATH is required";
     return false;
   }
-  if (out.configMode && (state.listenGiven || !out.logPath.empty() || out.allowUnfiltered ||
+  if (out.configMode && (state.listenGiven || !out.logPath.empty() ||
+                          !out.squidLogPath.empty() || out.allowUnfiltered ||
                           !out.proxy.allowedClients.empty())) {
     *error = "--config does not serve requests; it takes only --plugin";
     return false;

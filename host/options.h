@@ -15,6 +15,7 @@ struct HostOptions {
   std::string configKey;  // --config: open the settings, then exit
   bool configMode = false;
   std::string logPath;    // empty: standard error
+  std::string squidLogPath;  // --access-log: Squid's native format; empty: none
   bool allowUnfiltered = false;  // the older spelling of --on-failure allow
   // What to do while the filter cannot be loaded.
   FailureMode onFailure = FailureMode::kDeny;

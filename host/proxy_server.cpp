@@ -202,6 +202,12 @@ class ProxyServer::Connection {
   SlowClientBudget bodyBudget_;  // for the request body it sends
   bool sentSinceIdle_ = false;  // an answer went out after the last idle wait
   HostConnection record_;
+  // The request being served, for the Squid-format access log.
+  void BeginAccess(const RequestHead& request);
+  void EndAccess();
+  AccessLogEntry access_;
+  std::chrono::steady_clock::time_point accessStart_;
+  int32_t accessBytesBefore_ = 0;
 
  public:
   // Set (under the server's idle lock) when the server closes this idle
@@ -296,6 +302,10 @@ bool ProxyServer::Connection::SendToClient(std::string_view data) {
   if (status == NetStatus::kTimeout) slowClient_ = true;
   if (status != NetStatus::kOk) return false;
   sentSinceIdle_ = true;
+  if (access_.status == 0) {
+    const int sent = ResponseStatusAtStart(data);
+    if (sent >= 200) access_.status = sent;
+  }
   // bytesSent is the plug-in's 32-bit count; it stops at the largest value
   // rather than wrapping to a negative one.
   long long total = static_cast<long long>(record_.bytesSent) + static_cast<long long>(data.size());
@@ -318,6 +328,7 @@ bool ProxyServer::Connection::ConnectUpstream(const std::string& host, uint16_t 
     SendError(502, "Bad Gateway", "Cannot connect to " + target + ": " + error + ".");
     return false;
   }
+  access_.hierarchy = "HIER_DIRECT/" + MapUpstreamHost(options, host);
   return true;
 }
 
@@ -414,6 +425,12 @@ bool ProxyServer::Connection::Filter(const std::string& url) {
   bool goOn = server_->filter_->ProcessUrl(&record_, buffer);
   buffer[sizeof buffer - 1] = '\0';
   if (buffer[0] == '~') server_->accessLog_->Write(buffer);
+  if (!goOn) {
+    // Squid's own code and status for a request its access rules refuse.
+    access_.result = "TCP_DENIED";
+    access_.status = 403;
+    access_.contentType = "text/html";
+  }
   return goOn;
 }
 
@@ -534,11 +551,14 @@ void ProxyServer::Connection::Serve() {
       SendError(400, "Bad Request", "Malformed request: " + error + ".");
       break;
     }
+    BeginAccess(request);
     if (request.method == "CONNECT") {
       HandleConnect(request);
+      EndAccess();
       break;
     }
     keepAlive = HandleRequest(request);
+    EndAccess();
   }
   // A connection closed to make room was waiting for a request: no answer
   // of ours is in flight to protect from a reset, and the slot is wanted now.
@@ -550,6 +570,32 @@ void ProxyServer::Connection::Serve() {
     return;  // no lingering: the slot is what it was keeping from others
   }
   if (!evicted_.load() || sentSinceIdle_) LingeringClose();
+}
+
+void ProxyServer::Connection::BeginAccess(const RequestHead& request) {
+  access_ = AccessLogEntry();
+  access_.startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+  access_.client = AddressWithoutPort(peer_);
+  access_.method = request.method;
+  access_.url = request.target;
+  accessStart_ = std::chrono::steady_clock::now();
+  accessBytesBefore_ = record_.bytesSent;
+}
+
+void ProxyServer::Connection::EndAccess() {
+  if (server_->squidLog_ == nullptr) return;
+  access_.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - accessStart_)
+                          .count();
+  access_.bytes = static_cast<uint64_t>(record_.bytesSent - accessBytesBefore_);
+  // An answer that came from the origin (or its failure) is a miss: hxhost
+  // keeps no cache.
+  if (access_.result.empty() && (!access_.hierarchy.empty() || access_.status >= 500)) {
+    access_.result = "TCP_MISS";
+  }
+  server_->squidLog_->WriteUnstamped(FormatSquidAccessLine(access_));
 }
 
 bool ProxyServer::Connection::HandleRequest(const RequestHead& request) {
@@ -684,6 +730,9 @@ bool ProxyServer::Connection::RelayResponse(const RequestHead& request, const Re
     keepAlive = false;
   }
   reply.headers.push_back(Header{"Connection", keepAlive ? "keep-alive" : "close"});
+  for (const Header& header : reply.headers) {
+    if (base::EqualsAsciiNoCase(header.name, "Content-Type")) access_.contentType = header.value;
+  }
   if (!SendToClient(SerializeResponseHead(reply))) return false;
   if (!RelayBody(upstream, upstreamBuffer, client_, responseBody, decodeChunked,
                  server_->options_.upstreamTimeoutMs, true)) {
@@ -704,6 +753,7 @@ void ProxyServer::Connection::HandleConnect(const RequestHead& request) {
   if (!ConnectUpstream(target.host, target.port, target.authority, &upstream)) return;
   Tracked tracked(server_, upstream.handle());
 
+  access_.result = "TCP_TUNNEL";
   if (!SendToClient("HTTP/1.1 200 Connection established\r\n\r\n")) return;
   // Bytes the client sent right behind its request belong to the tunnel.
   if (!clientBuffer_.empty()) {

@@ -22,6 +22,7 @@
 #include "net.h"
 #include "page_catcher.h"
 #include "plugin_host.h"
+#include "squid_access_log.h"
 
 namespace hxhost {
 
@@ -65,6 +66,10 @@ class ProxyServer {
   void Run();
   void Stop() { stop_.store(true); }
 
+  // Every request also gets a line in Squid's native format in log, which
+  // must outlive the server. Before Run().
+  void SetSquidAccessLog(LineLog* log) { squidLog_ = log; }
+
   // Connections being served now.
   int activeConnections() const { return active_.load(); }
   // Connections closed because the client sent its body or took its answer
@@ -97,6 +102,7 @@ class ProxyServer {
   UrlFilter* filter_;
   LineLog* accessLog_;
   LineLog* diagnostics_;
+  LineLog* squidLog_ = nullptr;
   platform::Socket listener_;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

@@ -19,6 +19,19 @@ constexpr std::chrono::milliseconds kReloadPoll{50};
 constexpr std::chrono::seconds kRetryInterval{30};
 constexpr std::chrono::seconds kNoteInterval{60};
 
+// Reopens a log file (empty path: none), for rotation; saying so, or why not.
+bool ReopenLog(LineLog* log, const std::string& path, LineLog* diagnostics) {
+  if (path.empty()) return true;
+  std::string error;
+  if (log->OpenFile(path, &error)) {
+    diagnostics->Write("hxhost: access log reopened: " + path);
+    return true;
+  }
+  diagnostics->Write("hxhost: cannot reopen the access log " + path + " (" + error +
+                     "); logging goes on to the file open before");
+  return false;
+}
+
 }  // namespace
 
 void LogFilterInForce(const std::string& keyPath, LineLog* diagnostics) {
@@ -35,16 +48,10 @@ void LogFilterInForce(const std::string& keyPath, LineLog* diagnostics) {
 bool ReloadSettings(const ReloadTargets& targets) {
   bool ok = true;
   targets.diagnostics->Write("hxhost: reloading the settings below " + targets.keyPath);
-  if (!targets.accessLogPath.empty()) {
-    std::string error;
-    if (targets.accessLog->OpenFile(targets.accessLogPath, &error)) {
-      targets.diagnostics->Write("hxhost: access log reopened: " + targets.accessLogPath);
-    } else {
-      targets.diagnostics->Write("hxhost: cannot reopen the access log " +
-                                 targets.accessLogPath + " (" + error +
-                                 "); logging goes on to the file open before");
-      ok = false;
-    }
+  if (!ReopenLog(targets.accessLog, targets.accessLogPath, targets.diagnostics)) ok = false;
+  if (targets.squidLog != nullptr &&
+      !ReopenLog(targets.squidLog, targets.squidLogPath, targets.diagnostics)) {
+    ok = false;
   }
   std::string message;
   const int ready = targets.plugin->Init(targets.keyPath, &message);

@@ -27,6 +27,8 @@ struct ReloadTargets {
   LineLog* diagnostics;
   // Set available when the filter loads; null: not tracked.
   FilterAvailability* availability = nullptr;
+  LineLog* squidLog = nullptr;  // --access-log, reopened too
+  std::string squidLogPath;     // empty: none
 };
 
 // Reopens the access log file (for log rotation: a file moved away is

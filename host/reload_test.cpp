@@ -38,7 +38,7 @@ class ReloadTest : public ::testing::Test {
   }
 
   ReloadTargets Targets(const std::string& key, const std::string& logPath) {
-    return {&plugin_, key, &accessLog_, logPath, &diagnostics_};
+    return {&plugin_, key, &accessLog_, logPath, &diagnostics_, nullptr, nullptr, ""};
   }
 
   PluginHost plugin_;

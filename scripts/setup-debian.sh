@@ -8,9 +8,11 @@
 #             tests deliver to), valgrind, ncurses (the terminal settings sheet),
 #             tmux (its test), squid-openssl (Squid with TLS peeking, for the
 #             Squid helper's end-to-end tests; it replaces Debian's plain squid),
-#             squidguard (the filter bench/ measures the helper against), and
+#             squidguard (the filter bench/ measures the helper against),
 #             clang 14 with its runtime libraries (libFuzzer and the
-#             sanitizers) for the fuzz targets.
+#             sanitizers) for the fuzz targets, and debhelper, lintian,
+#             help2man, logrotate and goaccess (it reads hxhost's Squid-format
+#             access log) for the Debian packages and their test.
 #   --all     (the default) also the Windows side: both MinGW-w64 cross
 #             compilers (the 32-bit product build, and a 64-bit build whose
 #             tests run under 64-bit Wine), 64-bit Wine, Xvfb; and, as an
@@ -53,6 +55,7 @@ native_packages=(
   curl python3 python3-aiosmtpd valgrind squid-openssl squidguard
   libncurses-dev tmux
   clang-14 libclang-rt-14-dev
+  debhelper lintian help2man logrotate goaccess
 )
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686

@@ -15,6 +15,11 @@
 #             ASan and UBSan) for FUZZ_SECONDS (default 50) on its corpus;
 #             any finding fails it. Skipped, with why, without clang 14 or
 #             its libFuzzer runtime
+#   package   the Debian packages built (dpkg-buildpackage, lintian), installed
+#             with apt-get, the installed programs run (hxhost as its unit
+#             says, list updates good and broken, logrotate under load, Squid
+#             with the installed helper), then purged (scripts/package_test.sh).
+#             Skipped, with why, when not root or without debhelper
 #   windows   the 32-bit Windows build and the checks of all its binaries;
 #             its test programs, the end-to-end check and the settings
 #             sheet driven in a virtual desktop on Xvfb (gui) under 32-bit Wine
@@ -28,8 +33,8 @@
 #
 # Usage: test-all.sh [--help]
 # Environment: SKIP_SETUP=1 skips scripts/setup-debian.sh; STAGES="native e2e"
-# runs only some stages (default: native threadsafety asan tsan e2e fuzz
-# windows);
+# runs only some stages (default: native threadsafety asan tsan e2e package
+# fuzz windows);
 # FUZZ_SECONDS=N runs each fuzz target for N seconds.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,7 +46,7 @@ case "${1:-}" in
   *) echo "unknown argument: $1 (try --help)" >&2; exit 2 ;;
 esac
 
-stages=${STAGES:-"native threadsafety asan tsan e2e fuzz windows"}
+stages=${STAGES:-"native threadsafety asan tsan e2e package fuzz windows"}
 want() { [[ " $stages " == *" $1 "* ]]; }
 
 total_passed=0
@@ -178,6 +183,28 @@ if want e2e; then
   fi
 fi
 
+if want package; then
+  banner "Debian packages: build, install, run, purge"
+  package_log=$(mktemp)
+  bash scripts/package_test.sh "${PELLUMIN_UT1_DIR:-$root/../shared/data/ut1}" 2>&1 | tee "$package_log"
+  package_rc=${PIPESTATUS[0]}
+  package_counts=$(sed -n 's/^package: \([0-9]* passed, [0-9]* failed\)$/\1/p' "$package_log" | tail -n 1)
+  if [ "$package_rc" = 77 ]; then
+    skipped "Debian packages" "$(sed -n 's/^skipped: //p' "$package_log" | tail -n 1)"
+  elif [ -n "$package_counts" ]; then
+    p=${package_counts%% passed*}
+    f=${package_counts#* passed, }; f=${f%% failed}
+    total_passed=$((total_passed + p))
+    total_failed=$((total_failed + f))
+    [ "$f" -eq 0 ] || failures+=("package")
+    ran "Debian packages" "$package_counts"
+  else
+    step_failed "package"
+    ran "Debian packages" "failed before its checks (status $package_rc)"
+  fi
+  rm -f "$package_log"
+fi
+
 # Why the fuzz targets cannot be built here, or nothing: clang 14 must link
 # a program with libFuzzer and both sanitizers.
 fuzz_missing() {
@@ -281,7 +308,7 @@ if want windows; then
 fi
 
 banner "summary"
-for stage in native threadsafety asan tsan e2e fuzz windows; do
+for stage in native threadsafety asan tsan e2e package fuzz windows; do
   want "$stage" || report+=("$stage: skipped, not in STAGES=\"$stages\"")
 done
 for line in "${report[@]}"; do echo "  $line"; done

@@ -13,6 +13,7 @@
 #include "base/args.h"
 #include "net.h"
 #include "platform.h"
+#include "pellumin_version.h"
 #include "squid_helper.h"
 
 namespace {
@@ -191,6 +192,7 @@ ArgumentsOutcome ParseArguments(int argc, char** argv, HelperOptions* options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (pellumin::AnswerVersion(argc, argv, "tarnwick-squid")) return 0;
   HelperOptions options;
   options.env = platform::Env::Default();
   const ArgumentsOutcome outcome = ParseArguments(argc, argv, &options);

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "pellumin_version.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ int UnknownCommand(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (pellumin::AnswerVersion(argc, argv, "corvane")) return 0;
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;
