@@ -15,7 +15,7 @@
 # Environment: UT1 (default ../shared/data/ut1 beside the repository, or
 # one level above it), WORK (default a temporary folder, removed
 # afterwards; set it to keep the squid.conf files, logs and databases).
-# Installs Debian's squid and squidguard when they are missing (or says it
+# Installs Debian's squid-openssl and squidguard when they are missing (or says it
 # cannot and stops). Exit status: 0 done, 1 a request lost or answered other
 # than by the origin, 2 something missing.
 set -uo pipefail
@@ -27,7 +27,7 @@ build=$root/build/native
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then build=$1; shift; fi
 . "$root/bench/bench-common.sh"
 bench_find_ut1 squid-overhead
-bench_install squid-overhead squid:squid squidguard:squidGuard
+bench_install squid-overhead squid-openssl:squid squidguard:squidGuard
 bench_build "$build"
 bench_work
 python3 "$root/bench/squid_overhead.py" --build "$build" --ut1 "$ut1" --work "$work" "$@"
