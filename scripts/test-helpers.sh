@@ -41,3 +41,17 @@ stop_started() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   return 0
 }
+
+# made_category_lists DIR: hosts in the UT1 one-folder-per-category layout
+# (gambling and games), for a checkout without the shared lists beside it:
+# two named gambling hosts, then 200,000 of random names, so that the
+# archive (about 2 MB) and the list made from it (about 5 MB) fill the small
+# file systems of the full-disk cases as the real lists do.
+made_category_lists() {
+  mkdir -p "$1/gambling" "$1/games"
+  { printf 'casino-update-check.example\nslots-update-check.example\n'
+    python3 -c 'import os
+for _ in range(200000): print(os.urandom(8).hex() + ".example")'
+  } >"$1/gambling/domains"
+  printf 'arcade-update-check.example\n' >"$1/games/domains"
+}
