@@ -107,6 +107,24 @@ DisplayVersion|$version
 UninstallString|"C:\\Program Files\\Pellumin\\uninstall.exe"
 QuietUninstallString|"C:\\Program Files\\Pellumin\\uninstall.exe" /S
 TABLE
+# The DLLs' version resources carry the project's version (FILEVERSION
+# numbers and the FileVersion text).
+for dll in Corvane.dll Tarnwick.dll; do
+  python3 - "$dir/$dll" "$version" <<'PY' || fail "$dll: its version resource is not $version"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+want = [int(n) for n in sys.argv[2].split(".")] + [0]
+fixed = data.find(b"\xbd\x04\xef\xfe")
+ms, ls = struct.unpack_from("<II", data, fixed + 8)
+numbers = [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF]
+key = "FileVersion\0".encode("utf-16-le")
+at = data.find(key) + len(key)
+while data[at:at + 2] == b"\0\0":  # padding to the value
+    at += 2
+text = data[at:at + 64].decode("utf-16-le", "replace").split("\0")[0]
+sys.exit(0 if fixed >= 0 and numbers == want[:4] and text.split(".")[:3] == sys.argv[2].split(".") else 1)
+PY
+done
 [ -f "$link" ] || fail "no Start-menu entry 'Pellumin settings'"
 python3 - "$link" <<'PY' || fail "the Start-menu entry does not open the settings sheet"
 import sys
