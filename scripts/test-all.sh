@@ -22,12 +22,13 @@
 #             Skipped, with why, when not root or without debhelper
 #   windows   the 32-bit Windows build and the checks of all its binaries;
 #             its test programs, the end-to-end check and the settings
-#             sheet driven in a virtual desktop on Xvfb (gui) under 32-bit Wine
+#             sheet driven in a virtual desktop on Xvfb (gui) and the installer
+#             (pellumin-VERSION-setup.exe, silent install and uninstall) under 32-bit Wine
 #             where the kernel runs 32-bit programs and wine32 is installed,
 #             else the same sources built for 64-bit Windows and run under
 #             64-bit Wine; the registry file against Wine's regedit
 # Every check is a ctest test with a label (unit, setup, terminal, e2e, load, squid, fuzz,
-# dllcheck, regedit, gui), so "ctest --preset native -L e2e" runs one kind.
+# dllcheck, regedit, gui, installer), so "ctest --preset native -L e2e" runs one kind.
 # The summary lists each stage that ran and each that was skipped, with
 # why, and the last line is "N passed, M failed" over every test.
 #
