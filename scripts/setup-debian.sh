@@ -60,7 +60,7 @@ native_packages=(
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 xvfb x11-utils nsis
+  wine wine64 fonts-wine xvfb x11-utils nsis
   x11-apps imagemagick
 )
 wine32_package=wine32:i386

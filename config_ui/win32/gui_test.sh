@@ -47,6 +47,19 @@ fi
 # window manager (without one, each window hide costs seconds).
 "$wine_cmd" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 "$wine_cmd" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+# The dialogs ask for 8-point "MS Sans Serif". This Wine does not load the
+# fonts of fonts-wine by itself, so the name fell back to DejaVu Sans
+# (average width 6, label "Send allert ... accesed:" 270 px) and labels were
+# cut. Wine's bitmap sserife.fon has the original's metrics (average width
+# 5, height 13; that label 225 px): it goes into this test prefix's Fonts
+# folder only, never into the product. PELLUMIN_WINE_FONTS names the folder
+# holding it (default: where Debian's fonts-wine puts it).
+wine_fonts=${PELLUMIN_WINE_FONTS:-/usr/share/wine/fonts}
+if [ -f "$wine_fonts/sserife.fon" ]; then
+    cp "$wine_fonts/sserife.fon" "$WINEPREFIX/drive_c/windows/Fonts/"
+else
+    echo "gui_test: $wine_fonts/sserife.fon missing (fonts-wine): labels in the screenshots may be cut"
+fi
 
 shots="$out/gui-shots"
 rm -rf "$shots"
