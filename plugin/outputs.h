@@ -56,10 +56,10 @@ struct AlertBatch {
 };
 
 // The delivery hook: answers 1 when the batch was delivered, and the batch
-// is then emptied. This one has no mail transport to hand the batch to: it
-// drops the batch and answers 1, so a batch never holds more than one
-// threshold's worth. Tests pass their own hook to AddAlertEntry to see each
-// batch.
+// is then emptied. The filter hands each alert entry to its mail sender
+// (mail/alert_mailer.h) as well, which spools and sends them; so this hook
+// only answers 1, and the batch never holds more than one threshold's
+// worth. Tests pass their own hook to AddAlertEntry to see each batch.
 int DeliverAlertBatch();
 
 using DeliveryHook = int (*)();
